@@ -1,0 +1,96 @@
+/* The valdmora model library: count likelihood and a bound-constrained minimizer.
+ *
+ * Every argument is passed by address; integers are 32-bit signed, reals are doubles.
+ * Nothing crosses this interface as an exception, and the library keeps no state.
+ *
+ * model_ints (1000 entries, numbered from 1 here, index 0 in C):
+ *   1        n, the number of free parameters (the library takes n from its argument)
+ *   2..n+1   positions (1..np+2) of the free parameters, in the order of the variables
+ *   11       np, number of predictors (0..4)
+ *   12       M, number of wards over which a fixed total is spread
+ *   13       nobs, number of count records (0..99)
+ *   14..     per record: count, then np predictor values
+ *   next np  sum of each predictor over the M wards
+ *   next     distribution code (1 lognormal, 2 normal, anything else negative binomial)
+ *   1000     evaluation counter, incremented by every FUNCT1 call
+ *
+ * model_reals: per position k = 1..np+2 the four entries value, scale c, lower, upper
+ * at 4(k-1)+1..4(k-1)+4; then the fixed total T (0 or less: no fixed total).
+ * Position 1 is the intercept, 1+j the coefficient of predictor j, np+2 the extra
+ * parameter of the error distribution.
+ */
+#ifndef VALDMORA_MODELLIB_H
+#define VALDMORA_MODELLIB_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(VALDMORA_BUILDING_MODELLIB)
+#    define VALDMORA_API __declspec(dllexport)
+#  else
+#    define VALDMORA_API __declspec(dllimport)
+#  endif
+#else
+#  define VALDMORA_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Size limits of the packed model data. */
+#define VALDMORA_MODEL_INTS 1000
+#define VALDMORA_MAX_RECORDS 99
+#define VALDMORA_MAX_PREDICTORS 4
+#define VALDMORA_MAX_FREE 11
+
+/* Failure codes of N_E04JYF (argument 13).
+ * 0 and 5 are a usable fit; every other code is a failed fit. With n = 0 and valid
+ * model data the code comes back exactly as it was passed. */
+#define VALDMORA_FIT_OK 0            /* optimum found and confirmed by a restart */
+#define VALDMORA_FIT_BAD_ARGS 1      /* invalid arguments: n outside 0..11, bounds mode
+                                        outside 0..3, lower bound above upper bound,
+                                        model data that would overrun the tables
+                                        (np > 4, nobs > 99, position outside 1..np+2),
+                                        a missing argument. Nothing was evaluated. */
+#define VALDMORA_FIT_EVAL_LIMIT 2    /* evaluation limit reached without convergence;
+                                        the best point found is returned */
+#define VALDMORA_FIT_START_NOT_FINITE 3 /* objective infinite or NaN at the start point
+                                        (e.g. a lognormal count below 1); the start
+                                        point is returned unchanged */
+#define VALDMORA_FIT_FAILED 4        /* the minimizer itself failed; best point returned */
+#define VALDMORA_FIT_UNCONFIRMED 5   /* a point was found but could not be confirmed,
+                                        e.g. the search was limited by roundoff */
+
+/* Minimise FUNCT1 over the n free variables within bounds, from function values only.
+ * n = 0 evaluates FUNCT1 once at the values held in model_reals.
+ * ibound: 0 individual bounds bl[i]..bu[i]; 1 no bounds; 2 all variables >= 0;
+ * 3 every variable within bl[0]..bu[0].
+ * The integer and real workspaces (iw/liw, w/lw) are accepted and not touched. */
+VALDMORA_API void N_E04JYF(int32_t *n, int32_t *ibound, double *bl, double *bu, double *x,
+                           double *f, int32_t *iw, int32_t *liw, double *w, int32_t *lw,
+                           int32_t *model_ints, double *model_reals, int32_t *ifail);
+
+/* One objective evaluation: fc = -LOGLIK at the parameters given by the variables xc
+ * (divided by their scale factors) and the fixed values in model_reals, with the
+ * fixed-total rule applied when T > 0. Adds 1 to model_ints entry 1000.
+ * Model data that would overrun the tables gives fc = NaN. */
+VALDMORA_API void FUNCT1(int32_t *n, double *xc, double *fc, int32_t *model_ints,
+                         double *model_reals);
+
+/* Log likelihood of nobs count records y under distribution code dist.
+ * x is the predictor table, column length 99, np columns, column after column.
+ * The normal and lognormal values carry no -ln(2 pi)/2 constant.
+ * A lognormal count below 1 gives -infinity; nobs outside 0..99 or np outside 0..4
+ * gives NaN without reading the tables. */
+VALDMORA_API double LOGLIK(int32_t *nobs, int32_t *np, int32_t *y, int32_t *x, double *b0,
+                           double *beta, double *e, int32_t *dist);
+
+/* ln C(a, k) for real a: the sum over i = 0..k-1 of ln(a - i) - ln(k - i); 0 for k < 1. */
+VALDMORA_API double RLOGCOMBIN(double *a, int32_t *k);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,76 @@
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "model.h"
+#include "valdmora/modellib.h"
+
+namespace valdmora::model {
+
+bool unpack(const int32_t* mi, const double* mr, Unpacked& out) {
+    // mi[k - 1] is entry k
+    out.np = mi[10];
+    out.wards = mi[11];
+    out.nobs = mi[12];
+    if (out.np < 0 || out.np > kMaxPredictors || out.nobs < 0 || out.nobs > kMaxRecords) return false;
+    // With these limits the packed data end by entry 13 + 99*5 + 4 + 1 = 513.
+    int32_t at = 13;
+    for (int32_t i = 0; i < out.nobs; ++i) {
+        out.y[i] = mi[at++];
+        for (int32_t j = 0; j < out.np; ++j) out.x[i + kMaxRecords * j] = mi[at++];
+    }
+    for (int32_t j = 0; j < out.np; ++j) out.x_sum[j] = mi[at++];
+    out.dist = mi[at];
+
+    const int32_t positions = out.np + 2;
+    for (int32_t k = 0; k < positions; ++k) {
+        out.value[k] = mr[4 * k];
+        out.scale[k] = mr[4 * k + 1];
+    }
+    out.fixed_total = mr[4 * positions];
+    return true;
+}
+
+bool free_positions_valid(int32_t n, const int32_t* mi, int32_t np) {
+    if (n < 0 || n > kMaxFree) return false;
+    for (int32_t i = 0; i < n; ++i)
+        if (mi[1 + i] < 1 || mi[1 + i] > np + 2) return false;
+    return true;
+}
+
+}  // namespace valdmora::model
+
+using namespace valdmora::model;
+
+extern "C" void FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, double* model_reals) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    if (!fc) return;
+    if (!n || !model_ints || !model_reals) {
+        *fc = kNaN;
+        return;
+    }
+    // The counter wraps rather than overflowing a signed integer.
+    model_ints[kCounterIndex] =
+        static_cast<int32_t>(static_cast<uint32_t>(model_ints[kCounterIndex]) + 1u);
+
+    Unpacked d;
+    if (!unpack(model_ints, model_reals, d) || !free_positions_valid(*n, model_ints, d.np) ||
+        (*n > 0 && !xc)) {
+        *fc = kNaN;
+        return;
+    }
+    for (int32_t i = 0; i < *n; ++i) {
+        const int32_t k = model_ints[1 + i] - 1;
+        d.value[k] = xc[i] / d.scale[k];
+    }
+    double b0 = d.value[0];
+    const double* beta = d.value + 1;
+    const double e = d.value[d.np + 1];
+    if (d.fixed_total > 0.0) {
+        // intercept for which the M wards' linear predictors add up to T
+        double rest = d.fixed_total;
+        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * beta[j];
+        b0 = rest / static_cast<double>(d.wards);
+    }
+    *fc = -loglik(d.nobs, d.np, d.y, d.x, b0, beta, e, d.dist);
+}

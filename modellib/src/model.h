@@ -1,0 +1,46 @@
+// Internal pieces of the model library, shared by its entry points and its tests.
+#pragma once
+
+#include <cstdint>
+
+namespace valdmora::model {
+
+constexpr int kMaxRecords = 99;  // column length of the predictor table
+constexpr int kMaxPredictors = 4;
+constexpr int kMaxFree = 11;
+constexpr int kMaxPositions = kMaxPredictors + 2;
+constexpr int kCounterIndex = 999;  // entry 1000, counting from 0
+
+// ln C(a, k) by the defining loop: two logarithms a step.
+double rlogcombin_loop(double a, int32_t k);
+
+// The same value from running products, folded into a logarithm only when they grow
+// large; agrees with the loop to a few ulps of the result's magnitude. Falls back to
+// the loop where the products could leave the double range or a factor is not positive.
+double rlogcombin_product(double a, int32_t k);
+
+// Log likelihood over the records; the caller has checked nobs and np.
+double loglik(int32_t nobs, int32_t np, const int32_t* y, const int32_t* x, double b0,
+              const double* beta, double e, int32_t dist);
+
+// The model data of one FUNCT1 call, unpacked from model_ints / model_reals.
+struct Unpacked {
+    int32_t np = 0;
+    int32_t wards = 0;  // M: wards over which a fixed total is spread
+    int32_t nobs = 0;
+    int32_t y[kMaxRecords] = {};
+    int32_t x[kMaxRecords * kMaxPredictors] = {};  // column length 99, column after column
+    int32_t x_sum[kMaxPredictors] = {};
+    int32_t dist = 0;
+    double value[kMaxPositions] = {};
+    double scale[kMaxPositions] = {};
+    double fixed_total = 0.0;
+};
+
+// Unpacks and checks the tables' sizes; false when they would overrun the tables.
+bool unpack(const int32_t* model_ints, const double* model_reals, Unpacked& out);
+
+// True when the n free positions listed in model_ints lie within 1..np+2.
+bool free_positions_valid(int32_t n, const int32_t* model_ints, int32_t np);
+
+}  // namespace valdmora::model

@@ -1,0 +1,104 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "minimizer.h"
+#include "model.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora::model;
+
+namespace {
+
+struct FitContext {
+    int32_t* model_ints;
+    double* model_reals;
+};
+
+double evaluate(int32_t n, const double* x, void* context) {
+    auto* c = static_cast<FitContext*>(context);
+    double f = 0.0;
+    FUNCT1(&n, const_cast<double*>(x), &f, c->model_ints, c->model_reals);
+    return f;
+}
+
+// Initial steps in parameter units, from the data: the intercept and each slope move the
+// linear predictor by about a quarter of the mean count, the extra parameter by half its
+// start value. Slopes near 0 make relative steps meaningless, hence the data scale.
+double parameter_step(const Unpacked& d, int32_t position, double start) {
+    double mean_count = 0.0;
+    for (int32_t i = 0; i < d.nobs; ++i) mean_count += std::fabs(static_cast<double>(d.y[i]));
+    if (d.nobs > 0) mean_count /= d.nobs;
+    const double shift = std::max(1.0, 0.25 * mean_count);
+    if (position == 1) return shift;
+    if (position == d.np + 2) return 0.5 * std::max(std::fabs(start), 0.02);
+    const int32_t j = position - 2;
+    double mean_x = 0.0;
+    for (int32_t i = 0; i < d.nobs; ++i) mean_x += std::fabs(static_cast<double>(d.x[i + kMaxRecords * j]));
+    if (d.nobs > 0) mean_x /= d.nobs;
+    return shift / std::max(1.0, mean_x);
+}
+
+}  // namespace
+
+extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f,
+                         int32_t* iw, int32_t* liw, double* w, int32_t* lw, int32_t* model_ints,
+                         double* model_reals, int32_t* ifail) {
+    (void)iw;
+    (void)w;
+    if (!ifail) return;
+    if (!n || !ibound || !f || !model_ints || !model_reals) {
+        *ifail = VALDMORA_FIT_BAD_ARGS;
+        return;
+    }
+    const int32_t n_copy = *n;
+    const int32_t ibound_copy = *ibound;
+    const int32_t liw_copy = liw ? *liw : 0;
+    const int32_t lw_copy = lw ? *lw : 0;
+    int32_t code = *ifail;
+
+    Unpacked d;
+    if (n_copy < 0 || n_copy > kMaxFree || !unpack(model_ints, model_reals, d) ||
+        !free_positions_valid(n_copy, model_ints, d.np) || (n_copy > 0 && !x)) {
+        *ifail = VALDMORA_FIT_BAD_ARGS;
+        return;
+    }
+
+    if (n_copy == 0) {
+        int32_t zero = 0;
+        FUNCT1(&zero, x, f, model_ints, model_reals);
+    } else {
+        constexpr double kInf = std::numeric_limits<double>::infinity();
+        double lower[kMaxFree], upper[kMaxFree], step[kMaxFree];
+        bool bounds_ok = ibound_copy >= 0 && ibound_copy <= 3 &&
+                         ((ibound_copy != 0 && ibound_copy != 3) || (bl && bu));
+        for (int32_t i = 0; bounds_ok && i < n_copy; ++i) {
+            switch (ibound_copy) {
+                case 0: lower[i] = bl[i]; upper[i] = bu[i]; break;
+                case 1: lower[i] = -kInf; upper[i] = kInf; break;
+                case 2: lower[i] = 0.0; upper[i] = kInf; break;
+                default: lower[i] = bl[0]; upper[i] = bu[0]; break;
+            }
+            bounds_ok = !std::isnan(lower[i]) && !std::isnan(upper[i]) && lower[i] <= upper[i] &&
+                        std::isfinite(x[i]);
+            const int32_t k = model_ints[1 + i];
+            const double c = std::fabs(d.scale[k - 1]);
+            const double scale = std::isfinite(c) && c > 0.0 ? c : 1.0;
+            step[i] = scale * parameter_step(d, k, x[i] / scale);
+        }
+        if (!bounds_ok) {
+            *ifail = VALDMORA_FIT_BAD_ARGS;
+            return;
+        }
+        FitContext context{model_ints, model_reals};
+        const MinimizeResult r = minimize(n_copy, lower, upper, x, step, evaluate, &context);
+        *f = r.f;
+        code = r.code;
+    }
+
+    *n = n_copy;
+    *ibound = ibound_copy;
+    if (liw) *liw = liw_copy;
+    if (lw) *lw = lw_copy;
+    *ifail = code;
+}

@@ -16,8 +16,15 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The window starts in a working directory outside the source tree, holding a copy of the
+# example data as counts.txt; the output files land there.
+RUN_DIR ?= $(HOME)/valdmora-work
+
 run: build
-	@echo "The window is not built yet: everything else is built in $(BUILD)/."
+	@mkdir -p "$(RUN_DIR)"
+	@[ -f "$(RUN_DIR)/counts.txt" ] || cp examples/counts.txt "$(RUN_DIR)/counts.txt"
+	@echo "valdmora: working directory $(RUN_DIR) (data file counts.txt; outputs are written here)"
+	@cd "$(RUN_DIR)" && "$(CURDIR)/$(BUILD)/bin/valdmora"
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

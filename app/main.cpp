@@ -1,0 +1,26 @@
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <cstdio>
+#include <cstdlib>
+
+#include "main_window.h"
+
+int main(int argc, char** argv) {
+#if defined(Q_OS_LINUX)
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {
+        std::fprintf(stderr,
+                     "valdmora needs a display to open its window, and none was found (DISPLAY and "
+                     "WAYLAND_DISPLAY are not set).\nRun it from a desktop session, or under a virtual "
+                     "display: xvfb-run -a valdmora\n");
+        return 2;
+    }
+#endif
+    QApplication app(argc, argv);
+    valdmora::Form1 window;
+    // Without a window manager (a bare X server) maximizing does nothing: fill the screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
+    window.showMaximized();
+    return app.exec();
+}

@@ -1,0 +1,21 @@
+#include "estimation_state.h"
+
+namespace valdmora {
+
+void form_load(EstimationState& s) {
+    s.prev_max_ll = 0.0;
+    s.err_dist = 1;
+    s.extra_param_name(0) = "CV";
+    s.extra_param_name(1) = "SD";
+    s.extra_param_name(2) = "VoM - 1";
+    s.extra_param_name(3) = "null";
+    // two-sided 95 % Student t quantiles by degrees of freedom
+    static constexpr float kT[20] = {12.706f, 4.303f, 3.182f, 2.776f, 2.571f, 2.447f, 2.365f,
+                                     2.306f,  2.262f, 2.228f, 2.201f, 2.179f, 2.160f, 2.145f,
+                                     2.131f,  2.120f, 2.110f, 2.101f, 2.093f, 2.086f};
+    for (int k = 1; k <= 20; ++k) s.t_crit(k) = kT[k - 1];
+    for (int k = 21; k <= 100; ++k) s.t_crit(k) = 2.0f;
+    s.data_read = 0;
+}
+
+}  // namespace valdmora

@@ -1,0 +1,55 @@
+#include "number_text.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace valdmora {
+
+std::optional<double> parse_number(std::string_view text, const NumberFormat& fmt) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    // one sign only, and a digit or the separator right after it
+    if (text.empty() || text.front() == '-' || text.front() == '+') return std::nullopt;
+    std::string plain;
+    plain.reserve(text.size());
+    for (char c : text) {
+        if (c == fmt.decimal) {
+            plain.push_back('.');
+        } else if (c == '.' || !(std::isdigit(static_cast<unsigned char>(c)) || c == 'e' || c == 'E' ||
+                                 c == '-' || c == '+')) {
+            return std::nullopt;  // a point that is not the locale's separator, or a stray character
+        } else {
+            plain.push_back(c);
+        }
+    }
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
+    return negative ? -value : value;
+}
+
+bool isnum(const std::string& alphanum) {
+    if (alphanum.empty()) return false;
+    const char c = alphanum.front();
+    return (c >= '0' && c <= '9') || c == '-';
+}
+
+bool typed_number_ok(const std::string& text, const NumberFormat& fmt) {
+    return isnum(text) && parse_number(text, fmt).has_value();
+}
+
+std::string with_locale_decimal(std::string_view ascii, const NumberFormat& fmt) {
+    std::string out(ascii);
+    for (char& c : out)
+        if (c == '.') c = fmt.decimal;
+    return out;
+}
+
+}  // namespace valdmora

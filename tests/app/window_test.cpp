@@ -1,0 +1,245 @@
+// The window driven as a user drives it: typing, tabbing away, clicking.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <memory>
+
+#include "main_window.h"
+
+using valdmora::Form1;
+using valdmora::UserMessage;
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Form1> w;
+    std::vector<UserMessage> messages;
+    QTemporaryDir dir;
+
+    template <class T>
+    T* get(const QString& name) {
+        T* c = w->findChild<T*>(name);
+        if (!c) qFatal("no control %s", qPrintable(name));
+        return c;
+    }
+    QLineEdit* beta(int i) { return get<QLineEdit>(QString("txtBeta(%1)").arg(i)); }
+    QPushButton* command() { return get<QPushButton>("Command1"); }
+
+    QString write(const QString& name, const std::string& content) {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString(), std::ios::binary) << content;
+        return path;
+    }
+
+    // Replace the text of a box as a user would: select all, type over it (or delete it),
+    // leave with Tab.
+    void type_into(QLineEdit* box, const QString& text, bool leave = true) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        if (text.isEmpty())
+            QTest::keyClick(box, Qt::Key_Delete);
+        else
+            QTest::keyClicks(box, text);
+        if (leave) QTest::keyClick(box, Qt::Key_Tab);
+    }
+
+    void read_file(const std::string& content) {
+        type_into(get<QLineEdit>("txtData"), write("counts.txt", content));
+        QTest::mouseClick(command(), Qt::LeftButton);
+    }
+
+private slots:
+    void init() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        messages.clear();
+        w = std::make_unique<Form1>();
+        w->set_message_sink([this](const UserMessage& m) { messages.push_back(m); });
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    }
+    void cleanup() { w.reset(); }
+
+    void opensInFileMode() {
+        QCOMPARE(w->windowTitle(), QString("valdmora V1.01"));
+        QCOMPARE(command()->text(), QString("read data from file"));
+        QCOMPARE(get<QLineEdit>("txtData")->text(), QString("counts.txt"));
+        QVERIFY(command()->hasFocus());
+        for (const char* shown : {"Label1", "txtData", "Command1", "Label7", "Label8", "chkZero", "Label9",
+                                  "picLegend", "Label3", "txtRange", "Label4", "Label5", "picCount", "picLL"})
+            QVERIFY2(w->findChild<QWidget*>(shown)->isVisible(), shown);
+        for (const char* hidden : {"lblTotSimDog", "txtN_surveys", "Label2", "chkJustEstimate", "Label10",
+                                   "optErr(0)", "lblWard", "txtWard", "txtBeta(0)", "chkBeta(0)", "lblBeta(1)",
+                                   "Label6", "txtBeta(5)", "lblExtraParam"})
+            QVERIFY2(!w->findChild<QWidget*>(hidden)->isVisible(), hidden);
+        QVERIFY(get<QLabel>("Label8")->font().bold());
+        QCOMPARE(get<QLabel>("Label8")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(get<QLabel>("Label1")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(get<QLineEdit>("txtBeta(5)")->text(), QString("0.25"));
+        QCOMPARE(get<QLabel>("lblBeta(3)")->text(), QString("Label11"));
+        QVERIFY(get<QCheckBox>("chkBeta(0)")->isChecked());
+        QVERIFY(get<QCheckBox>("chkZero")->isChecked());
+        QVERIFY(get<QRadioButton>("optErr(0)")->isChecked());
+        // twips / 15: Command1 at 6000, 120, 2175 x 375
+        QCOMPARE(command()->geometry(), QRect(400, 8, 145, 25));
+        QCOMPARE(w->state().err_dist, int16_t(1));
+        QCOMPARE(w->state().t_crit(3), 3.182f);
+    }
+
+    void focusMovesInTheSetOrderSkippingHiddenControls() {
+        const QStringList expected{"picLL", "picCount", "txtData", "chkZero", "picLegend", "txtRange"};
+        for (const QString& name : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), name);
+        }
+    }
+
+    void readingAFileShowsThePredictorRows() {
+        read_file("housing,markets\r\nNorthside, 120, 3\r\nEastgate,340,5,27\r\n");
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QCOMPARE(command()->text(), QString("estimate population size"));
+        QCOMPARE(get<QLabel>("lblBeta(1)")->text(), QString("housing"));
+        QCOMPARE(get<QLabel>("lblBeta(2)")->text(), QString("markets"));
+        for (const char* shown : {"chkBeta(0)", "txtBeta(0)", "lblBeta(0)", "chkBeta(2)", "txtBeta(5)", "Label6",
+                                  "lblExtraParam", "Label10", "optErr(2)"})
+            QVERIFY2(w->findChild<QWidget*>(shown)->isVisible(), shown);
+        QVERIFY(!w->findChild<QWidget*>("txtBeta(3)")->isVisible());
+        QVERIFY(!w->findChild<QWidget*>("txtN_surveys")->isVisible());
+        QCOMPARE(w->state().n_surveyed, int16_t(1));
+        QCOMPARE(w->state().n_unsurveyed, int16_t(1));
+        QCOMPARE(w->state().data_read, int16_t(-1));
+    }
+
+    void aFailedReadChangesNothingAndCanBeRetried() {
+        for (const std::string& bad : {std::string(""), std::string("a,b,c,d,e\n"), std::string("a,b\nX,1,2,,,\n"),
+                                      std::string("a,b\nX,1,zz\n")}) {
+            messages.clear();
+            read_file(bad);
+            QCOMPARE(int(messages.size()), 1);
+            QCOMPARE(command()->text(), QString("read data from file"));
+            QCOMPARE(w->state().data_read, int16_t(0));
+            QCOMPARE(w->state().n_pred, int16_t(0));
+            QVERIFY(!w->findChild<QWidget*>("optErr(0)")->isVisible());
+        }
+        QCOMPARE(QString::fromStdString(messages.back().text).contains("is not a number"), true);
+        // the malformed line keeps its old message, now with where and why
+        messages.clear();
+        read_file("a,b\nX,1,2,,,\n");
+        QCOMPARE(messages.at(0).text, std::string("please check data file"));
+        QVERIFY(QString::fromStdString(messages[0].detail).contains("line 2"));
+        // a missing file names it
+        messages.clear();
+        type_into(get<QLineEdit>("txtData"), dir.filePath("missing.txt"));
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(QString::fromStdString(messages.at(0).text).contains("missing.txt"));
+        // mended, the same click reads it
+        messages.clear();
+        read_file("a,b\nX,1,2\n");
+        QVERIFY(messages.empty());
+        QCOMPARE(command()->text(), QString("estimate population size"));
+    }
+
+    void optionClickWritesDefaultsThroughTheChangeHandlers() {
+        read_file("a,b\nX,1,2\nY,1,2,7\n");
+        type_into(beta(0), "3");
+        QCOMPARE(w->state().beta_entered(0), 3.0);
+        type_into(beta(1), "0.5");
+        QTest::mouseClick(get<QRadioButton>("optErr(1)"), Qt::LeftButton);
+        QCOMPARE(w->state().err_dist, int16_t(2));
+        QCOMPARE(get<QLabel>("lblExtraParam")->text(), QString("SD"));
+        QCOMPARE(beta(0)->text(), QString("10"));
+        QCOMPARE(beta(1)->text(), QString("0"));
+        QCOMPARE(beta(5)->text(), QString("10"));
+        QCOMPARE(w->state().beta_entered(5), 10.0);
+        QCOMPARE(w->state().beta_entered(0), 3.0);  // only the box text changes
+        QCOMPARE(beta(3)->text(), QString("0"));
+        QTest::mouseClick(get<QRadioButton>("optErr(2)"), Qt::LeftButton);
+        QCOMPARE(beta(5)->text(), QString("1"));
+        QCOMPARE(get<QLabel>("lblExtraParam")->text(), QString("VoM - 1"));
+        QTest::mouseClick(get<QRadioButton>("optErr(0)"), Qt::LeftButton);
+        QCOMPARE(beta(5)->text(), QString("0.25"));
+        QCOMPARE(w->state().err_dist, int16_t(1));
+    }
+
+    void optionDefaultsFollowTheLocale() {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        Form1 german;
+        german.set_message_sink([](const UserMessage&) {});
+        QCOMPARE(german.findChild<QLineEdit*>("txtBeta(5)")->text(), QString("0,25"));
+    }
+
+    void emptyingThePathSwitchesToSimulation() {
+        type_into(beta(0), "4", false);
+        type_into(get<QLineEdit>("txtData"), "");
+        QCOMPARE(command()->text(), QString("simulate data and estimate"));
+        QCOMPARE(get<QLabel>("lblBeta(3)")->text(), QString("3predictor"));
+        QVERIFY(get<QWidget>("txtN_surveys")->isVisible());
+        QVERIFY(get<QWidget>("Label2")->isVisible());
+        QVERIFY(get<QWidget>("txtBeta(4)")->isVisible());
+        QCOMPARE(w->state().n_pred, int16_t(4));
+        QCOMPARE(w->state().beta_entered(0), 4.0);
+        QCOMPARE(w->state().beta_entered(5), 0.25);
+        // typing a path again changes nothing
+        type_into(get<QLineEdit>("txtData"), "other.txt");
+        QCOMPARE(command()->text(), QString("simulate data and estimate"));
+    }
+
+    void emptyingThePathAfterAReadKeepsSurveysHidden() {
+        read_file("a,b\nX,1,2\n");
+        type_into(get<QLineEdit>("txtData"), "");
+        QCOMPARE(command()->text(), QString("simulate data and estimate"));
+        QVERIFY(!get<QWidget>("txtN_surveys")->isVisible());
+    }
+
+    void reestimateBoxAlternatesTheCaption() {
+        auto* box = get<QCheckBox>("chkJustEstimate");
+        box->show();  // a first simulation shows it
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(command()->text(), QString("Estimate from current data"));
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(command()->text(), QString("Simulate data and estimate"));
+    }
+
+    void leavingABoxChecksItsText() {
+        read_file("a,b,c,d\nX,1,2,3,4\n");
+        type_into(beta(3), "2.5");
+        QCOMPARE(w->state().beta_entered(3), 2.5);
+        for (const char* bad : {"abc", "7abc", "-", "1.2.3", " 1", ""}) {
+            type_into(beta(3), bad);
+            QCOMPARE(beta(3)->text(), QString("0"));
+            QCOMPARE(w->state().beta_entered(3), 2.5);
+        }
+        type_into(beta(5), "-0.5");
+        QCOMPARE(w->state().beta_entered(5), -0.5);
+        // a lone point becomes 0 at once, without leaving the box
+        type_into(beta(2), ".", false);
+        QCOMPARE(beta(2)->text(), QString("0"));
+        auto* range = get<QLineEdit>("txtRange");
+        for (const char* bad : {"x", "", "7abc"}) {
+            type_into(range, bad);
+            QCOMPARE(range->text(), QString("10"));
+        }
+        type_into(range, "75");
+        QCOMPARE(range->text(), QString("75"));
+    }
+
+    void untickingAPredictorZeroesItsBox() {
+        read_file("a,b\nX,1,2,5\nY,2,3,6\n");
+        auto* tick = get<QCheckBox>("chkBeta(2)");
+        type_into(beta(2), "0.7");
+        QTest::mouseClick(tick, Qt::LeftButton);  // ticked
+        QCOMPARE(beta(2)->text(), QString("0.7"));
+        QTest::mouseClick(tick, Qt::LeftButton);  // unticked
+        QCOMPARE(beta(2)->text(), QString("0"));
+        QCOMPARE(w->state().beta_entered(2), 0.7);
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "cycle/command_cycle.h"
+#include "cycle/estimation_state.h"
+#include "cycle/number_text.h"
+#include "cycle/user_error.h"
+
+using namespace valdmora;
+
+TEST(EstimationState, LoadFillsTheConstantTables) {
+    EstimationState s;
+    form_load(s);
+    EXPECT_EQ(s.err_dist, 1);
+    EXPECT_EQ(s.extra_param_name(2), "VoM - 1");
+    EXPECT_EQ(s.extra_param_name(3), "null");
+    EXPECT_EQ(s.t_crit(1), 12.706f);
+    EXPECT_EQ(s.t_crit(20), 2.086f);
+    EXPECT_EQ(s.t_crit(21), 2.0f);
+    EXPECT_EQ(s.t_crit(100), 2.0f);
+    EXPECT_EQ(s.data_read, 0);
+}
+
+TEST(EstimationState, IndicesOutsideTheirRangesAreErrorsWithTheName) {
+    EstimationState s;
+    EXPECT_NO_THROW(s.surveyed_count(100) = 1.0f);
+    try {
+        s.surveyed_count(101) = 1.0f;
+        FAIL();
+    } catch (const UserError& e) {
+        EXPECT_NE(std::string(e.what()).find("surveyed_count(101)"), std::string::npos);
+    }
+    EXPECT_THROW(s.unsurveyed_x(5, 1), UserError);
+    EXPECT_NO_THROW(s.unsurveyed_x(0, 1));  // the intercept's regressor row
+    EXPECT_THROW(s.surveyed_x(0, 1), UserError);
+    EXPECT_THROW(s.model_ints(0), UserError);
+    EXPECT_THROW(s.model_reals(1001), UserError);
+    EXPECT_THROW(s.beta_entered(6), UserError);
+}
+
+TEST(EstimationState, SixteenBitArithmeticRefusesToWrap) {
+    EXPECT_EQ(add16(32766, 1, "n_sims"), 32767);
+    EXPECT_THROW(add16(32767, 1, "n_sims"), UserError);
+    EXPECT_THROW(to_int16(-32769, "count"), UserError);
+}
+
+TEST(CommandCycle, DispatchOnCaptionPathAndReestimate) {
+    EXPECT_EQ(decide_click(kCaptionRead, "", 0), ClickAction::ReadFile);
+    EXPECT_EQ(decide_click(kCaptionEstimate, "counts.txt", 0), ClickAction::Estimate);
+    EXPECT_EQ(decide_click(kCaptionEstimate, "", 0), ClickAction::SimulateAndEstimate);
+    EXPECT_EQ(decide_click(kCaptionSimulate, "", 1), ClickAction::Estimate);
+    EXPECT_EQ(decide_click(kCaptionReestimate, "x.txt", 0), ClickAction::Estimate);
+    // the caption decides nothing else: any other caption estimates
+    EXPECT_EQ(decide_click("Read data from file", "", 0), ClickAction::SimulateAndEstimate);
+}
+
+TEST(NumberText, ParsesInEitherLocaleAndRefusesPartialNumbers) {
+    const NumberFormat point{'.', ','}, comma{',', '.'};
+    EXPECT_EQ(parse_number(" 2.5 ", point), 2.5);
+    EXPECT_EQ(parse_number("-0.25", point), -0.25);
+    EXPECT_EQ(parse_number("+5", point), 5.0);
+    EXPECT_EQ(parse_number(".5", point), 0.5);
+    EXPECT_EQ(parse_number("1e3", point), 1000.0);
+    EXPECT_EQ(parse_number("2,5", comma), 2.5);
+    for (const char* bad : {"", " ", "-", "7abc", "1.2.3", "--5", "+-5", "inf", "nan", "1,5", "0x10", "-."})
+        EXPECT_FALSE(parse_number(bad, point).has_value()) << bad;
+    EXPECT_FALSE(parse_number("2.5", comma).has_value());
+}
+
+TEST(NumberText, IsnumLooksAtTheFirstCharacterOnly) {
+    for (const char* yes : {"12", "-3", "0.25", "7abc", "-"}) EXPECT_TRUE(isnum(yes)) << yes;
+    for (const char* no : {"", " 1", ".5", "+5", "abc"}) EXPECT_FALSE(isnum(no)) << no;
+    // the test on leaving a box also wants the whole text to be a number
+    EXPECT_TRUE(typed_number_ok("-0.5", {}));
+    for (const char* no : {"7abc", "-", "1.2.3", ".5"}) EXPECT_FALSE(typed_number_ok(no, {})) << no;
+}

@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <cmath>
 
+#include "charts/charts.h"
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
 #include "cycle/user_error.h"
@@ -269,6 +270,7 @@ void Form1::read_data_file() {
     Label10->show();
     for (QWidget* w : optErr) w->show();
     Command1->setText(kCaptionEstimate);
+    plot_key(*picLegend, std::span<const std::string>(state_.surveyed_name.data(), kMaxWards));
 }
 
 void Form1::run_estimation(bool simulate) {
@@ -351,6 +353,10 @@ void Form1::txtRange_LostFocus() {
 void Form1::chkBeta_Click(int index) {
     if (index <= 0 || index >= 5) return;
     picCount->clear();
+    std::array<float, kMaxWards> values{};
+    for (int w = 1; w <= state_.n_surveyed; ++w) values[w - 1] = state_.surveyed_x(index, w);
+    plot_counts(*picCount, std::span<const float>(state_.surveyed_count.data(), kMaxWards), values, state_.n_surveyed,
+                to8bit(lblBeta[index]->text()), true, chkZero->isChecked(), fmt_);
     if (!chkBeta[index]->isChecked()) txtBeta[index]->setText("0");
 }
 

@@ -5,9 +5,11 @@
 #include <QFrame>
 #include <QImage>
 
+#include "charts/surface.h"
+
 namespace valdmora {
 
-class PictureBox : public QFrame {
+class PictureBox : public QFrame, public Surface {
     Q_OBJECT
 public:
     explicit PictureBox(QWidget* parent = nullptr);
@@ -17,11 +19,18 @@ public:
     // The picture at the screen's pixel density; its logical size is the inner area.
     QImage& image() { return image_; }
     const QImage& image() const { return image_; }
-    // Inner drawing area in pixels.
-    int inner_width() const { return contentsRect().width(); }
-    int inner_height() const { return contentsRect().height(); }
+    // Writes the current picture at its pixel density; false when it cannot be written.
+    bool save_png(const QString& path) const;
+
+    float width() const override { return static_cast<float>(contentsRect().width()); }
+    float height() const override { return static_cast<float>(contentsRect().height()); }
+    float line_height() const override;
 
 protected:
+    void draw_line(float x1, float y1, float x2, float y2, Rgb colour) override;
+    void draw_circle(float x, float y, float radius, Rgb colour) override;
+    void draw_text(float x, float y, const std::string& text) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -10,9 +10,21 @@
 #include <memory>
 
 #include "main_window.h"
+#include "picture_box.h"
 
 using valdmora::Form1;
 using valdmora::UserMessage;
+using valdmora::PictureBox;
+
+namespace {
+int ink(const QImage& image) {
+    int n = 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x) n += rgb.pixel(x, y) != qRgb(255, 255, 255);
+    return n;
+}
+}  // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -227,6 +239,33 @@ private slots:
         }
         type_into(range, "75");
         QCOMPARE(range->text(), QString("75"));
+    }
+
+    void chartsStayAcrossRepaintsAndSaveAsPng() {
+        read_file("a,b\nX,1,2,5\nY,2,3,6\nZ,4,1,9\n");
+        auto* key = get<PictureBox>("picLegend");
+        const QImage drawn = key->image().copy();
+        QVERIFY(ink(drawn) > 0);  // the key was written
+        w->hide();
+        w->show();
+        key->repaint();
+        QCOMPARE(key->image(), drawn);
+        // what the screen shows inside the frame is the kept picture
+        QCOMPARE(key->grab(key->contentsRect()).toImage().convertToFormat(QImage::Format_RGB32),
+                 drawn.convertToFormat(QImage::Format_RGB32));
+        const QString png = dir.filePath("key.png");
+        QVERIFY(key->save_png(png));
+        QImage saved(png);
+        QCOMPARE(saved.size(), drawn.size());
+        QVERIFY(!key->save_png(dir.filePath("no/such/folder/key.png")));
+
+        // a predictor click draws the counts against it; clearing empties the chart
+        auto* counts = get<PictureBox>("picCount");
+        QCOMPARE(ink(counts->image()), 0);
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        QVERIFY(ink(counts->image()) > 0);
+        counts->clear();
+        QCOMPARE(ink(counts->image()), 0);
     }
 
     void untickingAPredictorZeroesItsBox() {

@@ -1,0 +1,190 @@
+#include "charts.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "cycle/number_format.h"
+
+namespace valdmora {
+
+AxisScale horizontal_scale(float lo, float hi, float width) {
+    return {lo, hi, (hi + lo) / 2.0f, width / (hi - lo) * 0.8f};
+}
+
+AxisScale vertical_scale(float lo, float hi, float height) {
+    return {lo, hi, (hi + lo) / 2.0f, height / (hi - lo) * 0.75f};
+}
+
+Range range_scan(std::span<const float> values) {
+    Range r;
+    for (float v : values) {
+        if (v > r.hi) r.hi = v;
+        if (v < r.lo) r.lo = v;
+    }
+    return r;
+}
+
+double Log10(double v) { return std::log(v) / std::log(10.0); }
+
+int16_t imin(int16_t a, int16_t b) { return b < a ? b : a; }
+
+int32_t tick_step(float range) {
+    if (!(range >= 1.0f) || !std::isfinite(range)) return 0;
+    auto step = static_cast<int32_t>(std::nearbyint(std::pow(10.0, std::floor(Log10(range)))));
+    while (static_cast<double>(range) / step < 5.0 && step >= 2) step /= 2;
+    return step;
+}
+
+std::vector<float> tick_positions(float lo, float hi, int32_t step) {
+    std::vector<float> ticks;
+    if (step < 1) return ticks;
+    const auto first = static_cast<float>((std::floor(static_cast<double>(lo) / step) + 1.0) * step);
+    const auto last = static_cast<float>(std::floor(static_cast<double>(hi) / step) * step);
+    for (float t = first; t <= last; t += static_cast<float>(step)) ticks.push_back(t);
+    return ticks;
+}
+
+float label_width(int32_t step) { return static_cast<float>((std::floor(Log10(step)) + 1.0) * 8.0); }
+
+Rgb point_colours(int index) {
+    static constexpr Rgb kColours[10] = {{0, 0, 0},   {255, 0, 255}, {255, 128, 0}, {192, 192, 0}, {0, 255, 0},
+                                         {0, 255, 255}, {0, 0, 255},  {128, 64, 0},  {255, 0, 0},   {192, 192, 192}};
+    return kColours[std::clamp(index, 1, 10) - 1];
+}
+
+void plot_counts(Surface& s, std::span<const float> heights, std::span<const float> positions, int16_t n,
+                 const std::string& title, bool range_flag, bool origin_at_zero, const NumberFormat& fmt) {
+    n = static_cast<int16_t>(std::min<std::size_t>({static_cast<std::size_t>(std::max<int16_t>(n, 0)),
+                                                    heights.size(), positions.size()}));
+    if (n == 0) return;
+    const float W = s.width(), H = s.height();
+    s.move_to(0.9f * W, 0.89f * H);
+    s.print(title);
+    s.move_to(0.02f * W, 0.05f * H);
+    s.print("dogs");
+
+    // Without the range flag there is nothing to scale with: the titles stay alone.
+    if (!range_flag) return;
+    Range ry = range_scan(heights.first(n));
+    if (ry.empty()) return;
+    Range rx = range_scan(positions.first(n));
+    if (rx.empty()) return;
+    if (origin_at_zero) {
+        rx.lo = 0.0f;
+        ry.lo = 0.0f;
+        // all values at or below zero leave no range once the axes start at zero
+        if (rx.hi <= rx.lo || ry.hi <= ry.lo) return;
+    }
+    const AxisScale sx = horizontal_scale(rx.lo, rx.hi, W);
+    const AxisScale sy = vertical_scale(ry.lo, ry.hi, H);
+
+    s.set_line_width(1.0f);
+    for (int16_t i = 1; i <= n; ++i)
+        s.circle(to_x(sx, positions[i - 1], W), to_y(sy, heights[i - 1], H), 3.0f, point_colours(imin(i, 10)));
+
+    s.set_line_width(1.0f);
+    const float X0 = to_x(sx, rx.lo, W), X1 = to_x(sx, rx.hi, W), Y0 = to_y(sy, ry.lo, H);
+    s.line(X0, Y0, X1, Y0, kBlackRgb);
+    int32_t step = tick_step(rx.hi - rx.lo);
+    float w = step >= 1 ? label_width(step) : 0.0f;
+    for (float t : tick_positions(rx.lo, rx.hi, step)) {
+        const float X = to_x(sx, t, W);
+        s.line(X, Y0, X, Y0 + 10.0f, kBlackRgb);
+        s.move_to(X - w / 2.0f, Y0 + 16.0f);
+        s.print(plain_number(t, fmt));
+    }
+
+    const float Y1 = to_y(sy, ry.hi, H);
+    s.line(X0, Y0, X0, Y1, kBlackRgb);
+    step = tick_step(ry.hi - ry.lo);
+    w = step >= 1 ? label_width(step) : 0.0f;
+    for (float t : tick_positions(ry.lo, ry.hi, step)) {
+        const float Y = to_y(sy, t, H);
+        s.line(X0, Y, X0 - 10.0f, Y, kBlackRgb);
+        s.move_to(X0 - 10.0f - 12.0f - w, Y - 6.0f);
+        s.print(plain_number(t, fmt));
+    }
+}
+
+void plot_likelihood(Surface& s, std::span<const float> ll, std::span<const float> total, int16_t n,
+                     const std::string& title, int16_t title_y, Rgb colour, bool range_flag, float sim_total,
+                     double& lower, double& upper, bool simulated, const NumberFormat& fmt) {
+    s.set_text_colour(kBlackRgb);
+    n = static_cast<int16_t>(std::min<std::size_t>(
+        {static_cast<std::size_t>(std::max<int16_t>(n, 0)), ll.size(), total.size()}));
+    // One point, or none, gives no horizontal scale; without the range flag no vertical one.
+    if (n < 2 || !range_flag) return;
+    const float W = s.width(), H = s.height();
+    const float mid_x = (static_cast<float>(n) + 1.0f) / 2.0f;
+    const float factor_x = W / static_cast<float>(n - 1) * 0.8f;
+    auto px = [&](float i) { return (i - mid_x) * factor_x + W / 2.0f; };
+
+    const Range r = range_scan(ll.first(n));
+    if (r.empty()) return;
+    const AxisScale sy = vertical_scale(r.lo, r.hi, H);
+    auto py = [&](float v) { return to_y(sy, v, H); };
+
+    float xp = px(1.0f), yp = py(ll[0]);
+    for (int16_t i = 2; i <= n; ++i) {
+        const float x = px(static_cast<float>(i)), y = py(ll[i - 1]);
+        if (std::fabs(y) < 1e8f) s.line(xp, yp, x, y, colour);
+        xp = x;
+        yp = y;
+        s.line(x, H - 30.0f, x, H - 40.0f, kBlackRgb);
+        s.move_to(x - 10.0f, i % 2 == 0 ? H - 15.0f : H - 25.0f);
+        s.print(format_number(total[i - 1], "##.#", fmt));
+    }
+    s.set_current_x(W - 50.0f);
+    s.print("population");
+
+    s.move_to(0.0f, py(r.lo) - 5.0f);
+    s.print(format_number(r.lo, "#.###0", fmt));
+    s.move_to(0.0f, py(r.hi) - 5.0f);
+    s.print(format_number(r.hi, "#.###0", fmt));
+    s.move_to(0.0f, H / 2.0f - 5.0f);
+    s.print(format_number(sy.mid, "#.###0", fmt));
+
+    s.set_text_colour(colour);
+    s.move_to(W - 200.0f, title_y);
+    s.print(title);
+
+    s.set_dashed(true);
+    const float y_c = py(r.hi - 1.92f);
+    s.line(px(1.0f), y_c, px(static_cast<float>(n)), y_c, kRedRgb);
+    s.set_dashed(false);
+
+    // Totals placed on the point scale by linear interpolation; equal end totals give none.
+    const double first = total[0], last = total[n - 1];
+    if (last == first) return;
+    auto point_of = [&](double t) { return (t - first) * (n - 1) / (last - first) + 1.0; };
+    auto px_double = [&](double i) {
+        return static_cast<float>((i - static_cast<double>(mid_x)) * factor_x + static_cast<double>(W) / 2.0);
+    };
+    if (simulated) {
+        const float x = px_double(point_of(sim_total));
+        s.line(x, 0.0f, x, H, kRedRgb);
+    }
+    const float xl = px_double(point_of(lower));
+    s.line(xl, 0.0f, xl, H, kGreenRgb);
+    const float xu = px_double(point_of(upper));
+    s.line(xu, 0.0f, xu, H, kGreenRgb);
+}
+
+void plot_key(Surface& s, std::span<const std::string> names) {
+    const float W = s.width(), H = s.height();
+    s.move_to(W / 8.0f, H / 10.0f);
+    s.set_text_colour(kBlackRgb);
+    s.set_bold(true);
+    s.print("Key");
+    s.set_bold(false);
+    s.set_current_y(s.current_y() + 5.0f);
+    for (std::size_t i = 1; i <= names.size(); ++i) {
+        if (names[i - 1].empty() || i > 10) break;
+        s.set_current_x(W / 8.0f);
+        s.set_current_y(s.current_y() + 3.0f);
+        s.set_text_colour(point_colours(static_cast<int>(i)));
+        s.print(names[i - 1]);
+    }
+}
+
+}  // namespace valdmora

@@ -1,0 +1,67 @@
+// The drawing surface the charts draw on: a pixel grid with its origin at the top left, a
+// current position, a text colour, a line width, a dashed or solid line style and a bold
+// setting. Lines are clipped to a margin around the surface, and a coordinate that is not
+// a number draws nothing, so that no chart can hand the toolkit a wild coordinate.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace valdmora {
+
+struct Rgb {
+    uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+inline constexpr Rgb kBlackRgb{0, 0, 0};
+inline constexpr Rgb kRedRgb{255, 0, 0};
+inline constexpr Rgb kGreenRgb{0, 255, 0};
+
+class Surface {
+public:
+    virtual ~Surface() = default;
+
+    // inner size and the height of one text line, in pixels
+    virtual float width() const = 0;
+    virtual float height() const = 0;
+    virtual float line_height() const = 0;
+
+    // A line from (x1, y1) to (x2, y2); afterwards the current position is (x2, y2).
+    void line(float x1, float y1, float x2, float y2, Rgb colour);
+    // The outline of a circle.
+    void circle(float x, float y, float radius, Rgb colour);
+    // Text with its top left at the current position, in the text colour; afterwards the
+    // current position is (0, y + one text line).
+    void print(const std::string& text);
+
+    float current_x() const { return cx_; }
+    float current_y() const { return cy_; }
+    void set_current_x(float x) { cx_ = x; }
+    void set_current_y(float y) { cy_ = y; }
+    void move_to(float x, float y) { cx_ = x, cy_ = y; }
+
+    Rgb text_colour() const { return text_colour_; }
+    void set_text_colour(Rgb c) { text_colour_ = c; }
+    float line_width() const { return line_width_; }
+    void set_line_width(float w) { line_width_ = w; }
+    bool dashed() const { return dashed_; }
+    void set_dashed(bool d) { dashed_ = d; }
+    bool bold() const { return bold_; }
+    void set_bold(bool b) { bold_ = b; }
+
+protected:
+    // What a toolkit draws; coordinates here are finite and near the surface.
+    virtual void draw_line(float x1, float y1, float x2, float y2, Rgb colour) = 0;
+    virtual void draw_circle(float x, float y, float radius, Rgb colour) = 0;
+    virtual void draw_text(float x, float y, const std::string& text) = 0;
+
+private:
+    float cx_ = 0.0f, cy_ = 0.0f;
+    Rgb text_colour_{};
+    float line_width_ = 1.0f;
+    bool dashed_ = false;
+    bool bold_ = false;
+};
+
+}  // namespace valdmora

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "charts/charts.h"
+
+using namespace valdmora;
+
+namespace {
+
+// Logs every primitive that reaches the toolkit.
+class RecordingSurface : public Surface {
+public:
+    struct Line {
+        float x1, y1, x2, y2;
+        Rgb colour;
+        bool dashed;
+    };
+    struct Circle {
+        float x, y, r;
+        Rgb colour;
+    };
+    struct Text {
+        float x, y;
+        std::string text;
+        Rgb colour;
+        bool bold;
+    };
+    std::vector<Line> lines;
+    std::vector<Circle> circles;
+    std::vector<Text> texts;
+
+    float width() const override { return 800.0f; }
+    float height() const override { return 280.0f; }
+    float line_height() const override { return 13.0f; }
+
+    const Text* find_text(const std::string& t) const {
+        for (const Text& x : texts)
+            if (x.text == t) return &x;
+        return nullptr;
+    }
+
+protected:
+    void draw_line(float x1, float y1, float x2, float y2, Rgb c) override { lines.push_back({x1, y1, x2, y2, c, dashed()}); }
+    void draw_circle(float x, float y, float r, Rgb c) override { circles.push_back({x, y, r, c}); }
+    void draw_text(float x, float y, const std::string& t) override { texts.push_back({x, y, t, text_colour(), bold()}); }
+};
+
+const NumberFormat kPoint{'.', ','};
+
+}  // namespace
+
+TEST(Scales, TickStepsFromTheWorkedExamples) {
+    EXPECT_EQ(tick_step(5), 1);
+    EXPECT_EQ(tick_step(50), 10);
+    EXPECT_EQ(tick_step(99), 10);
+    EXPECT_EQ(tick_step(24.9f), 2);
+    EXPECT_EQ(tick_step(120), 12);
+    EXPECT_EQ(tick_step(37), 5);
+    EXPECT_EQ(tick_step(8), 1);
+    EXPECT_EQ(tick_step(11), 2);
+    EXPECT_EQ(tick_step(0.5f), 0);  // no whole-number step below one unit
+}
+
+TEST(Scales, TickPositionsStartStrictlyAboveLow) {
+    EXPECT_EQ(tick_positions(0, 37, 5), (std::vector<float>{5, 10, 15, 20, 25, 30, 35}));
+    EXPECT_EQ(tick_positions(-3, 12, 3), (std::vector<float>{0, 3, 6, 9, 12}));
+    EXPECT_TRUE(tick_positions(0, 10, 0).empty());
+    EXPECT_EQ(label_width(5), 8.0f);
+    EXPECT_EQ(label_width(12), 16.0f);
+}
+
+TEST(Scales, RangeScanAndHelpers) {
+    const float one[] = {4.0f};
+    EXPECT_TRUE(range_scan(one).empty());
+    const float same[] = {2.0f, 2.0f};
+    EXPECT_TRUE(range_scan(same).empty());
+    const Range none = range_scan({});
+    EXPECT_FALSE(none.empty());
+    EXPECT_EQ(none.hi, -1e20f);
+    EXPECT_EQ(imin(3, 10), 3);
+    EXPECT_EQ(imin(12, 10), 10);
+    EXPECT_EQ(point_colours(3), (Rgb{255, 128, 0}));
+    EXPECT_EQ(point_colours(10), (Rgb{192, 192, 192}));
+    EXPECT_NEAR(Log10(1000.0), 3.0, 1e-15);
+}
+
+TEST(CountsChart, AxesTicksAndColours) {
+    RecordingSurface s;
+    std::vector<float> counts, preds;
+    for (int i = 0; i < 12; ++i) {
+        counts.push_back(12.0f + 18.0f * i / 11.0f);  // 12 .. 30
+        preds.push_back(10.0f + i);
+    }
+    plot_counts(s, counts, preds, 12, "predicted", true, true, kPoint);
+    ASSERT_EQ(s.circles.size(), 12u);
+    EXPECT_EQ(s.circles[0].colour, (Rgb{0, 0, 0}));
+    EXPECT_EQ(s.circles[8].colour, (Rgb{255, 0, 0}));
+    for (int i = 9; i < 12; ++i) EXPECT_EQ(s.circles[i].colour, (Rgb{192, 192, 192}));
+    // with the origin at zero: counts 0 .. 30, ticks 5 .. 30 labelled " 5 " .. " 30 "
+    for (const char* label : {" 5 ", " 10 ", " 30 "}) EXPECT_NE(s.find_text(label), nullptr) << label;
+    EXPECT_EQ(s.find_text(" 0 "), nullptr);
+    const auto* title = s.find_text("predicted");
+    ASSERT_NE(title, nullptr);
+    EXPECT_FLOAT_EQ(title->x, 720.0f);
+    EXPECT_FLOAT_EQ(title->y, 0.89f * 280.0f);
+    // the horizontal axis runs from 0 to 21 at the height of count 0
+    const float y0 = (15.0f - 0.0f) * (280.0f / 30.0f * 0.75f) + 140.0f;
+    EXPECT_FLOAT_EQ(s.lines[0].y1, y0);
+    EXPECT_FLOAT_EQ(s.lines[0].x1, 80.0f);
+    EXPECT_FLOAT_EQ(s.lines[0].x2, 720.0f);
+}
+
+TEST(CountsChart, WithoutOriginTheAxesStartAtTheData) {
+    RecordingSurface s;
+    const std::vector<float> counts{12, 30, 20}, preds{1, 50, 20};
+    plot_counts(s, counts, preds, 3, "x", true, false, kPoint);
+    EXPECT_EQ(s.find_text(" 12 "), nullptr);  // 12 itself gets no tick
+    for (const char* label : {" 14 ", " 16 ", " 30 "}) EXPECT_NE(s.find_text(label), nullptr) << label;
+}
+
+TEST(CountsChart, EmptyAndTinyRanges) {
+    RecordingSurface blank;
+    plot_counts(blank, {}, {}, 0, "predicted", true, true, kPoint);
+    EXPECT_TRUE(blank.texts.empty() && blank.lines.empty());
+
+    RecordingSurface flat;
+    const std::vector<float> same{7, 7, 7}, x{1, 2, 3};
+    plot_counts(flat, same, x, 3, "predicted", true, false, kPoint);
+    EXPECT_EQ(flat.texts.size(), 2u);  // the two titles only
+    EXPECT_TRUE(flat.circles.empty() && flat.lines.empty());
+
+    // positions less than a unit apart: points and axes, no ticks, nothing undefined
+    RecordingSurface tiny;
+    const std::vector<float> c{3, 9}, p{0.2f, 0.5f};
+    plot_counts(tiny, c, p, 2, "a", true, false, kPoint);
+    EXPECT_EQ(tiny.circles.size(), 2u);
+    for (const auto& l : tiny.lines) EXPECT_TRUE(std::isfinite(l.x1) && std::isfinite(l.y2));
+}
+
+TEST(LikelihoodChart, ProfileLabelsAndLines) {
+    RecordingSurface s;
+    std::vector<float> ll, total;
+    for (int k = -10; k <= 10; ++k) {
+        ll.push_back(-100.0f - 0.02f * k * k);
+        total.push_back(400.0f + 20.0f * k);
+    }
+    double lower = 300, upper = 500;
+    plot_likelihood(s, ll, total, 21, "log likelihood", 10, Rgb{0, 0, 192}, true, 450.0f, lower, upper, true, kPoint);
+    // labels alternate rows: point 2 lower (H - 15), point 3 upper (H - 25)
+    const auto* p2 = s.find_text("220.");
+    const auto* p3 = s.find_text("240.");
+    ASSERT_TRUE(p2 && p3);
+    EXPECT_FLOAT_EQ(p2->y, 265.0f);
+    EXPECT_FLOAT_EQ(p3->y, 255.0f);
+    EXPECT_EQ(s.find_text("200."), nullptr);  // the first point has no label
+    EXPECT_NE(s.find_text("-100.0000"), nullptr);
+    EXPECT_NE(s.find_text("-102.0000"), nullptr);
+    const auto* title = s.find_text("log likelihood");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->colour, (Rgb{0, 0, 192}));
+    EXPECT_FLOAT_EQ(title->x, 600.0f);
+
+    // the dashed red line 1.92 below the maximum
+    int dashed = 0;
+    const float scale = 280.0f / 2.0f * 0.75f;
+    for (const auto& l : s.lines)
+        if (l.dashed) {
+            ++dashed;
+            EXPECT_EQ(l.colour, (Rgb{255, 0, 0}));
+            EXPECT_NEAR(l.y1, (-101.0f - (-100.0f - 1.92f)) * scale + 140.0f, 1e-3);
+        }
+    EXPECT_EQ(dashed, 1);
+    // vertical lines: red at the true total (x of point 13.5), green at the limits
+    auto vertical = [&](Rgb c) {
+        std::vector<float> xs;
+        for (const auto& l : s.lines)
+            if (l.colour == c && l.x1 == l.x2 && l.y1 == 0.0f) xs.push_back(l.x1);
+        return xs;
+    };
+    const float factor = 800.0f / 20.0f * 0.8f;
+    ASSERT_EQ(vertical(Rgb{255, 0, 0}).size(), 1u);
+    EXPECT_FLOAT_EQ(vertical(Rgb{255, 0, 0})[0], (13.5f - 11.0f) * factor + 400.0f);
+    const auto green = vertical(Rgb{0, 255, 0});
+    ASSERT_EQ(green.size(), 2u);
+    EXPECT_FLOAT_EQ(green[0], (6.0f - 11.0f) * factor + 400.0f);
+}
+
+TEST(LikelihoodChart, TrueTotalOnlyForSimulatedDataAndDegenerateProfiles) {
+    std::vector<float> ll{-5, -4, -5}, total{100, 200, 300};
+    double lower = 150, upper = 250;
+    RecordingSurface file;
+    plot_likelihood(file, ll, total, 3, "log likelihood", 10, Rgb{0, 0, 192}, true, 180.0f, lower, upper, false, kPoint);
+    for (const auto& l : file.lines) EXPECT_FALSE(l.colour == kRedRgb && l.x1 == l.x2);
+
+    RecordingSurface flat;
+    const std::vector<float> same{-3, -3, -3};
+    plot_likelihood(flat, same, total, 3, "t", 10, Rgb{}, true, 0, lower, upper, true, kPoint);
+    EXPECT_TRUE(flat.lines.empty() && flat.texts.empty());
+
+    RecordingSurface single;
+    plot_likelihood(single, ll, total, 1, "t", 10, Rgb{}, true, 0, lower, upper, true, kPoint);
+    EXPECT_TRUE(single.lines.empty());
+
+    // equal first and last totals: no vertical lines, nothing undefined
+    RecordingSurface equal;
+    const std::vector<float> tot{5, 5, 5};
+    plot_likelihood(equal, ll, tot, 3, "t", 10, Rgb{}, true, 0, lower, upper, true, kPoint);
+    for (const auto& l : equal.lines) EXPECT_TRUE(std::isfinite(l.x1) && std::isfinite(l.x2));
+    EXPECT_FALSE(equal.lines.empty());
+
+    // a limit far outside the profile is clipped to near the surface, not wrapped
+    RecordingSurface far;
+    double huge_lower = -1e30, huge_upper = 1e30;
+    plot_likelihood(far, ll, total, 3, "t", 10, Rgb{}, true, 0, huge_lower, huge_upper, false, kPoint);
+    for (const auto& l : far.lines) {
+        EXPECT_GE(l.x1, -800.0f);
+        EXPECT_LE(l.x1, 1600.0f);
+    }
+}
+
+TEST(Key, TenNamesAtMostInTheirColours) {
+    std::vector<std::string> names;
+    for (int i = 1; i <= 12; ++i) names.push_back("Ward" + std::to_string(i));
+    names.resize(100);
+    RecordingSurface s;
+    plot_key(s, names);
+    ASSERT_EQ(s.texts.size(), 11u);
+    EXPECT_EQ(s.texts[0].text, "Key");
+    EXPECT_TRUE(s.texts[0].bold);
+    EXPECT_FLOAT_EQ(s.texts[0].y, 28.0f);
+    EXPECT_FLOAT_EQ(s.texts[1].x, 100.0f);
+    EXPECT_FLOAT_EQ(s.texts[1].y, 28.0f + 13.0f + 8.0f);
+    EXPECT_FLOAT_EQ(s.texts[2].y, s.texts[1].y + 16.0f);
+    EXPECT_FALSE(s.texts[1].bold);
+    EXPECT_EQ(s.texts[2].colour, (Rgb{255, 0, 255}));
+    EXPECT_EQ(s.texts[10].colour, (Rgb{192, 192, 192}));
+    EXPECT_EQ(s.texts[10].text, "Ward10");
+
+    RecordingSurface empty;
+    std::vector<std::string> none(100);
+    plot_key(empty, none);
+    EXPECT_EQ(empty.texts.size(), 1u);
+}

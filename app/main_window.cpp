@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -17,6 +19,8 @@
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
 #include "cycle/user_error.h"
+#include "estimation/click.h"
+#include "estimation/model_binding.h"
 #include "picture_box.h"
 
 namespace valdmora {
@@ -225,7 +229,7 @@ void Form1::guarded(F&& handler) {
     }
 }
 
-void Form1::show_message(const UserMessage& m) {
+void Form1::show_message(const Notice& m) {
     if (message_sink_) {
         message_sink_(m);
         return;
@@ -245,8 +249,8 @@ void Form1::Command1_Click() {
     const int just_estimate = chkJustEstimate->isChecked() ? 1 : 0;
     switch (decide_click(caption, path, just_estimate)) {
         case ClickAction::ReadFile: read_data_file(); break;
-        case ClickAction::SimulateAndEstimate: run_estimation(true); break;
-        case ClickAction::Estimate: run_estimation(false); break;
+        case ClickAction::SimulateAndEstimate:
+        case ClickAction::Estimate: run_estimation(); break;
     }
 }
 
@@ -273,8 +277,81 @@ void Form1::read_data_file() {
     plot_key(*picLegend, std::span<const std::string>(state_.surveyed_name.data(), kMaxWards));
 }
 
-void Form1::run_estimation(bool simulate) {
-    (void)simulate;  // the estimation stages are wired in as they are built
+void Form1::run_estimation() {
+    ClickInput in;
+    for (int i = 0; i < 6; ++i) in.beta_text[i] = to8bit(txtBeta[i]->text());
+    in.beta_label[0] = "the constant";
+    for (int j = 1; j <= 4; ++j) in.beta_label[j] = "the coefficient of " + to8bit(lblBeta[j]->text());
+    in.beta_label[5] = "the extra parameter " + to8bit(lblExtraParam->text());
+    for (int i = 0; i < 5; ++i) in.beta_checked[i] = chkBeta[i]->isChecked();
+    in.err_option = optErr[1]->isChecked() ? 1 : optErr[2]->isChecked() ? 2 : 0;
+    in.data_path = to8bit(txtData->text());
+    in.just_estimate = chkJustEstimate->isChecked();
+    in.ward = to8bit(txtWard->text());
+    in.range_text = to8bit(txtRange->text());
+    in.origin_at_zero = chkZero->isChecked();
+    in.n_surveys_text = to8bit(txtN_surveys->text());
+    in.fmt = fmt_;
+
+    ClickServices services;
+    services.fit = bind_model_library();
+    services.random = random_;
+    services.reseed_from_clock = reseed_from_clock_;
+    // A busy cursor throughout; the profile's progress once a click runs for half a second.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> dialog;
+    services.progress = [&](int done, int total) {
+        if (!dialog && clock.elapsed() > 500) {
+            dialog = std::make_unique<QProgressDialog>("Likelihood profile…", QString(), 0, total, this);
+            dialog->setWindowModality(Qt::ApplicationModal);
+            dialog->setMinimumDuration(0);
+        }
+        if (dialog) {
+            dialog->setValue(done);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    };
+    struct CursorGuard {
+        ~CursorGuard() { QApplication::restoreOverrideCursor(); }
+    } cursor_guard;
+    ClickResult result = run_estimating_click(in, state_, services);
+    dialog.reset();
+    apply_result(result);
+}
+
+void Form1::apply_result(ClickResult& r) {
+    state_ = std::move(r.state);
+    if (r.key_names) plot_key(*picLegend, *r.key_names);
+    if (r.simulated) {
+        lblTotSimDog->show();
+        chkJustEstimate->show();
+        lblJustEstimate->show();
+    }
+    set_text_colour(Label8, QColor(r.label8_colour.r, r.label8_colour.g, r.label8_colour.b));
+    // Setting a box's text runs its change handler, as typing would.
+    for (int i = 0; i < 6; ++i) {
+        const QString text = from8bit(r.beta_text[i]);
+        if (txtBeta[i]->text() != text) txtBeta[i]->setText(text);
+    }
+    Label7->setText(from8bit(r.label7));
+    picCount->clear();
+    plot_counts(*picCount, r.counts.heights, r.counts.positions, r.counts.n, r.counts.title, true,
+                r.counts.origin_at_zero, fmt_);
+    Label8->setText(from8bit(r.label8));
+    if (r.lbl_tot_sim_dog) lblTotSimDog->setText(from8bit(*r.lbl_tot_sim_dog));
+    if (r.likelihood) {
+        picLL->clear();
+        LikelihoodChart& c = *r.likelihood;
+        plot_likelihood(*picLL, c.log_likelihood, c.total, static_cast<int16_t>(c.total.size()), "log likelihood", 10,
+                        Rgb{0, 0, 192}, true, c.sim_total, c.lower, c.upper, c.simulated, fmt_);
+    }
+    if (r.show_ward_controls) {
+        txtWard->show();
+        lblWard->show();
+    }
+    for (const Notice& n : r.notices) show_message(n);
 }
 
 void Form1::optErr_Click(int index) {

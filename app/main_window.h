@@ -8,6 +8,7 @@
 
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
+#include "cycle/user_error.h"
 
 class QCheckBox;
 class QLabel;
@@ -18,13 +19,8 @@ class QRadioButton;
 namespace valdmora {
 
 class PictureBox;
-
-// A message for the user: a headline, and a detail line that says where.
-struct UserMessage {
-    std::string title;
-    std::string text;
-    std::string detail;
-};
+struct ClickResult;
+class UniformSource;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -35,8 +31,13 @@ public:
     NumberFormat number_format() const { return fmt_; }
 
     // Where messages go; the default shows a critical message box. Tests record them.
-    using MessageSink = std::function<void(const UserMessage&)>;
+    using MessageSink = std::function<void(const Notice&)>;
     void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
+    // Simulations draw from this source without reseeding it (tests); null: the clock.
+    void set_random_source(UniformSource* source) {
+        random_ = source;
+        reseed_from_clock_ = source == nullptr;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -59,14 +60,17 @@ private:
 
     // stages of the command cycle
     void read_data_file();
-    void run_estimation(bool simulate);
+    void run_estimation();
+    void apply_result(ClickResult& r);
 
     // Runs a handler; a UserError is shown and the handler's work abandoned.
     template <class F>
     void guarded(F&& handler);
-    void show_message(const UserMessage& m);
+    void show_message(const Notice& m);
 
     EstimationState state_;
+    UniformSource* random_ = nullptr;  // tests may fix the series
+    bool reseed_from_clock_ = true;
     NumberFormat fmt_;
     MessageSink message_sink_;
 

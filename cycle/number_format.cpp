@@ -105,6 +105,12 @@ std::string plain_number(double value, const NumberFormat& fmt, bool trailing_bl
     return plain(value, 15, fmt, trailing_blank);
 }
 
+std::string general_number(double value, const NumberFormat& fmt) {
+    std::string s = plain(value, 15, fmt, false);
+    if (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    return s;
+}
+
 std::string plain_number(float value, const NumberFormat& fmt, bool trailing_blank) {
     return plain(static_cast<double>(value), 7, fmt, trailing_blank);
 }

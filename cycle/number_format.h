@@ -20,4 +20,7 @@ std::string format_number(double value, const std::string& pattern, const Number
 std::string plain_number(double value, const NumberFormat& fmt, bool trailing_blank = true);
 std::string plain_number(float value, const NumberFormat& fmt, bool trailing_blank = true);
 
+// The general number form: up to 15 significant digits, no blank for the sign.
+std::string general_number(double value, const NumberFormat& fmt);
+
 }  // namespace valdmora

@@ -7,15 +7,21 @@
 
 namespace valdmora {
 
+// A message for the user: a headline, the message, and a detail line that says where.
+struct Notice {
+    std::string title;
+    std::string text;
+    std::string detail;
+};
+
 class UserError : public std::runtime_error {
 public:
-    // title: a short headline for the message box; detail: optional longer text.
-    explicit UserError(const std::string& message, std::string title = "valdmora",
-                       std::string detail = {})
+    explicit UserError(const std::string& message, std::string title = "valdmora", std::string detail = {})
         : std::runtime_error(message), title_(std::move(title)), detail_(std::move(detail)) {}
 
     const std::string& title() const { return title_; }
     const std::string& detail() const { return detail_; }
+    Notice notice() const { return {title_, what(), detail_}; }
 
 private:
     std::string title_;

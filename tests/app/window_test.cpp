@@ -13,7 +13,7 @@
 #include "picture_box.h"
 
 using valdmora::Form1;
-using valdmora::UserMessage;
+using valdmora::Notice;
 using valdmora::PictureBox;
 
 namespace {
@@ -31,7 +31,7 @@ class WindowTest : public QObject {
 
 private:
     std::unique_ptr<Form1> w;
-    std::vector<UserMessage> messages;
+    std::vector<Notice> messages;
     QTemporaryDir dir;
 
     template <class T>
@@ -71,7 +71,7 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         messages.clear();
         w = std::make_unique<Form1>();
-        w->set_message_sink([this](const UserMessage& m) { messages.push_back(m); });
+        w->set_message_sink([this](const Notice& m) { messages.push_back(m); });
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
@@ -182,7 +182,7 @@ private slots:
     void optionDefaultsFollowTheLocale() {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         Form1 german;
-        german.set_message_sink([](const UserMessage&) {});
+        german.set_message_sink([](const Notice&) {});
         QCOMPARE(german.findChild<QLineEdit*>("txtBeta(5)")->text(), QString("0,25"));
     }
 

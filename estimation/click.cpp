@@ -9,6 +9,7 @@
 
 #include "cycle/command_cycle.h"
 #include "cycle/number_format.h"
+#include "report.h"
 #include "simulation.h"
 #include "spd_inverse.h"
 #include "valdmora/floored_mean.h"
@@ -140,7 +141,7 @@ void Click::check_inputs() {
                             " free parameters: the estimate needs at least one surveyed ward more than free "
                             "parameters. Untick predictors or survey more wards.",
                         "Estimate");
-    if (in_.err_option == 0)
+    if (s().err_dist == 1)
         for (int i = 1; i <= s().n_surveyed; ++i)
             if (s().surveyed_count(i) < 1.0f)
                 throw UserError("Ward " + s().surveyed_name(i) + " has a count of " +
@@ -317,8 +318,7 @@ void Click::covariance() {
     for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= n; ++j) {
             const int a = f_.free_pos(i), b = f_.free_pos(j);
-            auto step = [](double v) { return std::max(std::fabs(0.01 * v), 0.001); };
-            const double hi = step(f_.par_value(a)), hj = step(f_.par_value(b));
+            const double hi = difference_step(f_.par_value(a)), hj = difference_step(f_.par_value(b));
             // moves made in place, so on the diagonal they add up to steps of 2h
             f_.par_value(a) += hi;
             f_.par_value(b) += hj;
@@ -380,18 +380,9 @@ void Click::write_predictions_file() {
     }
     const double t = st.t_crit(r_.df);
     for (int w = 1; w <= st.n_unsurveyed; ++w) {
-        const double pred = st.unsurveyed_pred(w);
-        const double variance = count_var_[w] + lp_var_[w];
-        out << st.unsurveyed_name(w) << ", " << format_number(pred, "###", in_.fmt) << ",(";
-        if (r_.covariance_ok && variance >= 0.0 && std::isfinite(variance)) {
-            double lower = pred - t * std::sqrt(variance);
-            if (lower < 0.0) lower = 0.0;
-            const double upper = pred - lower + pred;
-            out << format_number(lower, "0", in_.fmt) << "," << format_number(upper, "###", in_.fmt);
-        } else {
-            out << ",";  // limits that cannot be computed are left empty
-        }
-        out << ")\r\n";
+        // limits that cannot be computed are left empty
+        const double variance = r_.covariance_ok ? count_var_[w] + lp_var_[w] : std::nan("");
+        out << ward_prediction_line(st.unsurveyed_name(w), st.unsurveyed_pred(w), variance, t, in_.fmt) << "\r\n";
     }
     out.close();
     if (!out) file_problem(path.string(), std::strerror(errno));
@@ -440,14 +431,10 @@ void Click::estimate_sentence() {
 void Click::simulation_summary() {
     auto& st = s();
     // without limits the true total cannot be shown inside them: it counts as outside
-    const bool outside = !r_.limits_ok || static_cast<float>(r_.pop_lower) >= st.sim_total ||
-                         static_cast<float>(r_.pop_upper) <= st.sim_total;
+    const bool outside = !r_.limits_ok || outside_limits(r_.pop_lower, r_.pop_upper, st.sim_total);
     if (outside) st.n_outside_cl = add16(st.n_outside_cl, 1, "number of simulations outside the limits");
-    r_.lbl_tot_sim_dog = format_number(st.sim_total, "0", in_.fmt) + " dogs simulated, on average " +
-                         format_number(st.sim_total_sum / st.n_sims, "0", in_.fmt) + ", average estimate " +
-                         format_number(st.est_total_sum / st.n_sims, "0", in_.fmt) +
-                         ", simulated population outside CLs in " + std::to_string(st.n_outside_cl) + " of " +
-                         std::to_string(st.n_sims) + " simulations";
+    r_.lbl_tot_sim_dog =
+        simulation_summary_text(st.sim_total, st.sim_total_sum, st.est_total_sum, st.n_outside_cl, st.n_sims, in_.fmt);
 }
 
 void Click::profile() {
@@ -462,8 +449,7 @@ void Click::profile() {
 
     LikelihoodChart chart;
     for (int k = -10; k <= 10; ++k) {
-        double total = (range_percent_ * k / 1000.0 + 1.0) * st.pop_est;
-        if (total < 1.0) total = 1.0;
+        const double total = profile_total(range_percent_, k, st.pop_est);
         st.model_reals(st.n_model_reals) = total;
         for (int i = 1; i <= f_.n_free; ++i) {
             const int p = f_.free_pos(i);
@@ -505,6 +491,8 @@ ClickResult Click::run() {
     check_inputs();
     if (!services_.fit) throw UserError("The model library is not bound.", "Model library");
     set_up_and_fit();
+    r_.n_free = f_.n_free;
+    for (int i = 1; i <= 11; ++i) r_.free_pos[static_cast<std::size_t>(i - 1)] = f_.free_pos(i);
 
     report_estimates();                          // 1, 2
     predict_unsurveyed();                        // 3
@@ -521,8 +509,6 @@ ClickResult Click::run() {
     if (in_.ward.empty() && s().n_unsurveyed > 0) profile();
     r_.show_ward_controls = !in_.data_path.empty();  // 15
 
-    r_.n_free = f_.n_free;
-    for (int i = 1; i <= 11; ++i) r_.free_pos[static_cast<std::size_t>(i - 1)] = f_.free_pos(i);
     for (int k = 1; k <= np() + 2; ++k) r_.par_value[static_cast<std::size_t>(k - 1)] = f_.par_value(k);
     return std::move(r_);
 }

@@ -4,11 +4,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
 #include <memory>
 
+#include "estimation/uniform.h"
 #include "main_window.h"
 #include "picture_box.h"
 
@@ -266,6 +269,65 @@ private slots:
         QVERIFY(ink(counts->image()) > 0);
         counts->clear();
         QCOMPARE(ink(counts->image()), 0);
+    }
+
+    void estimatingOnTheExampleData() {
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        QFile::remove(dir.filePath("counts.txt"));
+        QVERIFY(QFile::copy(VALDMORA_EXAMPLE_DATA, dir.filePath("counts.txt")));
+        type_into(get<QLineEdit>("txtData"), "counts.txt");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        for (int j = 1; j <= 3; ++j) QTest::mouseClick(get<QCheckBox>(QString("chkBeta(%1)").arg(j)), Qt::LeftButton);
+        QTest::mouseClick(get<QRadioButton>("optErr(2)"), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QVERIFY(get<QLabel>("Label7")->text().startsWith("maximum log likelihood = -"));
+        QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs = "));
+        QVERIFY(get<QLabel>("Label8")->text().endsWith(" counted"));
+        QCOMPARE(get<QLabel>("Label8")->palette().color(QPalette::WindowText), QColor(0, 192, 0));
+        QVERIFY(beta(1)->text() != "0");
+        QVERIFY(beta(0)->text() != "10");
+        QCOMPARE(command()->text(), QString("estimate population size"));
+        QVERIFY(get<QWidget>("txtWard")->isVisible());
+        QVERIFY(get<QWidget>("lblWard")->isVisible());
+        QVERIFY(ink(get<PictureBox>("picLL")->image()) > 0);
+        QVERIFY(ink(get<PictureBox>("picCount")->image()) > 0);
+        QFile predictions(dir.filePath("ward_predictions.txt"));
+        QVERIFY(predictions.open(QIODevice::ReadOnly));
+        QCOMPARE(predictions.readAll().count('\n'), qsizetype(48));
+        QVERIFY(QFile::exists(dir.filePath("user.txt")));
+        QCOMPARE(w->state().n_sims, int16_t(0));
+    }
+
+    void simulationSeriesThenReestimate() {
+        valdmora::MersenneUniform random(99);
+        w->set_random_source(&random);
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        type_into(get<QLineEdit>("txtData"), "");
+        for (int k = 1; k <= 10; ++k) QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QCOMPARE(w->state().n_sims, int16_t(10));
+        QVERIFY(get<QLabel>("lblTotSimDog")->isVisible());
+        QVERIFY(get<QLabel>("lblTotSimDog")->text().endsWith(" of 10 simulations"));
+        QVERIFY(!get<QWidget>("txtWard")->isVisible());  // not in simulation mode
+        QCOMPARE(beta(0)->text().isEmpty(), false);
+        auto* again = get<QCheckBox>("chkJustEstimate");
+        QVERIFY(again->isVisible());
+        QTest::mouseClick(again, Qt::LeftButton);
+        QCOMPARE(command()->text(), QString("Estimate from current data"));
+        const QString summary = get<QLabel>("lblTotSimDog")->text();
+        const auto outside = w->state().n_outside_cl;
+        QDir::setCurrent(dir.path());
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QCOMPARE(w->state().n_sims, int16_t(10));
+        QCOMPARE(w->state().n_outside_cl, outside);
+        QCOMPARE(get<QLabel>("lblTotSimDog")->text(), summary);
+        w->set_random_source(nullptr);
     }
 
     void untickingAPredictorZeroesItsBox() {

@@ -1,0 +1,43 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "cycle/number_format.h"
+
+namespace valdmora {
+
+double difference_step(double value) { return std::max(std::fabs(0.01 * value), 0.001); }
+
+double profile_total(double range_percent, int k, double pop_est) {
+    const double total = (range_percent * k / 1000.0 + 1.0) * pop_est;
+    return total < 1.0 ? 1.0 : total;
+}
+
+std::string ward_prediction_line(const std::string& name, double pred, double variance, double t,
+                                 const NumberFormat& fmt) {
+    std::string line = name + ", " + format_number(pred, "###", fmt) + ",(";
+    if (variance >= 0.0 && std::isfinite(variance)) {
+        double lower = pred - t * std::sqrt(variance);
+        if (lower < 0.0) lower = 0.0;
+        const double upper = pred - lower + pred;
+        line += format_number(lower, "0", fmt) + "," + format_number(upper, "###", fmt);
+    } else {
+        line += ",";
+    }
+    return line + ")";
+}
+
+bool outside_limits(double lower, double upper, float sim_total) {
+    return static_cast<float>(lower) >= sim_total || static_cast<float>(upper) <= sim_total;
+}
+
+std::string simulation_summary_text(float sim_total, double sim_total_sum, double est_total_sum, int16_t n_outside,
+                                    int16_t n_sims, const NumberFormat& fmt) {
+    return format_number(sim_total, "0", fmt) + " dogs simulated, on average " +
+           format_number(sim_total_sum / n_sims, "0", fmt) + ", average estimate " +
+           format_number(est_total_sum / n_sims, "0", fmt) + ", simulated population outside CLs in " +
+           std::to_string(n_outside) + " of " + std::to_string(n_sims) + " simulations";
+}
+
+}  // namespace valdmora

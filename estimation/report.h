@@ -1,0 +1,30 @@
+// Small rules of the report, kept apart so that each is one source of truth.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cycle/number_text.h"
+
+namespace valdmora {
+
+// Step of the second differences for a parameter value: 1 % of it, at least 0.001.
+double difference_step(double value);
+
+// Fixed total of profile point k (-10..10): (r k / 1000 + 1) times the estimate, at least 1.
+double profile_total(double range_percent, int k, double pop_est);
+
+// One line of "ward_predictions.txt" without its line end: name, prediction, and the
+// limits pred -/+ t sd with the lower one clamped at 0 and the upper its mirror image.
+// A variance that is negative or not finite leaves the limits empty.
+std::string ward_prediction_line(const std::string& name, double pred, double variance, double t,
+                                 const NumberFormat& fmt);
+
+// A true total equal to a limit counts as outside.
+bool outside_limits(double lower, double upper, float sim_total);
+
+// The summary of a simulation series.
+std::string simulation_summary_text(float sim_total, double sim_total_sum, double est_total_sum, int16_t n_outside,
+                                    int16_t n_sims, const NumberFormat& fmt);
+
+}  // namespace valdmora

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "cycle/count_file.h"
+#include "estimation/click.h"
+#include "estimation/report.h"
+#include "estimation/simulation.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora;
+
+namespace {
+
+const NumberFormat kPoint{'.', ','};
+
+// Hands out 0.001, 0.002, ... in turn, so every draw can be traced.
+class ScriptedUniform : public UniformSource {
+public:
+    float next() override { return static_cast<float>((++k_ % 1000) / 1000.0); }
+    void reseed(uint64_t) override {}
+    int drawn() const { return k_; }
+
+private:
+    int k_ = 0;
+};
+
+class SimulationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        form_load(s_);
+        s_.n_pred = 4;  // as emptying the data path leaves it
+        in_.fmt = kPoint;
+        in_.data_path = "";
+        in_.beta_label = {"the constant", "b1", "b2", "b3", "b4", "the extra parameter"};
+        in_.beta_checked = {true, false, false, false, false};
+        for (int i = 0; i <= 5; ++i) s_.beta_entered(i) = 0.0;
+        s_.beta_entered(0) = 40.0;
+        s_.beta_entered(5) = 0.25;
+    }
+    SimulationOutcome simulate() { return simulate_data(in_, s_, boxes_, u_); }
+
+    EstimationState s_;
+    ClickInput in_;
+    std::array<std::string, 6> boxes_{"1", "2", "3", "4", "5", "6"};
+    ScriptedUniform u_;
+};
+
+bool outside_limits_for_test(const ClickResult& r) {
+    return outside_limits(r.pop_lower, r.pop_upper, r.state.sim_total);
+}
+
+}  // namespace
+
+TEST_F(SimulationTest, StudyAreaAndDrawOrderWithoutADataFile) {
+    in_.n_surveys_text = "2";
+    in_.err_option = 1;
+    s_.beta_entered(5) = 0.0;  // normal with SD 0: every count is its mean
+    s_.beta_entered(1) = 0.5;
+    const SimulationOutcome out = simulate();
+    EXPECT_EQ(s_.n_surveyed, 2);
+    EXPECT_EQ(s_.n_unsurveyed, 48);
+    // surveyed wards first, ward by ward and predictor by predictor, then unsurveyed ones
+    EXPECT_FLOAT_EQ(s_.surveyed_x(1, 1), 1000.0f * 0.001f + 100.0f);
+    EXPECT_FLOAT_EQ(s_.surveyed_x(2, 1), 1000.0f * 0.002f + 100.0f);
+    EXPECT_FLOAT_EQ(s_.surveyed_x(1, 2), 1000.0f * 0.005f + 100.0f);
+    EXPECT_FLOAT_EQ(s_.unsurveyed_x(1, 1), 1000.0f * 0.009f + 100.0f);
+    // then ten draws per unsurveyed ward and ten per surveyed ward
+    EXPECT_EQ(u_.drawn(), 8 + 192 + 10 * 50);
+    EXPECT_FLOAT_EQ(s_.surveyed_count(1), 40.0f + 0.5f * s_.surveyed_x(1, 1));
+    EXPECT_EQ(s_.surveyed_name(2), "Ward2");
+    // the boxes were refilled from the entered values, in the general form
+    EXPECT_EQ(boxes_[0], "40");
+    EXPECT_EQ(boxes_[1], "0.5");
+    EXPECT_EQ(boxes_[5], "0");
+    ASSERT_TRUE(out.key_names.has_value());
+    EXPECT_EQ((*out.key_names)[0], "");  // the key still shows the previous (no) names
+    EXPECT_EQ(s_.n_sims, 1);
+    float total = 0.0f;
+    for (int i = 1; i <= 48; ++i) {
+        float m = 40.0f;
+        m = static_cast<float>(m + 0.5 * s_.unsurveyed_x(1, i));
+        total += m;
+    }
+    EXPECT_FLOAT_EQ(s_.sim_total, total);
+    EXPECT_DOUBLE_EQ(s_.sim_total_sum, s_.sim_total);
+}
+
+TEST_F(SimulationTest, TwentySurveysGiveThirtyUnsurveyedWardsInRange) {
+    MersenneUniform u(42);
+    in_.n_surveys_text = "20";
+    simulate_data(in_, s_, boxes_, u);
+    EXPECT_EQ(s_.n_surveyed, 20);
+    EXPECT_EQ(s_.n_unsurveyed, 30);
+    EXPECT_EQ(s_.surveyed_name(20), "Ward20");
+    for (int i = 1; i <= 20; ++i)
+        for (int j = 1; j <= 4; ++j) {
+            EXPECT_GE(s_.surveyed_x(j, i), 100.0f);
+            EXPECT_LT(s_.surveyed_x(j, i), 1100.0f);
+        }
+    for (int j = 1; j <= 4; ++j) {
+        float sum = 0.0f;
+        for (int i = 1; i <= 30; ++i) sum += s_.unsurveyed_x(j, i);
+        EXPECT_FLOAT_EQ(s_.unsurveyed_x_sum(j), sum);
+    }
+}
+
+TEST_F(SimulationTest, ErrorRules) {
+    // ten draws of 0.6: z = 10 x (0.6 - 0.5)
+    class Constant : public UniformSource {
+    public:
+        float next() override { return 0.6f; }
+        void reseed(uint64_t) override {}
+    } c;
+    const double z = 10 * (static_cast<double>(0.6f) - 0.5);
+    EXPECT_FLOAT_EQ(simulated_count(50.0, 0.3, 0, c), static_cast<float>(50.0 * (1 + 0.3 * z / std::sqrt(5.0))));
+    EXPECT_FLOAT_EQ(simulated_count(50.0, 6.0, 1, c), static_cast<float>(50.0 + 6.0 * z / std::sqrt(5.0)));
+    // negative binomial: a mean of 0 or less makes no trial
+    EXPECT_EQ(simulated_count(-3.0, 1.0, 2, c), 0.0f);
+
+    MersenneUniform u(7);
+    double sum = 0, sum2 = 0;
+    const int n = 20000;
+    for (int i = 0; i < n; ++i) {
+        const double y = simulated_count(10.0, 1.0, 2, u);
+        sum += y;
+        sum2 += y * y;
+    }
+    const double mean = sum / n, var = sum2 / n - mean * mean;
+    EXPECT_NEAR(mean, 10.0, 0.2);
+    EXPECT_NEAR(var, 20.0, 1.0);
+}
+
+TEST_F(SimulationTest, CountsBelowOneBecomeOne) {
+    in_.err_option = 1;
+    in_.n_surveys_text = "5";
+    s_.beta_entered(0) = 0.5;
+    s_.beta_entered(5) = 0.0;
+    simulate();
+    for (int i = 1; i <= 5; ++i) EXPECT_EQ(s_.surveyed_count(i), 1.0f);
+    EXPECT_EQ(s_.sim_total, 45.0f);
+}
+
+TEST_F(SimulationTest, AfterAFileTheFilesWardsStay) {
+    const auto path = std::filesystem::temp_directory_path() / ("valdmora_sim_" + std::to_string(::getpid()) + ".txt");
+    std::ofstream(path) << "a,b\nNorth,100,200,7\nSouth,300,400,9\nEast,1,2\n";
+    store_count_data(s_, read_count_file(path.string(), kPoint));
+    std::filesystem::remove(path);
+    s_.n_pred = 2;
+    in_.n_surveys_text = "not read after a file";
+    const SimulationOutcome out = simulate();
+    EXPECT_FALSE(out.key_names.has_value());
+    EXPECT_EQ(s_.n_surveyed, 2);
+    EXPECT_EQ(s_.n_unsurveyed, 1);
+    EXPECT_EQ(s_.unsurveyed_name(1), "East");
+    EXPECT_EQ(s_.surveyed_x(2, 2), 400.0f);
+    EXPECT_EQ(s_.surveyed_name(1), "Ward1");
+}
+
+TEST_F(SimulationTest, UnusableInputsChangeNothing) {
+    const EstimationState before = s_;
+    auto refused = [&](const char* what) {
+        EXPECT_THROW(simulate(), UserError) << what;
+        EXPECT_EQ(s_.n_sims, before.n_sims) << what;
+        EXPECT_EQ(boxes_[0], "1") << what;
+    };
+    for (const char* bad : {"abc", "0", "100", "2.5", "-3", "70000"}) {
+        in_.n_surveys_text = bad;
+        refused(bad);
+    }
+    in_.n_surveys_text = "20";
+    in_.err_option = 2;
+    s_.beta_entered(5) = 0.0;
+    refused("VoM - 1 of 0");
+    s_.beta_entered(5) = 1.0;
+    s_.n_sims = 32767;
+    EXPECT_THROW(simulate(), UserError);
+    s_.n_sims = 0;
+    // more surveys than the 50 wards: no unsurveyed ward, total 0
+    in_.n_surveys_text = "60";
+    in_.err_option = 1;
+    simulate();
+    EXPECT_EQ(s_.n_unsurveyed, 0);
+    EXPECT_EQ(s_.sim_total, 0.0f);
+}
+
+TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
+    ClickServices services;
+    services.fit = N_E04JYF;
+    MersenneUniform u(2026);
+    services.random = &u;
+    services.reseed_from_clock = false;
+    in_.beta_text = {"40", "0", "0", "0", "0", "0.25"};
+    in_.n_surveys_text = "20";
+    s_.beta_entered(1) = 0.02;
+    int outside = 0;
+    for (int k = 1; k <= 10; ++k) {
+        const ClickResult r = run_estimating_click(in_, s_, services);
+        ASSERT_TRUE(r.simulated);
+        EXPECT_EQ(r.state.n_sims, k);
+        EXPECT_TRUE(r.likelihood && r.likelihood->simulated);
+        if (!r.limits_ok || outside_limits_for_test(r)) ++outside;
+        EXPECT_EQ(r.state.n_outside_cl, outside);
+        ASSERT_TRUE(r.lbl_tot_sim_dog.has_value());
+        EXPECT_NE(r.lbl_tot_sim_dog->find(" of " + std::to_string(k) + " simulations"), std::string::npos);
+        s_ = r.state;
+        in_.beta_text = r.beta_text;
+    }
+    EXPECT_GT(s_.est_total_sum, 0.0);
+    in_.just_estimate = true;
+    const ClickResult again = run_estimating_click(in_, s_, services);
+    EXPECT_FALSE(again.simulated);
+    EXPECT_FALSE(again.lbl_tot_sim_dog.has_value());
+    EXPECT_EQ(again.state.n_sims, 10);
+    EXPECT_EQ(again.state.est_total_sum, s_.est_total_sum);
+    EXPECT_EQ(again.state.n_outside_cl, s_.n_outside_cl);
+}

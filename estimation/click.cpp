@@ -1,11 +1,14 @@
 #include "click.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "cycle/command_cycle.h"
 #include "cycle/number_format.h"
@@ -437,6 +440,16 @@ void Click::simulation_summary() {
         simulation_summary_text(st.sim_total, st.sim_total_sum, st.est_total_sum, st.n_outside_cl, st.n_sims, in_.fmt);
 }
 
+namespace {
+
+struct ProfilePoint {
+    double log_likelihood = 0.0;
+    double total = 0.0;
+    long evaluations = 0;
+};
+
+}  // namespace
+
 void Click::profile() {
     auto& st = s();
     f_.n_free = 0;
@@ -447,25 +460,61 @@ void Click::profile() {
     for (int i = 1; i <= f_.n_free; ++i) st.model_ints(1 + i) = f_.free_pos(i);
     repack_model_reals();  // every parameter at its estimate or its fixed value
 
-    LikelihoodChart chart;
-    for (int k = -10; k <= 10; ++k) {
-        const double total = profile_total(range_percent_, k, st.pop_est);
-        st.model_reals(st.n_model_reals) = total;
+    // The 21 fits are independent and the library keeps no state: each works on its own
+    // copy of the model data, two at a time, and the state ends as after the last one.
+    std::array<ProfilePoint, kProfilePoints> points;
+    auto fit_point = [&](int index) {
+        const int k = index - 10;
+        ProfilePoint& pt = points[static_cast<std::size_t>(index)];
+        auto ints = st.model_ints;
+        auto reals = st.model_reals;
+        FitLocals local;
+        pt.total = profile_total(range_percent_, k, st.pop_est);
+        reals(st.n_model_reals) = pt.total;
         for (int i = 1; i <= f_.n_free; ++i) {
             const int p = f_.free_pos(i);
-            f_.opt_x(i) = f_.par_scale(p) * f_.par_value(p);
-            f_.opt_lower(i) = f_.par_scale(p) * f_.par_lower(p);
-            f_.opt_upper(i) = f_.par_upper(p) * f_.par_scale(p);
+            local.opt_x(i) = f_.par_scale(p) * f_.par_value(p);
+            local.opt_lower(i) = f_.par_scale(p) * f_.par_lower(p);
+            local.opt_upper(i) = f_.par_upper(p) * f_.par_scale(p);
         }
-        st.model_ints(1000) = 0;
-        call_fit(f_.n_free);
-        r_.evaluations.profile += st.model_ints(1000);
-        const double ll = -f_.objective;
-        if (std::isfinite(ll) && ll > st.max_ll + 1e-6) r_.higher_profile_point = true;
-        chart.log_likelihood.push_back(static_cast<float>(ll));
-        chart.total.push_back(static_cast<float>(std::round(total)));  // as the pattern "0" writes it
-        if (services_.progress) services_.progress(k + 11, kProfilePoints);
+        ints(1000) = 0;
+        int32_t n = f_.n_free, bounds_mode = 0, liw = 20, lw = 500;
+        local.fail_code = 1;
+        local.objective = std::nan("");
+        services_.fit(&n, &bounds_mode, local.opt_lower.data(), local.opt_upper.data(), local.opt_x.data(),
+                      &local.objective, local.iw.data(), &liw, local.w.data(), &lw, ints.data(), reals.data(),
+                      &local.fail_code);
+        pt.log_likelihood = -local.objective;
+        pt.evaluations = ints(1000);
+    };
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < kProfilePoints; i = next++) fit_point(i);
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(work);
+    } catch (const std::system_error&) {
+        // no second thread to be had: the loop below does every point
     }
+    int reported = 0;
+    for (int i = next++; i < kProfilePoints; i = next++) {
+        fit_point(i);
+        if (services_.progress) services_.progress(++reported * 2 > kProfilePoints ? kProfilePoints : reported * 2,
+                                                   kProfilePoints);
+    }
+    if (helper.joinable()) helper.join();
+    if (services_.progress) services_.progress(kProfilePoints, kProfilePoints);
+
+    LikelihoodChart chart;
+    for (const ProfilePoint& pt : points) {
+        r_.evaluations.profile += pt.evaluations;
+        if (std::isfinite(pt.log_likelihood) && pt.log_likelihood > st.max_ll + 1e-6) r_.higher_profile_point = true;
+        chart.log_likelihood.push_back(static_cast<float>(pt.log_likelihood));
+        chart.total.push_back(static_cast<float>(std::round(pt.total)));  // as the pattern "0" writes it
+    }
+    st.model_reals(st.n_model_reals) = points.back().total;
+    st.model_ints(1000) = static_cast<int32_t>(points.back().evaluations);
     chart.sim_total = st.sim_total;
     chart.lower = r_.pop_lower;
     chart.upper = r_.pop_upper;

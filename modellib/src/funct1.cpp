@@ -38,6 +38,29 @@ bool free_positions_valid(int32_t n, const int32_t* mi, int32_t np) {
     return true;
 }
 
+double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x) {
+    double value[kMaxPositions] = {};
+    for (int32_t k = 0; k < d.np + 2; ++k) value[k] = d.value[k];
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t k = positions[i] - 1;
+        value[k] = x[i] / d.scale[k];
+    }
+    double b0 = value[0];
+    const double* beta = value + 1;
+    const double e = value[d.np + 1];
+    if (d.fixed_total > 0.0) {
+        // intercept for which the M wards' linear predictors add up to T
+        double rest = d.fixed_total;
+        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * beta[j];
+        b0 = rest / static_cast<double>(d.wards);
+    }
+    return -loglik(d.nobs, d.np, d.y, d.x, b0, beta, e, d.dist);
+}
+
+void count_evaluation(int32_t* model_ints) {
+    model_ints[kCounterIndex] = static_cast<int32_t>(static_cast<uint32_t>(model_ints[kCounterIndex]) + 1u);
+}
+
 }  // namespace valdmora::model
 
 using namespace valdmora::model;
@@ -49,28 +72,12 @@ extern "C" void FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, 
         *fc = kNaN;
         return;
     }
-    // The counter wraps rather than overflowing a signed integer.
-    model_ints[kCounterIndex] =
-        static_cast<int32_t>(static_cast<uint32_t>(model_ints[kCounterIndex]) + 1u);
-
+    count_evaluation(model_ints);
     Unpacked d;
     if (!unpack(model_ints, model_reals, d) || !free_positions_valid(*n, model_ints, d.np) ||
         (*n > 0 && !xc)) {
         *fc = kNaN;
         return;
     }
-    for (int32_t i = 0; i < *n; ++i) {
-        const int32_t k = model_ints[1 + i] - 1;
-        d.value[k] = xc[i] / d.scale[k];
-    }
-    double b0 = d.value[0];
-    const double* beta = d.value + 1;
-    const double e = d.value[d.np + 1];
-    if (d.fixed_total > 0.0) {
-        // intercept for which the M wards' linear predictors add up to T
-        double rest = d.fixed_total;
-        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * beta[j];
-        b0 = rest / static_cast<double>(d.wards);
-    }
-    *fc = -loglik(d.nobs, d.np, d.y, d.x, b0, beta, e, d.dist);
+    *fc = objective(d, *n, model_ints + 1, xc);
 }

@@ -42,7 +42,7 @@ double rlogcombin_product(double a, int32_t k) {
             num0 *= an;
             den0 *= kn;
         }
-        sum += std::log(num0 * num1) - std::log(den0 * den1);
+        sum += std::log((num0 * num1) / (den0 * den1));
     }
     return sum;
 }

@@ -16,7 +16,9 @@ constexpr int kMaxEvaluations = 20000;
 // Runs after the first that may still find a lower value before we give up confirming.
 constexpr int kMaxRestarts = 4;
 // The trust region ends at this fraction of each variable's initial step.
-constexpr double kRelativeRhoEnd = 1e-8;
+constexpr double kRelativeRhoEnd = 1e-6;
+// A confirming restart starts from this fraction of the first run's steps.
+constexpr double kRestartStep = 0.01;
 
 struct Search {
     int32_t n_all;
@@ -49,16 +51,17 @@ double nlopt_objective(unsigned, const double* x, double*, void* data) {
     return f;
 }
 
-// One BOBYQA run from the best point so far; returns NLopt's result.
+// One BOBYQA run from the best point so far; the stopping tolerance comes from the
+// first run's steps, so a restart with smaller steps ends at the same resolution.
 nlopt_result run_once(Search& s, const std::vector<double>& lo, const std::vector<double>& hi,
-                      const std::vector<double>& step) {
+                      const std::vector<double>& step, const std::vector<double>& first_step) {
     const auto m = static_cast<unsigned>(s.active.size());
     nlopt_opt opt = nlopt_create(NLOPT_LN_BOBYQA, m);
     if (!opt) return NLOPT_OUT_OF_MEMORY;
     std::vector<double> x(m), tol(m);
     for (unsigned i = 0; i < m; ++i) {
         x[i] = s.best_x[s.active[i]];
-        tol[i] = step[i] * kRelativeRhoEnd;
+        tol[i] = first_step[i] * kRelativeRhoEnd;
     }
     nlopt_result r = nlopt_set_lower_bounds(opt, lo.data());
     if (r > 0) r = nlopt_set_upper_bounds(opt, hi.data());
@@ -108,7 +111,9 @@ MinimizeResult minimize(int32_t n, const double* lower, const double* upper, dou
         return result;
     }
 
-    nlopt_result r = run_once(s, lo, hi, st);
+    nlopt_result r = run_once(s, lo, hi, st, st);
+    std::vector<double> restart_step = st;
+    for (double& d : restart_step) d *= kRestartStep;
     int32_t code = VALDMORA_FIT_UNCONFIRMED;
     for (int restart = 0; restart < kMaxRestarts; ++restart) {
         if (r == NLOPT_MAXEVAL_REACHED) {
@@ -121,7 +126,7 @@ MinimizeResult minimize(int32_t n, const double* lower, const double* upper, dou
         }
         // A premature stop shows as a restart that still finds a lower value.
         const double before = s.best_f;
-        r = run_once(s, lo, hi, st);
+        r = run_once(s, lo, hi, restart_step, st);
         if (s.best_f >= before - 1e-12 * (1.0 + std::fabs(before))) {
             code = r == NLOPT_ROUNDOFF_LIMITED ? VALDMORA_FIT_UNCONFIRMED
                    : r == NLOPT_MAXEVAL_REACHED ? VALDMORA_FIT_EVAL_LIMIT

@@ -40,6 +40,13 @@ struct Unpacked {
 // Unpacks and checks the tables' sizes; false when they would overrun the tables.
 bool unpack(const int32_t* model_ints, const double* model_reals, Unpacked& out);
 
+// -LOGLIK at the parameters of d with the n variables x placed at their positions
+// (divided by their scale factors) and the fixed-total rule applied.
+double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x);
+
+// Adds one to the evaluation counter, entry 1000; it wraps rather than overflowing.
+void count_evaluation(int32_t* model_ints);
+
 // True when the n free positions listed in model_ints lie within 1..np+2.
 bool free_positions_valid(int32_t n, const int32_t* model_ints, int32_t np);
 

@@ -10,16 +10,16 @@ using namespace valdmora::model;
 
 namespace {
 
+// What FUNCT1 does at each call, with the model data unpacked once for the whole fit.
 struct FitContext {
     int32_t* model_ints;
-    double* model_reals;
+    const Unpacked* data;
 };
 
 double evaluate(int32_t n, const double* x, void* context) {
     auto* c = static_cast<FitContext*>(context);
-    double f = 0.0;
-    FUNCT1(&n, const_cast<double*>(x), &f, c->model_ints, c->model_reals);
-    return f;
+    count_evaluation(c->model_ints);
+    return objective(*c->data, n, c->model_ints + 1, x);
 }
 
 // Initial steps in parameter units, from the data: the intercept and each slope move the
@@ -90,7 +90,7 @@ extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, do
             *ifail = VALDMORA_FIT_BAD_ARGS;
             return;
         }
-        FitContext context{model_ints, model_reals};
+        FitContext context{model_ints, &d};
         const MinimizeResult r = minimize(n_copy, lower, upper, x, step, evaluate, &context);
         *f = r.f;
         code = r.code;

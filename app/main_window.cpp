@@ -40,6 +40,13 @@ QRect twips(int left, int top, int width, int height) {
 QString from8bit(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 std::string to8bit(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
+// A result label keeps its place and width but may grow downward to show its whole text
+// in this face; it never shrinks below its designed height.
+void set_result_text(QLabel* label, const QString& text, int designed_height) {
+    label->setText(text);
+    label->resize(label->width(), std::max(designed_height, label->heightForWidth(label->width())));
+}
+
 void set_text_colour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
     p.setColor(QPalette::WindowText, c);
@@ -335,12 +342,12 @@ void Form1::apply_result(ClickResult& r) {
         const QString text = from8bit(r.beta_text[i]);
         if (txtBeta[i]->text() != text) txtBeta[i]->setText(text);
     }
-    Label7->setText(from8bit(r.label7));
+    set_result_text(Label7, from8bit(r.label7), twips(0, 0, 0, 615).height());
     picCount->clear();
     plot_counts(*picCount, r.counts.heights, r.counts.positions, r.counts.n, r.counts.title, true,
                 r.counts.origin_at_zero, fmt_);
-    Label8->setText(from8bit(r.label8));
-    if (r.lbl_tot_sim_dog) lblTotSimDog->setText(from8bit(*r.lbl_tot_sim_dog));
+    set_result_text(Label8, from8bit(r.label8), twips(0, 0, 0, 615).height());
+    if (r.lbl_tot_sim_dog) set_result_text(lblTotSimDog, from8bit(*r.lbl_tot_sim_dog), twips(0, 0, 0, 615).height());
     if (r.likelihood) {
         picLL->clear();
         LikelihoodChart& c = *r.likelihood;

@@ -4,6 +4,7 @@
 
 #include "minimizer.h"
 #include "model.h"
+#include "prepared_objective.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora::model;
@@ -13,13 +14,13 @@ namespace {
 // What FUNCT1 does at each call, with the model data unpacked once for the whole fit.
 struct FitContext {
     int32_t* model_ints;
-    const Unpacked* data;
+    const PreparedObjective* objective;
 };
 
 double evaluate(int32_t n, const double* x, void* context) {
     auto* c = static_cast<FitContext*>(context);
     count_evaluation(c->model_ints);
-    return objective(*c->data, n, c->model_ints + 1, x);
+    return (*c->objective)(n, c->model_ints + 1, x);
 }
 
 // Initial steps in parameter units, from the data: the intercept and each slope move the
@@ -90,10 +91,17 @@ extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, do
             *ifail = VALDMORA_FIT_BAD_ARGS;
             return;
         }
-        FitContext context{model_ints, &d};
+        const PreparedObjective prepared(d);
+        FitContext context{model_ints, &prepared};
         const MinimizeResult r = minimize(n_copy, lower, upper, x, step, evaluate, &context);
-        *f = r.f;
         code = r.code;
+        // the value reported is FUNCT1's own at the returned point
+        if (std::isfinite(r.f)) {
+            count_evaluation(model_ints);
+            *f = objective(d, n_copy, model_ints + 1, x);
+        } else {
+            *f = r.f;
+        }
     }
 
     *n = n_copy;

@@ -18,6 +18,7 @@
 #include "charts/charts.h"
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
+#include "cycle/mode_rules.h"
 #include "cycle/user_error.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
@@ -362,14 +363,13 @@ void Form1::apply_result(ClickResult& r) {
 }
 
 void Form1::optErr_Click(int index) {
-    state_.err_dist = to_int16(index + 1, "distribution code");
+    std::array<std::string, 6> boxes;
+    for (int i = 0; i < 6; ++i) boxes[i] = to8bit(txtBeta[i]->text());
+    const auto set = choose_distribution(state_, index, boxes, fmt_);
     lblExtraParam->setText(QString::fromStdString(state_.extra_param_name(index)));
-    txtBeta[0]->setText("10");
-    for (int j = 1; j <= state_.n_pred; ++j) txtBeta[j]->setText("0");
-    static constexpr const char* kDefaults[3] = {"0.25", "10", "1"};
-    static constexpr double kValues[3] = {0.25, 10.0, 1.0};
-    txtBeta[5]->setText(QString::fromStdString(with_locale_decimal(kDefaults[index], fmt_)));
-    state_.beta_entered(5) = kValues[index];
+    // each text set runs that box's change handler, as typing would
+    for (int i = 0; i < 6; ++i)
+        if (set[i]) txtBeta[i]->setText(from8bit(boxes[i]));
 }
 
 void Form1::chkJustEstimate_Click() {
@@ -378,25 +378,15 @@ void Form1::chkJustEstimate_Click() {
 
 void Form1::txtData_Change() {
     if (!txtData->text().isEmpty()) return;
-    // Convert every box first, so that a text that is not a number changes nothing.
-    std::array<double, 6> values{};
-    for (int i = 0; i < 6; ++i) {
-        const auto v = parse_number(to8bit(txtBeta[i]->text()), fmt_);
-        if (!v)
-            throw UserError("The parameter box " + std::to_string(i) + " holds \"" + to8bit(txtBeta[i]->text()) +
-                            "\", which is not a number. Correct it, then empty the data path again.");
-        values[i] = *v;
-    }
-    state_.n_pred = 4;
+    std::array<std::string, 6> boxes;
+    for (int i = 0; i < 6; ++i) boxes[i] = to8bit(txtBeta[i]->text());
+    empty_data_path(state_, boxes, fmt_);
     for (int j = 1; j <= 4; ++j) {
-        state_.beta_entered(j) = values[j];
         chkBeta[j]->show();
         txtBeta[j]->show();
         lblBeta[j]->show();
         lblBeta[j]->setText(QString("%1predictor").arg(j));
     }
-    state_.beta_entered(0) = values[0];
-    state_.beta_entered(5) = values[5];
     chkBeta[0]->show();
     txtBeta[0]->show();
     lblBeta[0]->show();
@@ -409,10 +399,6 @@ void Form1::txtData_Change() {
         Label2->show();
     }
     for (QWidget* w : optErr) w->show();
-    state_.sim_total_sum = 0.0;
-    state_.est_total_sum = 0.0;
-    state_.n_sims = 0;
-    state_.n_outside_cl = 0;
     Command1->setText(kCaptionSimulate);
 }
 

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -299,6 +300,22 @@ private slots:
         QCOMPARE(predictions.readAll().count('\n'), qsizetype(48));
         QVERIFY(QFile::exists(dir.filePath("user.txt")));
         QCOMPARE(w->state().n_sims, int16_t(0));
+
+        // the batch front end gives the same numbers for the same inputs
+        QTemporaryDir other;
+        QProcess batch;
+        batch.setWorkingDirectory(dir.path());
+        batch.start(VALDMORA_BATCH, {"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3", "--out",
+                                     other.path()});
+        QVERIFY(batch.waitForFinished(60000));
+        QCOMPARE(batch.exitCode(), 0);
+        const QStringList lines = QString::fromLocal8Bit(batch.readAllStandardOutput()).split('\n');
+        QCOMPARE(lines.value(0), get<QLabel>("Label7")->text());
+        QCOMPARE(lines.value(1), get<QLabel>("Label8")->text());
+        QFile theirs(other.filePath("ward_predictions.txt"));
+        QVERIFY(theirs.open(QIODevice::ReadOnly));
+        predictions.seek(0);
+        QCOMPARE(theirs.readAll(), predictions.readAll());
     }
 
     void simulationSeriesThenReestimate() {

@@ -1,0 +1,43 @@
+#include "mode_rules.h"
+
+#include "user_error.h"
+
+namespace valdmora {
+
+std::array<bool, 6> choose_distribution(EstimationState& s, int index, std::array<std::string, 6>& boxes,
+                                        const NumberFormat& fmt) {
+    static constexpr const char* kDefaults[3] = {"0.25", "10", "1"};
+    static constexpr double kValues[3] = {0.25, 10.0, 1.0};
+    if (index < 0 || index > 2) throw UserError("There is no distribution option " + std::to_string(index) + ".");
+    std::array<bool, 6> set{};
+    s.err_dist = static_cast<int16_t>(index + 1);
+    boxes[0] = "10";
+    set[0] = true;
+    for (int j = 1; j <= s.n_pred && j <= 4; ++j) {
+        boxes[j] = "0";
+        set[j] = true;
+    }
+    boxes[5] = with_locale_decimal(kDefaults[index], fmt);
+    set[5] = true;
+    s.beta_entered(5) = kValues[index];
+    return set;
+}
+
+void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes, const NumberFormat& fmt) {
+    std::array<double, 6> values{};
+    for (int i = 0; i < 6; ++i) {
+        const auto v = parse_number(boxes[i], fmt);
+        if (!v)
+            throw UserError("The parameter box " + std::to_string(i) + " holds \"" + boxes[i] +
+                            "\", which is not a number. Correct it, then empty the data path again.");
+        values[i] = *v;
+    }
+    s.n_pred = 4;
+    for (int i = 0; i <= 5; ++i) s.beta_entered(i) = values[i];
+    s.sim_total_sum = 0.0;
+    s.est_total_sum = 0.0;
+    s.n_sims = 0;
+    s.n_outside_cl = 0;
+}
+
+}  // namespace valdmora

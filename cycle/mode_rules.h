@@ -1,0 +1,23 @@
+// What the distribution options and emptying the data path do to the state and the six
+// parameter boxes, shared by the window and the batch front end.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "estimation_state.h"
+#include "number_text.h"
+
+namespace valdmora {
+
+// Choosing distribution option index (0 lognormal, 1 normal, 2 negative binomial): the code,
+// the default box texts (constant 10, the model's predictors 0, the extra parameter's
+// default) and the extra parameter's entered value. Returns which boxes were given a text.
+std::array<bool, 6> choose_distribution(EstimationState& s, int index, std::array<std::string, 6>& boxes,
+                                        const NumberFormat& fmt);
+
+// Emptying the data path: four predictors, the entered values taken from the boxes, and a
+// new simulation series. A box that is not a number raises a UserError and changes nothing.
+void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes, const NumberFormat& fmt);
+
+}  // namespace valdmora

@@ -41,13 +41,16 @@ class Reader {
 public:
     Reader(std::string path, const NumberFormat& fmt) : path_(std::move(path)), fmt_(fmt) {}
 
-    CountData read() {
+    CountData read_file() {
         namespace fs = std::filesystem;
         std::error_code ec;
         if (fs::is_directory(path_, ec)) fail_file("is a folder, not a data file.");
         std::ifstream in(path_, std::ios::binary);
         if (!in) fail_file("cannot be opened: no such file, or it may not be read.");
+        return read(in);
+    }
 
+    CountData read(std::istream& in) {
         CountData d;
         std::string line;
         std::vector<std::string> fields;
@@ -134,7 +137,11 @@ private:
 
 }  // namespace
 
-CountData read_count_file(const std::string& path, const NumberFormat& fmt) { return Reader(path, fmt).read(); }
+CountData read_count_file(const std::string& path, const NumberFormat& fmt) { return Reader(path, fmt).read_file(); }
+
+CountData read_count_data(std::istream& in, const std::string& name, const NumberFormat& fmt) {
+    return Reader(name, fmt).read(in);
+}
 
 void store_count_data(EstimationState& s, const CountData& d) {
     // Work on a copy so that a failure part-way leaves the state as it was.

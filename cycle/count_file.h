@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <istream>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ inline constexpr const char* kCheckDataFile = "please check data file";
 // Reads the whole file or raises a UserError naming the file, line and field; nothing is
 // kept from a failed read. The file is open only while it is read.
 CountData read_count_file(const std::string& path, const NumberFormat& fmt);
+
+// The same from a stream already open; name is what messages call it.
+CountData read_count_data(std::istream& in, const std::string& name, const NumberFormat& fmt);
 
 // Stores a read into the state: data_read, the counts, names, values and predictor sums.
 // Ward entries beyond the new counts keep what they held.

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
-libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev xvfb xauth xdotool imagemagick"
+libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick"
 
 missing=""
 for p in $PACKAGES; do

@@ -9,13 +9,24 @@
 namespace valdmora::model {
 
 double rlogcombin_loop(double a, int32_t k) {
+    if (k > kLongCount) return rlogcombin_gamma(a, k);
     double sum = 0.0;
     for (int32_t i = 0; i < k; ++i) sum += std::log(a - i) - std::log(static_cast<double>(k - i));
     return sum;
 }
 
+double rlogcombin_gamma(double a, int32_t k) {
+    if (k < 1) return 0.0;
+    const double smallest = a - (static_cast<double>(k) - 1.0);
+    // as the loop: a factor below zero gives no logarithm, a zero factor minus infinity
+    if (std::isnan(smallest) || smallest < 0.0) return std::numeric_limits<double>::quiet_NaN();
+    if (smallest == 0.0) return -std::numeric_limits<double>::infinity();
+    return std::lgamma(a + 1.0) - std::lgamma(smallest) - std::lgamma(static_cast<double>(k) + 1.0);
+}
+
 double rlogcombin_product(double a, int32_t k) {
     if (k < 1) return 0.0;
+    if (k > kLongCount) return rlogcombin_gamma(a, k);
     // Every factor a - i must be positive and below 1e15; only the last can be below 1.
     const double smallest = a - static_cast<double>(k - 1);
     if (!(smallest > 1e-100) || !(a < 1e15)) return rlogcombin_loop(a, k);

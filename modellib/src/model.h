@@ -11,8 +11,15 @@ constexpr int kMaxFree = 11;
 constexpr int kMaxPositions = kMaxPredictors + 2;
 constexpr int kCounterIndex = 999;  // entry 1000, counting from 0
 
-// ln C(a, k) by the defining loop: two logarithms a step.
+// Counts above this take the gamma-function form: a loop of billions of steps would hold
+// the caller for seconds, and the form is the more accurate one there.
+constexpr int32_t kLongCount = 1 << 20;
+
+// ln C(a, k) by the defining loop: two logarithms a step (the gamma form above kLongCount).
 double rlogcombin_loop(double a, int32_t k);
+
+// ln C(a, k) through ln Gamma; NaN where a factor of the loop would be negative.
+double rlogcombin_gamma(double a, int32_t k);
 
 // The same value from running products, folded into a logarithm only when they grow
 // large; agrees with the loop to a few ulps of the result's magnitude. Falls back to

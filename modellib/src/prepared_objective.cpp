@@ -13,6 +13,7 @@ namespace {
 // logarithm per 62 factors; the defining loop where a factor could be out of range.
 double log_falling_product(double a, int32_t k) {
     if (k < 1) return 0.0;
+    if (k > kLongCount) return rlogcombin_gamma(a, k) + std::lgamma(static_cast<double>(k) + 1.0);
     const double smallest = a - static_cast<double>(k - 1);
     if (!(smallest > 1e-100) || !(a < 1e4)) {
         double sum = 0.0;

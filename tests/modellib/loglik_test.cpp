@@ -94,6 +94,20 @@ TEST(Rlogcombin, ProductFormAgreesWithTheLoop) {
     EXPECT_EQ(valdmora::model::rlogcombin_product(1e300, 3), valdmora::model::rlogcombin_loop(1e300, 3));
 }
 
+TEST(Rlogcombin, HugeCountsTakeTheGammaFormAndKeepTheLoopsEdges) {
+    using valdmora::model::rlogcombin_loop;
+    const int32_t big = valdmora::model::kLongCount + 1;
+    const double a = big + 40.5;
+    const double want = std::lgamma(a + 1) - std::lgamma(a - big + 1) - std::lgamma(big + 1.0);
+    EXPECT_NEAR(rlogcombin_loop(a, big), want, 1e-12 * std::fabs(want));
+    EXPECT_NEAR(valdmora::model::rlogcombin_product(a, big), want, 1e-12 * std::fabs(want));
+    EXPECT_TRUE(std::isnan(rlogcombin_loop(big - 5.0, big)));        // a factor below zero
+    EXPECT_EQ(rlogcombin_loop(big - 1.0, big), -INFINITY);          // a zero factor
+    int32_t k = std::numeric_limits<int32_t>::max();
+    double huge = 3e9;
+    EXPECT_TRUE(std::isfinite(RLOGCOMBIN(&huge, &k)));  // at once, not after two billion steps
+}
+
 TEST(Loglik, MatchesIndependentReferenceForEveryDistribution) {
     for (int32_t dist : {1, 2, 3}) {
         for (uint32_t seed = 1; seed <= 20; ++seed) {

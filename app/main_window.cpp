@@ -302,7 +302,7 @@ void Form1::run_estimation() {
     in.fmt = fmt_;
 
     ClickServices services;
-    services.fit = bind_model_library();
+    services.fit = model_binder_ ? model_binder_() : bind_model_library();
     services.random = random_;
     services.reseed_from_clock = reseed_from_clock_;
     // A busy cursor throughout; the profile's progress once a click runs for half a second.

@@ -9,6 +9,7 @@
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
 #include "cycle/user_error.h"
+#include "estimation/model_binding.h"
 
 class QCheckBox;
 class QLabel;
@@ -33,6 +34,10 @@ public:
     // Where messages go; the default shows a critical message box. Tests record them.
     using MessageSink = std::function<void(const Notice&)>;
     void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
+    // How the model library is bound at a fit; tests stand in a missing or broken one.
+    using ModelBinder = std::function<FitEntry()>;
+    void set_model_binder(ModelBinder binder) { model_binder_ = std::move(binder); }
+
     // Simulations draw from this source without reseeding it (tests); null: the clock.
     void set_random_source(UniformSource* source) {
         random_ = source;
@@ -73,6 +78,7 @@ private:
     bool reseed_from_clock_ = true;
     NumberFormat fmt_;
     MessageSink message_sink_;
+    ModelBinder model_binder_;
 
     // controls, named as the users' guide names them
     QLabel* Label1 = nullptr;

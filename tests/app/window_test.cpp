@@ -347,6 +347,63 @@ private slots:
         w->set_random_source(nullptr);
     }
 
+    void aMissingOrBrokenModelLibraryLeavesTheWindowUsable() {
+        read_file("a\nS1,1,5\nS2,2,6\nS3,3,9\nU1,1\n");
+        QTest::mouseClick(get<QRadioButton>("optErr(1)"), Qt::LeftButton);
+        const auto before = w->state();
+        w->set_model_binder([] { return valdmora::bind_model_library_from({"/nowhere/libvaldmora.so"}); });
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY(QString::fromStdString(messages[0].text).contains("/nowhere/libvaldmora.so"));
+        QVERIFY(get<QLabel>("Label8")->text().isEmpty());
+        QCOMPARE(w->state().max_ll, before.max_ll);
+        QCOMPARE(beta(0)->text(), QString("10"));
+        // a library without the entry
+        messages.clear();
+        w->set_model_binder([] { return valdmora::bind_model_library_from({"libm.so.6"}); });
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY(QString::fromStdString(messages[0].text).contains("no entry N_E04JYF"));
+        // the real one: the same click now estimates
+        messages.clear();
+        w->set_model_binder({});
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs"));
+    }
+
+    void unwritableOutputsAndUnreadablePathsAreReported() {
+        // a data path that names a folder, then one that names a binary file
+        type_into(get<QLineEdit>("txtData"), dir.path());
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(QString::fromStdString(messages.at(0).text).contains("is a folder"));
+        messages.clear();
+        std::string binary("\x7f" "ELF\x02\x01\x01\0\0\0", 10);
+        for (int i = 0; i < 300; ++i) binary += static_cast<char>((i * 37) % 256);
+        read_file(binary);
+        QCOMPARE(int(messages.size()), 1);
+        QCOMPARE(command()->text(), QString("read data from file"));
+        QCOMPARE(w->state().data_read, int16_t(0));
+        // a working folder that has gone: the estimate stands, both files are reported
+        messages.clear();
+        read_file("a\nS1,1,5\nS2,2,6\nS3,3,9\nU1,1\n");
+        QTest::mouseClick(get<QRadioButton>("optErr(1)"), Qt::LeftButton);
+        const QString old = QDir::currentPath();
+        QTemporaryDir gone;
+        QDir::setCurrent(gone.path());
+        QVERIFY(QDir().rmdir(gone.path()));
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QCOMPARE(int(messages.size()), 2);
+        QVERIFY(QString::fromStdString(messages[0].text).contains("user.txt could not be written"));
+        QVERIFY(QString::fromStdString(messages[1].text).contains("ward_predictions.txt could not be written"));
+        QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs"));
+        QVERIFY(command()->isEnabled());
+    }
+
     void untickingAPredictorZeroesItsBox() {
         read_file("a,b\nX,1,2,5\nY,2,3,6\n");
         auto* tick = get<QCheckBox>("chkBeta(2)");

@@ -23,15 +23,21 @@ double log_falling_product(double a, int32_t k) {
     double sum = 0.0;
     for (int32_t start = 0; start < k; start += 62) {
         const int32_t end = std::min(k, start + 62);
-        double p0 = 1.0, p1 = 1.0, an = a - start;
+        // four independent chains: the multiplications overlap instead of waiting in line
+        double p0 = 1.0, p1 = 1.0, p2 = 1.0, p3 = 1.0, an = a - start;
         int32_t i = start;
-        for (; i + 1 < end; i += 2) {
+        for (; i + 3 < end; i += 4) {
             p0 *= an;
             p1 *= an - 1.0;
-            an -= 2.0;
+            p2 *= an - 2.0;
+            p3 *= an - 3.0;
+            an -= 4.0;
         }
-        if (i < end) p0 *= an;
-        sum += std::log(p0 * p1);
+        for (; i < end; ++i) {
+            p0 *= an;
+            an -= 1.0;
+        }
+        sum += std::log((p0 * p1) * (p2 * p3));
     }
     return sum;
 }

@@ -38,23 +38,29 @@ bool free_positions_valid(int32_t n, const int32_t* mi, int32_t np) {
     return true;
 }
 
-double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x) {
+Parameters place_parameters(const Unpacked& d, int32_t n, const int32_t* positions, const double* x) {
     double value[kMaxPositions] = {};
     for (int32_t k = 0; k < d.np + 2; ++k) value[k] = d.value[k];
     for (int32_t i = 0; i < n; ++i) {
         const int32_t k = positions[i] - 1;
         value[k] = x[i] / d.scale[k];
     }
-    double b0 = value[0];
-    const double* beta = value + 1;
-    const double e = value[d.np + 1];
+    Parameters p;
+    p.b0 = value[0];
+    for (int32_t j = 0; j < d.np; ++j) p.beta[j] = value[1 + j];
+    p.e = value[d.np + 1];
     if (d.fixed_total > 0.0) {
         // intercept for which the M wards' linear predictors add up to T
         double rest = d.fixed_total;
-        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * beta[j];
-        b0 = rest / static_cast<double>(d.wards);
+        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * p.beta[j];
+        p.b0 = rest / static_cast<double>(d.wards);
     }
-    return -loglik(d.nobs, d.np, d.y, d.x, b0, beta, e, d.dist);
+    return p;
+}
+
+double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x) {
+    const Parameters p = place_parameters(d, n, positions, x);
+    return -loglik(d.nobs, d.np, d.y, d.x, p.b0, p.beta, p.e, d.dist);
 }
 
 void count_evaluation(int32_t* model_ints) {

@@ -21,7 +21,16 @@ double rlogcombin_gamma(double a, int32_t k) {
     // as the loop: a factor below zero gives no logarithm, a zero factor minus infinity
     if (std::isnan(smallest) || smallest < 0.0) return std::numeric_limits<double>::quiet_NaN();
     if (smallest == 0.0) return -std::numeric_limits<double>::infinity();
-    return std::lgamma(a + 1.0) - std::lgamma(smallest) - std::lgamma(static_cast<double>(k) + 1.0);
+    return log_gamma(a + 1.0) - log_gamma(smallest) - log_gamma(static_cast<double>(k) + 1.0);
+}
+
+double log_gamma(double v) {
+#if defined(__GLIBC__)
+    int sign = 0;
+    return lgamma_r(v, &sign);  // std::lgamma sets the global signgam
+#else
+    return std::lgamma(v);
+#endif
 }
 
 double rlogcombin_product(double a, int32_t k) {

@@ -47,6 +47,19 @@ struct Unpacked {
 // Unpacks and checks the tables' sizes; false when they would overrun the tables.
 bool unpack(const int32_t* model_ints, const double* model_reals, Unpacked& out);
 
+// The parameters of one evaluation: the values held in the model data, the n variables x
+// placed at their positions (divided by their scale factors), and the intercept replaced
+// by the fixed-total rule when T > 0.
+struct Parameters {
+    double b0 = 0.0;
+    double beta[kMaxPredictors] = {};
+    double e = 0.0;
+};
+Parameters place_parameters(const Unpacked& d, int32_t n, const int32_t* positions, const double* x);
+
+// ln Gamma(v), safe to call from several threads at once.
+double log_gamma(double v);
+
 // -LOGLIK at the parameters of d with the n variables x placed at their positions
 // (divided by their scale factors) and the fixed-total rule applied.
 double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x);

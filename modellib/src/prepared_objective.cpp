@@ -13,7 +13,7 @@ namespace {
 // logarithm per 62 factors; the defining loop where a factor could be out of range.
 double log_falling_product(double a, int32_t k) {
     if (k < 1) return 0.0;
-    if (k > kLongCount) return rlogcombin_gamma(a, k) + std::lgamma(static_cast<double>(k) + 1.0);
+    if (k > kLongCount) return rlogcombin_gamma(a, k) + log_gamma(static_cast<double>(k) + 1.0);
     const double smallest = a - static_cast<double>(k - 1);
     if (!(smallest > 1e-100) || !(a < 1e4)) {
         double sum = 0.0;
@@ -49,26 +49,15 @@ PreparedObjective::PreparedObjective(const Unpacked& d) : d_(d) {
         const int32_t y = d.y[i];
         if (y < 1) any_count_below_one_ = true;
         log_y_[i] = y >= 1 ? std::log(static_cast<double>(y)) : 0.0;
-        log_factorial_[i] = y >= 1 ? std::lgamma(static_cast<double>(y) + 1.0) : 0.0;
+        log_factorial_[i] = y >= 1 ? log_gamma(static_cast<double>(y) + 1.0) : 0.0;
     }
 }
 
 double PreparedObjective::operator()(int32_t n, const int32_t* positions, const double* x) const {
     const Unpacked& d = d_;
-    double value[kMaxPositions] = {};
-    for (int32_t k = 0; k < d.np + 2; ++k) value[k] = d.value[k];
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t k = positions[i] - 1;
-        value[k] = x[i] / d.scale[k];
-    }
-    double b0 = value[0];
-    const double* beta = value + 1;
-    const double e = value[d.np + 1];
-    if (d.fixed_total > 0.0) {
-        double rest = d.fixed_total;
-        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * beta[j];
-        b0 = rest / static_cast<double>(d.wards);
-    }
+    const Parameters par = place_parameters(d, n, positions, x);
+    const double b0 = par.b0, e = par.e;
+    const double* beta = par.beta;
     auto mean = [&](int32_t i) {
         double h = b0;
         for (int32_t j = 0; j < d.np; ++j) h += static_cast<double>(d.x[i + kMaxRecords * j]) * beta[j];

@@ -25,7 +25,9 @@ double evaluate(int32_t n, const double* x, void* context) {
 
 // Initial steps in parameter units, from the data: the intercept and each slope move the
 // linear predictor by about a quarter of the mean count, the extra parameter by half its
-// start value. Slopes near 0 make relative steps meaningless, hence the data scale.
+// start value. Slopes near 0 make relative steps meaningless, hence the data scale. With a
+// fixed total the intercept follows the slopes (b0 = (T - sum S_j b_j) / M), so a slope
+// moves each record's linear predictor by its distance from the M wards' mean instead.
 double parameter_step(const Unpacked& d, int32_t position, double start) {
     double mean_count = 0.0;
     for (int32_t i = 0; i < d.nobs; ++i) mean_count += std::fabs(static_cast<double>(d.y[i]));
@@ -34,10 +36,16 @@ double parameter_step(const Unpacked& d, int32_t position, double start) {
     if (position == 1) return shift;
     if (position == d.np + 2) return 0.5 * std::max(std::fabs(start), 0.02);
     const int32_t j = position - 2;
-    double mean_x = 0.0;
-    for (int32_t i = 0; i < d.nobs; ++i) mean_x += std::fabs(static_cast<double>(d.x[i + kMaxRecords * j]));
-    if (d.nobs > 0) mean_x /= d.nobs;
-    return shift / std::max(1.0, mean_x);
+    const bool fixed_total = d.fixed_total > 0.0 && d.wards > 0;
+    const double centre = fixed_total ? static_cast<double>(d.x_sum[j]) / d.wards : 0.0;
+    double spread = 0.0;
+    for (int32_t i = 0; i < d.nobs; ++i) {
+        const double dx = static_cast<double>(d.x[i + kMaxRecords * j]) - centre;
+        spread += fixed_total ? dx * dx : std::fabs(dx);
+    }
+    if (d.nobs > 0) spread /= d.nobs;
+    if (fixed_total) spread = std::sqrt(spread);
+    return shift / std::max(1.0, spread);
 }
 
 }  // namespace

@@ -48,6 +48,10 @@ void set_result_text(QLabel* label, const QString& text, int designed_height) {
     label->resize(label->width(), std::max(designed_height, label->heightForWidth(label->width())));
 }
 
+void fit_width(QLabel* label, int designed_width) {
+    label->resize(std::max(designed_width, label->sizeHint().width()), label->height());
+}
+
 void set_text_colour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
     p.setColor(QPalette::WindowText, c);
@@ -95,8 +99,10 @@ void Form1::create_controls() {
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         l->setWordWrap(wrap);
         if (colour) set_text_colour(l, *colour);
-        // A wrapped caption may need a few pixels more than its place in this face.
+        // A caption may need a few pixels more than its place in this face: a wrapped one
+        // grows downward, a single line to the right.
         if (wrap && !text.isEmpty()) l->resize(r.width(), std::max(r.height(), l->heightForWidth(r.width())));
+        if (!wrap) fit_width(l, r.width());
         return l;
     };
     auto edit = [&](const QString& name, const QRect& r, const QString& text) {
@@ -275,6 +281,7 @@ void Form1::read_data_file() {
         txtBeta[j]->show();
         lblBeta[j]->show();
         lblBeta[j]->setText(from8bit(file.predictor_names[j - 1]));
+        fit_width(lblBeta[j], twips(0, 0, 1695, 0).width());
     }
     txtBeta[5]->show();
     Label6->show();

@@ -16,9 +16,9 @@ constexpr int kMaxEvaluations = 20000;
 // Runs after the first that may still find a lower value before we give up confirming.
 constexpr int kMaxRestarts = 4;
 // The trust region ends at this fraction of each variable's initial step.
-constexpr double kRelativeRhoEnd = 1e-6;
+constexpr double kRelativeRhoEnd = 1e-5;
 // A confirming restart starts from this fraction of the first run's steps.
-constexpr double kRestartStep = 0.01;
+constexpr double kRestartStep = 0.0001;
 
 struct Search {
     int32_t n_all;

@@ -198,20 +198,14 @@ void Click::set_up_and_fit() {
     st.model_ints(1) = f_.n_free;
     for (int i = 1; i <= f_.n_free; ++i) st.model_ints(1 + i) = f_.free_pos(i);
 
-    st.n_model_reals = 0;
-    for (int k = 1; k <= p + 2; ++k) {
-        st.model_reals(++st.n_model_reals) = f_.par_value(k);
-        st.model_reals(++st.n_model_reals) = f_.par_scale(k);
-        st.model_reals(++st.n_model_reals) = f_.par_lower(k);
-        st.model_reals(++st.n_model_reals) = f_.par_upper(k);
-    }
+    repack_model_reals();
     for (int i = 1; i <= f_.n_free; ++i) {
         const int k = f_.free_pos(i);
         f_.opt_x(i) = f_.par_scale(k) * f_.par_value(k);
         f_.opt_lower(i) = f_.par_scale(k) * f_.par_lower(k);
         f_.opt_upper(i) = f_.par_upper(k) * f_.par_scale(k);
     }
-    st.model_reals(++st.n_model_reals) = 0.0;
+    st.model_reals(st.n_model_reals) = 0.0;  // no fixed total
     write_user_file();
 
     const int32_t before = st.model_ints(1000);

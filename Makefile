@@ -53,6 +53,7 @@ fuzz: deps
 
 bench: build
 	@$(BUILD)/bench/modellib_bench
+	@$(BUILD)/bench/click_bench
 
 clean:
 	@rm -rf $(BUILD)

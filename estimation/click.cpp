@@ -51,14 +51,7 @@ private:
     EstimationState& s() { return r_.state; }
     int np() const { return r_.state.n_pred; }
 
-    double box(int i) const {
-        const auto v = parse_number(r_.beta_text[i], in_.fmt);
-        if (!v)
-            throw UserError("The value of " + in_.beta_label[i] + " is \"" + r_.beta_text[i] +
-                                "\", which is not a number. Enter a number and click again.",
-                            "Estimate");
-        return *v;
-    }
+    double box(int i) const { return box_number(in_, r_.beta_text, i, "Estimate"); }
     void call_fit(int32_t n);
     double evaluate_log_likelihood();
     void repack_model_reals();
@@ -557,6 +550,15 @@ ClickResult Click::run() {
 }
 
 }  // namespace
+
+double box_number(const ClickInput& in, const std::array<std::string, 6>& boxes, int i, const char* title) {
+    const auto v = parse_number(boxes[i], in.fmt);
+    if (!v)
+        throw UserError("The value of " + in.beta_label[i] + " is \"" + boxes[i] +
+                            "\", which is not a number. Enter a number and click again.",
+                        title);
+    return *v;
+}
 
 ClickResult run_estimating_click(const ClickInput& in, const EstimationState& state, const ClickServices& services) {
     return Click(in, state, services).run();

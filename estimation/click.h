@@ -91,6 +91,9 @@ struct ClickResult {
     Evaluations evaluations;
 };
 
+// The number in parameter box i, or a UserError (with the given title) naming the box.
+double box_number(const ClickInput& in, const std::array<std::string, 6>& boxes, int i, const char* title);
+
 // The whole report sequence of one click, simulating first in simulation mode.
 ClickResult run_estimating_click(const ClickInput& in, const EstimationState& state, const ClickServices& services);
 

@@ -34,15 +34,6 @@ float simulated_count(double m, double e, int err_option, UniformSource& u) {
 
 namespace {
 
-double box_number(const ClickInput& in, const std::array<std::string, 6>& boxes, int i) {
-    const auto v = parse_number(boxes[i], in.fmt);
-    if (!v)
-        throw UserError("The value of " + in.beta_label[i] + " is \"" + boxes[i] +
-                            "\", which is not a number. Enter a number and click again.",
-                        "Simulation");
-    return *v;
-}
-
 // Linear predictor accumulated in single precision, no floor.
 float ward_mean(const std::array<double, 5>& b, const EstimationState& s, bool surveyed, int ward) {
     auto m = static_cast<float>(b[0]);
@@ -78,8 +69,8 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
     for (int j = 1; j <= s.n_pred; ++j) texts[j] = general_number(s.beta_entered(j), in.fmt);
     texts[5] = general_number(s.beta_entered(5), in.fmt);
     std::array<double, 5> b{};
-    for (int j = 0; j <= s.n_pred; ++j) b[j] = box_number(in, texts, j);
-    const double e = box_number(in, texts, 5);
+    for (int j = 0; j <= s.n_pred; ++j) b[j] = box_number(in, texts, j, "Simulation");
+    const double e = box_number(in, texts, 5, "Simulation");
     if (in.err_option == 2 && !(e > 0.0))
         throw UserError("The negative binomial needs VoM - 1 above 0 to simulate (it is " + texts[5] +
                             "): with 0 every trial succeeds and the draw never ends.",

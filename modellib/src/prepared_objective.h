@@ -13,8 +13,13 @@ class PreparedObjective {
 public:
     explicit PreparedObjective(const Unpacked& d);
     double operator()(int32_t n, const int32_t* positions, const double* x) const;
+    // The same value, and its gradient in the n variables into gradient[0..n).
+    double operator()(int32_t n, const int32_t* positions, const double* x, double* gradient) const;
 
 private:
+    template <bool Gradient>
+    double evaluate(int32_t n, const int32_t* positions, const double* x, double* gradient) const;
+
     const Unpacked& d_;
     bool any_count_below_one_ = false;
     double log_y_[kMaxRecords] = {};

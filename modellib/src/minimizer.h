@@ -1,11 +1,13 @@
-// Bound-constrained minimisation from function values only, over NLopt's BOBYQA.
+// Bound-constrained minimisation over NLopt: a quasi-Newton search on the objective's
+// gradient, confirmed by a derivative-free restart (BOBYQA) from its result.
 #pragma once
 
 #include <cstdint>
 
 namespace valdmora::model {
 
-using Objective = double (*)(int32_t n, const double* x, void* context);
+// Returns the value at x; when gradient is not null, also fills gradient[0..n).
+using Objective = double (*)(int32_t n, const double* x, double* gradient, void* context);
 
 struct MinimizeResult {
     int32_t code = 0;  // failure code as documented in modellib.h
@@ -14,8 +16,9 @@ struct MinimizeResult {
 };
 
 // Minimises objective over x[0..n) within lower[i] <= x[i] <= upper[i] (infinite bounds
-// allowed), starting from x and with per-variable initial steps. On return x holds the
-// best point seen (inside the bounds) and the result its value. Never throws.
+// allowed), starting from x; step[i] is the distance over which variable i is expected to
+// change the objective noticeably. On return x holds the best point seen (inside the
+// bounds) and the result its value. Never throws.
 MinimizeResult minimize(int32_t n, const double* lower, const double* upper, double* x,
                         const double* step, Objective objective, void* context);
 

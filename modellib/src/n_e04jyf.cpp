@@ -17,17 +17,20 @@ struct FitContext {
     const PreparedObjective* objective;
 };
 
-double evaluate(int32_t n, const double* x, void* context) {
+// One counted evaluation, with the gradient when the minimizer asks for it.
+double evaluate(int32_t n, const double* x, double* gradient, void* context) {
     auto* c = static_cast<FitContext*>(context);
     count_evaluation(c->model_ints);
+    if (gradient) return (*c->objective)(n, c->model_ints + 1, x, gradient);
     return (*c->objective)(n, c->model_ints + 1, x);
 }
 
-// Initial steps in parameter units, from the data: the intercept and each slope move the
-// linear predictor by about a quarter of the mean count, the extra parameter by half its
-// start value. Slopes near 0 make relative steps meaningless, hence the data scale. With a
-// fixed total the intercept follows the slopes (b0 = (T - sum S_j b_j) / M), so a slope
-// moves each record's linear predictor by its distance from the M wards' mean instead.
+// Each variable's step, the unit the search measures it in, from the data: the intercept
+// and each slope move the linear predictor by about a quarter of the mean count, the extra
+// parameter by half its start value. Slopes near 0 make relative steps meaningless, hence
+// the data scale. With a fixed total the intercept follows the slopes
+// (b0 = (T - sum S_j b_j) / M), so a slope moves each record's linear predictor by its
+// distance from the M wards' mean instead.
 double parameter_step(const Unpacked& d, int32_t position, double start) {
     double mean_count = 0.0;
     for (int32_t i = 0; i < d.nobs; ++i) mean_count += std::fabs(static_cast<double>(d.y[i]));

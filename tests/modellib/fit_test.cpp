@@ -96,6 +96,27 @@ TEST(Fit, RecoversSimulatedParametersForEachDistribution) {
     }
 }
 
+// Counts with many expected means on the floor (h < 2), where the objective's curvature
+// jumps: the gradient search must still end at the optimum, for each distribution and
+// with the total fixed.
+TEST(Fit, MeansOnTheFloorStillReachTheOptimum) {
+    for (int32_t dist : {1, 2, 3}) {
+        for (uint32_t seed : {21u, 22u}) {
+            SCOPED_TRACE(::testing::Message() << "dist " << dist << " seed " << seed);
+            const Records r = simulate(60, 2, -8.0, {0.01, 0.012}, dist == 1 ? 0.4 : dist == 2 ? 2.0 : 0.5, dist, seed);
+            PackedModel p = PackedModel::make(r, {10, 0, 0, dist == 1 ? 0.25 : dist == 2 ? 10 : 1}, dist, {1, 2, 3, 4});
+            const Fit f = fit(p);
+            EXPECT_TRUE(f.ifail == 0 || f.ifail == 5) << "code " << f.ifail;
+            EXPECT_LE(f.f, reference_optimum(p, f) + 1e-8 * std::fabs(f.f));
+
+            PackedModel q = PackedModel::make(r, {0, 0.01, 0.012, f.x[3]}, dist, {2, 3, 4}, 20, {12000, 13000}, 120.0);
+            const Fit g = fit(q);
+            EXPECT_TRUE(g.ifail == 0 || g.ifail == 5) << "code " << g.ifail;
+            EXPECT_LE(g.f, reference_optimum(q, g) + 1e-8 * std::fabs(g.f));
+        }
+    }
+}
+
 TEST(Fit, BindingBoundsAreRespected) {
     const Records r = simulate(60, 2, 5.0, {0.02, 0.03}, 0.5, 3, 5);
     PackedModel p = PackedModel::make(r, {10, 0, 0, 1.0}, 3, {2, 3, 4});

@@ -47,7 +47,8 @@ extern "C" {
 /* Failure codes of N_E04JYF (argument 13).
  * 0 and 5 are a usable fit; every other code is a failed fit. With n = 0 and valid
  * model data the code comes back exactly as it was passed. */
-#define VALDMORA_FIT_OK 0            /* optimum found and confirmed by a restart */
+#define VALDMORA_FIT_OK 0            /* optimum found and confirmed by a derivative-free
+                                        restart */
 #define VALDMORA_FIT_BAD_ARGS 1      /* invalid arguments: n outside 0..11, bounds mode
                                         outside 0..3, lower bound above upper bound,
                                         model data that would overrun the tables
@@ -62,7 +63,9 @@ extern "C" {
 #define VALDMORA_FIT_UNCONFIRMED 5   /* a point was found but could not be confirmed,
                                         e.g. the search was limited by roundoff */
 
-/* Minimise FUNCT1 over the n free variables within bounds, from function values only.
+/* Minimise FUNCT1 over the n free variables within bounds. The caller supplies no
+ * derivatives: the search uses the likelihood's own gradient, and each evaluation of value
+ * and gradient adds 1 to model_ints entry 1000.
  * n = 0 evaluates FUNCT1 once at the values held in model_reals.
  * ibound: 0 individual bounds bl[i]..bu[i]; 1 no bounds; 2 all variables >= 0;
  * 3 every variable within bl[0]..bu[0].

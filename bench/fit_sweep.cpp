@@ -1,8 +1,6 @@
 // Fits 600 random problems from the window's defaults and polishes each result with a slow
 // derivative-free search, to see how often a fit stops short of its optimum or lands in
 // another basin. Prints one line per problem (with --each) and a summary.
-#include <nlopt.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,36 +9,12 @@
 #include <vector>
 
 #include "support/packed_model.h"
+#include "support/slow_polish.h"
 #include "valdmora/modellib.h"
 
 using valdmora::testing::PackedModel;
 using valdmora::testing::Records;
-
-namespace {
-
-double objective(unsigned n, const double* x, double*, void* data) {
-    auto* p = static_cast<PackedModel*>(data);
-    auto nn = static_cast<int32_t>(n);
-    double f = 0.0;
-    FUNCT1(&nn, const_cast<double*>(x), &f, p->ints.data(), p->reals.data());
-    return std::isfinite(f) ? f : 1e300;
-}
-
-double polish(PackedModel p, int32_t n, const double* bl, const double* bu, std::vector<double> x, double f) {
-    for (auto algorithm : {NLOPT_LN_NELDERMEAD, NLOPT_LN_SBPLX, NLOPT_LN_NELDERMEAD}) {
-        nlopt_opt o = nlopt_create(algorithm, static_cast<unsigned>(n));
-        nlopt_set_lower_bounds(o, bl);
-        nlopt_set_upper_bounds(o, bu);
-        nlopt_set_min_objective(o, objective, &p);
-        nlopt_set_xtol_rel(o, 1e-13);
-        nlopt_set_maxeval(o, 100000);
-        nlopt_optimize(o, x.data(), &f);
-        nlopt_destroy(o);
-    }
-    return f;
-}
-
-}  // namespace
+using valdmora::testing::slow_polish;
 
 int main(int argc, char** argv) {
     const bool each = argc > 1 && std::strcmp(argv[1], "--each") == 0;
@@ -93,7 +67,7 @@ int main(int argc, char** argv) {
         N_E04JYF(&n, &ibound, bl, bu, x, &f, iw, &liw, w, &lw, p.ints.data(), p.reals.data(), &ifail);
         evaluations += p.counter();
         ++codes[ifail >= 0 && ifail <= 5 ? ifail : 4];
-        const double gain = f - polish(p, n, bl, bu, std::vector<double>(x, x + n), f);
+        const double gain = f - std::min(f, slow_polish(p, n, bl, bu, std::vector<double>(x, x + n)));
         if (gain > 1e-2) ++basin;
         else if (gain > 1e-6) ++short_stop;
         else if (gain > 1e-9) ++slight;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../support/packed_model.h"
+#include "../support/slow_polish.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora::testing;
@@ -34,30 +35,8 @@ Fit fit(PackedModel& p) {
     return r;
 }
 
-double objective(unsigned n, const double* x, double*, void* data) {
-    auto* p = static_cast<PackedModel*>(data);
-    int32_t nn = static_cast<int32_t>(n);
-    double f = 0;
-    FUNCT1(&nn, const_cast<double*>(x), &f, p->ints.data(), p->reals.data());
-    return std::isfinite(f) ? f : 1e300;
-}
-
-// A slow, independent search for the optimum: Nelder-Mead then subplex from the given
-// point, with tight tolerances.
-double reference_optimum(PackedModel p, const Fit& from) {
-    std::vector<double> x(from.x, from.x + from.n);
-    double f = 0;
-    for (auto alg : {NLOPT_LN_NELDERMEAD, NLOPT_LN_SBPLX, NLOPT_LN_NELDERMEAD}) {
-        nlopt_opt o = nlopt_create(alg, static_cast<unsigned>(from.n));
-        nlopt_set_lower_bounds(o, from.bl);
-        nlopt_set_upper_bounds(o, from.bu);
-        nlopt_set_min_objective(o, objective, &p);
-        nlopt_set_xtol_rel(o, 1e-13);
-        nlopt_set_maxeval(o, 100000);
-        nlopt_optimize(o, x.data(), &f);
-        nlopt_destroy(o);
-    }
-    return f;
+double reference_optimum(const PackedModel& p, const Fit& from) {
+    return slow_polish(p, from.n, from.bl, from.bu, std::vector<double>(from.x, from.x + from.n));
 }
 
 struct Case {
@@ -84,7 +63,7 @@ TEST(Fit, RecoversSimulatedParametersForEachDistribution) {
             }
             // the objective at the returned point is the value reported
             PackedModel q = p;
-            EXPECT_EQ(objective(6, f.x, nullptr, &q), f.f);
+            EXPECT_EQ(funct1_objective(6, f.x, nullptr, &q), f.f);
             // within 1e-8 of what a slow polish from our point finds
             const double best = reference_optimum(p, f);
             EXPECT_LE(f.f, best + 1e-8 * std::fabs(best));

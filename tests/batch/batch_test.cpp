@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include "../support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -23,9 +24,7 @@ struct Outcome {
 class BatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("valdmora_batch_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+        dir_ = valdmora::testing::make_scratch_dir("valdmora_batch");
         fs::copy_file(VALDMORA_EXAMPLE_DATA, dir_ / "counts.txt");
     }
     void TearDown() override { fs::remove_all(dir_); }

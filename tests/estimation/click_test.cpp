@@ -11,6 +11,7 @@
 #include "estimation/report.h"
 #include "estimation/spd_inverse.h"
 #include "valdmora/modellib.h"
+#include "../support/scratch_dir.h"
 
 using namespace valdmora;
 namespace fs = std::filesystem;
@@ -22,9 +23,7 @@ const NumberFormat kPoint{'.', ','};
 class ClickTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("valdmora_click_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+        dir_ = valdmora::testing::make_scratch_dir("valdmora_click");
         form_load(state_);
         in_.fmt = kPoint;
         in_.output_dir = dir_.string();

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+
 #include "../support/scratch_dir.h"
 
 namespace fs = std::filesystem;

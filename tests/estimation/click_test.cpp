@@ -6,12 +6,12 @@
 #include <regex>
 #include <sstream>
 
+#include "../support/scratch_dir.h"
 #include "cycle/count_file.h"
 #include "estimation/click.h"
 #include "estimation/report.h"
 #include "estimation/spd_inverse.h"
 #include "valdmora/modellib.h"
-#include "../support/scratch_dir.h"
 
 using namespace valdmora;
 namespace fs = std::filesystem;

@@ -7,6 +7,22 @@
 
 namespace valdmora::model {
 
+Model Unpacked::view() const {
+    Model m;
+    m.nobs = nobs;
+    m.np = np;
+    m.dist = dist;
+    m.y = y;
+    m.x = x;
+    m.ldx = kMaxRecords;
+    m.x_sum = x_sum;
+    m.wards = static_cast<double>(wards);
+    m.value = value;
+    m.scale = scale;
+    m.fixed_total = fixed_total;
+    return m;
+}
+
 bool unpack(const int32_t* mi, const double* mr, Unpacked& out) {
     // mi[k - 1] is entry k
     out.np = mi[10];
@@ -31,14 +47,14 @@ bool unpack(const int32_t* mi, const double* mr, Unpacked& out) {
     return true;
 }
 
-bool free_positions_valid(int32_t n, const int32_t* mi, int32_t np) {
+bool free_positions_valid(int32_t n, const int32_t* positions, int32_t np) {
     if (n < 0 || n > kMaxFree) return false;
     for (int32_t i = 0; i < n; ++i)
-        if (mi[1 + i] < 1 || mi[1 + i] > np + 2) return false;
+        if (positions[i] < 1 || positions[i] > np + 2) return false;
     return true;
 }
 
-Parameters place_parameters(const Unpacked& d, int32_t n, const int32_t* positions, const double* x) {
+Parameters place_parameters(const Model& d, int32_t n, const int32_t* positions, const double* x) {
     double value[kMaxPositions] = {};
     for (int32_t k = 0; k < d.np + 2; ++k) value[k] = d.value[k];
     for (int32_t i = 0; i < n; ++i) {
@@ -52,19 +68,20 @@ Parameters place_parameters(const Unpacked& d, int32_t n, const int32_t* positio
     if (d.fixed_total > 0.0) {
         // intercept for which the M wards' linear predictors add up to T
         double rest = d.fixed_total;
-        for (int32_t j = 0; j < d.np; ++j) rest -= static_cast<double>(d.x_sum[j]) * p.beta[j];
-        p.b0 = rest / static_cast<double>(d.wards);
+        for (int32_t j = 0; j < d.np; ++j) rest -= d.x_sum[j] * p.beta[j];
+        p.b0 = rest / d.wards;
     }
     return p;
 }
 
-double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x) {
+double objective(const Model& d, int32_t n, const int32_t* positions, const double* x) {
     const Parameters p = place_parameters(d, n, positions, x);
-    return -loglik(d.nobs, d.np, d.y, d.x, p.b0, p.beta, p.e, d.dist);
+    return -loglik(d.nobs, d.np, d.y, d.x, d.ldx, p.b0, p.beta, p.e, d.dist);
 }
 
-void count_evaluation(int32_t* model_ints) {
-    model_ints[kCounterIndex] = static_cast<int32_t>(static_cast<uint32_t>(model_ints[kCounterIndex]) + 1u);
+void count_evaluations(int32_t* model_ints, int64_t evaluations) {
+    model_ints[kCounterIndex] = static_cast<int32_t>(static_cast<uint32_t>(model_ints[kCounterIndex]) +
+                                                     static_cast<uint32_t>(evaluations));
 }
 
 }  // namespace valdmora::model
@@ -78,12 +95,12 @@ extern "C" void FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, 
         *fc = kNaN;
         return;
     }
-    count_evaluation(model_ints);
+    count_evaluations(model_ints, 1);
     Unpacked d;
-    if (!unpack(model_ints, model_reals, d) || !free_positions_valid(*n, model_ints, d.np) ||
+    if (!unpack(model_ints, model_reals, d) || !free_positions_valid(*n, model_ints + 1, d.np) ||
         (*n > 0 && !xc)) {
         *fc = kNaN;
         return;
     }
-    *fc = objective(d, *n, model_ints + 1, xc);
+    *fc = objective(d.view(), *n, model_ints + 1, xc);
 }

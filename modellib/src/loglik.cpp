@@ -67,16 +67,16 @@ double rlogcombin_product(double a, int32_t k) {
     return sum;
 }
 
-double loglik(int32_t nobs, int32_t np, const int32_t* y, const int32_t* x, double b0,
+double loglik(int64_t nobs, int32_t np, const int32_t* y, const double* x, int64_t ldx, double b0,
               const double* beta, double e, int32_t dist) {
     double total = 0.0;
     if (dist == 1) {
         // lognormal with mean m and coefficient of variation e
         const double s = std::sqrt(std::log(1.0 + e * e));
-        for (int32_t i = 0; i < nobs; ++i) {
+        for (int64_t i = 0; i < nobs; ++i) {
             if (y[i] < 1) return -std::numeric_limits<double>::infinity();
             double h = b0;
-            for (int32_t j = 0; j < np; ++j) h += static_cast<double>(x[i + kMaxRecords * j]) * beta[j];
+            for (int32_t j = 0; j < np; ++j) h += x[i + ldx * j] * beta[j];
             const double m = floored_mean(h);
             const double mu = std::log(m) - s * s / 2.0;
             const double yd = static_cast<double>(y[i]);
@@ -86,9 +86,9 @@ double loglik(int32_t nobs, int32_t np, const int32_t* y, const int32_t* x, doub
     } else if (dist == 2) {
         // normal with mean m and standard deviation e
         const double log_e = std::log(e);
-        for (int32_t i = 0; i < nobs; ++i) {
+        for (int64_t i = 0; i < nobs; ++i) {
             double h = b0;
-            for (int32_t j = 0; j < np; ++j) h += static_cast<double>(x[i + kMaxRecords * j]) * beta[j];
+            for (int32_t j = 0; j < np; ++j) h += x[i + ldx * j] * beta[j];
             const double d = static_cast<double>(y[i]) - floored_mean(h);
             total += -(d * d) / (2.0 * e * e) - log_e;
         }
@@ -97,9 +97,9 @@ double loglik(int32_t nobs, int32_t np, const int32_t* y, const int32_t* x, doub
         const double p = 1.0 / (1.0 + e);
         const double log_p = std::log(p);
         const double log_q = std::log(1.0 - p);
-        for (int32_t i = 0; i < nobs; ++i) {
+        for (int64_t i = 0; i < nobs; ++i) {
             double h = b0;
-            for (int32_t j = 0; j < np; ++j) h += static_cast<double>(x[i + kMaxRecords * j]) * beta[j];
+            for (int32_t j = 0; j < np; ++j) h += x[i + ldx * j] * beta[j];
             const double r = p * floored_mean(h) / (1.0 - p);
             const double yd = static_cast<double>(y[i]);
             total += rlogcombin_product(r + yd - 1.0, y[i]) + r * log_p + yd * log_q;
@@ -112,6 +112,14 @@ double loglik(int32_t nobs, int32_t np, const int32_t* y, const int32_t* x, doub
 
 using namespace valdmora::model;
 
+extern "C" double VALDMORA_LOGLIK(int64_t nobs, int32_t np, const int32_t* y, const double* x, int64_t ldx,
+                                  double b0, const double* beta, double e, int32_t dist) {
+    if (nobs < 0 || np < 0 || np > kMaxPredictors || (np > 0 && (ldx < nobs || !beta)))
+        return std::numeric_limits<double>::quiet_NaN();
+    if (nobs > 0 && (!y || (np > 0 && !x))) return std::numeric_limits<double>::quiet_NaN();
+    return loglik(nobs, np, y, x, ldx, b0, beta, e, dist);
+}
+
 extern "C" double LOGLIK(int32_t* nobs, int32_t* np, int32_t* y, int32_t* x, double* b0,
                          double* beta, double* e, int32_t* dist) {
     if (!nobs || !np || !b0 || !e || !dist) return std::numeric_limits<double>::quiet_NaN();
@@ -119,7 +127,11 @@ extern "C" double LOGLIK(int32_t* nobs, int32_t* np, int32_t* y, int32_t* x, dou
         return std::numeric_limits<double>::quiet_NaN();
     if ((*nobs > 0 && !y) || (*nobs > 0 && *np > 0 && !x) || (*np > 0 && !beta))
         return std::numeric_limits<double>::quiet_NaN();
-    return loglik(*nobs, *np, y, x, *b0, beta, *e, *dist);
+    // the whole numbers of the table are exact as doubles
+    double table[kMaxRecords * kMaxPredictors];
+    for (int32_t j = 0; j < *np; ++j)
+        for (int32_t i = 0; i < *nobs; ++i) table[i + kMaxRecords * j] = x[i + kMaxRecords * j];
+    return loglik(*nobs, *np, y, table, kMaxRecords, *b0, beta, *e, *dist);
 }
 
 extern "C" double RLOGCOMBIN(double* a, int32_t* k) {

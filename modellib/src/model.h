@@ -5,7 +5,7 @@
 
 namespace valdmora::model {
 
-constexpr int kMaxRecords = 99;  // column length of the predictor table
+constexpr int kMaxRecords = 99;  // column length of the 99-record entries' predictor table
 constexpr int kMaxPredictors = 4;
 constexpr int kMaxFree = 11;
 constexpr int kMaxPositions = kMaxPredictors + 2;
@@ -26,48 +26,78 @@ double rlogcombin_gamma(double a, int32_t k);
 // the loop where the products could leave the double range or a factor is not positive.
 double rlogcombin_product(double a, int32_t k);
 
-// Log likelihood over the records; the caller has checked nobs and np.
-double loglik(int32_t nobs, int32_t np, const int32_t* y, const int32_t* x, double b0,
+// Log likelihood over the records; predictor j of record i is x[i + ldx * j]. The caller
+// has checked the sizes.
+double loglik(int64_t nobs, int32_t np, const int32_t* y, const double* x, int64_t ldx, double b0,
               const double* beta, double e, int32_t dist);
 
-// The model data of one FUNCT1 call, unpacked from model_ints / model_reals.
+// The model of one evaluation or fit, whatever its size: views of arrays the caller owns.
+struct Model {
+    int64_t nobs = 0;
+    int32_t np = 0;
+    int32_t dist = 0;
+    const int32_t* y = nullptr;
+    const double* x = nullptr;  // predictor j of record i at x[i + ldx * j]
+    int64_t ldx = 0;
+    const double* x_sum = nullptr;  // predictor sums over the M wards of a fixed total
+    double wards = 0.0;             // M
+    const double* value = nullptr;  // np + 2 parameter values by position
+    const double* scale = nullptr;  // np + 2 scale factors
+    double fixed_total = 0.0;
+
+    double predictor(int64_t i, int32_t j) const { return x[i + ldx * j]; }
+};
+
+// The model data of one 99-record entry call, unpacked from model_ints / model_reals
+// into storage of its own.
 struct Unpacked {
     int32_t np = 0;
-    int32_t wards = 0;  // M: wards over which a fixed total is spread
+    int32_t wards = 0;
     int32_t nobs = 0;
     int32_t y[kMaxRecords] = {};
-    int32_t x[kMaxRecords * kMaxPredictors] = {};  // column length 99, column after column
-    int32_t x_sum[kMaxPredictors] = {};
+    double x[kMaxRecords * kMaxPredictors] = {};  // column length 99, column after column
+    double x_sum[kMaxPredictors] = {};
     int32_t dist = 0;
     double value[kMaxPositions] = {};
     double scale[kMaxPositions] = {};
     double fixed_total = 0.0;
+
+    Model view() const;
 };
 
 // Unpacks and checks the tables' sizes; false when they would overrun the tables.
 bool unpack(const int32_t* model_ints, const double* model_reals, Unpacked& out);
 
-// The parameters of one evaluation: the values held in the model data, the n variables x
-// placed at their positions (divided by their scale factors), and the intercept replaced
-// by the fixed-total rule when T > 0.
+// The parameters of one evaluation: the values held in the model, the n variables x placed
+// at their positions (divided by their scale factors), and the intercept replaced by the
+// fixed-total rule when T > 0.
 struct Parameters {
     double b0 = 0.0;
     double beta[kMaxPredictors] = {};
     double e = 0.0;
 };
-Parameters place_parameters(const Unpacked& d, int32_t n, const int32_t* positions, const double* x);
+Parameters place_parameters(const Model& d, int32_t n, const int32_t* positions, const double* x);
 
 // ln Gamma(v), safe to call from several threads at once.
 double log_gamma(double v);
 
 // -LOGLIK at the parameters of d with the n variables x placed at their positions
 // (divided by their scale factors) and the fixed-total rule applied.
-double objective(const Unpacked& d, int32_t n, const int32_t* positions, const double* x);
+double objective(const Model& d, int32_t n, const int32_t* positions, const double* x);
 
-// Adds one to the evaluation counter, entry 1000; it wraps rather than overflowing.
-void count_evaluation(int32_t* model_ints);
+// One fit: the search, then the objective's own value at the point it returns. The codes
+// are those of modellib.h; evaluations counts every evaluation, the last one included. The
+// caller has checked the model, the positions and the bounds.
+int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* lower, const double* upper,
+            double* x, double* f, int64_t* evaluations);
 
-// True when the n free positions listed in model_ints lie within 1..np+2.
-bool free_positions_valid(int32_t n, const int32_t* model_ints, int32_t np);
+// True when every bound is a pair lower <= upper without NaN and every start is finite.
+bool bounds_valid(int32_t n, const double* lower, const double* upper, const double* x);
+
+// Adds to the evaluation counter, entry 1000; it wraps rather than overflowing.
+void count_evaluations(int32_t* model_ints, int64_t evaluations);
+
+// True when the n free positions lie within 1..np+2.
+bool free_positions_valid(int32_t n, const int32_t* positions, int32_t np);
 
 }  // namespace valdmora::model

@@ -7,22 +7,14 @@
 #include "prepared_objective.h"
 #include "valdmora/modellib.h"
 
-using namespace valdmora::model;
-
+namespace valdmora::model {
 namespace {
 
-// What FUNCT1 does at each call, with the model data unpacked once for the whole fit.
-struct FitContext {
-    int32_t* model_ints;
-    const PreparedObjective* objective;
-};
-
-// One counted evaluation, with the gradient when the minimizer asks for it.
+// The prepared objective, with or without its gradient.
 double evaluate(int32_t n, const double* x, double* gradient, void* context) {
-    auto* c = static_cast<FitContext*>(context);
-    count_evaluation(c->model_ints);
-    if (gradient) return (*c->objective)(n, c->model_ints + 1, x, gradient);
-    return (*c->objective)(n, c->model_ints + 1, x);
+    auto* c = static_cast<std::pair<const PreparedObjective*, const int32_t*>*>(context);
+    if (gradient) return (*c->first)(n, c->second, x, gradient);
+    return (*c->first)(n, c->second, x);
 }
 
 // Each variable's step, the unit the search measures it in, from the data: the intercept
@@ -31,27 +23,60 @@ double evaluate(int32_t n, const double* x, double* gradient, void* context) {
 // the data scale. With a fixed total the intercept follows the slopes
 // (b0 = (T - sum S_j b_j) / M), so a slope moves each record's linear predictor by its
 // distance from the M wards' mean instead.
-double parameter_step(const Unpacked& d, int32_t position, double start) {
+double parameter_step(const Model& d, int32_t position, double start) {
     double mean_count = 0.0;
-    for (int32_t i = 0; i < d.nobs; ++i) mean_count += std::fabs(static_cast<double>(d.y[i]));
-    if (d.nobs > 0) mean_count /= d.nobs;
+    for (int64_t i = 0; i < d.nobs; ++i) mean_count += std::fabs(static_cast<double>(d.y[i]));
+    if (d.nobs > 0) mean_count /= static_cast<double>(d.nobs);
     const double shift = std::max(1.0, 0.25 * mean_count);
     if (position == 1) return shift;
     if (position == d.np + 2) return 0.5 * std::max(std::fabs(start), 0.02);
     const int32_t j = position - 2;
     const bool fixed_total = d.fixed_total > 0.0 && d.wards > 0;
-    const double centre = fixed_total ? static_cast<double>(d.x_sum[j]) / d.wards : 0.0;
+    const double centre = fixed_total ? d.x_sum[j] / d.wards : 0.0;
     double spread = 0.0;
-    for (int32_t i = 0; i < d.nobs; ++i) {
-        const double dx = static_cast<double>(d.x[i + kMaxRecords * j]) - centre;
+    for (int64_t i = 0; i < d.nobs; ++i) {
+        const double dx = d.predictor(i, j) - centre;
         spread += fixed_total ? dx * dx : std::fabs(dx);
     }
-    if (d.nobs > 0) spread /= d.nobs;
+    if (d.nobs > 0) spread /= static_cast<double>(d.nobs);
     if (fixed_total) spread = std::sqrt(spread);
     return shift / std::max(1.0, spread);
 }
 
 }  // namespace
+
+bool bounds_valid(int32_t n, const double* lower, const double* upper, const double* x) {
+    for (int32_t i = 0; i < n; ++i)
+        if (std::isnan(lower[i]) || std::isnan(upper[i]) || lower[i] > upper[i] || !std::isfinite(x[i])) return false;
+    return true;
+}
+
+int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* lower, const double* upper,
+            double* x, double* f, int64_t* evaluations) {
+    double step[kMaxFree];
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t k = positions[i];
+        const double c = std::fabs(d.scale[k - 1]);
+        const double scale = std::isfinite(c) && c > 0.0 ? c : 1.0;
+        step[i] = scale * parameter_step(d, k, x[i] / scale);
+    }
+    const PreparedObjective prepared(d);
+    std::pair<const PreparedObjective*, const int32_t*> context{&prepared, positions};
+    const MinimizeResult r = minimize(n, lower, upper, x, step, evaluate, &context);
+    *evaluations = r.evaluations;
+    // the value reported is the objective's own at the returned point
+    if (std::isfinite(r.f)) {
+        *f = objective(d, n, positions, x);
+        ++*evaluations;
+    } else {
+        *f = r.f;
+    }
+    return r.code;
+}
+
+}  // namespace valdmora::model
+
+using namespace valdmora::model;
 
 extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f,
                          int32_t* iw, int32_t* liw, double* w, int32_t* lw, int32_t* model_ints,
@@ -71,7 +96,7 @@ extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, do
 
     Unpacked d;
     if (n_copy < 0 || n_copy > kMaxFree || !unpack(model_ints, model_reals, d) ||
-        !free_positions_valid(n_copy, model_ints, d.np) || (n_copy > 0 && !x)) {
+        !free_positions_valid(n_copy, model_ints + 1, d.np) || (n_copy > 0 && !x)) {
         *ifail = VALDMORA_FIT_BAD_ARGS;
         return;
     }
@@ -81,38 +106,23 @@ extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, do
         FUNCT1(&zero, x, f, model_ints, model_reals);
     } else {
         constexpr double kInf = std::numeric_limits<double>::infinity();
-        double lower[kMaxFree], upper[kMaxFree], step[kMaxFree];
-        bool bounds_ok = ibound_copy >= 0 && ibound_copy <= 3 &&
-                         ((ibound_copy != 0 && ibound_copy != 3) || (bl && bu));
-        for (int32_t i = 0; bounds_ok && i < n_copy; ++i) {
+        double lower[kMaxFree], upper[kMaxFree];
+        const bool mode_ok = ibound_copy >= 0 && ibound_copy <= 3 && ((ibound_copy != 0 && ibound_copy != 3) || (bl && bu));
+        for (int32_t i = 0; mode_ok && i < n_copy; ++i) {
             switch (ibound_copy) {
                 case 0: lower[i] = bl[i]; upper[i] = bu[i]; break;
                 case 1: lower[i] = -kInf; upper[i] = kInf; break;
                 case 2: lower[i] = 0.0; upper[i] = kInf; break;
                 default: lower[i] = bl[0]; upper[i] = bu[0]; break;
             }
-            bounds_ok = !std::isnan(lower[i]) && !std::isnan(upper[i]) && lower[i] <= upper[i] &&
-                        std::isfinite(x[i]);
-            const int32_t k = model_ints[1 + i];
-            const double c = std::fabs(d.scale[k - 1]);
-            const double scale = std::isfinite(c) && c > 0.0 ? c : 1.0;
-            step[i] = scale * parameter_step(d, k, x[i] / scale);
         }
-        if (!bounds_ok) {
+        if (!mode_ok || !bounds_valid(n_copy, lower, upper, x)) {
             *ifail = VALDMORA_FIT_BAD_ARGS;
             return;
         }
-        const PreparedObjective prepared(d);
-        FitContext context{model_ints, &prepared};
-        const MinimizeResult r = minimize(n_copy, lower, upper, x, step, evaluate, &context);
-        code = r.code;
-        // the value reported is FUNCT1's own at the returned point
-        if (std::isfinite(r.f)) {
-            count_evaluation(model_ints);
-            *f = objective(d, n_copy, model_ints + 1, x);
-        } else {
-            *f = r.f;
-        }
+        int64_t evaluations = 0;
+        code = fit(d.view(), n_copy, model_ints + 1, lower, upper, x, f, &evaluations);
+        count_evaluations(model_ints, evaluations);
     }
 
     *n = n_copy;

@@ -80,12 +80,13 @@ double log_falling_product(double a, int32_t k, double* slope) {
 
 }  // namespace
 
-PreparedObjective::PreparedObjective(const Unpacked& d) : d_(d) {
-    for (int32_t i = 0; i < d.nobs; ++i) {
+PreparedObjective::PreparedObjective(const Model& d)
+    : d_(d), log_y_(static_cast<std::size_t>(d.nobs)), log_factorial_(static_cast<std::size_t>(d.nobs)) {
+    for (int64_t i = 0; i < d.nobs; ++i) {
         const int32_t y = d.y[i];
         if (y < 1) any_count_below_one_ = true;
-        log_y_[i] = y >= 1 ? std::log(static_cast<double>(y)) : 0.0;
-        log_factorial_[i] = y >= 1 ? log_gamma(static_cast<double>(y) + 1.0) : 0.0;
+        log_y_[static_cast<std::size_t>(i)] = y >= 1 ? std::log(static_cast<double>(y)) : 0.0;
+        log_factorial_[static_cast<std::size_t>(i)] = y >= 1 ? log_gamma(static_cast<double>(y) + 1.0) : 0.0;
     }
 }
 
@@ -104,15 +105,22 @@ double PreparedObjective::operator()(int32_t n, const int32_t* positions, const 
 template <bool Gradient>
 double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const double* x,
                                    double* gradient) const {
-    const Unpacked& d = d_;
+    const Model& d = d_;
     const Parameters par = place_parameters(d, n, positions, x);
     const double b0 = par.b0, e = par.e;
     const double* beta = par.beta;
-    double slope_h[kMaxRecords];  // dl/dh of each record's term
-    double slope_e = 0.0;         // dl/de
-    auto mean = [&](int32_t i, double& dm_dh) {
+    double slope_e = 0.0;  // dl/de
+    // dl/dh summed over the records, alone and times each predictor; each sum runs over
+    // the records in order
+    double sum_h = 0.0;
+    double sum_hx[kMaxPredictors] = {};
+    auto add_slope = [&](int64_t i, double slope_h) {
+        sum_h += slope_h;
+        for (int32_t j = 0; j < d.np; ++j) sum_hx[j] += slope_h * d.predictor(i, j);
+    };
+    auto mean = [&](int64_t i, double& dm_dh) {
         double h = b0;
-        for (int32_t j = 0; j < d.np; ++j) h += static_cast<double>(d.x[i + kMaxRecords * j]) * beta[j];
+        for (int32_t j = 0; j < d.np; ++j) h += d.predictor(i, j) * beta[j];
         if constexpr (Gradient) dm_dh = h >= 2.0 ? 1.0 : 1.0 / ((3.0 - h) * (3.0 - h));
         return floored_mean(h);
     };
@@ -124,24 +132,24 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         const double v = std::log(1.0 + e * e);  // s squared
         const double s = std::sqrt(v);
         const double log_s = std::log(s);
-        for (int32_t i = 0; i < d.nobs; ++i) {
+        for (int64_t i = 0; i < d.nobs; ++i) {
             const double m = mean(i, dm_dh);
             const double mu = std::log(m) - s * s / 2.0;
-            const double dev = log_y_[i] - mu;
-            total += -(dev * dev) / (2.0 * s * s) - (log_y_[i] + log_s);
+            const double dev = log_y_[static_cast<std::size_t>(i)] - mu;
+            total += -(dev * dev) / (2.0 * s * s) - (log_y_[static_cast<std::size_t>(i)] + log_s);
             if constexpr (Gradient) {
-                slope_h[i] = dev / (v * m) * dm_dh;
+                add_slope(i, dev / (v * m) * dm_dh);
                 slope_e += -dev / (2.0 * v) + dev * dev / (2.0 * v * v) - 0.5 / v;
             }
         }
         if constexpr (Gradient) slope_e *= 2.0 * e / (1.0 + e * e);
     } else if (d.dist == 2) {
         const double log_e = std::log(e);
-        for (int32_t i = 0; i < d.nobs; ++i) {
+        for (int64_t i = 0; i < d.nobs; ++i) {
             const double dev = static_cast<double>(d.y[i]) - mean(i, dm_dh);
             total += -(dev * dev) / (2.0 * e * e) - log_e;
             if constexpr (Gradient) {
-                slope_h[i] = dev / (e * e) * dm_dh;
+                add_slope(i, dev / (e * e) * dm_dh);
                 slope_e += dev * dev / (e * e * e) - 1.0 / e;
             }
         }
@@ -149,19 +157,19 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         const double p = 1.0 / (1.0 + e);
         const double log_p = std::log(p);
         const double log_q = std::log(1.0 - p);
-        for (int32_t i = 0; i < d.nobs; ++i) {
+        for (int64_t i = 0; i < d.nobs; ++i) {
             const double m = mean(i, dm_dh);
             const double r = p * m / (1.0 - p);
             const double yd = static_cast<double>(d.y[i]);
             double reciprocals = 0.0;
             const double log_comb =
-                d.y[i] >= 1 ? log_falling_product<Gradient>(r + yd - 1.0, d.y[i], &reciprocals) - log_factorial_[i]
+                d.y[i] >= 1 ? log_falling_product<Gradient>(r + yd - 1.0, d.y[i], &reciprocals) - log_factorial_[static_cast<std::size_t>(i)]
                             : 0.0;
             total += log_comb + r * log_p + yd * log_q;
             if constexpr (Gradient) {
                 // r = m / e: dl/dr = sum of 1/(r + t) + ln p
                 const double dl_dr = reciprocals + log_p;
-                slope_h[i] = dl_dr / e * dm_dh;
+                add_slope(i, dl_dr / e * dm_dh);
                 slope_e += -dl_dr * r / e - r / (1.0 + e) + yd / (e * (1.0 + e));
             }
         }
@@ -170,17 +178,10 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
     if constexpr (Gradient) {
         // dl/d(value) at each position, then per variable x = scale * value
         double by_position[kMaxPositions] = {};
-        double sum_h = 0.0;
-        for (int32_t i = 0; i < d.nobs; ++i) sum_h += slope_h[i];
-        for (int32_t j = 0; j < d.np; ++j) {
-            double s = 0.0;
-            for (int32_t i = 0; i < d.nobs; ++i) s += slope_h[i] * static_cast<double>(d.x[i + kMaxRecords * j]);
-            by_position[1 + j] = s;
-        }
+        for (int32_t j = 0; j < d.np; ++j) by_position[1 + j] = sum_hx[j];
         if (d.fixed_total > 0.0) {
             // b0 = (T - sum S_j b_j) / M follows the slopes and no longer moves by itself
-            for (int32_t j = 0; j < d.np; ++j)
-                by_position[1 + j] -= sum_h * static_cast<double>(d.x_sum[j]) / static_cast<double>(d.wards);
+            for (int32_t j = 0; j < d.np; ++j) by_position[1 + j] -= sum_h * d.x_sum[j] / d.wards;
         } else {
             by_position[0] = sum_h;
         }

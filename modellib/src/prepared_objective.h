@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "model.h"
 
@@ -11,7 +12,7 @@ namespace valdmora::model {
 
 class PreparedObjective {
 public:
-    explicit PreparedObjective(const Unpacked& d);
+    explicit PreparedObjective(const Model& d);
     double operator()(int32_t n, const int32_t* positions, const double* x) const;
     // The same value, and its gradient in the n variables into gradient[0..n).
     double operator()(int32_t n, const int32_t* positions, const double* x, double* gradient) const;
@@ -20,10 +21,10 @@ private:
     template <bool Gradient>
     double evaluate(int32_t n, const int32_t* positions, const double* x, double* gradient) const;
 
-    const Unpacked& d_;
+    const Model d_;  // views only: copying it is cheap
     bool any_count_below_one_ = false;
-    double log_y_[kMaxRecords] = {};
-    double log_factorial_[kMaxRecords] = {};
+    std::vector<double> log_y_;
+    std::vector<double> log_factorial_;
 };
 
 }  // namespace valdmora::model

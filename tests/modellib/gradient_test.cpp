@@ -34,13 +34,13 @@ void check(const Case& c) {
     PackedModel p = PackedModel::make(r, c.values, c.dist, free_pos, 40, {24000, 26000}, c.fixed_total, scale);
     Unpacked d;
     ASSERT_TRUE(valdmora::model::unpack(p.ints.data(), p.reals.data(), d));
-    const PreparedObjective prepared(d);
+    const PreparedObjective prepared(d.view());
 
     double x[4];
     for (int i = 0; i < 4; ++i) x[i] = c.values[static_cast<std::size_t>(i)] * scale[static_cast<std::size_t>(i)];
     double g[4];
     const double f = prepared(4, free_pos.data(), x, g);
-    EXPECT_NEAR(f, valdmora::model::objective(d, 4, free_pos.data(), x), 1e-11 * std::fabs(f));
+    EXPECT_NEAR(f, valdmora::model::objective(d.view(), 4, free_pos.data(), x), 1e-11 * std::fabs(f));
     EXPECT_EQ(f, prepared(4, free_pos.data(), x));
 
     auto difference = [&](int i, double h) {

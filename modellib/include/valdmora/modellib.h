@@ -1,7 +1,15 @@
 /* The valdmora model library: count likelihood and a bound-constrained minimizer.
  *
- * Every argument is passed by address; integers are 32-bit signed, reals are doubles.
- * Nothing crosses this interface as an exception, and the library keeps no state.
+ * Two interfaces over one implementation:
+ * - the four 99-record entries N_E04JYF, FUNCT1, LOGLIK and RLOGCOMBIN, whose model data
+ *   are packed into two fixed tables of whole numbers and doubles (layout below), every
+ *   argument passed by address;
+ * - the size-free entries VALDMORA_FIT, VALDMORA_OBJECTIVE and VALDMORA_LOGLIK (at the end),
+ *   with explicit sizes and plain arrays of any length, predictor values as doubles.
+ * Integers are 32-bit signed unless named otherwise, reals are doubles. Nothing crosses
+ * this interface as an exception, and the library keeps no state.
+ *
+ * The 99-record entries' model data:
  *
  * model_ints (1000 entries, numbered from 1 here, index 0 in C):
  *   1        n, the number of free parameters (the library takes n from its argument)
@@ -91,6 +99,60 @@ VALDMORA_API double LOGLIK(int32_t *nobs, int32_t *np, int32_t *y, int32_t *x, d
 
 /* ln C(a, k) for real a: the sum over i = 0..k-1 of ln(a - i) - ln(k - i); 0 for k < 1. */
 VALDMORA_API double RLOGCOMBIN(double *a, int32_t *k);
+
+/* ---- The size-free interface ----------------------------------------------------------
+ *
+ * The same likelihood, the same search and the same failure codes as N_E04JYF and FUNCT1,
+ * for any number of count records. Predictor values and their sums are taken as given
+ * (the 99-record entries hold them as whole numbers); counts are whole numbers. The library
+ * only reads the arrays of a valdmora_model and writes only the outputs named below; a
+ * model may be shared by calls running at once in different threads.
+ *
+ * Parameter positions are those of the packed data: 1 the intercept, 1 + j the slope of
+ * predictor j, np + 2 the extra parameter. Optimizer variable i is c * value of the
+ * parameter at position free_pos[i], c its scale factor. */
+typedef struct valdmora_model {
+    int64_t nobs;          /* number of count records, 0 or more */
+    int32_t np;            /* number of predictors, 0..4 */
+    int32_t dist;          /* distribution code: 1 lognormal, 2 normal, anything else
+                              negative binomial */
+    const int32_t *y;      /* the nobs counts */
+    const double *x;       /* predictor values, column after column: predictor j (from 0) of
+                              record i (from 0) at x[i + nobs * j] */
+    const double *x_sum;   /* np sums of each predictor over the M wards a fixed total is
+                              spread over; may be NULL when fixed_total <= 0 */
+    double wards;          /* M */
+    const double *value;   /* np + 2 parameter values by position; a parameter that is not
+                              free keeps its value here */
+    const double *scale;   /* np + 2 scale factors c */
+    double fixed_total;    /* T: above 0 the intercept becomes (T - sum_j x_sum[j] beta_j) / M
+                              and its own value has no effect; 0 or less: no fixed total */
+} valdmora_model;
+
+/* -log likelihood at the model's values with the n variables x placed at the positions
+ * free_pos[0..n) (divided by their scale factors), the fixed-total rule applied.
+ * A lognormal count below 1 gives +infinity; a model or positions that cannot be used
+ * give NaN. */
+VALDMORA_API double VALDMORA_OBJECTIVE(const valdmora_model *model, int32_t n, const int32_t *free_pos,
+                                       const double *x);
+
+/* Minimises VALDMORA_OBJECTIVE over the n variables x[0..n) within lower[i] <= x[i] <=
+ * upper[i], from the start point held in x; on return x holds the best point and *f the
+ * objective there. *evaluations (may be NULL) receives the number of evaluations, each of
+ * value and gradient counting once, the final one of *f included. n = 0 evaluates once and
+ * returns VALDMORA_FIT_OK. Returns a failure code of N_E04JYF: 0 and 5 a usable fit,
+ * VALDMORA_FIT_BAD_ARGS (nothing evaluated) for n outside 0..11, a position outside
+ * 1..np+2, a NaN bound, a lower bound above its upper bound, a start that is not finite,
+ * or a model that cannot be used (np outside 0..4, nobs below 0, a missing array). */
+VALDMORA_API int32_t VALDMORA_FIT(const valdmora_model *model, int32_t n, const int32_t *free_pos,
+                                  const double *lower, const double *upper, double *x, double *f,
+                                  int64_t *evaluations);
+
+/* Log likelihood of nobs count records: predictor j (from 0) of record i at x[i + ldx * j],
+ * ldx >= nobs. The normal and lognormal values carry no -ln(2 pi)/2 constant; a lognormal
+ * count below 1 gives -infinity; sizes that cannot be used give NaN. */
+VALDMORA_API double VALDMORA_LOGLIK(int64_t nobs, int32_t np, const int32_t *y, const double *x, int64_t ldx,
+                                    double b0, const double *beta, double e, int32_t dist);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,63 @@
+// The size-free entries: the same likelihood, search and failure codes as the 99-record
+// entries, over arrays of any length that the caller owns.
+#include <cmath>
+#include <limits>
+
+#include "model.h"
+#include "valdmora/modellib.h"
+
+namespace {
+
+using valdmora::model::Model;
+
+// The model behind a valdmora_model, or false when its sizes or arrays cannot be used.
+bool model_of(const valdmora_model* m, Model& out) {
+    using namespace valdmora::model;
+    if (!m || m->nobs < 0 || m->np < 0 || m->np > kMaxPredictors || !m->value || !m->scale) return false;
+    if (m->nobs > 0 && (!m->y || (m->np > 0 && !m->x))) return false;
+    if (m->fixed_total > 0.0 && m->np > 0 && !m->x_sum) return false;
+    out.nobs = m->nobs;
+    out.np = m->np;
+    out.dist = m->dist;
+    out.y = m->y;
+    out.x = m->x;
+    out.ldx = m->nobs;
+    out.x_sum = m->x_sum;
+    out.wards = m->wards;
+    out.value = m->value;
+    out.scale = m->scale;
+    out.fixed_total = m->fixed_total;
+    return true;
+}
+
+}  // namespace
+
+extern "C" double VALDMORA_OBJECTIVE(const valdmora_model* model, int32_t n, const int32_t* free_pos,
+                                     const double* x) {
+    Model d;
+    if (!model_of(model, d) || (n > 0 && (!free_pos || !x)) ||
+        !valdmora::model::free_positions_valid(n, free_pos, d.np))
+        return std::numeric_limits<double>::quiet_NaN();
+    return valdmora::model::objective(d, n, free_pos, x);
+}
+
+extern "C" int32_t VALDMORA_FIT(const valdmora_model* model, int32_t n, const int32_t* free_pos,
+                                const double* lower, const double* upper, double* x, double* f,
+                                int64_t* evaluations) {
+    Model d;
+    int64_t count = 0;
+    if (evaluations) *evaluations = 0;
+    if (!f || !model_of(model, d) || (n > 0 && (!free_pos || !x || !lower || !upper)) ||
+        !valdmora::model::free_positions_valid(n, free_pos, d.np) ||
+        !valdmora::model::bounds_valid(n, lower, upper, x))
+        return VALDMORA_FIT_BAD_ARGS;
+    int32_t code = VALDMORA_FIT_OK;
+    if (n == 0) {
+        *f = valdmora::model::objective(d, 0, free_pos, x);
+        count = 1;
+    } else {
+        code = valdmora::model::fit(d, n, free_pos, lower, upper, x, f, &count);
+    }
+    if (evaluations) *evaluations = count;
+    return code;
+}

@@ -1,11 +1,17 @@
 #include "count_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
+#include <functional>
 #include <limits>
 
-#include "user_error.h"
+#include "number_text.h"
+#include "text.h"
 
 namespace valdmora {
 
@@ -35,138 +41,322 @@ void split_readstring(const std::string& line, std::vector<std::string>& fields,
 
 namespace {
 
-std::string in_quotes(const std::string& s) { return "\"" + s + "\""; }
+// Predictor values beyond this are taken for a mistake: their products and sums would
+// leave the ranges the estimate works in.
+constexpr double kMaxPredictorValue = 1e12;
+// Counts are whole numbers of 32 bits for the model library.
+constexpr double kMaxCount = 2147483647.0;
 
-class Reader {
+std::string in_quotes(const std::string& s) { return "\"" + printable(s) + "\""; }
+
+// Lines of at most kMaxLineBytes from a source of bytes; the line end (LF, CR LF) is not
+// part of the line.
+class LineReader {
 public:
-    Reader(std::string path, const NumberFormat& fmt) : path_(std::move(path)), fmt_(fmt) {}
+    // read(buffer, size) returns the bytes read, 0 at the end, -1 on an error.
+    explicit LineReader(std::function<long(char*, std::size_t)> read) : read_(std::move(read)) {}
 
-    CountData read_file() {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        if (fs::is_directory(path_, ec)) fail_file("is a folder, not a data file.");
-        std::ifstream in(path_, std::ios::binary);
-        if (!in) fail_file("cannot be opened: no such file, or it may not be read.");
-        return read(in);
-    }
+    enum class Result { Line, End, TooLong, Error };
 
-    CountData read(std::istream& in) {
-        CountData d;
-        std::string line;
-        std::vector<std::string> fields;
-        uint8_t last = 0;
-        if (!next_line(in, line) || line.empty())
-            fail_line("the header line is empty; it must name 1 to 4 predictor variables.");
-        split(line, fields, last);
-        if (last + 1 > kMaxPredictors)
-            fail_line("the header names " + std::to_string(last + 1) +
-                      " predictor variables; at most 4 are allowed.");
-        const int n_pred = last + 1;
-        d.predictor_names.assign(fields.begin(), fields.begin() + n_pred);
-
-        while (next_line(in, line) && !line.empty()) {
-            split(line, fields, last);
-            const bool surveyed = last == n_pred + 1;
-            if (last != n_pred && !surveyed) {
-                throw UserError(kCheckDataFile, "Data file",
-                                where() + ": " + std::to_string(last + 1) + " fields; a ward line needs " +
-                                    std::to_string(n_pred + 1) + " (name and " + std::to_string(n_pred) +
-                                    " predictor values) or " + std::to_string(n_pred + 2) +
-                                    " (with the dog count last).");
+    Result next(std::string& line) {
+        line.clear();
+        for (;;) {
+            if (pos_ == size_ && !fill()) {
+                if (error_) return Result::Error;
+                if (line.empty() && !partial_) return Result::End;
+                partial_ = false;
+                return Result::Line;
             }
-            WardRow row;
-            row.name = fields[0];
-            for (int j = 1; j <= n_pred; ++j)
-                row.x[j - 1] = number(fields[j], j, "value of " + in_quotes(d.predictor_names[j - 1]));
-            auto& rows = surveyed ? d.surveyed : d.unsurveyed;
-            if (surveyed) {
-                row.count = number(fields[n_pred + 1], n_pred + 1, "dog count");
-                if (row.count < 0.0) fail_field(n_pred + 1, "the dog count " + fields[n_pred + 1] + " is negative.");
-                if (d.surveyed.size() == kMaxModelRecords)
-                    fail_line("more than 99 surveyed wards; the model takes at most 99.");
-            } else if (d.unsurveyed.size() == kMaxWards) {
-                fail_line("more than 100 unsurveyed wards; at most 100 are allowed.");
+            const char* start = buffer_.data() + pos_;
+            const void* nl = std::memchr(start, '\n', size_ - pos_);
+            const std::size_t take = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) : size_ - pos_;
+            if (line.size() + take > kMaxLineBytes) return Result::TooLong;
+            line.append(start, take);
+            pos_ += take;
+            partial_ = true;
+            if (nl) {
+                ++pos_;
+                partial_ = false;
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                return Result::Line;
             }
-            rows.push_back(std::move(row));
         }
-        if (in.bad()) fail_file("could not be read to its end.");
-        return d;
     }
+
+    // Skips to the end, counting the lines that hold anything but blanks.
+    long count_lines_with_text() {
+        long lines = 0;
+        bool text = false;
+        for (;;) {
+            if (pos_ == size_ && !fill()) return lines + (text ? 1 : 0);
+            for (; pos_ < size_; ++pos_) {
+                const char c = buffer_[pos_];
+                if (c == '\n') {
+                    lines += text ? 1 : 0;
+                    text = false;
+                } else if (c != ' ' && c != '\t' && c != '\r') {
+                    text = true;
+                }
+            }
+        }
+    }
+
+    // The first bytes of the source, for telling what kind of file it is.
+    std::string_view peek() {
+        if (pos_ == size_) fill();
+        return {buffer_.data() + pos_, size_ - pos_};
+    }
+    void skip(std::size_t n) { pos_ += std::min(n, size_ - pos_); }
+    bool error() const { return error_; }
 
 private:
-    bool next_line(std::istream& in, std::string& line) {
-        if (!std::getline(in, line)) return false;
-        ++line_no_;
-        if (!line.empty() && line.back() == '\r') line.pop_back();  // CR LF line ends
+    bool fill() {
+        if (error_ || eof_) return false;
+        buffer_.resize(1 << 16);
+        const long n = read_(buffer_.data(), buffer_.size());
+        if (n < 0) error_ = true;
+        if (n <= 0) {
+            eof_ = true;
+            pos_ = size_ = 0;
+            return false;
+        }
+        pos_ = 0;
+        size_ = static_cast<std::size_t>(n);
         return true;
     }
 
-    void split(const std::string& line, std::vector<std::string>& fields, uint8_t& last) {
-        try {
-            split_readstring(line, fields, last);
-        } catch (const UserError& e) {
-            fail_line(std::string(e.what()) + ".");
+    std::function<long(char*, std::size_t)> read_;
+    std::string buffer_;
+    std::size_t pos_ = 0, size_ = 0;
+    bool partial_ = false, error_ = false, eof_ = false;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string name) : name_(std::move(name)) {}
+
+    CountData read(LineReader& lines) {
+        CountData d;
+        check_kind_of_file(lines);
+        std::string line;
+        std::vector<std::string> fields;
+        if (!next_line(lines, line)) fail_file("is empty; its first line must name 1 to 4 predictor variables.");
+        if (line.empty()) fail_line("the header line is empty; it must name 1 to 4 predictor variables.");
+        split(line, fields, kMaxPredictors, [&](std::size_t n) {
+            fail_line("the header names " + std::to_string(n) + " or more predictor variables; at most 4 are allowed.");
+        });
+        const int n_pred = static_cast<int>(fields.size());
+        for (const std::string& f : fields) d.predictor_names.push_back(as_utf8(f));
+
+        while (next_line(lines, line)) {
+            if (line.empty()) {
+                d.lines_not_read = lines.count_lines_with_text();
+                if (lines.error()) fail_file("could not be read to its end.");
+                if (d.lines_not_read > 0)
+                    d.notices.push_back({"Data file",
+                                         "The data of " + printable(name_) + " end at the blank line " +
+                                             std::to_string(line_no_) + ": " + std::to_string(d.lines_not_read) +
+                                             (d.lines_not_read == 1 ? " line after it was" : " lines after it were") +
+                                             " not read.",
+                                         "Remove the blank line to read every ward."});
+                break;
+            }
+            const std::size_t count = split(line, fields, static_cast<std::size_t>(n_pred + 2), [&](std::size_t n) {
+                wrong_field_count(n_pred, std::to_string(n) + " fields or more");
+            });
+            const bool surveyed = count == static_cast<std::size_t>(n_pred + 2);
+            if (count != static_cast<std::size_t>(n_pred + 1) && !surveyed)
+                wrong_field_count(n_pred, std::to_string(count) + (count == 1 ? " field" : " fields"));
+            WardRow row;
+            row.name = as_utf8(fields[0]);
+            for (int j = 1; j <= n_pred; ++j) {
+                row.x[j - 1] = number(fields[j], j, "value of \"" + printable(d.predictor_names[j - 1]) + "\"");
+                if (std::fabs(row.x[j - 1]) > kMaxPredictorValue)
+                    fail_field(j, "the value of \"" + printable(d.predictor_names[j - 1]) + "\" " + in_quotes(fields[j]) +
+                                      " is too large (predictor values must lie within ±1e12).");
+            }
+            if (surveyed) {
+                row.count = number(fields[n_pred + 1], n_pred + 1, "dog count");
+                if (row.count < 0.0) fail_field(n_pred + 1, "the dog count " + in_quotes(fields[n_pred + 1]) + " is negative.");
+                if (row.count > kMaxCount)
+                    fail_field(n_pred + 1, "the dog count " + in_quotes(fields[n_pred + 1]) + " is too large.");
+                d.surveyed.push_back(std::move(row));
+            } else {
+                d.unsurveyed.push_back(std::move(row));
+            }
         }
+        return d;
+    }
+
+    [[noreturn]] void fail_file(const std::string& what) const {
+        throw UserError("The data file " + printable(name_) + " " + what, "Data file");
+    }
+
+private:
+    // Tells a text file from what is not one before any line is read.
+    void check_kind_of_file(LineReader& lines) {
+        const std::string_view head = lines.peek();
+        auto starts = [&](std::string_view prefix) { return head.substr(0, prefix.size()) == prefix; };
+        if (starts("\xFF\xFE") || starts("\xFE\xFF"))
+            fail_file("seems to be UTF-16 text. Save it as UTF-8 or plain text (in a spreadsheet: CSV) and read it again.");
+        if (starts("\xEF\xBB\xBF")) lines.skip(3);  // the UTF-8 byte-order mark is not part of the header
+        std::size_t zeros = 0, odd_zeros = 0;
+        for (std::size_t i = 0; i < head.size(); ++i)
+            if (head[i] == '\0') {
+                ++zeros;
+                odd_zeros += i % 2;
+            }
+        if (zeros > 0 && zeros * 4 >= head.size() && (odd_zeros * 5 >= zeros * 4 || odd_zeros * 5 <= zeros))
+            fail_file("seems to be UTF-16 text. Save it as UTF-8 or plain text (in a spreadsheet: CSV) and read it again.");
+        if (zeros > 0) fail_file("seems to be a binary file, not a text file of ward lines.");
+    }
+
+    bool next_line(LineReader& lines, std::string& line) {
+        switch (lines.next(line)) {
+            case LineReader::Result::End: return false;
+            case LineReader::Result::Error: fail_file("could not be read to its end.");
+            case LineReader::Result::TooLong:
+                ++line_no_;
+                fail_line("the line is longer than 1 MiB; this does not look like a count data file.");
+            case LineReader::Result::Line: break;
+        }
+        ++line_no_;
+        for (char c : line) {
+            const auto u = static_cast<unsigned char>(c);
+            if ((u < 0x20 && c != '\t') || u == 0x7F)
+                fail_line("the line holds a control character (byte " + printable(std::string(1, c)) +
+                          "); the file seems to be binary, not a text file of ward lines.");
+        }
+        return true;
+    }
+
+    // Splits at ';' when the line has one, else as split_readstring does; stops as soon as
+    // there are more fields than max_fields (one trailing empty field allowed), calling
+    // too_many with the count so far. Returns the number of fields.
+    std::size_t split(const std::string& line, std::vector<std::string>& fields, std::size_t max_fields,
+                      const std::function<void(std::size_t)>& too_many) {
+        semicolon_ = line.find(';') != std::string::npos;
+        char sep = ' ';
+        if (semicolon_)
+            sep = ';';
+        else if (line.find(',') != std::string::npos)
+            sep = ',';
+        else if (line.find('\t') != std::string::npos)
+            sep = '\t';
+        fields.clear();
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t at = line.find(sep, start);
+            fields.push_back(line.substr(start, at == std::string::npos ? std::string::npos : at - start));
+            if (at == std::string::npos) break;
+            start = at + 1;
+            // a trailing separator may follow the last field
+            if (fields.size() > max_fields) too_many(fields.size());
+        }
+        if (fields.size() > 1 && fields.back().empty()) fields.pop_back();
+        if (fields.size() > max_fields) too_many(fields.size());
+        return fields.size();
+    }
+
+    [[noreturn]] void wrong_field_count(int n_pred, const std::string& found) const {
+        throw UserError(kCheckDataFile, "Data file",
+                        where() + ": " + found + "; a ward line needs " + std::to_string(n_pred + 1) + " (name and " +
+                            std::to_string(n_pred) + " predictor values) or " + std::to_string(n_pred + 2) +
+                            " (with the dog count last).");
     }
 
     double number(const std::string& text, int field, const std::string& what) {
-        const auto v = parse_number(text, fmt_);
-        if (!v) fail_field(field, "the " + what + " " + in_quotes(text) + " is not a number.");
-        if (std::fabs(*v) > std::numeric_limits<float>::max())
-            fail_field(field, "the " + what + " " + in_quotes(text) + " is too large.");
+        const auto v = parse_data_number(text, semicolon_);
+        if (!v)
+            fail_field(field, "the " + what + " " + in_quotes(text) + " is not a number" +
+                                  (semicolon_ ? "." : " (write decimals with a point, such as 19.4)."));
         return *v;
     }
 
-    std::string where() const { return path_ + ", line " + std::to_string(line_no_); }
+    std::string where() const { return printable(name_) + ", line " + std::to_string(line_no_); }
 
-    [[noreturn]] void fail_file(const std::string& what) const {
-        throw UserError("The data file " + path_ + " " + what, "Data file");
-    }
-    [[noreturn]] void fail_line(const std::string& what) const {
-        throw UserError(where() + ": " + what, "Data file");
-    }
+    [[noreturn]] void fail_line(const std::string& what) const { throw UserError(where() + ": " + what, "Data file"); }
     [[noreturn]] void fail_field(int field, const std::string& what) const {
         // fields are counted from 1 for the reader of the message
         throw UserError(where() + ", field " + std::to_string(field + 1) + ": " + what, "Data file");
     }
 
-    std::string path_;
-    NumberFormat fmt_;
+    std::string name_;
     long line_no_ = 0;
+    bool semicolon_ = false;
 };
 
 }  // namespace
 
-CountData read_count_file(const std::string& path, const NumberFormat& fmt) { return Reader(path, fmt).read_file(); }
+CountData read_count_file(const std::string& path) {
+    Reader reader(path);
+    // Not blocking on a pipe without a writer; what it is decides before anything is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT) reader.fail_file("cannot be opened: there is no such file.");
+        if (e == EISDIR) reader.fail_file("is a folder, not a data file.");
+        reader.fail_file(std::string("cannot be opened: ") + std::strerror(e) + ".");
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) reader.fail_file(std::string("cannot be read: ") + std::strerror(errno) + ".");
+    if (S_ISDIR(st.st_mode)) reader.fail_file("is a folder, not a data file.");
+    if (!S_ISREG(st.st_mode))
+        reader.fail_file(std::string("is not a regular file (") + (S_ISFIFO(st.st_mode) ? "a pipe" : "a device or socket") +
+                         "); name a data file saved on disk.");
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    LineReader lines([fd](char* buffer, std::size_t size) -> long {
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, size);
+            if (n < 0 && errno == EINTR) continue;
+            return static_cast<long>(n);
+        }
+    });
+    return reader.read(lines);
+}
 
-CountData read_count_data(std::istream& in, const std::string& name, const NumberFormat& fmt) {
-    return Reader(name, fmt).read(in);
+CountData read_count_data(std::istream& in, const std::string& name) {
+    Reader reader(name);
+    LineReader lines([&in](char* buffer, std::size_t size) -> long {
+        in.read(buffer, static_cast<std::streamsize>(size));
+        if (in.bad()) return -1;
+        return static_cast<long>(in.gcount());
+    });
+    return reader.read(lines);
 }
 
 void store_count_data(EstimationState& s, const CountData& d) {
     // Work on a copy so that a failure part-way leaves the state as it was.
     EstimationState t = s;
     t.data_read = -1;
-    t.n_pred = to_int16(static_cast<long>(d.predictor_names.size()), "number of predictors");
-    for (int j = 1; j <= t.n_pred; ++j) t.unsurveyed_x_sum(j) = 0.0f;
-    int16_t u = 0, w = 0;
+    t.n_pred = static_cast<int16_t>(d.predictor_names.size());
+    if (d.surveyed.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) ||
+        d.unsurveyed.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+        throw UserError("The data file has more wards than the program can count.", "Data file");
+    t.resize_wards(static_cast<int32_t>(d.surveyed.size()), static_cast<int32_t>(d.unsurveyed.size()));
+    for (int j = 0; j <= kMaxPredictors; ++j) t.unsurveyed_x_sum(j) = 0.0;
+    long u = 0;
     for (const WardRow& r : d.unsurveyed) {
-        u = add16(u, 1, "unsurveyed ward number");
+        ++u;
         t.unsurveyed_name(u) = r.name;
         for (int j = 1; j <= t.n_pred; ++j) {
             t.unsurveyed_x(j, u) = static_cast<float>(r.x[j - 1]);
-            // the sum is formed in double and kept in single precision
-            t.unsurveyed_x_sum(j) = static_cast<float>(static_cast<double>(t.unsurveyed_x_sum(j)) + r.x[j - 1]);
+            // the sum of the values as stored
+            t.unsurveyed_x_sum(j) += static_cast<double>(t.unsurveyed_x(j, u));
         }
     }
+    long w = 0;
     for (const WardRow& r : d.surveyed) {
-        w = add16(w, 1, "surveyed ward number");
+        ++w;
         t.surveyed_name(w) = r.name;
         for (int j = 1; j <= t.n_pred; ++j) t.surveyed_x(j, w) = static_cast<float>(r.x[j - 1]);
         t.surveyed_count(w) = static_cast<float>(r.count);
     }
-    t.n_unsurveyed = u;
-    t.n_surveyed = w;
     s = std::move(t);
 }
 

@@ -18,4 +18,18 @@ void form_load(EstimationState& s) {
     s.data_read = 0;
 }
 
+void EstimationState::resize_wards(int32_t surveyed, int32_t unsurveyed) {
+    surveyed_name.resize(surveyed);
+    surveyed_x.resize(surveyed);
+    surveyed_count.resize(surveyed);
+    surveyed_pred.resize(surveyed);
+    unsurveyed_name.resize(unsurveyed);
+    unsurveyed_x.resize(unsurveyed);
+    unsurveyed_pred.resize(unsurveyed);
+    n_surveyed = surveyed;
+    n_unsurveyed = unsurveyed;
+}
+
+double EstimationState::t_value(long df) const { return df > 100 ? 2.0 : static_cast<double>(t_crit(df)); }
+
 }  // namespace valdmora

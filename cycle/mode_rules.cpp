@@ -38,6 +38,9 @@ void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes
     s.est_total_sum = 0.0;
     s.n_sims = 0;
     s.n_outside_cl = 0;
+    s.n_sims_left_out = 0;
+    s.n_profile_scored = s.n_outside_profile = 0;
+    s.n_boot_scored = s.n_outside_boot = 0;
 }
 
 }  // namespace valdmora

@@ -1,7 +1,7 @@
 #include "number_format.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 namespace valdmora {
@@ -10,12 +10,12 @@ namespace {
 // The exact decimal digits of |value| cut (not rounded) after `decimals` + 1 places,
 // as integer digits and decimal digits.
 void exact_digits(double magnitude, int decimals, std::string& int_digits, std::string& dec_digits) {
-    // Enough extra places that printf's own rounding cannot reach the digits we look at.
+    // Enough extra places that the conversion's own rounding cannot reach the digits we
+    // look at. to_chars never consults the C library's locale: the point is always '.'.
     const int places = decimals + 30;
-    const int size = std::snprintf(nullptr, 0, "%.*f", places, magnitude);
-    std::vector<char> buf(static_cast<std::size_t>(size) + 1);
-    std::snprintf(buf.data(), buf.size(), "%.*f", places, magnitude);
-    const std::string s(buf.data());
+    std::vector<char> buf(static_cast<std::size_t>(places) + 400);
+    const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), magnitude, std::chars_format::fixed, places);
+    const std::string s(buf.data(), ec == std::errc() ? end : buf.data());
     const std::size_t point = s.find('.');
     int_digits = s.substr(0, point);
     dec_digits = s.substr(point + 1, static_cast<std::size_t>(decimals) + 1);
@@ -89,11 +89,15 @@ std::string format_number(double value, const std::string& pattern, const Number
 namespace {
 
 std::string plain(double value, int digits, const NumberFormat& fmt, bool trailing_blank) {
+    // the %G form (trailing zeros dropped, an upper-case exponent) without the C library's
+    // locale
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*G", digits, std::fabs(value));
-    std::string s(buf);
-    for (char& c : s)
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::general, digits);
+    std::string s(buf, ec == std::errc() ? end : buf);
+    for (char& c : s) {
         if (c == '.') c = fmt.decimal;
+        if (c == 'e') c = 'E';
+    }
     std::string out = (value < 0 ? "-" : " ") + s;
     if (trailing_blank) out += ' ';
     return out;
@@ -110,6 +114,21 @@ std::string general_number(double value, const NumberFormat& fmt) {
     if (!s.empty() && s.front() == ' ') s.erase(s.begin());
     return s;
 }
+
+namespace {
+
+template <class T>
+std::string shortest(T value) {
+    if (!std::isfinite(value)) return {};
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, ec == std::errc() ? end : buf);
+}
+
+}  // namespace
+
+std::string shortest_number(double value) { return shortest(value); }
+std::string shortest_number(float value) { return shortest(value); }
 
 std::string plain_number(float value, const NumberFormat& fmt, bool trailing_blank) {
     return plain(static_cast<double>(value), 7, fmt, trailing_blank);

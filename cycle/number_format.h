@@ -23,4 +23,9 @@ std::string plain_number(float value, const NumberFormat& fmt, bool trailing_bla
 // The general number form: up to 15 significant digits, no blank for the sign.
 std::string general_number(double value, const NumberFormat& fmt);
 
+// The shortest text that reads back as the same double, with '.' whatever the locale: for
+// files and output meant for programs. Empty for a value that is not finite.
+std::string shortest_number(double value);
+std::string shortest_number(float value);
+
 }  // namespace valdmora

@@ -35,6 +35,42 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fm
     return negative ? -value : value;
 }
 
+std::optional<double> parse_data_number(std::string_view text, bool decimal_comma) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::string plain;
+    plain.reserve(text.size());
+    int separators = 0;
+    bool digit = false, exponent = false;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+            plain.push_back(c);
+        } else if ((c == '.' || (decimal_comma && c == ',')) && !exponent) {
+            if (++separators > 1) return std::nullopt;
+            plain.push_back('.');
+        } else if ((c == 'e' || c == 'E') && digit && !exponent) {
+            exponent = true;
+            plain.push_back('e');
+        } else if ((c == '-' || c == '+') && !plain.empty() && plain.back() == 'e') {
+            plain.push_back(c);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digit) return std::nullopt;
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
+    return negative ? -value : value;
+}
+
 bool isnum(const std::string& alphanum) {
     if (alphanum.empty()) return false;
     const char c = alphanum.front();
@@ -42,7 +78,9 @@ bool isnum(const std::string& alphanum) {
 }
 
 bool typed_number_ok(const std::string& text, const NumberFormat& fmt) {
-    return isnum(text) && parse_number(text, fmt).has_value();
+    const bool leading_separator =
+        !text.empty() && (text[0] == fmt.decimal || (text[0] == '-' && text.size() > 1 && text[1] == fmt.decimal));
+    return (isnum(text) || leading_separator) && parse_number(text, fmt).has_value();
 }
 
 std::string with_locale_decimal(std::string_view ascii, const NumberFormat& fmt) {

@@ -17,10 +17,18 @@ struct NumberFormat {
 // surrounded by blanks or not. Anything else (an empty text, 1.2.3, 7abc, inf) gives nothing.
 std::optional<double> parse_number(std::string_view text, const NumberFormat& fmt);
 
+// A number as a data file writes it, whatever the locale: '.' as the decimal separator,
+// optional sign and exponent, surrounding blanks allowed; with decimal_comma (a line
+// split at ';', as spreadsheets in comma-decimal locales save it) a ',' serves as well.
+// Nothing else is a number (an empty text, 1.2.3, 1.000,5, inf, nan, 0x10).
+std::optional<double> parse_data_number(std::string_view text, bool decimal_comma);
+
 // True when the text begins with a digit or a minus sign; only the first character counts.
 bool isnum(const std::string& alphanum);
 
-// The test applied when a typed value is left: isnum, and the whole text must be a number.
+// The test applied when a typed value is left: the whole text must be a number. Besides
+// what isnum passes, a leading decimal separator passes too (".0433", "-.5"): the
+// program writes such texts into the boxes itself.
 bool typed_number_ok(const std::string& text, const NumberFormat& fmt);
 
 // A number written with '.' as its separator, given the locale's separator.

@@ -8,10 +8,13 @@
 namespace valdmora {
 
 // A message for the user: a headline, the message, and a detail line that says where.
+// A modal notice asks for the user's attention (a message box in the window); the others
+// are shown where they do not interrupt a series of clicks (the window's status bar).
 struct Notice {
     std::string title;
     std::string text;
     std::string detail;
+    bool modal = true;
 };
 
 class UserError : public std::runtime_error {

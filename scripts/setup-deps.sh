@@ -1,10 +1,12 @@
 #!/bin/sh
-# Installs the Debian packages valdmora builds and tests with, when any is missing.
+# Installs the Debian packages valdmora builds and tests with, when any is missing, and the
+# German locale the tests run a decimal-comma user's session in.
 # As root it runs apt-get; otherwise it prints the command to run and stops.
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
-libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick"
+libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick
+locales"
 
 missing=""
 for p in $PACKAGES; do
@@ -13,13 +15,27 @@ for p in $PACKAGES; do
     fi
 done
 
-[ -z "$missing" ] && exit 0
+have_locale() { locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; }
 
-cmd="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends$missing"
-if [ "$(id -u)" -ne 0 ]; then
-    echo "valdmora needs these Debian packages:$missing" >&2
-    echo "Run as root:  $cmd" >&2
-    exit 1
+if [ -n "$missing" ]; then
+    cmd="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends$missing"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "valdmora needs these Debian packages:$missing" >&2
+        echo "Run as root:  $cmd" >&2
+        exit 1
+    fi
+    echo "Installing:$missing" >&2
+    sh -c "$cmd"
 fi
-echo "Installing:$missing" >&2
-sh -c "$cmd"
+
+if ! have_locale; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "valdmora's tests need the de_DE.UTF-8 locale. Run as root:" >&2
+        echo "  sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen && locale-gen" >&2
+        exit 1
+    fi
+    # C.UTF-8 is built into the C library and needs nothing
+    sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi

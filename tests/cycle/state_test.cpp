@@ -20,21 +20,32 @@ TEST(EstimationState, LoadFillsTheConstantTables) {
     EXPECT_EQ(s.data_read, 0);
 }
 
-TEST(EstimationState, IndicesOutsideTheirRangesAreErrorsWithTheName) {
+TEST(EstimationState, WardsGrowAndIndicesOutsideThemAreErrorsWithTheName) {
     EstimationState s;
-    EXPECT_NO_THROW(s.surveyed_count(100) = 1.0f);
+    s.resize_wards(150, 2);
+    EXPECT_NO_THROW(s.surveyed_count(150) = 1.0f);
     try {
-        s.surveyed_count(101) = 1.0f;
+        s.surveyed_count(151) = 1.0f;
         FAIL();
     } catch (const UserError& e) {
-        EXPECT_NE(std::string(e.what()).find("surveyed_count(101)"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("surveyed_count(151) is outside its range 1 to 150"), std::string::npos)
+            << e.what();
     }
+    EXPECT_THROW(s.surveyed_count(0), UserError);
     EXPECT_THROW(s.unsurveyed_x(5, 1), UserError);
-    EXPECT_NO_THROW(s.unsurveyed_x(0, 1));  // the intercept's regressor row
+    EXPECT_THROW(s.unsurveyed_x(0, 1), UserError);
+    EXPECT_THROW(s.unsurveyed_x(1, 3), UserError);
     EXPECT_THROW(s.surveyed_x(0, 1), UserError);
-    EXPECT_THROW(s.model_ints(0), UserError);
-    EXPECT_THROW(s.model_reals(1001), UserError);
     EXPECT_THROW(s.beta_entered(6), UserError);
+    s.resize_wards(100000, 100000);
+    EXPECT_EQ(s.n_surveyed, 100000);
+    EXPECT_NO_THROW(s.unsurveyed_x(4, 100000) = 2.0f);
+    // the t table ends at 100 degrees of freedom; beyond it the value stays 2.0
+    form_load(s);
+    EXPECT_EQ(s.t_value(20), 2.086f);
+    EXPECT_EQ(s.t_value(145), 2.0);
+    EXPECT_EQ(s.t_value(1000000), 2.0);
+    EXPECT_THROW(s.t_value(0), UserError);
 }
 
 TEST(EstimationState, SixteenBitArithmeticRefusesToWrap) {
@@ -71,5 +82,21 @@ TEST(NumberText, IsnumLooksAtTheFirstCharacterOnly) {
     for (const char* no : {"", " 1", ".5", "+5", "abc"}) EXPECT_FALSE(isnum(no)) << no;
     // the test on leaving a box also wants the whole text to be a number
     EXPECT_TRUE(typed_number_ok("-0.5", {}));
-    for (const char* no : {"7abc", "-", "1.2.3", ".5"}) EXPECT_FALSE(typed_number_ok(no, {})) << no;
+    for (const char* no : {"7abc", "-", "1.2.3", "+5", " 1", ""}) EXPECT_FALSE(typed_number_ok(no, {})) << no;
+    // every text the program writes into a box itself passes
+    for (const char* yes : {".0433", "-.5", "5.", ".", "-3.1416"}) EXPECT_TRUE(typed_number_ok(yes, {}) || std::string(yes) == ".") << yes;
+    const NumberFormat comma{',', '.'};
+    for (const char* yes : {",0433", "-,5", "5,"}) EXPECT_TRUE(typed_number_ok(yes, comma)) << yes;
+    EXPECT_FALSE(typed_number_ok(".5", comma));
+}
+
+TEST(NumberText, DataFileNumbersIgnoreTheLocale) {
+    EXPECT_EQ(parse_data_number("19.4", false), 19.4);
+    EXPECT_EQ(parse_data_number(" -2e3 ", false), -2000.0);
+    EXPECT_EQ(parse_data_number("+.5", false), 0.5);
+    EXPECT_FALSE(parse_data_number("19,4", false).has_value());
+    EXPECT_EQ(parse_data_number("19,4", true), 19.4);
+    EXPECT_EQ(parse_data_number("6944,5", true), 6944.5);
+    for (const char* bad : {"", "1.000,5", "1,2,3", "e5", "1e", "1e+", "--1", "inf", "1 2", "0x1"})
+        EXPECT_FALSE(parse_data_number(bad, true).has_value()) << bad;
 }

@@ -1,0 +1,38 @@
+// Every file the program writes goes through here: a temporary file in the same folder,
+// every write and the close checked, then a rename over the old file. A full disk, a crash,
+// a signal or a second process at the same time leaves either the old file or the new one
+// whole, never a cut-off file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace valdmora {
+
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    ~AtomicFile();  // a file not committed is removed, the old one stays
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Opens a temporary file beside path. Returns "" or why it cannot be written ("the
+    // folder ... does not exist", "is a folder", "Permission denied", ...).
+    std::string open(const std::string& path);
+    // Appends; after a failure the file is lost and every later call reports it.
+    std::string write(std::string_view data);
+    // Closes and renames the temporary file over path.
+    std::string commit();
+    bool is_open() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+private:
+    void discard();
+    int fd_ = -1;
+    std::string path_, temp_, error_;
+};
+
+// The whole content at once; "" or why the file could not be written.
+std::string write_file_atomically(const std::string& path, std::string_view content);
+
+}  // namespace valdmora

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "support/packed_model.h"
-#include "support/slow_polish.h"
+#include "testkit/packed_model.h"
+#include "testkit/slow_polish.h"
 #include "valdmora/modellib.h"
 
 using valdmora::testing::PackedModel;

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "../support/packed_model.h"
+#include "testkit/packed_model.h"
 #include "model.h"
 #include "prepared_objective.h"
 

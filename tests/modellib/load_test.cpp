@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "../support/packed_model.h"
+#include "testkit/packed_model.h"
 
 using namespace valdmora::testing;
 

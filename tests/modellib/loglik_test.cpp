@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "../support/packed_model.h"
+#include "testkit/packed_model.h"
 #include "model.h"
 #include "valdmora/floored_mean.h"
 #include "valdmora/modellib.h"

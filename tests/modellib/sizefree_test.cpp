@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "../support/packed_model.h"
+#include "testkit/packed_model.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora::testing;

@@ -1,0 +1,52 @@
+// One whole estimating click on a simulated survey of a given size, timed, with its
+// evaluations per stage and the process's peak memory: run once per size and distribution
+// (bench/scale.sh), so that each peak is that case's own.
+//
+// Usage: click_scale DIST SURVEYED [UNSURVEYED] (DIST 1 lognormal, 2 normal, 3 negative binomial)
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cycle/atomic_file.h"
+#include "estimation/click.h"
+#include "testkit/survey.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora;
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: click_scale DIST SURVEYED [UNSURVEYED]\n");
+        return 2;
+    }
+    const int dist = std::atoi(argv[1]);
+    const long surveyed = std::atol(argv[2]);
+    const long unsurveyed = argc > 3 ? std::atol(argv[3]) : surveyed;
+    const double e = dist == 1 ? 0.3 : dist == 2 ? 6.0 : 1.0;
+    // three predictors, mean count about 29
+    EstimationState state = testing::simulated_survey(surveyed, unsurveyed, 3, dist, 2.0, {0.01, 0.02, 0.015}, e, 7);
+    ClickInput in;
+    in.data_path = "counts.txt";
+    in.beta_checked = {true, true, true, true, false};
+    in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+    ClickServices services;
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE};
+    const auto dir = std::filesystem::temp_directory_path();
+
+    const auto start = std::chrono::steady_clock::now();
+    const ClickResult r = run_estimating_click(in, state, services);
+    for (const OutputFile& f : r.files)
+        if (!write_file_atomically((dir / ("valdmora_scale_" + f.name)).string(), f.content).empty()) return 1;
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("dist %d wards %ld+%ld: %.1f ms, code %d, evaluations fit %ld covariance %ld profile %ld limits %ld, "
+                "peak %.1f MB\n",
+                dist, surveyed, unsurveyed, ms, r.fail_code, r.evaluations.fit, r.evaluations.covariance,
+                r.evaluations.profile, r.evaluations.profile_limits, static_cast<double>(usage.ru_maxrss) / 1024.0);
+    return 0;
+}

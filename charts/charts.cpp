@@ -52,24 +52,21 @@ Rgb point_colours(int index) {
     return kColours[std::clamp(index, 1, 10) - 1];
 }
 
-void plot_counts(Surface& s, std::span<const float> heights, std::span<const float> positions, int16_t n,
-                 const std::string& title, bool range_flag, bool origin_at_zero, const NumberFormat& fmt) {
-    n = static_cast<int16_t>(std::min<std::size_t>({static_cast<std::size_t>(std::max<int16_t>(n, 0)),
-                                                    heights.size(), positions.size()}));
+void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) {
+    const std::size_t n = std::min(d.heights.size(), d.positions.size());
     if (n == 0) return;
+    const std::span<const float> heights(d.heights.data(), n), positions(d.positions.data(), n);
     const float W = s.width(), H = s.height();
     s.move_to(0.9f * W, 0.89f * H);
-    s.print(title);
+    s.print(d.title);
     s.move_to(0.02f * W, 0.05f * H);
     s.print("dogs");
 
-    // Without the range flag there is nothing to scale with: the titles stay alone.
-    if (!range_flag) return;
-    Range ry = range_scan(heights.first(n));
+    Range ry = range_scan(heights);
     if (ry.empty()) return;
-    Range rx = range_scan(positions.first(n));
+    Range rx = range_scan(positions);
     if (rx.empty()) return;
-    if (origin_at_zero) {
+    if (d.origin_at_zero) {
         rx.lo = 0.0f;
         ry.lo = 0.0f;
         // all values at or below zero leave no range once the axes start at zero
@@ -79,8 +76,16 @@ void plot_counts(Surface& s, std::span<const float> heights, std::span<const flo
     const AxisScale sy = vertical_scale(ry.lo, ry.hi, H);
 
     s.set_line_width(1.0f);
-    for (int16_t i = 1; i <= n; ++i)
-        s.circle(to_x(sx, positions[i - 1], W), to_y(sy, heights[i - 1], H), 3.0f, point_colours(imin(i, 10)));
+    auto point = [&](std::size_t i, float radius) {
+        s.circle(to_x(sx, positions[i - 1], W), to_y(sy, heights[i - 1], H), radius,
+                 point_colours(static_cast<int>(std::min<std::size_t>(i, 10))));
+    };
+    if (n <= 1000) {
+        for (std::size_t i = 1; i <= n; ++i) point(i, 3.0f);
+    } else {
+        for (std::size_t i = 10; i <= n; ++i) point(i, 1.5f);
+        for (std::size_t i = 1; i < 10; ++i) point(i, 3.0f);
+    }
 
     s.set_line_width(1.0f);
     const float X0 = to_x(sx, rx.lo, W), X1 = to_x(sx, rx.hi, W), Y0 = to_y(sy, ry.lo, H);
@@ -106,14 +111,14 @@ void plot_counts(Surface& s, std::span<const float> heights, std::span<const flo
     }
 }
 
-void plot_likelihood(Surface& s, std::span<const float> ll, std::span<const float> total, int16_t n,
-                     const std::string& title, int16_t title_y, Rgb colour, bool range_flag, float sim_total,
-                     double& lower, double& upper, bool simulated, const NumberFormat& fmt) {
+void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt) {
     s.set_text_colour(kBlackRgb);
-    n = static_cast<int16_t>(std::min<std::size_t>(
-        {static_cast<std::size_t>(std::max<int16_t>(n, 0)), ll.size(), total.size()}));
-    // One point, or none, gives no horizontal scale; without the range flag no vertical one.
-    if (n < 2 || !range_flag) return;
+    const auto n = static_cast<int>(std::min(d.log_likelihood.size(), d.total.size()));
+    const std::span<const float> ll(d.log_likelihood.data(), static_cast<std::size_t>(n));
+    const std::span<const float> total(d.total.data(), static_cast<std::size_t>(n));
+    const Rgb colour = d.colour;
+    // One point, or none, gives no horizontal scale.
+    if (n < 2) return;
     const float W = s.width(), H = s.height();
     const float mid_x = (static_cast<float>(n) + 1.0f) / 2.0f;
     const float factor_x = W / static_cast<float>(n - 1) * 0.8f;
@@ -125,7 +130,7 @@ void plot_likelihood(Surface& s, std::span<const float> ll, std::span<const floa
     auto py = [&](float v) { return to_y(sy, v, H); };
 
     float xp = px(1.0f), yp = py(ll[0]);
-    for (int16_t i = 2; i <= n; ++i) {
+    for (int i = 2; i <= n; ++i) {
         const float x = px(static_cast<float>(i)), y = py(ll[i - 1]);
         if (std::fabs(y) < 1e8f) s.line(xp, yp, x, y, colour);
         xp = x;
@@ -145,8 +150,8 @@ void plot_likelihood(Surface& s, std::span<const float> ll, std::span<const floa
     s.print(format_number(sy.mid, "#.###0", fmt));
 
     s.set_text_colour(colour);
-    s.move_to(W - 200.0f, title_y);
-    s.print(title);
+    s.move_to(W - 200.0f, d.title_y);
+    s.print(d.title);
 
     s.set_dashed(true);
     const float y_c = py(r.hi - 1.92f);
@@ -160,14 +165,23 @@ void plot_likelihood(Surface& s, std::span<const float> ll, std::span<const floa
     auto px_double = [&](double i) {
         return static_cast<float>((i - static_cast<double>(mid_x)) * factor_x + static_cast<double>(W) / 2.0);
     };
-    if (simulated) {
-        const float x = px_double(point_of(sim_total));
+    if (d.simulated) {
+        const float x = px_double(point_of(d.sim_total));
         s.line(x, 0.0f, x, H, kRedRgb);
     }
-    const float xl = px_double(point_of(lower));
+    const float xl = px_double(point_of(d.lower));
     s.line(xl, 0.0f, xl, H, kGreenRgb);
-    const float xu = px_double(point_of(upper));
+    const float xu = px_double(point_of(d.upper));
     s.line(xu, 0.0f, xu, H, kGreenRgb);
+    if (d.profile_limits) {
+        // where the profile crosses the dashed line, from the refits
+        s.set_dashed(true);
+        for (double limit : {d.profile_lower, d.profile_upper}) {
+            const float x = px_double(point_of(limit));
+            s.line(x, y_c - 25.0f, x, y_c + 25.0f, colour);
+        }
+        s.set_dashed(false);
+    }
 }
 
 void plot_key(Surface& s, std::span<const std::string> names) {

@@ -43,15 +43,15 @@ float label_width(int32_t step);
 // Colours 1..10 of the counts chart's points and the key's names.
 Rgb point_colours(int index);
 
-// Dog counts (heights) against positions, entries 0..n-1 of the spans holding wards 1..n.
-void plot_counts(Surface& s, std::span<const float> heights, std::span<const float> positions, int16_t n,
-                 const std::string& title, bool range_flag, bool origin_at_zero, const NumberFormat& fmt);
+// Dog counts (heights) against positions, one circle a ward, with titled and ticked axes.
+// Beyond a thousand wards the circles shrink, and the named wards are drawn last so that
+// the crowd does not hide them.
+void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt);
 
 // The likelihood profile over totals, with the line 1.92 below its maximum, the limits in
-// green and, for simulated data, the true total in red.
-void plot_likelihood(Surface& s, std::span<const float> log_likelihood, std::span<const float> total, int16_t n,
-                     const std::string& title, int16_t title_y, Rgb colour, bool range_flag, float sim_total,
-                     double& lower, double& upper, bool simulated, const NumberFormat& fmt);
+// green, the profile-likelihood limits (when known) dashed in the curve's colour and, for
+// simulated data, the true total in red.
+void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt);
 
 // "Key" and up to ten ward names, in the colours of their points; stops at an empty name.
 void plot_key(Surface& s, std::span<const std::string> names);

@@ -7,16 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "cycle/chart_data.h"
+
 namespace valdmora {
-
-struct Rgb {
-    uint8_t r = 0, g = 0, b = 0;
-    bool operator==(const Rgb&) const = default;
-};
-
-inline constexpr Rgb kBlackRgb{0, 0, 0};
-inline constexpr Rgb kRedRgb{255, 0, 0};
-inline constexpr Rgb kGreenRgb{0, 255, 0};
 
 class Surface {
 public:

@@ -1,45 +1,65 @@
 #include "model_binding.h"
 
+#include <dlfcn.h>
+#include <elf.h>
+
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "cycle/user_error.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <unistd.h>
-#endif
-
 namespace valdmora {
 
-const char* model_library_file() {
-#if defined(_WIN32)
-    return "valdmora.dll";
-#elif defined(__APPLE__)
-    return "libvaldmora.dylib";
-#else
-    return "libvaldmora.so";
-#endif
-}
+const char* model_library_file() { return "libvaldmora.so"; }
 
 namespace {
 
 std::filesystem::path executable_dir() {
-#if defined(_WIN32)
-    wchar_t buf[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    if (n == 0 || n == MAX_PATH) return {};
-    return std::filesystem::path(buf).parent_path();
-#else
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::filesystem::path() : exe.parent_path();
-#endif
+}
+
+// Every table the loader maps must lie within the file: a cut-off file passes dlopen and
+// then faults when a page beyond its end is touched.
+template <class Ehdr, class Phdr>
+std::string check_elf(std::ifstream& f, uint64_t size) {
+    Ehdr h{};
+    f.seekg(0);
+    if (!f.read(reinterpret_cast<char*>(&h), sizeof h)) return "it is shorter than an ELF header";
+    if (h.e_type != ET_DYN) return "it is not a shared library";
+    if (h.e_phentsize != sizeof(Phdr)) return "its program headers are damaged";
+    if (h.e_phoff + static_cast<uint64_t>(h.e_phnum) * sizeof(Phdr) > size) return "it is cut off (program headers)";
+    if (h.e_shnum > 0 && h.e_shoff + static_cast<uint64_t>(h.e_shnum) * h.e_shentsize > size)
+        return "it is cut off (section headers)";
+    for (unsigned i = 0; i < h.e_phnum; ++i) {
+        Phdr p{};
+        f.seekg(static_cast<std::streamoff>(h.e_phoff + i * sizeof(Phdr)));
+        if (!f.read(reinterpret_cast<char*>(&p), sizeof p)) return "it is cut off";
+        if ((p.p_type == PT_LOAD || p.p_type == PT_DYNAMIC) && p.p_offset + p.p_filesz > size)
+            return "it is cut off (a segment ends beyond the file)";
+    }
+    return {};
 }
 
 }  // namespace
+
+std::string check_shared_library_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return "it cannot be opened";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return "it is not a regular file";
+    const uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec) return "its size cannot be read";
+    unsigned char ident[EI_NIDENT] = {};
+    if (!f.read(reinterpret_cast<char*>(ident), EI_NIDENT) || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
+        return "it is not a shared library (no ELF header)";
+    if (ident[EI_CLASS] == ELFCLASS64 && sizeof(void*) == 8) return check_elf<Elf64_Ehdr, Elf64_Phdr>(f, size);
+    if (ident[EI_CLASS] == ELFCLASS32 && sizeof(void*) == 4) return check_elf<Elf32_Ehdr, Elf32_Phdr>(f, size);
+    return "it is built for another kind of machine";
+}
 
 std::vector<std::string> model_library_candidates() {
     std::vector<std::string> out;
@@ -49,26 +69,32 @@ std::vector<std::string> model_library_candidates() {
     return out;
 }
 
-FitEntry bind_model_library_from(const std::vector<std::string>& candidates) {
+ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates) {
     std::string tried, found_without_entry;
     for (const std::string& c : candidates) {
         tried += "\n  " + c;
-#if defined(_WIN32)
-        HMODULE lib = LoadLibraryA(c.c_str());
-        if (!lib) continue;
-        auto entry = reinterpret_cast<FitEntry>(GetProcAddress(lib, "N_E04JYF"));
-#else
+        // a path with a folder is checked before it is mapped; a bare name is the system's
+        if (c.find('/') != std::string::npos) {
+            std::error_code ec;
+            if (!std::filesystem::exists(c, ec)) continue;
+            const std::string problem = check_shared_library_file(c);
+            if (!problem.empty())
+                throw UserError("The model library " + c + " cannot be used: " + problem +
+                                    ". Reinstall valdmora so that a whole copy lies beside the program.",
+                                "Model library");
+        }
         void* lib = dlopen(c.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!lib) continue;
-        auto entry = reinterpret_cast<FitEntry>(dlsym(lib, "N_E04JYF"));
-#endif
-        if (entry) return entry;  // stays loaded for the life of the program
+        ModelLibrary m;
+        m.fit = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_FIT"));
+        m.objective = reinterpret_cast<ObjectiveEntry>(dlsym(lib, "VALDMORA_OBJECTIVE"));
+        if (m.bound()) return m;  // stays loaded for the life of the program
         found_without_entry = c;
     }
     if (!found_without_entry.empty())
         throw UserError("The model library " + found_without_entry +
-                            " was found but has no entry N_E04JYF; it may be from another program or damaged. "
-                            "Reinstall valdmora.",
+                            " was found but lacks the entries VALDMORA_FIT and VALDMORA_OBJECTIVE; it may be an older "
+                            "version, from another program, or damaged. Reinstall valdmora.",
                         "Model library");
     throw UserError(std::string("The model library ") + model_library_file() +
                         " could not be found or loaded. Places searched:" + tried +
@@ -76,11 +102,11 @@ FitEntry bind_model_library_from(const std::vector<std::string>& candidates) {
                     "Model library");
 }
 
-FitEntry bind_model_library() {
+ModelLibrary bind_model_library() {
     static std::mutex lock;
-    static FitEntry bound = nullptr;
+    static ModelLibrary bound;
     std::lock_guard<std::mutex> guard(lock);
-    if (!bound) bound = bind_model_library_from(model_library_candidates());
+    if (!bound.bound()) bound = bind_model_library_from(model_library_candidates());
     return bound;
 }
 

@@ -1,15 +1,12 @@
 // The model library, bound by name at the first fit and kept for the life of the program.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-namespace valdmora {
+#include "fit_call.h"
 
-// N_E04JYF: 13 arguments, all by address.
-using FitEntry = void (*)(int32_t*, int32_t*, double*, double*, double*, double*, int32_t*, int32_t*, double*,
-                          int32_t*, int32_t*, double*, int32_t*);
+namespace valdmora {
 
 // The library's file name on this platform.
 const char* model_library_file();
@@ -18,11 +15,16 @@ const char* model_library_file();
 // system's own search (the bare file name).
 std::vector<std::string> model_library_candidates();
 
-// Loads the library and looks up N_E04JYF once; later calls return the same address.
-// Raises a UserError naming the file and the places searched when either is missing.
-FitEntry bind_model_library();
+// Loads the library and looks up its size-free entries once; later calls return the same.
+// Raises a UserError naming the file and the places searched when the file is missing, is
+// not a whole shared library (a cut-off copy would crash the program at its first call), or
+// lacks the entries.
+ModelLibrary bind_model_library();
 
 // For tests: binds from the given candidates, without caching.
-FitEntry bind_model_library_from(const std::vector<std::string>& candidates);
+ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates);
+
+// "" when the file is a whole shared library of this machine's kind, else why not.
+std::string check_shared_library_file(const std::string& path);
 
 }  // namespace valdmora

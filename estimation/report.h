@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
 
 namespace valdmora {
@@ -26,5 +27,9 @@ bool outside_limits(double lower, double upper, float sim_total);
 // The summary of a simulation series.
 std::string simulation_summary_text(float sim_total, double sim_total_sum, double est_total_sum, int16_t n_outside,
                                     int16_t n_sims, const NumberFormat& fmt);
+
+// The series' summary as shown: the line above, a line for each further kind of interval
+// scored, and how many clicks had no unsurveyed ward to score.
+std::string simulation_summary(const EstimationState& s, const NumberFormat& fmt);
 
 }  // namespace valdmora

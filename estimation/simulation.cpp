@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "cycle/number_format.h"
+#include "cycle/user_error.h"
 
 namespace valdmora {
 
@@ -12,12 +13,12 @@ uint64_t clock_seed() {
     return static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
 }
 
-float simulated_count(double m, double e, int err_option, UniformSource& u) {
+float simulated_count(double m, double e, int err_dist, UniformSource& u) {
     double z = 0.0;
     for (int k = 0; k < 10; ++k) z += static_cast<double>(u.next()) - 0.5;
     // The divisor is the square root of five, as the method has always used.
-    if (err_option == 0) return static_cast<float>(m * (1.0 + e * z / std::sqrt(5.0)));
-    if (err_option == 1) return static_cast<float>(m + e * z / std::sqrt(5.0));
+    if (err_dist == 1) return static_cast<float>(m * (1.0 + e * z / std::sqrt(5.0)));
+    if (err_dist == 2) return static_cast<float>(m + e * z / std::sqrt(5.0));
     // failures before the ceil(r)-th success in trials that succeed with probability p
     const double p = 1.0 / (e + 1.0);
     const double r = m * p / (1.0 - p);
@@ -35,7 +36,7 @@ float simulated_count(double m, double e, int err_option, UniformSource& u) {
 namespace {
 
 // Linear predictor accumulated in single precision, no floor.
-float ward_mean(const std::array<double, 5>& b, const EstimationState& s, bool surveyed, int ward) {
+float ward_mean(const std::array<double, 5>& b, const EstimationState& s, bool surveyed, long ward) {
     auto m = static_cast<float>(b[0]);
     for (int j = 1; j <= s.n_pred; ++j) {
         const double x = surveyed ? s.surveyed_x(j, ward) : s.unsurveyed_x(j, ward);
@@ -46,24 +47,23 @@ float ward_mean(const std::array<double, 5>& b, const EstimationState& s, bool s
 
 }  // namespace
 
+long surveys_from_text(const std::string& text, const NumberFormat& fmt) {
+    const auto v = parse_number(text, fmt);
+    const double rounded = v ? std::nearbyint(*v) : 0.0;
+    if (!v || rounded < 1.0 || rounded > static_cast<double>(kMaxSimulatedSurveys))
+        throw UserError("The number of surveys \"" + text + "\" must be a whole number of at least 1.", "Simulation");
+    return static_cast<long>(rounded);
+}
+
 SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
                                 UniformSource& u) {
     SimulationOutcome out;
-    if (s.n_sims == 32767)
+    if (s.n_sims == 32767 || s.n_sims_left_out == 32767)
         throw UserError("The series of simulations is full at 32767. Empty the data path to start a new series.",
                         "Simulation");
 
     // Check every input before anything is drawn.
-    int16_t surveys = s.n_surveyed;
-    if (!s.has_data_file()) {
-        const auto v = parse_number(in.n_surveys_text, in.fmt);
-        const double rounded = v ? std::nearbyint(*v) : 0.0;
-        if (!v || *v != rounded || rounded < 1.0 || rounded > kMaxModelRecords)
-            throw UserError("The number of surveys \"" + in.n_surveys_text +
-                                "\" must be a whole number from 1 to 99 (the model takes at most 99 surveyed wards).",
-                            "Simulation");
-        surveys = static_cast<int16_t>(rounded);
-    }
+    const long surveys = s.has_data_file() ? s.n_surveyed : surveys_from_text(in.n_surveys_text, in.fmt);
     std::array<std::string, 6> texts = boxes;
     texts[0] = general_number(s.beta_entered(0), in.fmt);
     for (int j = 1; j <= s.n_pred; ++j) texts[j] = general_number(s.beta_entered(j), in.fmt);
@@ -71,30 +71,28 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
     std::array<double, 5> b{};
     for (int j = 0; j <= s.n_pred; ++j) b[j] = box_number(in, texts, j, "Simulation");
     const double e = box_number(in, texts, 5, "Simulation");
-    if (in.err_option == 2 && !(e > 0.0))
+    if (s.err_dist == 3 && !(e > 0.0))
         throw UserError("The negative binomial needs VoM - 1 above 0 to simulate (it is " + texts[5] +
                             "): with 0 every trial succeeds and the draw never ends.",
                         "Simulation");
 
     EstimationState t = s;
     if (!t.has_data_file()) {
-        t.n_surveyed = surveys;
         // more surveys than wards leaves no unsurveyed ward, not a negative number of them
-        t.n_unsurveyed = static_cast<int16_t>(std::max(0, kSimulatedWards - surveys));
-        for (int j = 1; j <= t.n_pred; ++j) t.unsurveyed_x_sum(j) = 0.0f;
-        for (int i = 1; i <= t.n_surveyed; ++i)
+        t.resize_wards(static_cast<int32_t>(surveys), static_cast<int32_t>(std::max(0L, kSimulatedWards - surveys)));
+        for (int j = 1; j <= t.n_pred; ++j) t.unsurveyed_x_sum(j) = 0.0;
+        for (long i = 1; i <= t.n_surveyed; ++i)
             for (int j = 1; j <= t.n_pred; ++j) t.surveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
-        for (int i = 1; i <= t.n_unsurveyed; ++i)
+        for (long i = 1; i <= t.n_unsurveyed; ++i)
             for (int j = 1; j <= t.n_pred; ++j) {
                 t.unsurveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
-                t.unsurveyed_x_sum(j) += t.unsurveyed_x(j, i);
+                t.unsurveyed_x_sum(j) += static_cast<double>(t.unsurveyed_x(j, i));
             }
-        out.key_names = std::vector<std::string>(t.surveyed_name.data(), t.surveyed_name.data() + kMaxWards);
     }
 
     // The trial loop of the negative binomial runs about r / p times per ward.
     auto check_trials = [&](float m) {
-        if (in.err_option == 2 && static_cast<double>(m) / e > 1e7)
+        if (t.err_dist == 3 && static_cast<double>(m) / e > 1e7)
             throw UserError("A ward's mean of " + general_number(m, in.fmt) + " with VoM - 1 = " + texts[5] +
                                 " needs more than ten million trials to simulate. Use a larger VoM - 1 or smaller "
                                 "parameter values.",
@@ -102,20 +100,28 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
     };
 
     t.sim_total = 0.0f;
-    for (int i = 1; i <= t.n_unsurveyed; ++i) {
+    for (long i = 1; i <= t.n_unsurveyed; ++i) {
         const float m = ward_mean(b, t, false, i);
         check_trials(m);
-        const float y = std::max(1.0f, simulated_count(m, e, in.err_option, u));
+        out.true_total_lp += static_cast<double>(m);
+        const float y = std::max(1.0f, simulated_count(m, e, t.err_dist, u));
         t.sim_total += y;
     }
-    for (int i = 1; i <= t.n_surveyed; ++i) {
+    out.key_names.reserve(static_cast<std::size_t>(std::min<long>(t.n_surveyed, 10)));
+    for (long i = 1; i <= t.n_surveyed; ++i) {
         t.surveyed_name(i) = "Ward" + std::to_string(i);
+        if (i <= 10) out.key_names.push_back(t.surveyed_name(i));
         const float m = ward_mean(b, t, true, i);
         check_trials(m);
-        t.surveyed_count(i) = std::max(1.0f, simulated_count(m, e, in.err_option, u));
+        t.surveyed_count(i) = std::max(1.0f, simulated_count(m, e, t.err_dist, u));
     }
-    t.sim_total_sum += static_cast<double>(t.sim_total);
-    t.n_sims = add16(t.n_sims, 1, "number of simulations");
+    if (t.n_unsurveyed > 0) {
+        t.sim_total_sum += static_cast<double>(t.sim_total);
+        t.n_sims = add16(t.n_sims, 1, "number of simulations");
+    } else {
+        t.n_sims_left_out = add16(t.n_sims_left_out, 1, "number of simulations left out");
+    }
+    t.sim_true_total_lp = out.true_total_lp;
     s = std::move(t);
     boxes = texts;
     return out;

@@ -6,25 +6,33 @@
 #include <string>
 #include <vector>
 
-#include "click.h"
+#include "click_input.h"
+#include "cycle/estimation_state.h"
 
 namespace valdmora {
 
 // Wards of the study area when no data file was read.
 constexpr int kSimulatedWards = 50;
+// More surveyed wards than this are taken for a typing mistake.
+constexpr long kMaxSimulatedSurveys = 100000000;
 
 struct SimulationOutcome {
-    // Without a data file the key is drawn again, with the names of the previous draw.
-    std::optional<std::vector<std::string>> key_names;
+    std::vector<std::string> key_names;  // the new surveyed wards' names, for the key
+    double true_total_lp = 0.0;          // the unsurveyed wards' true linear predictors, summed
 };
 
 // Refills the boxes from beta_entered, then draws the unsurveyed total and the surveyed
 // counts (and, without a data file, the study area). Raises a UserError, having changed
-// nothing the caller keeps, for an unusable number of surveys or parameter.
+// nothing the caller keeps, for an unusable number of surveys or parameter. A draw with no
+// unsurveyed ward is not counted in the series: there is nothing to score it by.
 SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
                                 UniformSource& u);
 
-// One ward's simulated number from mean m under the option's error rule, as drawn.
-float simulated_count(double m, double e, int err_option, UniformSource& u);
+// One ward's simulated number from mean m under the distribution's error rule, as drawn.
+float simulated_count(double m, double e, int err_dist, UniformSource& u);
+
+// The number of surveys a text asks for: a number, to the nearest whole one (a half to the
+// even neighbour), at least 1; else a UserError.
+long surveys_from_text(const std::string& text, const NumberFormat& fmt);
 
 }  // namespace valdmora

@@ -18,7 +18,8 @@ public:
 // The standard library's Mersenne Twister; 24 random bits make a float in [0, 1) exactly.
 class MersenneUniform : public UniformSource {
 public:
-    explicit MersenneUniform(uint64_t seed = 5489u) : engine_(static_cast<std::mt19937::result_type>(seed)) {}
+    // every bit of the seed counts: two seeds that differ only above 32 bits differ
+    explicit MersenneUniform(uint64_t seed = 5489u) { reseed(seed); }
     float next() override { return static_cast<float>(engine_() >> 8) * (1.0f / 16777216.0f); }
     void reseed(uint64_t seed) override {
         std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32)};

@@ -87,6 +87,30 @@ TEST(Scales, RangeScanAndHelpers) {
     EXPECT_NEAR(Log10(1000.0), 3.0, 1e-15);
 }
 
+namespace {
+CountsChartData counts_data(std::vector<float> heights, std::vector<float> positions, const std::string& title,
+                            bool origin) {
+    CountsChartData d;
+    d.heights = std::move(heights);
+    d.positions = std::move(positions);
+    d.title = title;
+    d.origin_at_zero = origin;
+    return d;
+}
+LikelihoodChartData profile_data(std::vector<float> ll, std::vector<float> total, bool simulated, float sim_total,
+                                 double lower, double upper, Rgb colour = Rgb{0, 0, 192}) {
+    LikelihoodChartData d;
+    d.log_likelihood = std::move(ll);
+    d.total = std::move(total);
+    d.simulated = simulated;
+    d.sim_total = sim_total;
+    d.lower = lower;
+    d.upper = upper;
+    d.colour = colour;
+    return d;
+}
+}  // namespace
+
 TEST(CountsChart, AxesTicksAndColours) {
     RecordingSurface s;
     std::vector<float> counts, preds;
@@ -94,7 +118,7 @@ TEST(CountsChart, AxesTicksAndColours) {
         counts.push_back(12.0f + 18.0f * i / 11.0f);  // 12 .. 30
         preds.push_back(10.0f + i);
     }
-    plot_counts(s, counts, preds, 12, "predicted", true, true, kPoint);
+    plot_counts(s, counts_data(counts, preds, "predicted", true), kPoint);
     ASSERT_EQ(s.circles.size(), 12u);
     EXPECT_EQ(s.circles[0].colour, (Rgb{0, 0, 0}));
     EXPECT_EQ(s.circles[8].colour, (Rgb{255, 0, 0}));
@@ -116,26 +140,26 @@ TEST(CountsChart, AxesTicksAndColours) {
 TEST(CountsChart, WithoutOriginTheAxesStartAtTheData) {
     RecordingSurface s;
     const std::vector<float> counts{12, 30, 20}, preds{1, 50, 20};
-    plot_counts(s, counts, preds, 3, "x", true, false, kPoint);
+    plot_counts(s, counts_data(counts, preds, "x", false), kPoint);
     EXPECT_EQ(s.find_text(" 12 "), nullptr);  // 12 itself gets no tick
     for (const char* label : {" 14 ", " 16 ", " 30 "}) EXPECT_NE(s.find_text(label), nullptr) << label;
 }
 
 TEST(CountsChart, EmptyAndTinyRanges) {
     RecordingSurface blank;
-    plot_counts(blank, {}, {}, 0, "predicted", true, true, kPoint);
+    plot_counts(blank, counts_data({}, {}, "predicted", true), kPoint);
     EXPECT_TRUE(blank.texts.empty() && blank.lines.empty());
 
     RecordingSurface flat;
     const std::vector<float> same{7, 7, 7}, x{1, 2, 3};
-    plot_counts(flat, same, x, 3, "predicted", true, false, kPoint);
+    plot_counts(flat, counts_data(same, x, "predicted", false), kPoint);
     EXPECT_EQ(flat.texts.size(), 2u);  // the two titles only
     EXPECT_TRUE(flat.circles.empty() && flat.lines.empty());
 
     // positions less than a unit apart: points and axes, no ticks, nothing undefined
     RecordingSurface tiny;
     const std::vector<float> c{3, 9}, p{0.2f, 0.5f};
-    plot_counts(tiny, c, p, 2, "a", true, false, kPoint);
+    plot_counts(tiny, counts_data(c, p, "a", false), kPoint);
     EXPECT_EQ(tiny.circles.size(), 2u);
     for (const auto& l : tiny.lines) EXPECT_TRUE(std::isfinite(l.x1) && std::isfinite(l.y2));
 }
@@ -148,7 +172,7 @@ TEST(LikelihoodChart, ProfileLabelsAndLines) {
         total.push_back(400.0f + 20.0f * k);
     }
     double lower = 300, upper = 500;
-    plot_likelihood(s, ll, total, 21, "log likelihood", 10, Rgb{0, 0, 192}, true, 450.0f, lower, upper, true, kPoint);
+    plot_likelihood(s, profile_data(ll, total, true, 450.0f, lower, upper), kPoint);
     // labels alternate rows: point 2 lower (H - 15), point 3 upper (H - 25)
     const auto* p2 = s.find_text("220.");
     const auto* p3 = s.find_text("240.");
@@ -192,29 +216,29 @@ TEST(LikelihoodChart, TrueTotalOnlyForSimulatedDataAndDegenerateProfiles) {
     std::vector<float> ll{-5, -4, -5}, total{100, 200, 300};
     double lower = 150, upper = 250;
     RecordingSurface file;
-    plot_likelihood(file, ll, total, 3, "log likelihood", 10, Rgb{0, 0, 192}, true, 180.0f, lower, upper, false, kPoint);
+    plot_likelihood(file, profile_data(ll, total, false, 180.0f, lower, upper), kPoint);
     for (const auto& l : file.lines) EXPECT_FALSE(l.colour == kRedRgb && l.x1 == l.x2);
 
     RecordingSurface flat;
     const std::vector<float> same{-3, -3, -3};
-    plot_likelihood(flat, same, total, 3, "t", 10, Rgb{}, true, 0, lower, upper, true, kPoint);
+    plot_likelihood(flat, profile_data(same, total, true, 0, lower, upper, Rgb{}), kPoint);
     EXPECT_TRUE(flat.lines.empty() && flat.texts.empty());
 
     RecordingSurface single;
-    plot_likelihood(single, ll, total, 1, "t", 10, Rgb{}, true, 0, lower, upper, true, kPoint);
+    plot_likelihood(single, profile_data({ll[0]}, {total[0]}, true, 0, lower, upper, Rgb{}), kPoint);
     EXPECT_TRUE(single.lines.empty());
 
     // equal first and last totals: no vertical lines, nothing undefined
     RecordingSurface equal;
     const std::vector<float> tot{5, 5, 5};
-    plot_likelihood(equal, ll, tot, 3, "t", 10, Rgb{}, true, 0, lower, upper, true, kPoint);
+    plot_likelihood(equal, profile_data(ll, tot, true, 0, lower, upper, Rgb{}), kPoint);
     for (const auto& l : equal.lines) EXPECT_TRUE(std::isfinite(l.x1) && std::isfinite(l.x2));
     EXPECT_FALSE(equal.lines.empty());
 
     // a limit far outside the profile is clipped to near the surface, not wrapped
     RecordingSurface far;
     double huge_lower = -1e30, huge_upper = 1e30;
-    plot_likelihood(far, ll, total, 3, "t", 10, Rgb{}, true, 0, huge_lower, huge_upper, false, kPoint);
+    plot_likelihood(far, profile_data(ll, total, false, 0, huge_lower, huge_upper, Rgb{}), kPoint);
     for (const auto& l : far.lines) {
         EXPECT_GE(l.x1, -800.0f);
         EXPECT_LE(l.x1, 1600.0f);

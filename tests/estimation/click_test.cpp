@@ -1,15 +1,21 @@
+// The estimating click as a whole and its stages on their own: the packed data and the
+// user file, the numbers of every report stage worked by hand on a model whose likelihood
+// is known exactly, refused clicks, and the shipped example end to end.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
-#include "../support/scratch_dir.h"
+#include "testkit/scratch_dir.h"
 #include "cycle/count_file.h"
+#include "cycle/number_format.h"
 #include "estimation/click.h"
+#include "estimation/covariance.h"
+#include "estimation/predictions.h"
 #include "estimation/report.h"
+#include "estimation/setup.h"
 #include "estimation/spd_inverse.h"
 #include "valdmora/modellib.h"
 
@@ -19,6 +25,42 @@ namespace fs = std::filesystem;
 namespace {
 
 const NumberFormat kPoint{'.', ','};
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE};
+
+// A stand-in for the model library whose log likelihood is exactly quadratic about the
+// targets: -sum (value - target)^2 / (2 sd^2). Its fit lands on the targets, so every
+// later stage has numbers that can be worked out by hand.
+struct QuadraticModel {
+    static inline std::vector<double> target, sd;
+    static int32_t fit(const valdmora_model* m, int32_t n, const int32_t* free_pos, const double*, const double*,
+                       double* x, double* f, int64_t* evaluations) {
+        for (int32_t i = 0; i < n; ++i) x[i] = target[static_cast<std::size_t>(free_pos[i] - 1)];
+        std::vector<double> v(m->value, m->value + m->np + 2);
+        for (int32_t i = 0; i < n; ++i) v[static_cast<std::size_t>(free_pos[i] - 1)] = x[i];
+        valdmora_model at = *m;
+        at.value = v.data();
+        *f = objective(&at, 0, nullptr, nullptr);
+        if (evaluations) *evaluations = 1;
+        return 0;
+    }
+    static double objective(const valdmora_model* m, int32_t, const int32_t*, const double*) {
+        double f = 0.0;
+        for (std::size_t k = 0; k < target.size(); ++k) {
+            const double d = m->value[k] - target[k];
+            f += d * d / (2.0 * sd[k] * sd[k]);
+        }
+        return f;
+    }
+};
+
+// A flat likelihood: its information matrix is zero, not positive definite.
+int32_t flat_fit(const valdmora_model*, int32_t n, const int32_t*, const double*, const double*, double* x, double* f,
+                 int64_t*) {
+    for (int32_t i = 0; i < n; ++i) x[i] = 0.00003;
+    *f = 10.0;
+    return 0;
+}
+double flat_objective(const valdmora_model*, int32_t, const int32_t*, const double*) { return 10.0; }
 
 class ClickTest : public ::testing::Test {
 protected:
@@ -26,19 +68,18 @@ protected:
         dir_ = valdmora::testing::make_scratch_dir("valdmora_click");
         form_load(state_);
         in_.fmt = kPoint;
-        in_.output_dir = dir_.string();
         in_.data_path = "counts.txt";
         in_.beta_text = {"10", "0", "0", "0", "0", "0.25"};
         in_.beta_label = {"the constant", "b1", "b2", "b3", "b4", "the extra parameter"};
         in_.beta_checked = {true, false, false, false, false};
-        services_.fit = N_E04JYF;
+        services_.library = kLibrary;
     }
     void TearDown() override { fs::remove_all(dir_); }
 
     void load(const std::string& content) {
         const auto path = dir_ / "counts.txt";
         std::ofstream(path, std::ios::binary) << content;
-        store_count_data(state_, read_count_file(path.string(), kPoint));
+        store_count_data(state_, read_count_file(path.string()));
     }
     void load_example() {
         std::ifstream f(VALDMORA_EXAMPLE_DATA);
@@ -46,13 +87,13 @@ protected:
         ss << f.rdbuf();
         load(ss.str());
     }
-    std::string file(const std::string& name) const {
-        std::ifstream f(dir_ / name, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
+    void choose(int dist) { state_.err_dist = static_cast<int16_t>(dist); }
     ClickResult click() { return run_estimating_click(in_, state_, services_); }
+    static std::string file(const ClickResult& r, const std::string& name) {
+        for (const OutputFile& f : r.files)
+            if (f.name == name) return f.content;
+        return "(no " + name + ")";
+    }
 
     // Every text the click shows or writes holds finite numbers only.
     static void expect_no_nonfinite(const std::string& text) {
@@ -66,31 +107,6 @@ protected:
     ClickServices services_;
 };
 
-// A stand-in for the model library whose log likelihood is -(e - 3)^2 in the extra
-// parameter at model_reals position 3 (one predictor); a fit sets every variable to 3.
-void quadratic_fit(int32_t* n, int32_t*, double*, double*, double* x, double* f, int32_t*, int32_t*, double*, int32_t*,
-                   int32_t* mi, double* mr, int32_t* ifail) {
-    mi[999] += 1;
-    if (*n == 0) {
-        *f = (mr[8] - 3.0) * (mr[8] - 3.0);
-        return;
-    }
-    for (int i = 0; i < *n; ++i) x[i] = 3.0;
-    *f = 0.0;
-    *ifail = 0;
-}
-
-// A flat likelihood: its information matrix is zero, not positive definite.
-void flat_fit(int32_t* n, int32_t*, double*, double*, double* x, double* f, int32_t*, int32_t*, double*, int32_t*,
-              int32_t* mi, double*, int32_t* ifail) {
-    mi[999] += 1;
-    if (*n > 0) {
-        for (int i = 0; i < *n; ++i) x[i] = 0.00003;
-        *ifail = 0;
-    }
-    *f = 10.0;
-}
-
 std::string twenty_wards_four_predictors() {
     std::string s = "a,b,c,d\n";
     for (int i = 1; i <= 20; ++i)
@@ -101,38 +117,49 @@ std::string twenty_wards_four_predictors() {
     return s;
 }
 
+// 25 surveyed wards on one predictor and two unsurveyed ones at 10 and 20.
+std::string hand_worked_data() {
+    std::string s = "x\n";
+    for (int i = 1; i <= 25; ++i) s += "S" + std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(10 + i % 7) + "\n";
+    return s + "U1,10\nU2,20\n";
+}
+
 }  // namespace
 
-TEST_F(ClickTest, PackedModelDataAndUserFile) {
+TEST_F(ClickTest, PackedModelDataInTheUserFile) {
     load(twenty_wards_four_predictors());
     in_.beta_text = {"10", "0", "0", "0", "0", "1"};
-    in_.err_option = 1;
-    state_.err_dist = 2;
+    choose(2);
     const ClickResult r = click();
-    EXPECT_EQ(r.state.n_model_ints, 118);
-    EXPECT_EQ(r.state.n_model_reals, 25);
-    EXPECT_EQ(r.state.model_ints(11), 4);
-    EXPECT_EQ(r.state.model_ints(12), 5);
-    EXPECT_EQ(r.state.model_ints(13), 20);
-    EXPECT_EQ(r.state.model_ints(14), 2);  // 2.5 and 3.5 pack to the even neighbours
-    EXPECT_EQ(r.state.model_ints(19), 4);
-    EXPECT_EQ(r.state.model_ints(118), 2);  // the distribution code
-    EXPECT_EQ(r.state.model_ints(114), 2500);  // the predictor sums
-    // "user.txt": the count, the entries, the count, the reals, one a line in list form
-    const std::string user = file("user.txt");
-    EXPECT_EQ(user.rfind(" 118 \r\n 2 \r\n 1 \r\n 6 \r\n", 0), 0u) << user.substr(0, 40);
-    EXPECT_NE(user.find("\r\n 25 \r\n 10 \r\n 1 \r\n-1000 \r\n 1000 \r\n"), std::string::npos);
-    EXPECT_EQ(std::count(user.begin(), user.end(), '\n'), 1 + 118 + 1 + 25);
+    // the count, the entries, the count, the reals, one a line in list form
+    std::vector<std::string> lines;
+    std::istringstream in(file(r, "user.txt"));
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 1u + 118 + 1 + 25);
+    EXPECT_EQ(lines[0], " 118 \r");
+    EXPECT_EQ(lines[1], " 2 \r");    // two free parameters
+    EXPECT_EQ(lines[2], " 1 \r");    // the constant
+    EXPECT_EQ(lines[3], " 6 \r");    // and the extra parameter
+    EXPECT_EQ(lines[11], " 4 \r");   // np
+    EXPECT_EQ(lines[12], " 5 \r");   // unsurveyed wards
+    EXPECT_EQ(lines[13], " 20 \r");  // records
+    EXPECT_EQ(lines[14], " 2 \r");   // 2.5 and 3.5 pack to the even neighbours
+    EXPECT_EQ(lines[19], " 4 \r");
+    EXPECT_EQ(lines[114], " 2500 \r");  // the predictor sums
+    EXPECT_EQ(lines[118], " 2 \r");     // the distribution code
+    EXPECT_EQ(lines[119], " 25 \r");
+    EXPECT_EQ(lines[120], " 10 \r");
+    EXPECT_EQ(lines[122], "-1000 \r");
+    EXPECT_EQ(lines[144], " 0 \r");  // no fixed total
 }
 
 TEST_F(ClickTest, FreeListAndExtraParameterBox) {
     load("a,b\nS1,1,2,5\nS2,2,1,7\nS3,3,3,9\nS4,1,1,4\nS5,2,2,6\nU1,1,1\n");
     in_.beta_checked = {true, false, true, false, false};
     in_.beta_text = {"2", "0.5", "1", "77", "88", "3"};
-    in_.err_option = 1;
-    state_.err_dist = 2;
+    choose(2);
     const ClickResult r = click();
-    const std::string user = file("user.txt");
+    const std::string user = file(r, "user.txt");
     EXPECT_EQ(user.substr(0, 31), " 31 \r\n 3 \r\n 1 \r\n 3 \r\n 4 \r\n 0 \r\n") << user.substr(0, 31);
     // the extra parameter's start came from box 5; boxes 3 and 4 are untouched
     EXPECT_NE(user.find("\r\n 17 \r\n 2 \r\n 1 \r\n-1000 \r\n 1000 \r\n 0.5 \r\n 1 \r\n-1000 \r\n 1000 \r\n 1 \r\n"
@@ -140,67 +167,156 @@ TEST_F(ClickTest, FreeListAndExtraParameterBox) {
               std::string::npos);
     EXPECT_EQ(r.beta_text[3], "77");
     EXPECT_EQ(r.beta_text[1], "0.5");  // fixed: keeps its text
-    EXPECT_EQ(r.n_free, 3);
+    EXPECT_EQ(r.free_pos, (std::vector<int32_t>{1, 3, 4}));
 }
 
-TEST_F(ClickTest, CountsBelowOneAreRefusedForTheLognormalNamingTheWard) {
-    load("a\nS1,1,5\nS2,2,0.5\nS3,3,9\nU1,1\n");
+TEST_F(ClickTest, BeyondNinetyNineWardsTheUserFileTakesTheSizeFreeLayout) {
+    std::string data = "a,b\n";
+    for (int i = 1; i <= 120; ++i)
+        data += "S" + std::to_string(i) + "," + std::to_string(i) + ",0." + std::to_string(i % 10) + "," +
+                std::to_string(20 + i % 9) + "\n";
+    load(data + "U1,5,0.5\n");
+    choose(3);
+    in_.beta_text[5] = "1";
+    const ClickResult r = click();
+    const std::string user = file(r, "user.txt");
+    EXPECT_EQ(user.rfind("valdmora model data, size-free layout\r\nrecords 120\r\npredictors 2\r\nwards 1\r\n"
+                         "distribution 3\r\nfree 1 4\r\n21 1 0.1\r\n22 2 0.2\r\n",
+                         0),
+              0u)
+        << user.substr(0, 200);
+    EXPECT_NE(user.find("\r\n23 120 0\r\nsums 5 0.5\r\nposition 1 10 1 -1000 1000\r\n"), std::string::npos) << user.substr(user.size() - 200);
+    EXPECT_NE(user.find("position 4 1 1 0.01 100\r\nfixed total 0\r\n"), std::string::npos);
+}
+
+// Every stage's numbers on a likelihood known exactly, worked by hand: 25 surveyed wards,
+// df = 25 - 3 = 22 (t = 2.0), unsurveyed wards at x = 10 and 20 with linear predictors
+// 7 and 12 from the estimates 2 and 0.5, covariance diag(0.04, 0.0001, .) from the
+// quadratic's curvature.
+TEST_F(ClickTest, ReportStagesWorkedByHand) {
+    load(hand_worked_data());
+    services_.library = {QuadraticModel::fit, QuadraticModel::objective};
+    in_.beta_checked = {true, true, false, false, false};
+    struct Case {
+        int dist;
+        double e;
+        const char* lines;
+        const char* sentence;
+        double count_var_sum;
+    };
+    // count variances: lognormal (e h)^2, normal e^2, negative binomial (e + 1) h, times 25 / 22
+    for (const Case& c : {Case{1, 0.3, "U1, 7,(3,11)\r\nU2, 12,(4,20)\r\n", "19 (10,28)", 19.738636363636360},
+                          Case{2, 4.0, "U1, 7,(0,14)\r\nU2, 12,(3,21)\r\n", "19 (7,31)", 36.363636363636370},
+                          Case{3, 0.8, "U1, 7,(0,14)\r\nU2, 12,(2,22)\r\n", "19 (6,32)", 38.863636363636370}}) {
+        SCOPED_TRACE(c.dist);
+        choose(c.dist);
+        QuadraticModel::target = {2.0, 0.5, c.e};
+        QuadraticModel::sd = {0.2, 0.01, 0.1};
+        in_.beta_text = {"1", "0", "0", "0", "0", c.dist == 2 ? "10" : "1"};
+        in_.ward.clear();
+        const ClickResult r = click();
+        EXPECT_EQ(r.beta_text[0], "2.");
+        EXPECT_EQ(r.beta_text[1], ".5");
+        EXPECT_EQ(r.df, 22);
+        EXPECT_NEAR(r.cov[0][0], 0.04, 1e-9);
+        EXPECT_NEAR(r.cov[1][1], 0.0001, 1e-12);
+        EXPECT_NEAR(r.cov[0][1], 0.0, 1e-12);
+        EXPECT_EQ(file(r, "ward_predictions.txt"), c.lines);
+        EXPECT_DOUBLE_EQ(r.pop_est, 19.0);
+        // total: variance 4 x 0.04 + 900 x 0.0001 = 0.25 of the linear predictor plus the counts'
+        const double sd = std::sqrt(0.25 + c.count_var_sum);
+        EXPECT_NEAR(r.pop_lower, 19.0 - 2.0 * sd, 1e-9);
+        EXPECT_NEAR(r.pop_upper, 19.0 + 2.0 * sd, 1e-9);
+        EXPECT_EQ(r.label8, std::string("estimated number of roaming dogs = ") + c.sentence + " plus " +
+                                format_number(r.counted_total, "0", kPoint) + " counted");
+        // one ward named: its own prediction and limits, without the counted dogs
+        in_.ward = "U2";
+        const ClickResult w = click();
+        const double ward_var = 0.08 + (c.dist == 1   ? (c.e * 12) * (c.e * 12)
+                                        : c.dist == 2 ? c.e * c.e
+                                                      : (c.e + 1) * 12) * 25.0 / 22.0;
+        EXPECT_DOUBLE_EQ(w.pop_est, 12.0);
+        EXPECT_NEAR(w.pop_lower, 12.0 - 2.0 * std::sqrt(ward_var), 1e-9);
+        EXPECT_EQ(w.label8.find("counted"), std::string::npos);
+        EXPECT_FALSE(w.likelihood.has_value());
+    }
+}
+
+TEST_F(ClickTest, CountsOfZeroFitUnderTheNormalAndNegativeBinomial) {
+    load("a\nS1,1,0\nS2,2,0\nS3,3,4\nS4,4,0\nS5,5,9\nS6,6,11\nU1,3\n");
+    in_.beta_checked = {true, true, false, false, false};
+    for (int dist : {2, 3}) {
+        choose(dist);
+        in_.beta_text = {"1", "0", "0", "0", "0", dist == 2 ? "10" : "1"};
+        const ClickResult r = click();
+        EXPECT_TRUE(r.fit_ok) << r.fail_code;
+        EXPECT_TRUE(std::isfinite(r.max_ll));
+        EXPECT_TRUE(r.limits_ok);
+    }
+    choose(1);
+    in_.beta_text[5] = "0.25";
     try {
         click();
         FAIL();
     } catch (const UserError& e) {
-        EXPECT_NE(std::string(e.what()).find("Ward S2"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("Ward S1 has a count of 0"), std::string::npos) << e.what();
     }
-    in_.err_option = 2;  // the negative binomial takes it
-    state_.err_dist = 3;
-    EXPECT_NO_THROW(click());
 }
 
-TEST_F(ClickTest, AbandonedClicksWriteNothing) {
-    load("a\nS1,1,5\nS2,2,6\nU1,1\n");
-    in_.beta_checked = {true, true, false, false, false};
-    EXPECT_THROW(click(), UserError);  // 2 surveyed wards for 3 free parameters
+TEST_F(ClickTest, RefusedClicksReturnNothingToWrite) {
+    load("a\nS1,1,5\nS2,2,6\nS3,3,9\nU1,1\n");
+    in_.beta_checked = {true, true, true, false, false};
+    EXPECT_THROW(click(), UserError);  // 3 surveyed wards for 3 free parameters
     in_.beta_checked = {true, false, false, false, false};
     in_.beta_text[0] = "1.2.3";
     EXPECT_THROW(click(), UserError);
     in_.beta_text[0] = "10";
-    in_.range_text = "x";
-    EXPECT_THROW(click(), UserError);
-    EXPECT_FALSE(fs::exists(dir_ / "user.txt"));
-    EXPECT_FALSE(fs::exists(dir_ / "ward_predictions.txt"));
+    for (const char* range : {"x", "0", "-50"}) {
+        in_.range_text = range;
+        EXPECT_THROW(click(), UserError) << range;
+    }
+    in_.range_text = "50";
+    // start values with no finite likelihood
+    load("a\nS1,1,5\nS2,2,6\nS3,3,9\nS4,4,8\nU1,1\n");
+    choose(2);
+    in_.beta_text = {"10", "1e300", "0", "0", "0", "0.25"};  // a slope held fixed at 1e300
+    try {
+        click();
+        FAIL();
+    } catch (const UserError& e) {
+        EXPECT_NE(std::string(e.what()).find("no finite value at the start values"), std::string::npos) << e.what();
+    }
 }
 
 TEST_F(ClickTest, ExampleDataEndToEnd) {
     load_example();
-    for (int option : {0, 1, 2}) {
-        in_.err_option = option;
-        state_.err_dist = static_cast<int16_t>(option + 1);
+    for (int dist : {1, 2, 3}) {
+        choose(dist);
         in_.beta_checked = {true, true, true, true, false};
-        in_.beta_text = {"10", "0", "0", "0", "0", option == 0 ? "0.25" : option == 1 ? "10" : "1"};
+        in_.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
         const ClickResult r = click();
-        SCOPED_TRACE(option);
-        EXPECT_TRUE(r.fail_code == 0 || r.fail_code == 5) << r.fail_code;
+        SCOPED_TRACE(dist);
+        EXPECT_TRUE(r.fit_ok) << r.fail_code;
         EXPECT_TRUE(std::regex_match(r.label7, std::regex(R"(maximum log likelihood = -?\d*\.\d*, change = -?\d*\.\d*)")))
             << r.label7;
         EXPECT_TRUE(std::regex_match(r.label8, std::regex(R"(estimated number of roaming dogs = [\d,]+ \(-?\d+,\d+\) plus 1162 counted)")))
             << r.label8;
         EXPECT_TRUE(r.limits_ok);
         EXPECT_EQ(r.label8_colour, (Rgb{0, 192, 0}));
-        EXPECT_LT(r.pop_lower, r.pop_est);
         EXPECT_NEAR(r.pop_upper - r.pop_est, r.pop_est - r.pop_lower, 1e-9);
-        const std::string pred = file("ward_predictions.txt");
+        const std::string pred = file(r, "ward_predictions.txt");
         EXPECT_EQ(std::count(pred.begin(), pred.end(), '\n'), 48);
         EXPECT_TRUE(std::regex_search(pred, std::regex(R"(^Stonefield, \d+,\(\d+,\d+\)\r\n)")));
-        expect_no_nonfinite(pred + r.label7 + r.label8 + file("user.txt"));
-        for (const auto& t : r.beta_text) expect_no_nonfinite(t);
+        expect_no_nonfinite(pred + r.label7 + r.label8 + file(r, "user.txt"));
         ASSERT_TRUE(r.likelihood.has_value());
         EXPECT_EQ(r.likelihood->total.size(), 21u);
         EXPECT_FLOAT_EQ(r.likelihood->total[10], static_cast<float>(std::round(r.pop_est)));
         EXPECT_EQ(r.likelihood->total[0], static_cast<float>(std::round(0.5 * r.pop_est)));
         EXPECT_FALSE(r.higher_profile_point);
-        // each profile fit starts beside its optimum: fewer evaluations than the main fit
-        EXPECT_LT(r.evaluations.profile / 21, r.evaluations.fit);
-        EXPECT_EQ(r.evaluations.covariance, 4 * r.n_free * r.n_free);
+        EXPECT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
+        EXPECT_LT(r.profile_limits.lower, r.profile_total_hat);
+        EXPECT_GT(r.profile_limits.upper, r.profile_total_hat);
+        EXPECT_EQ(r.evaluations.covariance, 4L * static_cast<long>(r.free_pos.size() * r.free_pos.size()));
         EXPECT_TRUE(r.show_ward_controls);
         // the boxes hold the estimates at 4 decimals, which a second click starts from
         EXPECT_EQ(r.beta_text[4], "0");
@@ -214,44 +330,44 @@ TEST_F(ClickTest, ExampleDataEndToEnd) {
 
 TEST_F(ClickTest, NamedWardNarrowsTheEstimateAndSkipsTheProfile) {
     load_example();
-    in_.err_option = 2;
+    choose(3);
     in_.beta_text[5] = "1";
     in_.ward = "Elmdale";
     const ClickResult r = click();
     EXPECT_FALSE(r.likelihood.has_value());
     EXPECT_EQ(r.label8.find("counted"), std::string::npos);
     EXPECT_TRUE(r.notices.empty());
+    EXPECT_FALSE(r.ward_missing);
     EXPECT_NEAR(r.pop_est, r.state.unsurveyed_pred(2), 1e-12);
+    EXPECT_FALSE(r.profile_limits.available);
 
     in_.ward = "elmdale";  // letter case counts
     const ClickResult missing = click();
     ASSERT_EQ(missing.notices.size(), 1u);
     EXPECT_EQ(missing.notices[0].text, "specified unsurveyed ward not found in data file");
+    EXPECT_TRUE(missing.ward_missing);
     EXPECT_NE(missing.label8.find("plus 1162 counted"), std::string::npos);
     EXPECT_FALSE(missing.likelihood.has_value());
 }
 
-TEST_F(ClickTest, QuadraticLikelihoodGivesItsVariance) {
-    load("a\nS1,1,5\nS2,2,6\nS3,3,7\nU1,1\nU2,2\n");
-    services_.fit = quadratic_fit;
-    in_.beta_checked = {false, false, false, false, false};
-    in_.err_option = 1;
-    in_.beta_text = {"10", "0", "0", "0", "0", "7"};
+TEST_F(ClickTest, TheHigherProfileSentenceOnlyComparesLikeWithLike) {
+    load_example();
+    choose(2);
+    in_.beta_text[5] = "10";
+    // without the constant the profile fits free the intercept: a higher value is expected
+    in_.beta_checked = {false, true, false, false, false};
     const ClickResult r = click();
-    EXPECT_EQ(r.n_free, 1);
-    EXPECT_EQ(r.free_pos[0], 3);
-    EXPECT_EQ(r.beta_text[5], "3.");
-    EXPECT_NEAR(r.cov[2][2], 0.5, 1e-9);
-    EXPECT_EQ(r.cov[0][0], 0.0);  // fixed parameters add no uncertainty
-    EXPECT_NEAR(r.par_value[2], 3.0, 1e-12);  // put back after the differences
-    EXPECT_EQ(r.state.model_reals(13), 30.0);  // the profile's last total stays: 1.5 x 20
+    EXPECT_FALSE(r.higher_profile_point);
+    EXPECT_EQ(r.label7.find("profile found a higher"), std::string::npos) << r.label7;
+    EXPECT_FALSE(r.profile_limits.available);
+    EXPECT_NE(r.interval_text.find("the constant is not free"), std::string::npos) << r.interval_text;
 }
 
 TEST_F(ClickTest, NoPositiveDefiniteMatrixMeansNoLimitsAndARedSentence) {
     load("a\nS1,1,5\nS2,2,6\nS3,3,7\nU1,1\nU2,2\n");
-    services_.fit = flat_fit;
+    services_.library = {flat_fit, flat_objective};
     in_.beta_checked = {false, true, false, false, false};
-    in_.err_option = 1;
+    choose(2);
     const ClickResult r = click();
     EXPECT_EQ(r.beta_text[1], "0");  // an estimate of 0.00003 is written "." and becomes 0
     EXPECT_FALSE(r.covariance_ok);
@@ -260,19 +376,24 @@ TEST_F(ClickTest, NoPositiveDefiniteMatrixMeansNoLimitsAndARedSentence) {
               std::string::npos)
         << r.label8;
     EXPECT_EQ(r.label8_colour, (Rgb{255, 0, 0}));
-    EXPECT_EQ(file("ward_predictions.txt").substr(0, 12), "U1, 10,(,)\r\n");
+    EXPECT_EQ(file(r, "ward_predictions.txt").substr(0, 12), "U1, 10,(,)\r\n");
     expect_no_nonfinite(r.label8 + r.label7);
 }
 
-TEST_F(ClickTest, UnwritableOutputIsReportedAndTheRestStands) {
+TEST_F(ClickTest, AFailedFitSaysSo) {
     load("a\nS1,1,5\nS2,2,6\nS3,3,7\nU1,1\n");
-    in_.output_dir = (dir_ / "no" / "such" / "folder").string();
-    in_.err_option = 1;
+    services_.library = {[](const valdmora_model* m, int32_t n, const int32_t* p, const double* l, const double* u,
+                            double* x, double* f, int64_t* e) {
+                             VALDMORA_FIT(m, n, p, l, u, x, f, e);
+                             return int32_t{VALDMORA_FIT_EVAL_LIMIT};
+                         },
+                         VALDMORA_OBJECTIVE};
+    choose(2);
     const ClickResult r = click();
-    ASSERT_EQ(r.notices.size(), 2u);
-    EXPECT_NE(r.notices[0].text.find("user.txt"), std::string::npos);
-    EXPECT_NE(r.notices[1].text.find("ward_predictions.txt"), std::string::npos);
-    EXPECT_NE(r.label8.find("estimated number of roaming dogs"), std::string::npos);
+    EXPECT_FALSE(r.fit_ok);
+    EXPECT_EQ(r.label8_colour, (Rgb{255, 0, 0}));
+    ASSERT_FALSE(r.notices.empty());
+    EXPECT_NE(r.notices[0].text.find("did not converge (failure code 2)"), std::string::npos);
 }
 
 TEST(Report, SmallRules) {

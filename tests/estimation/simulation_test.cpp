@@ -56,7 +56,7 @@ bool outside_limits_for_test(const ClickResult& r) {
 
 TEST_F(SimulationTest, StudyAreaAndDrawOrderWithoutADataFile) {
     in_.n_surveys_text = "2";
-    in_.err_option = 1;
+    s_.err_dist = 2;
     s_.beta_entered(5) = 0.0;  // normal with SD 0: every count is its mean
     s_.beta_entered(1) = 0.5;
     const SimulationOutcome out = simulate();
@@ -75,8 +75,8 @@ TEST_F(SimulationTest, StudyAreaAndDrawOrderWithoutADataFile) {
     EXPECT_EQ(boxes_[0], "40");
     EXPECT_EQ(boxes_[1], "0.5");
     EXPECT_EQ(boxes_[5], "0");
-    ASSERT_TRUE(out.key_names.has_value());
-    EXPECT_EQ((*out.key_names)[0], "");  // the key still shows the previous (no) names
+    // the key names the new wards
+    EXPECT_EQ(out.key_names, (std::vector<std::string>{"Ward1", "Ward2"}));
     EXPECT_EQ(s_.n_sims, 1);
     float total = 0.0f;
     for (int i = 1; i <= 48; ++i) {
@@ -101,9 +101,9 @@ TEST_F(SimulationTest, TwentySurveysGiveThirtyUnsurveyedWardsInRange) {
             EXPECT_LT(s_.surveyed_x(j, i), 1100.0f);
         }
     for (int j = 1; j <= 4; ++j) {
-        float sum = 0.0f;
+        double sum = 0.0;
         for (int i = 1; i <= 30; ++i) sum += s_.unsurveyed_x(j, i);
-        EXPECT_FLOAT_EQ(s_.unsurveyed_x_sum(j), sum);
+        EXPECT_EQ(s_.unsurveyed_x_sum(j), sum);
     }
 }
 
@@ -115,16 +115,16 @@ TEST_F(SimulationTest, ErrorRules) {
         void reseed(uint64_t) override {}
     } c;
     const double z = 10 * (static_cast<double>(0.6f) - 0.5);
-    EXPECT_FLOAT_EQ(simulated_count(50.0, 0.3, 0, c), static_cast<float>(50.0 * (1 + 0.3 * z / std::sqrt(5.0))));
-    EXPECT_FLOAT_EQ(simulated_count(50.0, 6.0, 1, c), static_cast<float>(50.0 + 6.0 * z / std::sqrt(5.0)));
+    EXPECT_FLOAT_EQ(simulated_count(50.0, 0.3, 1, c), static_cast<float>(50.0 * (1 + 0.3 * z / std::sqrt(5.0))));
+    EXPECT_FLOAT_EQ(simulated_count(50.0, 6.0, 2, c), static_cast<float>(50.0 + 6.0 * z / std::sqrt(5.0)));
     // negative binomial: a mean of 0 or less makes no trial
-    EXPECT_EQ(simulated_count(-3.0, 1.0, 2, c), 0.0f);
+    EXPECT_EQ(simulated_count(-3.0, 1.0, 3, c), 0.0f);
 
     MersenneUniform u(7);
     double sum = 0, sum2 = 0;
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
-        const double y = simulated_count(10.0, 1.0, 2, u);
+        const double y = simulated_count(10.0, 1.0, 3, u);
         sum += y;
         sum2 += y * y;
     }
@@ -134,7 +134,7 @@ TEST_F(SimulationTest, ErrorRules) {
 }
 
 TEST_F(SimulationTest, CountsBelowOneBecomeOne) {
-    in_.err_option = 1;
+    s_.err_dist = 2;
     in_.n_surveys_text = "5";
     s_.beta_entered(0) = 0.5;
     s_.beta_entered(5) = 0.0;
@@ -146,12 +146,13 @@ TEST_F(SimulationTest, CountsBelowOneBecomeOne) {
 TEST_F(SimulationTest, AfterAFileTheFilesWardsStay) {
     const auto path = std::filesystem::temp_directory_path() / ("valdmora_sim_" + std::to_string(::getpid()) + ".txt");
     std::ofstream(path) << "a,b\nNorth,100,200,7\nSouth,300,400,9\nEast,1,2\n";
-    store_count_data(s_, read_count_file(path.string(), kPoint));
+    store_count_data(s_, read_count_file(path.string()));
     std::filesystem::remove(path);
     s_.n_pred = 2;
     in_.n_surveys_text = "not read after a file";
     const SimulationOutcome out = simulate();
-    EXPECT_FALSE(out.key_names.has_value());
+    // the key names the simulated wards, not the file's
+    EXPECT_EQ(out.key_names, (std::vector<std::string>{"Ward1", "Ward2"}));
     EXPECT_EQ(s_.n_surveyed, 2);
     EXPECT_EQ(s_.n_unsurveyed, 1);
     EXPECT_EQ(s_.unsurveyed_name(1), "East");
@@ -166,29 +167,40 @@ TEST_F(SimulationTest, UnusableInputsChangeNothing) {
         EXPECT_EQ(s_.n_sims, before.n_sims) << what;
         EXPECT_EQ(boxes_[0], "1") << what;
     };
-    for (const char* bad : {"abc", "0", "100", "2.5", "-3", "70000"}) {
+    for (const char* bad : {"abc", "0", "0.4", "-3", "", "1e30"}) {
         in_.n_surveys_text = bad;
         refused(bad);
     }
     in_.n_surveys_text = "20";
-    in_.err_option = 2;
+    s_.err_dist = 3;
     s_.beta_entered(5) = 0.0;
     refused("VoM - 1 of 0");
     s_.beta_entered(5) = 1.0;
     s_.n_sims = 32767;
     EXPECT_THROW(simulate(), UserError);
     s_.n_sims = 0;
-    // more surveys than the 50 wards: no unsurveyed ward, total 0
-    in_.n_surveys_text = "60";
-    in_.err_option = 1;
+    // a number of surveys rounds to the nearest whole number, a half to the even one
+    for (auto [text, n] : {std::pair{"20.4", 20}, std::pair{"2.5", 2}, std::pair{"3.5", 4}}) {
+        in_.n_surveys_text = text;
+        simulate();
+        EXPECT_EQ(s_.n_surveyed, n) << text;
+    }
+    // more surveys than the 50 wards: no unsurveyed ward, total 0, and the draw is not
+    // counted in the series
+    const int16_t sims = s_.n_sims;
+    in_.n_surveys_text = "150";
+    s_.err_dist = 2;
     simulate();
+    EXPECT_EQ(s_.n_surveyed, 150);
     EXPECT_EQ(s_.n_unsurveyed, 0);
     EXPECT_EQ(s_.sim_total, 0.0f);
+    EXPECT_EQ(s_.n_sims, sims);
+    EXPECT_EQ(s_.n_sims_left_out, 1);
 }
 
 TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
     ClickServices services;
-    services.fit = N_E04JYF;
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE};
     MersenneUniform u(2026);
     services.random = &u;
     services.reseed_from_clock = false;
@@ -216,4 +228,28 @@ TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
     EXPECT_EQ(again.state.n_sims, 10);
     EXPECT_EQ(again.state.est_total_sum, s_.est_total_sum);
     EXPECT_EQ(again.state.n_outside_cl, s_.n_outside_cl);
+}
+
+TEST_F(SimulationTest, AClickWithoutUnsurveyedWardsSaysSoAndIsLeftOutOfTheScore) {
+    ClickServices services;
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE};
+    MersenneUniform u(5);
+    services.random = &u;
+    services.reseed_from_clock = false;
+    in_.beta_text = {"40", "0", "0", "0", "0", "0.25"};
+    in_.n_surveys_text = "20";
+    ClickResult first = run_estimating_click(in_, s_, services);
+    ASSERT_TRUE(first.likelihood.has_value());
+    in_.n_surveys_text = "60";
+    const ClickResult r = run_estimating_click(in_, first.state, services);
+    EXPECT_TRUE(r.no_unsurveyed_ward);
+    EXPECT_EQ(r.label8.rfind("there is no unsurveyed ward to estimate", 0), 0u) << r.label8;
+    EXPECT_FALSE(r.likelihood.has_value());
+    EXPECT_TRUE(r.clear_likelihood);
+    EXPECT_EQ(r.state.n_sims, 1);
+    EXPECT_EQ(r.state.n_outside_cl, first.state.n_outside_cl);
+    EXPECT_EQ(r.state.n_sims_left_out, 1);
+    ASSERT_TRUE(r.lbl_tot_sim_dog.has_value());
+    EXPECT_NE(r.lbl_tot_sim_dog->find(" of 1 simulations"), std::string::npos) << *r.lbl_tot_sim_dog;
+    EXPECT_NE(r.lbl_tot_sim_dog->find("1 simulation had no unsurveyed ward"), std::string::npos) << *r.lbl_tot_sim_dog;
 }

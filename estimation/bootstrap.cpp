@@ -1,0 +1,110 @@
+#include "bootstrap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "parallel.h"
+#include "valdmora/floored_mean.h"
+
+namespace valdmora {
+
+template <class Engine>
+double draw_count(int32_t dist, double m, double e, Engine& engine) {
+    if (dist == 1) {
+        const double s2 = std::log(1.0 + e * e);
+        const double y = std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine));
+        return std::max(1.0, std::round(y));
+    }
+    if (dist == 2) return std::max(0.0, std::round(std::normal_distribution<double>(m, e)(engine)));
+    const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
+    if (!(lambda > 0.0)) return 0.0;
+    // beyond the Poisson generator's comfortable range its normal approximation serves
+    if (lambda > 1e9) return std::max(0.0, std::round(std::normal_distribution<double>(lambda, std::sqrt(lambda))(engine)));
+    return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
+}
+
+template double draw_count<std::mt19937_64>(int32_t, double, double, std::mt19937_64&);
+
+double quantile(const std::vector<double>& sorted, double p) {
+    if (sorted.empty()) return std::nan("");
+    const double h = (static_cast<double>(sorted.size()) - 1.0) * p;
+    const auto lo = static_cast<std::size_t>(std::floor(h));
+    const std::size_t hi = std::min(lo + 1, sorted.size() - 1);
+    return sorted[lo] + (h - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
+}
+
+namespace {
+
+double linear_predictor(const std::vector<double>& value, const std::vector<double>& x, std::size_t i, std::size_t n,
+                        int np) {
+    double h = value[0];
+    for (int j = 0; j < np; ++j) h += x[i + n * static_cast<std::size_t>(j)] * value[static_cast<std::size_t>(1 + j)];
+    return h;
+}
+
+}  // namespace
+
+BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
+                                const EstimationState& s, int reps, uint64_t seed, const Progress& progress) {
+    BootstrapResult out;
+    out.reps = reps;
+    const ModelData& data = call.data();
+    const int np = data.np;
+    const auto n = static_cast<std::size_t>(data.nobs());
+    const auto m = static_cast<std::size_t>(s.n_unsurveyed);
+    if (m == 0) {
+        out.problem = "there is no unsurveyed ward";
+        return out;
+    }
+    // the unsurveyed wards' predictor values, column after column like the surveyed ones
+    std::vector<double> ux(m * static_cast<std::size_t>(np));
+    for (int j = 1; j <= np; ++j) {
+        const std::vector<float>& row = s.unsurveyed_x.row_values(j);
+        for (std::size_t i = 0; i < m; ++i) ux[i + m * static_cast<std::size_t>(j - 1)] = row[i];
+    }
+    const double e_hat = estimates.value.back();
+    std::vector<double> fitted(n);
+    for (std::size_t i = 0; i < n; ++i) fitted[i] = floored_mean(linear_predictor(estimates.value, data.x, i, n, np));
+
+    std::vector<double> totals(static_cast<std::size_t>(reps), std::nan(""));
+    progress.stage("bootstrap", reps);
+    // one copy of the records per lane; only the counts change between replicates
+    ModelData lanes[2] = {data, data};
+    parallel_for(2, data.nobs() * static_cast<long>(reps) >= 2000, [&](int lane) {
+        ModelData& d = lanes[lane];
+        const FitCall refit(call.library(), d);
+        for (int r = lane; r < reps; r += 2) {
+            progress.check_cancel();
+            std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32), static_cast<uint32_t>(r)};
+            std::mt19937_64 engine(seq);
+            for (std::size_t i = 0; i < n; ++i)
+                d.y[i] = static_cast<int32_t>(std::min(2147483647.0, draw_count(data.dist, fitted[i], e_hat, engine)));
+            const FitOutcome f = refit.fit(estimates, free);
+            if (f.accepted() && f.finite) {
+                const double e = f.value.back();
+                double total = 0.0;
+                for (std::size_t w = 0; w < m; ++w)
+                    total += draw_count(data.dist, floored_mean(linear_predictor(f.value, ux, w, m, np)), e, engine);
+                totals[static_cast<std::size_t>(r)] = total;
+            }
+            progress.step();
+        }
+    });
+    for (double t : totals)
+        if (std::isnan(t))
+            ++out.failed;
+        else
+            out.totals.push_back(t);
+    std::sort(out.totals.begin(), out.totals.end());
+    if (out.totals.size() < 2) {
+        out.problem = "fewer than two refits gave a usable fit";
+        return out;
+    }
+    out.lower = quantile(out.totals, 0.025);
+    out.upper = quantile(out.totals, 0.975);
+    out.available = true;
+    return out;
+}
+
+}  // namespace valdmora

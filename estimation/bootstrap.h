@@ -1,0 +1,41 @@
+// A parametric bootstrap prediction interval for the unsurveyed wards' total: counts for
+// the surveyed wards drawn from the fitted model, a refit with the same free parameters,
+// and counts for the unsurveyed wards drawn from each refit; the 2.5 % and 97.5 % points of
+// the drawn totals are the limits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cycle/estimation_state.h"
+#include "fit_call.h"
+#include "progress.h"
+
+namespace valdmora {
+
+struct BootstrapResult {
+    int reps = 0;    // replicates asked for
+    int failed = 0;  // refits that did not give a usable fit, left out of the limits
+    double lower = 0.0, upper = 0.0;
+    bool available = false;
+    std::string problem;
+    std::vector<double> totals;  // the drawn totals of the replicates that count, sorted
+};
+
+// One count from mean m under the distribution: lognormal (coefficient of variation e) and
+// normal (standard deviation e) rounded to whole numbers, at least 1 and 0 respectively;
+// negative binomial (variance (1 + e) m) as a gamma mixture of Poisson counts.
+template <class Engine>
+double draw_count(int32_t dist, double m, double e, Engine& engine);
+
+// The replicates run on both cores; each draws from its own stream of the seed, so the
+// same seed gives the same limits whatever the threads did.
+BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
+                                const EstimationState& s, int reps, uint64_t seed, const Progress& progress);
+
+// The p-quantile of sorted values, interpolated between order statistics (the usual
+// definition, type 7).
+double quantile(const std::vector<double>& sorted, double p);
+
+}  // namespace valdmora

@@ -1,0 +1,34 @@
+// The parameter covariance: the observed information matrix from second differences of
+// the log likelihood, and its inverse.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "fit_call.h"
+#include "progress.h"
+
+namespace valdmora {
+
+// Covariance by position - 1 (0 the intercept, 1..np the slopes, np + 1 the extra
+// parameter); zero in every row and column of a fixed parameter.
+using CovarianceMatrix = std::array<std::array<double, 6>, 6>;
+
+struct Covariance {
+    CovarianceMatrix cov{};
+    bool ok = false;
+    std::string problem;  // why there is none
+    long evaluations = 0;
+    // The values after the differences' moves, which put every value back to the rounding
+    // of the moves.
+    std::vector<double> value_after;
+};
+
+// For every pair of free parameters the four moves of the differences are made in place on
+// the values left by the move before, as they always have been; the 4 n^2 evaluations are
+// then independent, and run on both cores for large data.
+Covariance covariance(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
+                      const Progress& progress);
+
+}  // namespace valdmora

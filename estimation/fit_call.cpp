@@ -1,0 +1,53 @@
+#include "fit_call.h"
+
+#include <cmath>
+
+namespace valdmora {
+
+valdmora_model FitCall::model(const std::vector<double>& value, const std::vector<double>& scale,
+                              double fixed_total) const {
+    valdmora_model m{};
+    m.nobs = static_cast<int64_t>(data_.y.size());
+    m.np = data_.np;
+    m.dist = data_.dist;
+    m.y = data_.y.data();
+    m.x = data_.x.data();
+    m.x_sum = data_.x_sum.data();
+    m.wards = data_.wards;
+    m.value = value.data();
+    m.scale = scale.data();
+    m.fixed_total = fixed_total;
+    return m;
+}
+
+FitOutcome FitCall::fit(const Parameters& p, const std::vector<int32_t>& free, double fixed_total) const {
+    FitOutcome out;
+    out.value = p.value;
+    const auto n = static_cast<int32_t>(free.size());
+    std::vector<double> x(free.size()), lower(free.size()), upper(free.size());
+    for (std::size_t i = 0; i < free.size(); ++i) {
+        const auto k = static_cast<std::size_t>(free[i] - 1);
+        x[i] = p.scale[k] * p.value[k];
+        lower[i] = p.scale[k] * p.lower[k];
+        upper[i] = p.upper[k] * p.scale[k];
+    }
+    const valdmora_model m = model(p.value, p.scale, fixed_total);
+    int64_t evaluations = 0;
+    out.code = library_.fit(&m, n, free.data(), lower.data(), upper.data(), x.data(), &out.objective, &evaluations);
+    out.evaluations = static_cast<long>(evaluations);
+    out.finite = std::isfinite(out.objective);
+    for (std::size_t i = 0; i < free.size(); ++i) {
+        const auto k = static_cast<std::size_t>(free[i] - 1);
+        out.value[k] = x[i] / p.scale[k];
+        out.finite = out.finite && std::isfinite(x[i]);
+    }
+    return out;
+}
+
+double FitCall::objective(const std::vector<double>& value, const std::vector<double>& scale,
+                          double fixed_total) const {
+    const valdmora_model m = model(value, scale, fixed_total);
+    return library_.objective(&m, 0, nullptr, nullptr);
+}
+
+}  // namespace valdmora

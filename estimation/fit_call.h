@@ -1,0 +1,77 @@
+// The model library's size-free entries wrapped once: a model built from the state, the
+// parameter table of a fit, and one object that fits or evaluates it. Nothing else spells
+// out the raw call.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "valdmora/modellib.h"
+
+namespace valdmora {
+
+using FitEntry = decltype(&VALDMORA_FIT);
+using ObjectiveEntry = decltype(&VALDMORA_OBJECTIVE);
+
+// The bound entries of the model library.
+struct ModelLibrary {
+    FitEntry fit = nullptr;
+    ObjectiveEntry objective = nullptr;
+    bool bound() const { return fit && objective; }
+};
+
+// The failure codes, by what they mean to a report.
+inline bool fit_accepted(int32_t code) { return code == VALDMORA_FIT_OK || code == VALDMORA_FIT_UNCONFIRMED; }
+inline bool fit_refused(int32_t code) { return code == VALDMORA_FIT_BAD_ARGS; }
+inline bool fit_start_not_finite(int32_t code) { return code == VALDMORA_FIT_START_NOT_FINITE; }
+
+// The count records of the surveyed wards as the library takes them.
+struct ModelData {
+    int32_t np = 0;
+    int32_t dist = 0;
+    std::vector<int32_t> y;
+    std::vector<double> x;      // column after column, leading dimension y.size()
+    std::vector<double> x_sum;  // each predictor's sum over the unsurveyed wards
+    double wards = 0.0;         // the number of unsurveyed wards
+    long nobs() const { return static_cast<long>(y.size()); }
+};
+
+// Value, scale factor and bounds of every parameter position 1..np+2, at 0..np+1.
+struct Parameters {
+    std::vector<double> value, scale, lower, upper;
+    int positions() const { return static_cast<int>(value.size()); }
+};
+
+struct FitOutcome {
+    int32_t code = VALDMORA_FIT_BAD_ARGS;
+    double objective = std::numeric_limits<double>::quiet_NaN();  // -log likelihood
+    std::vector<double> value;  // every position after the fit
+    long evaluations = 0;
+    bool accepted() const { return fit_accepted(code); }
+    // the objective and every free variable are finite numbers
+    bool finite = false;
+};
+
+class FitCall {
+public:
+    FitCall(const ModelLibrary& library, const ModelData& data) : library_(library), data_(data) {}
+
+    // Fits the positions in free (in the optimizer's order) from p's values within p's
+    // bounds; the other positions keep their values. fixed_total > 0 ties the intercept
+    // to that total over the unsurveyed wards.
+    FitOutcome fit(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0) const;
+    // -log likelihood at the values, no variable free.
+    double objective(const std::vector<double>& value, const std::vector<double>& scale,
+                     double fixed_total = 0.0) const;
+
+    const ModelData& data() const { return data_; }
+    const ModelLibrary& library() const { return library_; }
+
+private:
+    valdmora_model model(const std::vector<double>& value, const std::vector<double>& scale, double fixed_total) const;
+    const ModelLibrary& library_;
+    const ModelData& data_;
+};
+
+}  // namespace valdmora

@@ -1,0 +1,128 @@
+#include "predictions.h"
+
+#include <cmath>
+
+#include "cycle/number_format.h"
+#include "cycle/user_error.h"
+#include "report.h"
+#include "valdmora/floored_mean.h"
+
+namespace valdmora {
+
+double unsurveyed_linear_predictor(const EstimationState& s, const BoxValues& b, long w) {
+    double h = b[0];
+    for (int j = 1; j <= s.n_pred; ++j) h += b[static_cast<std::size_t>(j)] * s.unsurveyed_x(j, w);
+    return h;
+}
+
+void predict_unsurveyed(EstimationState& s, const BoxValues& b) {
+    s.pop_est = 0.0;
+    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+        const double mu_ward = floored_mean(unsurveyed_linear_predictor(s, b, w));
+        if (!std::isfinite(mu_ward))
+            throw UserError("The prediction for ward " + s.unsurveyed_name(w) + " is not a finite number.", "Estimate");
+        s.unsurveyed_pred(w) = mu_ward;
+        s.pop_est += mu_ward;
+    }
+}
+
+void predict_surveyed(EstimationState& s, const BoxValues& b) {
+    for (long r = 1; r <= s.n_surveyed; ++r) {
+        auto v = static_cast<float>(b[0]);
+        for (int j = 1; j <= s.n_pred; ++j)
+            v = static_cast<float>(v + static_cast<float>(b[static_cast<std::size_t>(j)]) * s.surveyed_x(j, r));
+        s.surveyed_pred(r) = static_cast<float>(floored_mean(v));
+    }
+}
+
+CountVariances count_variances(const EstimationState& s, const BoxValues& b, long n_free) {
+    CountVariances c;
+    for (float count : s.surveyed_count.values()) c.counted_total += count;
+    c.df = s.n_surveyed - n_free;
+    const double e = b[5];
+    c.ward.resize(static_cast<std::size_t>(s.n_unsurveyed));
+    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+        const double mu = unsurveyed_linear_predictor(s, b, w);
+        double v = s.err_dist == 1 ? (e * mu) * (e * mu) : s.err_dist == 2 ? e * e : (e + 1.0) * mu;
+        v = static_cast<double>(s.n_surveyed) * v / static_cast<double>(c.df);
+        c.ward[static_cast<std::size_t>(w - 1)] = v;
+        c.sum += v;
+    }
+    return c;
+}
+
+PredictorVariances linear_predictor_variances(const EstimationState& s, const CovarianceMatrix& cov) {
+    PredictorVariances lp;
+    const int p = s.n_pred;
+    lp.ward.resize(static_cast<std::size_t>(s.n_unsurveyed));
+    double x[kMaxPredictors + 1];
+    x[0] = 1.0;  // the intercept's regressor
+    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+        for (int j = 1; j <= p; ++j) x[j] = static_cast<double>(s.unsurveyed_x(j, w));
+        double v = 0.0;
+        for (int a = 0; a <= p; ++a)
+            for (int b = 0; b <= p; ++b) v += x[a] * cov[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)] * x[b];
+        lp.ward[static_cast<std::size_t>(w - 1)] = v;
+    }
+    double sum[kMaxPredictors + 1];
+    sum[0] = static_cast<double>(s.n_unsurveyed);
+    for (int j = 1; j <= p; ++j) sum[j] = s.unsurveyed_x_sum(j);
+    for (int a = 0; a <= p; ++a)
+        for (int b = 0; b <= p; ++b)
+            lp.total += sum[a] * cov[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)] * sum[b];
+    return lp;
+}
+
+std::string predictions_file_text(const EstimationState& s, const CountVariances& counts,
+                                  const PredictorVariances& lp, bool covariance_ok, double t,
+                                  const NumberFormat& fmt) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(s.n_unsurveyed) * 32);
+    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+        const auto k = static_cast<std::size_t>(w - 1);
+        // limits that cannot be computed are left empty
+        const double variance = covariance_ok ? counts.ward[k] + lp.ward[k] : std::nan("");
+        out += ward_prediction_line(s.unsurveyed_name(w), s.unsurveyed_pred(w), variance, t, fmt);
+        out += "\r\n";
+    }
+    return out;
+}
+
+Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
+                  const PredictorVariances& lp, std::string limits_problem, double t, const NumberFormat& fmt) {
+    Estimate e;
+    e.pop_est = s.pop_est;
+    double lp_var = lp.total, count_var = counts.sum;
+    if (!ward.empty()) {
+        for (long w = 1; w <= s.n_unsurveyed; ++w)
+            if (s.unsurveyed_name(w) == ward) {
+                const auto k = static_cast<std::size_t>(w - 1);
+                e.pop_est = s.unsurveyed_pred(w);
+                lp_var = lp.ward[k];
+                count_var = counts.ward[k];
+                e.ward_named = true;
+                break;
+            }
+        e.ward_missing = !e.ward_named;
+    }
+    const double variance = lp_var + count_var;
+    if (limits_problem.empty() && !(variance >= 0.0 && std::isfinite(variance)))
+        limits_problem = "the variance of the estimate is negative (a negative linear predictor, or an unusable "
+                         "covariance matrix)";
+    e.problem = limits_problem;
+    e.limits_ok = limits_problem.empty();
+    e.sentence = "estimated number of roaming dogs = " + format_number(e.pop_est, "##,###", fmt);
+    if (e.limits_ok) {
+        const double sd = std::sqrt(variance);
+        e.lower = e.pop_est - t * sd;
+        e.upper = e.pop_est + (e.pop_est - e.lower);
+        e.sentence += " (" + format_number(e.lower, "0", fmt) + "," + format_number(e.upper, "0", fmt) + ") ";
+    } else {
+        e.lower = e.upper = std::nan("");
+        e.sentence += " (limits could not be computed: " + limits_problem + ") ";
+    }
+    if (!e.ward_named) e.sentence += "plus " + format_number(counts.counted_total, "0", fmt) + " counted";
+    return e;
+}
+
+}  // namespace valdmora

@@ -1,0 +1,68 @@
+// Ward predictions and the population estimate: the unsurveyed wards' predicted counts and
+// their total, the variances of their counts and linear predictors, the predictions file
+// and the estimate sentence. The coefficients are the box values, the estimates rounded to
+// four decimals as the boxes show them.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "covariance.h"
+#include "cycle/estimation_state.h"
+#include "cycle/number_text.h"
+
+namespace valdmora {
+
+using BoxValues = std::array<double, 6>;  // 0 the constant, 1..4 the predictors, 5 the extra parameter
+
+// Linear predictor of an unsurveyed ward from the box values, without the floor.
+double unsurveyed_linear_predictor(const EstimationState& s, const BoxValues& b, long w);
+
+// Every unsurveyed ward's predicted count (the floored mean) and their sum, pop_est.
+// A prediction that is not a finite number raises a UserError naming the ward.
+void predict_unsurveyed(EstimationState& s, const BoxValues& b);
+
+// Every surveyed ward's predicted count, in single precision.
+void predict_surveyed(EstimationState& s, const BoxValues& b);
+
+struct CountVariances {
+    double counted_total = 0.0;  // the surveyed wards' counts
+    long df = 0;                 // surveyed wards less free parameters
+    std::vector<double> ward;    // each unsurveyed ward's count variance, times n / df
+    double sum = 0.0;
+};
+
+// The variance of each unsurveyed ward's count under the distribution (lognormal
+// (e m)^2, normal e^2, negative binomial (e + 1) m, m the linear predictor), times n / df.
+CountVariances count_variances(const EstimationState& s, const BoxValues& b, long n_free);
+
+struct PredictorVariances {
+    std::vector<double> ward;  // variance of each unsurveyed ward's linear predictor
+    double total = 0.0;        // of their sum
+};
+
+PredictorVariances linear_predictor_variances(const EstimationState& s, const CovarianceMatrix& cov);
+
+// "ward_predictions.txt": one line per unsurveyed ward, limits left empty without a
+// usable covariance.
+std::string predictions_file_text(const EstimationState& s, const CountVariances& counts,
+                                  const PredictorVariances& lp, bool covariance_ok, double t,
+                                  const NumberFormat& fmt);
+
+struct Estimate {
+    double pop_est = 0.0;
+    double lower = 0.0, upper = 0.0;
+    bool limits_ok = false;
+    std::string problem;       // why there are no limits
+    bool ward_named = false;   // the estimate is one ward's
+    bool ward_missing = false; // a ward was named and is not among the unsurveyed wards
+    std::string sentence;
+};
+
+// The estimate shown: for all unsurveyed wards, or for the one named (exactly, letter case
+// counting) when ward is not empty and found.
+Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
+                  const PredictorVariances& lp, std::string limits_problem, double t, const NumberFormat& fmt);
+
+}  // namespace valdmora

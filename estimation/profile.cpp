@@ -1,0 +1,327 @@
+#include "profile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "parallel.h"
+#include "report.h"
+
+namespace valdmora {
+namespace {
+
+constexpr int kProfilePoints = 21;
+
+class Profiler {
+public:
+    Profiler(const FitCall& call, const ProfileInput& in, const Progress& progress)
+        : call_(call), in_(in), progress_(progress) {}
+
+    // The best of fits at total T from each start (every position's values).
+    ProfilePoint best_fit(double total, const std::vector<const std::vector<double>*>& starts, long& evaluations,
+                          long& fits) const {
+        ProfilePoint best;
+        best.total = total;
+        best.log_likelihood = -std::numeric_limits<double>::infinity();
+        for (const std::vector<double>* start : starts) {
+            progress_.check_cancel();
+            Parameters p = in_.estimates;
+            p.value = *start;
+            const FitOutcome r = call_.fit(p, in_.free, total);
+            evaluations += r.evaluations;
+            ++fits;
+            const double ll = -r.objective;
+            if (r.finite && ll > best.log_likelihood) {
+                best.log_likelihood = ll;
+                best.code = r.code;
+                best.value = r.value;
+            }
+        }
+        if (best.value.empty()) {
+            // no start gave a finite value: the point is the first start's, with no value
+            best.value = *starts.front();
+            best.log_likelihood = std::nan("");
+        }
+        return best;
+    }
+
+    // -objective at total T with the slopes and the extra parameter of value.
+    double value_at(double total, const std::vector<double>& value) const {
+        return -call_.objective(value, in_.estimates.scale, total);
+    }
+
+    const ProfileInput& in() const { return in_; }
+    const Progress& progress() const { return progress_; }
+
+private:
+    const FitCall& call_;
+    const ProfileInput& in_;
+    const Progress& progress_;
+};
+
+// Brent's method on g over [a, b] with g(a) and g(b) of opposite signs; g may throw.
+template <class G>
+double find_root(G&& g, double a, double b, double ga, double gb, double tolerance) {
+    double c = a, gc = ga, d = b - a, e = d;
+    for (int iteration = 0; iteration < 100; ++iteration) {
+        if ((gb > 0) == (gc > 0)) {
+            c = a;
+            gc = ga;
+            d = e = b - a;
+        }
+        if (std::fabs(gc) < std::fabs(gb)) {
+            a = b, b = c, c = a;
+            ga = gb, gb = gc, gc = ga;
+        }
+        const double tol = 2.0 * std::numeric_limits<double>::epsilon() * std::fabs(b) + 0.5 * tolerance;
+        const double m = 0.5 * (c - b);
+        if (std::fabs(m) <= tol || gb == 0.0) return b;
+        if (std::fabs(e) >= tol && std::fabs(ga) > std::fabs(gb)) {
+            double p, q;
+            const double s = gb / ga;
+            if (a == c) {
+                p = 2.0 * m * s;
+                q = 1.0 - s;
+            } else {
+                const double qa = ga / gc, r = gb / gc;
+                p = s * (2.0 * m * qa * (qa - r) - (b - a) * (r - 1.0));
+                q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
+            }
+            if (p > 0) q = -q;
+            p = std::fabs(p);
+            if (2.0 * p < std::min(3.0 * m * q - std::fabs(tol * q), std::fabs(e * q))) {
+                e = d;
+                d = p / q;
+            } else {
+                d = m;
+                e = d;
+            }
+        } else {
+            d = m;
+            e = d;
+        }
+        a = b;
+        ga = gb;
+        b += std::fabs(d) > tol ? d : (m > 0 ? tol : -tol);
+        gb = g(b);
+    }
+    return b;
+}
+
+// One side of the limits: from the chart's points on that side (ordered outward), the
+// bracket, extended beyond the chart when needed, then the root.
+struct Side {
+    bool found = false;
+    std::string reason;
+    double total = 0.0;
+};
+
+Side find_limit(const Profiler& pr, const std::vector<ProfilePoint>& outward, const ProfilePoint& centre,
+                double level, bool lower, long& evaluations, long& fits) {
+    const ProfileInput& in = pr.in();
+    Side side;
+    auto g = [&](const ProfilePoint& p) { return p.log_likelihood - level; };
+    auto beyond = [&](const ProfilePoint& p) { return lower ? p.total < centre.total : p.total > centre.total; };
+    // the innermost point below the level, and the last one above it
+    ProfilePoint inside = centre, outside;
+    bool bracketed = false;
+    for (const ProfilePoint& p : outward) {
+        if (!std::isfinite(p.log_likelihood)) break;
+        if (!beyond(p)) continue;
+        if (g(p) < 0.0) {
+            outside = p;
+            bracketed = true;
+            break;
+        }
+        inside = p;
+    }
+    if (!bracketed) {
+        // beyond the chart: halve the way to zero below, double the distance above
+        const double floor_total = 1e-6 * std::fabs(centre.total);
+        const double ceiling = 100.0 * std::max(std::fabs(in.total_hat), std::fabs(in.pop_est));
+        double step = std::max(std::fabs(inside.total - centre.total), 0.05 * std::fabs(centre.total));
+        for (int k = 0; k < 60 && !bracketed; ++k) {
+            const double t = lower ? inside.total * 0.5 : inside.total + step;
+            step *= 2.0;
+            if (lower && t < floor_total) {
+                side.reason = "the profile does not fall 1.92 below its maximum before the total reaches zero";
+                return side;
+            }
+            if (!lower && t > ceiling) {
+                side.reason =
+                    "the profile does not fall 1.92 below its maximum before the total reaches 100 times the estimate";
+                return side;
+            }
+            ProfilePoint p = pr.best_fit(t, {&inside.value, &in.estimates.value}, evaluations, fits);
+            if (!std::isfinite(p.log_likelihood)) {
+                side.reason = "a refit beyond the chart's range has no finite likelihood";
+                return side;
+            }
+            if (g(p) < 0.0) {
+                outside = std::move(p);
+                bracketed = true;
+            } else {
+                inside = std::move(p);
+            }
+        }
+        if (!bracketed) {
+            side.reason = "the profile does not fall 1.92 below its maximum";
+            return side;
+        }
+    }
+    // Root finding on refits, each started from the optima at both ends of the bracket.
+    const double a = inside.total, b = outside.total, ga = g(inside), gb = g(outside);
+    auto refit_g = [&](double t) {
+        ProfilePoint p = pr.best_fit(t, {&inside.value, &outside.value}, evaluations, fits);
+        const double v = g(p);
+        if (!std::isfinite(v)) return -1.0;
+        (v > 0.0 ? inside : outside) = std::move(p);
+        return v;
+    };
+    const double tolerance = 1e-10 * std::max(1.0, std::fabs(centre.total));
+    side.total = find_root(refit_g, a, b, ga, gb, tolerance);
+    side.found = true;
+    return side;
+}
+
+}  // namespace
+
+double fixed_total_at(const ModelData& d, const std::vector<double>& value) {
+    double t = d.wards * value[0];
+    for (int j = 0; j < d.np; ++j) t += d.x_sum[static_cast<std::size_t>(j)] * value[static_cast<std::size_t>(1 + j)];
+    return t;
+}
+
+Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Progress& progress) {
+    Profile out;
+    const Profiler pr(call, in, progress);
+    std::vector<ProfilePoint> points(kProfilePoints);
+    std::vector<long> evaluations(2, 0), fits(2, 0);
+    progress.stage("likelihood profile", kProfilePoints);
+
+    // the middle point from the estimates, then each side outward from its neighbour too
+    points[10] = pr.best_fit(profile_total(in.range_percent, 0, in.pop_est), {&in.estimates.value}, evaluations[0],
+                             fits[0]);
+    progress.step();
+    parallel_for(2, call.data().nobs() >= kParallelRecords / 4, [&](int lane) {
+        const int direction = lane == 0 ? 1 : -1;
+        for (int k = 1; k <= 10; ++k) {
+            const int index = 10 + direction * k;
+            const ProfilePoint& inner = points[static_cast<std::size_t>(index - direction)];
+            points[static_cast<std::size_t>(index)] =
+                pr.best_fit(profile_total(in.range_percent, index - 10, in.pop_est), {&in.estimates.value, &inner.value},
+                            evaluations[static_cast<std::size_t>(lane)], fits[static_cast<std::size_t>(lane)]);
+            progress.step();
+        }
+    });
+    // A start from a neighbour's optimum is fitted only where that start is already better
+    // than the point's optimum: one evaluation decides.
+    auto improve_from = [&](ProfilePoint& p, const ProfilePoint& from) {
+        if (from.value.empty() || !std::isfinite(from.log_likelihood)) return false;
+        ++evaluations[0];
+        const double at = pr.value_at(p.total, from.value);
+        if (std::isfinite(p.log_likelihood) && !(at > p.log_likelihood + 1e-9 * (1.0 + std::fabs(p.log_likelihood))))
+            return false;
+        ProfilePoint better = pr.best_fit(p.total, {&from.value}, evaluations[0], fits[0]);
+        if (!std::isfinite(better.log_likelihood) ||
+            (std::isfinite(p.log_likelihood) && !(better.log_likelihood > p.log_likelihood)))
+            return false;
+        p = std::move(better);
+        return true;
+    };
+    // each side inward from its outer neighbour, then outward from its inner one
+    auto propagate = [&] {
+        for (int direction : {1, -1}) {
+            for (int k = 9; k >= 0; --k)
+                improve_from(points[static_cast<std::size_t>(10 + direction * k)],
+                             points[static_cast<std::size_t>(10 + direction * (k + 1))]);
+            for (int k = 1; k <= 10; ++k)
+                improve_from(points[static_cast<std::size_t>(10 + direction * k)],
+                             points[static_cast<std::size_t>(10 + direction * (k - 1))]);
+        }
+    };
+    propagate();
+    // A point below the chord of its neighbours may sit in a worse basin, most often where
+    // many means are on the floor and the extra parameter is poorly placed: there, and
+    // only there, the neighbours' optima with the extra parameter doubled and halved.
+    const auto extra = static_cast<std::size_t>(in.estimates.positions() - 1);
+    for (int round = 0; round < 3; ++round) {
+        bool changed = false;
+        for (std::size_t i = 1; i + 1 < points.size(); ++i) {
+            ProfilePoint& p = points[i];
+            const double chord = 0.5 * (points[i - 1].log_likelihood + points[i + 1].log_likelihood);
+            if (std::isfinite(p.log_likelihood) && !(p.log_likelihood < chord - 1e-6 * (1.0 + std::fabs(chord))))
+                continue;
+            std::vector<std::vector<double>> starts;
+            for (const ProfilePoint* n : {&points[i - 1], &points[i + 1]})
+                if (!n->value.empty() && std::isfinite(n->log_likelihood))
+                    for (double factor : {2.0, 0.5}) {
+                        std::vector<double> v = n->value;
+                        v[extra] = std::clamp(v[extra] * factor, in.estimates.lower[extra], in.estimates.upper[extra]);
+                        starts.push_back(std::move(v));
+                    }
+            std::vector<const std::vector<double>*> pointers;
+            for (const auto& v : starts) pointers.push_back(&v);
+            if (pointers.empty()) continue;
+            ProfilePoint better = pr.best_fit(p.total, pointers, evaluations[0], fits[0]);
+            if (std::isfinite(better.log_likelihood) &&
+                (!std::isfinite(p.log_likelihood) || better.log_likelihood > p.log_likelihood + 1e-9)) {
+                p = std::move(better);
+                changed = true;
+            }
+        }
+        if (!changed) break;
+        propagate();
+    }
+    out.evaluations = evaluations[0] + evaluations[1];
+    out.fits = fits[0] + fits[1];
+    double best = in.max_ll;
+    for (const ProfilePoint& p : points) {
+        if (in.constant_free && std::isfinite(p.log_likelihood) && p.log_likelihood > in.max_ll + 1e-6)
+            out.higher_point = true;
+        if (std::isfinite(p.log_likelihood)) best = std::max(best, p.log_likelihood);
+    }
+    out.points = points;
+
+    ProfileLimits& lim = out.limits;
+    if (!in.limits) return out;
+    if (!in.constant_free) {
+        lim.reason = "the constant is not free, so holding the total fixed would free the intercept and change the "
+                     "model";
+        return out;
+    }
+    if (call.data().wards <= 0.0) {
+        lim.reason = "there is no unsurveyed ward";
+        return out;
+    }
+    lim.level = best - kProfileDrop;
+    // the centre: the estimates themselves at their own total
+    ProfilePoint centre;
+    centre.total = in.total_hat;
+    centre.value = in.estimates.value;
+    centre.log_likelihood = best;
+    std::vector<ProfilePoint> below, above;
+    for (int k = 10; k >= 0; --k) below.push_back(points[static_cast<std::size_t>(k)]);
+    for (int k = 10; k <= 20; ++k) above.push_back(points[static_cast<std::size_t>(k)]);
+    progress.stage("profile-likelihood limits", 2);
+    Side sides[2];
+    std::vector<long> limit_evaluations(2, 0), limit_fits(2, 0);
+    parallel_for(2, call.data().nobs() >= kParallelRecords / 4, [&](int lane) {
+        sides[lane] = find_limit(pr, lane == 0 ? below : above, centre, lim.level, lane == 0,
+                                 limit_evaluations[static_cast<std::size_t>(lane)],
+                                 limit_fits[static_cast<std::size_t>(lane)]);
+        progress.step();
+    });
+    out.limit_evaluations = limit_evaluations[0] + limit_evaluations[1];
+    lim.fits = limit_fits[0] + limit_fits[1];
+    if (!sides[0].found || !sides[1].found) {
+        lim.reason = !sides[0].found ? "below the estimate " + sides[0].reason : "above the estimate " + sides[1].reason;
+        return out;
+    }
+    lim.available = true;
+    lim.lower = sides[0].total;
+    lim.upper = sides[1].total;
+    return out;
+}
+
+}  // namespace valdmora

@@ -1,26 +1,31 @@
-// The batch front end run as a user runs it: a command line, its output and exit status.
+// The batch front end run as a user runs it: command lines, a real comma locale, a real
+// full and read-only disk, a real second process, real signals, hostile files; the output,
+// the exit status and the files left behind.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <sys/mount.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 
-#include "../support/scratch_dir.h"
+#include "testkit/process.h"
+#include "testkit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using valdmora::testing::Outcome;
+using valdmora::testing::Process;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+const std::string kBatch = VALDMORA_BATCH;
+
+std::string slurp(const fs::path& p) { return Process::slurp(p); }
 
 class BatchTest : public ::testing::Test {
 protected:
@@ -28,32 +33,32 @@ protected:
         dir_ = valdmora::testing::make_scratch_dir("valdmora_batch");
         fs::copy_file(VALDMORA_EXAMPLE_DATA, dir_ / "counts.txt");
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    Outcome run(const std::string& args) {
-        const std::string err = (dir_ / "stderr.txt").string();
-        const std::string cmd = "cd '" + dir_.string() + "' && '" VALDMORA_BATCH "' " + args + " 2>'" + err + "'";
-        Outcome r;
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int status = pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream e(err);
-        std::stringstream ss;
-        ss << e.rdbuf();
-        r.err = ss.str();
-        return r;
+    void TearDown() override {
+        for (const fs::path& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
+        fs::remove_all(dir_);
     }
-    std::string file(const std::string& name) {
-        std::ifstream f(dir_ / name, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
+
+    Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        return valdmora::testing::run_program(kBatch, args, dir_, env);
+    }
+    std::string file(const std::string& name) { return slurp(dir_ / name); }
+    void write(const std::string& name, const std::string& content) {
+        std::ofstream(dir_ / name, std::ios::binary) << content;
+    }
+    // A small file system of its own, or a skip where this machine does not allow one.
+    fs::path mount_tmpfs(const std::string& name, const std::string& options) {
+        const fs::path m = dir_ / name;
+        fs::create_directories(m);
+        if (::mount("tmpfs", m.c_str(), "tmpfs", 0, options.c_str()) != 0) return {};
+        mounts_.push_back(m);
+        return m;
+    }
+    static bool remount_read_only(const fs::path& m) {
+        return ::mount("tmpfs", m.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
 
     fs::path dir_;
+    std::vector<fs::path> mounts_;
 };
 
 void expect_finite_numbers(const json& j) {
@@ -64,81 +69,367 @@ void expect_finite_numbers(const json& j) {
         for (const auto& v : j) expect_finite_numbers(v);
 }
 
+std::string example_negbin_line() { return "maximum log likelihood = -115.693, change = -115.693\n"; }
+
 }  // namespace
 
-TEST_F(BatchTest, EstimatePrintsTheTwoLabelsAndWritesBothFiles) {
-    const Outcome r = run("estimate counts.txt --dist negbin --free 0,households,road_m,3");
+TEST_F(BatchTest, EstimatePrintsTheResultLinesAndWritesBothFiles) {
+    const Outcome r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,households,road_m,3"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("maximum log likelihood = -115.693, change = -115.693\n"
-                          "estimated number of roaming dogs = 1,770 (",
-                          0),
-              0u)
+    EXPECT_EQ(r.out.rfind(example_negbin_line() + "estimated number of roaming dogs = 1,770 (", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\nprofile-likelihood 95 % limits of the unsurveyed wards' summed linear predictor"),
+              std::string::npos)
         << r.out;
     EXPECT_NE(file("ward_predictions.txt").find("Stonefield, "), std::string::npos);
     EXPECT_FALSE(file("user.txt").empty());
 }
 
+TEST_F(BatchTest, FilesWithinTheOldSizesAreByteForByteAsBefore) {
+    fs::copy_file(VALDMORA_GOLDEN_DIR "/wards99.txt", dir_ / "wards99.txt");
+    std::ifstream cases(VALDMORA_GOLDEN_DIR "/cases.txt");
+    int n = 0;
+    for (std::string line; std::getline(cases, line);) {
+        ++n;
+        std::istringstream words(line);
+        std::string data, word;
+        words >> data;
+        std::vector<std::string> args;
+        while (words >> word) args.push_back(word);
+        const fs::path out = dir_ / ("case" + std::to_string(n));
+        fs::create_directories(out);
+        args.insert(args.end(), {"--out", out.string()});
+        const Outcome r = run(args);
+        const fs::path golden = fs::path(VALDMORA_GOLDEN_DIR) / ("case" + std::to_string(n));
+        SCOPED_TRACE(line);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(slurp(out / "ward_predictions.txt"), slurp(golden / "ward_predictions.txt"));
+        EXPECT_EQ(slurp(out / "user.txt"), slurp(golden / "user.txt"));
+        // the two result lines, but for a sentence that now compares like with like only
+        std::istringstream was(slurp(golden / "stdout.txt")), now(r.out);
+        std::string label7, label8, new7, new8;
+        std::getline(was, label7);
+        std::getline(was, label8);
+        std::getline(now, new7);
+        std::getline(now, new8);
+        EXPECT_EQ(new7, label7.substr(0, label7.find(';')));
+        EXPECT_EQ(new8, label8);
+    }
+    EXPECT_EQ(n, 12);
+}
+
 TEST_F(BatchTest, JsonHasEveryFieldAndOnlyFiniteNumbers) {
-    const Outcome r = run("estimate counts.txt --dist normal --free 0,1 --json");
+    const Outcome r = run({"estimate", "counts.txt", "--dist", "normal", "--free", "0,1", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const json j = json::parse(r.out);
-    for (const char* key : {"fail_code", "estimates", "max_ll", "pop_est", "pop_lower", "pop_upper", "counted_total",
-                            "df", "label7", "label8", "profile", "evaluations"})
+    for (const char* key : {"fail_code", "fit_ok", "estimates", "max_ll", "pop_est", "limits_ok", "pop_lower",
+                            "pop_upper", "profile_lower", "profile_upper", "counted_total", "df", "label7", "label8",
+                            "profile", "evaluations", "notices"})
         EXPECT_TRUE(j.contains(key)) << key;
+    EXPECT_TRUE(j["fit_ok"].get<bool>());
+    EXPECT_TRUE(j["limits_ok"].get<bool>());
+    EXPECT_TRUE(j["notices"].empty());
     ASSERT_EQ(j["estimates"].size(), 5u);  // constant, three predictors, the extra parameter
     EXPECT_EQ(j["estimates"][1]["name"], "households");
-    EXPECT_TRUE(j["estimates"][1]["free"].get<bool>());
     EXPECT_TRUE(j["estimates"][1]["se"].is_number());
     EXPECT_TRUE(j["estimates"][2]["se"].is_null());  // fixed
     EXPECT_EQ(j["estimates"][4]["name"], "SD");
     EXPECT_EQ(j["profile"].size(), 21u);
+    EXPECT_LT(j["profile_lower"].get<double>(), j["profile_upper"].get<double>());
     EXPECT_EQ(j["df"], 32 - 3);
     EXPECT_EQ(j["counted_total"], 1162.0);
-    EXPECT_GT(j["evaluations"]["fit"].get<int>(), 0);
     expect_finite_numbers(j);
+    // unavailable profile limits are null, with the reason among the notices
+    const json w = json::parse(run({"estimate", "counts.txt", "--dist", "normal", "--free", "1", "--json"}).out);
+    EXPECT_TRUE(w["profile_lower"].is_null());
+    EXPECT_NE(w["notices"][0].get<std::string>().find("the constant is not free"), std::string::npos);
 }
 
-TEST_F(BatchTest, SeedRepeatsASeriesExactly) {
-    const Outcome a = run("simulate --reps 20 --seed 11 --dist negbin --true 10,0.02,0,0,0,1 --free 0,1 --json --csv a.csv");
-    const Outcome b = run("simulate --reps 20 --seed 11 --dist negbin --true 10,0.02,0,0,0,1 --free 0,1 --json --csv b.csv");
+TEST_F(BatchTest, ACommaLocaleGivesTheSameNumbersWithItsOwnSeparators) {
+    const std::vector<std::string> de{"LC_ALL=de_DE.UTF-8"};
+    const Outcome c = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3", "--out", "."});
+    const std::string c_pred = file("ward_predictions.txt"), c_user = file("user.txt");
+    const Outcome g = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3"}, de);
+    ASSERT_EQ(g.status, 0) << g.err;
+    EXPECT_EQ(g.out.rfind("maximum log likelihood = -115,693, change = -115,693\n"
+                          "estimated number of roaming dogs = 1.770 (",
+                          0),
+              0u)
+        << g.out;
+    EXPECT_EQ(file("ward_predictions.txt"), c_pred);
+    // user.txt writes its reals with the locale's separator, the rest alike
+    std::string user = file("user.txt");
+    EXPECT_NE(user.find(" 0,01 \r\n"), std::string::npos);
+    std::replace(user.begin(), user.end(), ',', '.');
+    EXPECT_EQ(user, c_user);
+    // decimals in data files are points in every locale, or commas in ';' lines
+    write("dec.txt", "a,b\nS1,19.4,1,12\nS2,3.5,2,15\nS3,8.25,3,9\nS4,12.1,4,20\nS5,1.5,2,7\nU1,4.4,1\n");
+    write("semi.txt", "a;b\nS1;19,4;1;12\nS2;3,5;2;15\nS3;8,25;3;9\nS4;12,1;4;20\nS5;1,5;2;7\nU1;4,4;1\n");
+    for (const char* data : {"dec.txt", "semi.txt"}) {
+        const Outcome a = run({"estimate", data, "--dist", "normal", "--free", "0,a", "--json"}, de);
+        ASSERT_EQ(a.status, 0) << a.err;
+        const Outcome b = run({"estimate", "dec.txt", "--dist", "normal", "--free", "0,a", "--json"});
+        EXPECT_EQ(json::parse(a.out)["max_ll"], json::parse(b.out)["max_ll"]) << data;
+        EXPECT_EQ(json::parse(a.out)["pop_est"], json::parse(b.out)["pop_est"]) << data;
+    }
+    // the simulation too
+    const Outcome s = run({"simulate", "--reps", "3", "--seed", "4", "--json"}, de);
+    ASSERT_EQ(s.status, 0) << s.err;
+    EXPECT_EQ(json::parse(s.out)["n_sims"], 3);
+}
+
+TEST_F(BatchTest, OutputsThatCannotBeWrittenWholeFailLoudly) {
+    // a folder that does not exist, or an output name that is a folder
+    Outcome r = run({"estimate", "counts.txt", "--out", "no/such/folder"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no/such/folder does not exist"), std::string::npos) << r.err;
+    fs::create_directories(dir_ / "o" / "user.txt");
+    r = run({"estimate", "counts.txt", "--out", "o"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("o/user.txt could not be written: it is a folder"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(dir_ / "o" / "ward_predictions.txt"));
+    // a device is not replaced, and says so
+    r = run({"simulate", "--reps", "2", "--seed", "1", "--csv", "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("/dev/full cannot be written: it is not a regular file"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+TEST_F(BatchTest, AFullOrReadOnlyDiskLeavesTheEarlierFilesWhole) {
+    const fs::path small = mount_tmpfs("small", "size=16k");
+    if (small.empty()) GTEST_SKIP() << "this machine does not allow mounting a small file system";
+    // a data file whose predictions file is larger than the disk
+    std::string big = "a\n";
+    for (int i = 0; i < 40; ++i) big += "S" + std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(10 + i % 5) + "\n";
+    for (int i = 0; i < 3000; ++i) big += "Unsurveyed ward number " + std::to_string(i) + "," + std::to_string(i % 40) + "\n";
+    write("big.txt", big);
+    std::ofstream(small / "ward_predictions.txt") << "earlier predictions\n";
+    std::ofstream(small / "user.txt") << "earlier model data\n";
+    const Outcome r = run({"estimate", "big.txt", "--dist", "normal", "--out", small.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ward_predictions.txt could not be written: No space left on device"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(slurp(small / "ward_predictions.txt"), "earlier predictions\n");
+    for (const auto& entry : fs::directory_iterator(small))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    // the smaller file fitted and was replaced whole
+    EXPECT_EQ(slurp(small / "user.txt").rfind(" 95 \r\n", 0), 0u);
+    // read-only: refused before any work, the files untouched
+    const std::string user = slurp(small / "user.txt");
+    ASSERT_TRUE(remount_read_only(small));
+    const Outcome ro = run({"estimate", "counts.txt", "--out", small.string()});
+    EXPECT_EQ(ro.status, 1);
+    EXPECT_NE(ro.err.find("cannot be written: Read-only file system"), std::string::npos) << ro.err;
+    EXPECT_EQ(slurp(small / "user.txt"), user);
+}
+
+TEST_F(BatchTest, ARefusedClickLeavesBothFilesAsTheyWere) {
+    ASSERT_EQ(run({"estimate", "counts.txt"}).status, 0);
+    const std::string pred = file("ward_predictions.txt"), user = file("user.txt");
+    const Outcome r = run({"estimate", "counts.txt", "--dist", "normal", "--start", "10,1e300,0,0,0,0.25"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no finite value at the start values"), std::string::npos) << r.err;
+    EXPECT_EQ(file("ward_predictions.txt"), pred);
+    EXPECT_EQ(file("user.txt"), user);
+}
+
+TEST_F(BatchTest, TwoRunsAtOnceEachLeaveWholeFiles) {
+    const std::vector<std::string> a{"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3"};
+    const std::vector<std::string> b{"estimate", "counts.txt", "--dist", "normal", "--free", "0,1"};
+    fs::create_directories(dir_ / "a");
+    fs::create_directories(dir_ / "b");
+    auto with_out = [](std::vector<std::string> args, const std::string& out) {
+        args.insert(args.end(), {"--out", out});
+        return args;
+    };
+    ASSERT_EQ(run(with_out(a, "a")).status, 0);
+    ASSERT_EQ(run(with_out(b, "b")).status, 0);
+    for (int pair = 0; pair < 20; ++pair) {
+        Process p(kBatch, with_out(a, "."), dir_, {}, "p");
+        Process q(kBatch, with_out(b, "."), dir_, {}, "q");
+        ASSERT_EQ(p.wait().status, 0);
+        ASSERT_EQ(q.wait().status, 0);
+        for (const char* name : {"ward_predictions.txt", "user.txt"}) {
+            const std::string now = file(name);
+            EXPECT_TRUE(now == slurp(dir_ / "a" / name) || now == slurp(dir_ / "b" / name)) << name << " pair " << pair;
+        }
+    }
+}
+
+TEST_F(BatchTest, ASignalStopsASimulationAfterTheRepetitionInHand) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        Process p(kBatch, {"simulate", "--reps", "32767", "--seed", "3", "--csv", "study.csv"}, dir_, {}, "sim");
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        p.signal(sig);
+        const Outcome r = p.wait(std::chrono::seconds(60));
+        EXPECT_EQ(r.status, 128 + sig) << r.err;
+        const std::string csv = file("study.csv");
+        std::istringstream lines(csv);
+        std::string line;
+        std::getline(lines, line);
+        const auto columns = std::count(line.begin(), line.end(), ',');
+        long rows = 0;
+        while (std::getline(lines, line)) {
+            ++rows;
+            EXPECT_EQ(std::count(line.begin(), line.end(), ','), columns) << line;
+        }
+        EXPECT_GT(rows, 0);
+        EXPECT_EQ(csv.back(), '\n');
+        EXPECT_NE(r.err.find(std::to_string(rows) + " of 32767 repetitions done; study.csv holds " +
+                             std::to_string(rows) + " rows"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(BatchTest, SeedsCountsAndRoundTripNumbers) {
+    const Outcome a = run({"simulate", "--reps", "20", "--seed", "11", "--dist", "negbin", "--true",
+                           "10,0.02,0,0,0,1", "--free", "0,1", "--json", "--csv", "a.csv"});
+    const Outcome b = run({"simulate", "--reps", "20", "--seed", "11", "--dist", "negbin", "--true",
+                           "10,0.02,0,0,0,1", "--free", "0,1", "--json", "--csv", "b.csv"});
     ASSERT_EQ(a.status, 0) << a.err;
     EXPECT_EQ(a.out, b.out);
     EXPECT_EQ(file("a.csv"), file("b.csv"));
     const std::string csv = file("a.csv");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 21);
+    EXPECT_EQ(csv.find("e+0"), std::string::npos);  // no six-digit scientific forms
     const json j = json::parse(a.out);
     EXPECT_EQ(j["n_sims"], 20);
+    EXPECT_TRUE(j.contains("coverage_profile"));
     expect_finite_numbers(j);
-    const Outcome c = run("simulate --reps 20 --seed 12 --dist negbin --true 10,0.02,0,0,0,1 --free 0,1 --json");
-    EXPECT_NE(a.out, c.out);
+    EXPECT_NE(a.err.find("20 of 20 repetitions done"), std::string::npos);
+    // every 64-bit seed is its own series
+    const Outcome one = run({"simulate", "--seed", "1", "--json"});
+    const Outcome wide = run({"simulate", "--seed", "4294967297", "--json"});
+    ASSERT_EQ(wide.status, 0);
+    EXPECT_NE(json::parse(one.out)["profile"], json::parse(wide.out)["profile"]);
+    EXPECT_EQ(run({"simulate", "--seed", "18446744073709551615"}).status, 0);
+    for (const char* bad : {"-1", "18446744073709551616", "1.5", "x"})
+        EXPECT_EQ(run({"simulate", "--seed", bad}).status, 2) << bad;
+    // a number of surveys rounds as the window rounds it; beyond 99 is allowed
+    const Outcome s = run({"simulate", "--surveys", "20.4", "--seed", "2", "--json"});
+    ASSERT_EQ(s.status, 0) << s.err;
+    EXPECT_EQ(json::parse(s.out)["df"], 20 - 2);
+    EXPECT_EQ(run({"simulate", "--surveys", "150", "--seed", "2", "--dist", "normal", "--true", "40,0,0,0,0,5"}).status, 0);
 }
 
-TEST_F(BatchTest, BadInputExitsOneWithTheMessageAndUsageErrorsTwo) {
-    Outcome r = run("estimate missing.txt");
+TEST_F(BatchTest, NamedWardsThatAreNotThereFail) {
+    Outcome r = run({"estimate", "counts.txt", "--ward", "Atlantis"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("specified unsurveyed ward not found in data file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Atlantis"), std::string::npos);
+    r = run({"estimate", "counts.txt", "--ward", "Southdale", "--json"});  // a surveyed ward
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(json::parse(r.out)["notices"].dump().find("not found"), std::string::npos);
+    EXPECT_EQ(run({"estimate", "counts.txt", "--ward", "Elmdale"}).status, 0);
+}
+
+TEST_F(BatchTest, HostileFilesGetAClearMessageAndNeverACrash) {
+    struct Case {
+        std::string name, content, message;
+    };
+    const std::vector<Case> cases{
+        {"empty.txt", "", "is empty; its first line must name"},
+        {"utf16.txt", std::string("\xFF\xFE" "a\0,\0b\0\n\0", 10), "seems to be UTF-16"},
+        {"binary.txt", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10) + std::string(300, '\x03'), "binary"},
+        {"control.txt", "a\nW\x1b[2J,1\n", "control character"},
+        {"wide.txt", "a,b\nX" + std::string(500000, ',') + "\n", "5 fields or more"},
+        {"wider.txt", "a,b\nX" + std::string(5000000, ',') + "\n", "longer than 1 MiB"},
+        {"long.txt", std::string(20 << 20, 'z'), "longer than 1 MiB"},
+        {"huge.txt", "a\nW,3e38,5\nV,3e38\nU,3e38\nT,3e38\n", "too large"},
+    };
+    for (const Case& c : cases) {
+        write(c.name, c.content);
+        // bounded memory: a quarter of a gigabyte of address space is plenty for any of them
+        const Outcome r = valdmora::testing::run_program(
+            "/bin/sh", {"-c", "ulimit -v 700000; exec '" + kBatch + "' estimate " + c.name}, dir_);
+        EXPECT_EQ(r.status, 1) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << c.name;
+        EXPECT_EQ(r.err.find("line 0"), std::string::npos) << c.name;
+    }
+    // a pipe with no writer is refused at once
+    ASSERT_EQ(::mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
+    Process p(kBatch, {"estimate", "pipe.txt"}, dir_, {}, "pipe");
+    const Outcome r = p.wait(std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not a regular file (a pipe)"), std::string::npos) << r.err;
+}
+
+TEST_F(BatchTest, LatinOneAndByteOrderMarkedFilesGiveValidJson) {
+    write("latin.txt", "h\xE4user,m\xE4rkte\nK\xF6penick,10,1,12\nSpandau,12,2,15\nWedding,9,1,11\nMitte,15,3,19\n"
+                       "Pankow,11,2,13\nNeuk\xF6lln,14,1\n");
+    Outcome r = run({"estimate", "latin.txt", "--dist", "normal", "--free", "0,1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["estimates"][1]["name"], "h\xC3\xA4user");
+    write("bom.txt", "\xEF\xBB\xBF" + slurp(VALDMORA_EXAMPLE_DATA));
+    r = run({"estimate", "bom.txt", "--free", "0,households"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(BatchTest, ABlankLineInTheDataIsANoticeNotAFailure) {
+    std::string data = slurp(VALDMORA_EXAMPLE_DATA);
+    std::size_t at = 0;
+    for (int line = 0; line < 70; ++line) at = data.find('\n', at) + 1;
+    data.insert(at, "\n");
+    write("gap.txt", data);
+    const Outcome r = run({"estimate", "gap.txt", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("blank line 71: 11 lines after it were not read"), std::string::npos) << r.err;
+    EXPECT_NE(json::parse(r.out)["notices"].dump().find("not read"), std::string::npos);
+}
+
+TEST_F(BatchTest, ATruncatedModelLibraryIsRefusedWithAMessage) {
+    const fs::path copy = dir_ / "bin";
+    fs::create_directories(copy);
+    fs::copy_file(kBatch, copy / "valdmora-batch");
+    const std::string library = (fs::path(kBatch).parent_path() / "libvaldmora.so").string();
+    const std::string whole = slurp(library);
+    for (std::size_t cut : {1000u, 4096u, 9000u, 17000u, static_cast<unsigned>(whole.size() - 100)}) {
+        std::ofstream(copy / "libvaldmora.so", std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+        const Outcome r = valdmora::testing::run_program((copy / "valdmora-batch").string(), {"estimate", "../counts.txt"},
+                                                         copy);
+        EXPECT_EQ(r.status, 1) << cut << ": " << r.err;
+        EXPECT_NE(r.err.find("cannot be used: it is cut off"), std::string::npos) << cut << ": " << r.err;
+    }
+}
+
+TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"estimate", "counts.txt", "--start", "1,2,3"},
+                                               {"estimate", "counts.txt", "--bogus"},
+                                               {},
+                                               {"estimate", "counts.txt", "--range", "abc"},
+                                               {"estimate", "counts.txt", "--free", "7"},
+                                               {"simulate", "--reps", "x"},
+                                               {"simulate", "--reps", "40000"},
+                                               {"simulate", "--surveys", "abc"},
+                                               {"simulate", "--file", "counts.txt", "--surveys", "20"},
+                                               {"estimate", "counts.txt", "--bootstrap", "-3"}}) {
+        const Outcome r = run(bad);
+        std::string line;
+        for (const auto& a : bad) line += a + " ";
+        EXPECT_EQ(r.status, 2) << line << r.err;
+    }
+    Outcome r = run({"estimate", "missing.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("missing.txt cannot be opened"), std::string::npos) << r.err;
-    std::ofstream(dir_ / "bad.txt") << "a,b\nX,1,2,,,\n";
-    r = run("estimate bad.txt");
+    write("bad.txt", "a,b\nX,1,2,,,\n");
+    r = run({"estimate", "bad.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("please check data file"), std::string::npos) << r.err;
-    r = run("estimate counts.txt --free 7");
-    EXPECT_EQ(r.status, 1);
-    r = run("simulate --surveys 200");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("from 1 to 99"), std::string::npos);
-    r = run("simulate --dist negbin --true 10,0,0,0,0,0");
+    r = run({"simulate", "--dist", "negbin", "--true", "10,0,0,0,0,0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("VoM - 1"), std::string::npos) << r.err;
-    EXPECT_EQ(run("estimate counts.txt --start 1,2,3").status, 2);
-    EXPECT_EQ(run("estimate counts.txt --bogus").status, 2);
-    EXPECT_EQ(run("").status, 2);
-    const Outcome help = run("estimate --help");
+    const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--ward"), std::string::npos);
+    for (const char* text : {"estimate", "simulate", "One estimate from a count data file", "SUBCOMMAND --help"})
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    EXPECT_NE(run({"estimate", "--help"}).out.find("--ward"), std::string::npos);
 }
 
 TEST_F(BatchTest, ALongLognormalStudyCoversNearNinetyFivePerCent) {
-    const Outcome r = run("simulate --reps 1000 --seed 2026 --json");
+    const Outcome r = run({"simulate", "--reps", "1000", "--seed", "2026", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const json j = json::parse(r.out);
     EXPECT_EQ(j["n_sims"], 1000);

@@ -2,25 +2,35 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
+#include <QFile>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QStatusBar>
+#include <QTimer>
 #include <cmath>
+#include <mutex>
+#include <thread>
 
 #include "charts/charts.h"
+#include "cycle/atomic_file.h"
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
 #include "cycle/user_error.h"
 #include "estimation/click.h"
+#include "estimation/progress.h"
 #include "estimation/model_binding.h"
 #include "picture_box.h"
 
@@ -38,8 +48,9 @@ QRect twips(int left, int top, int width, int height) {
     return {px(left), px(top), px(width), px(height)};
 }
 
-QString from8bit(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-std::string to8bit(const QString& s) { return s.toLocal8Bit().toStdString(); }
+// Texts inside the engine are UTF-8.
+QString from8bit(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string to8bit(const QString& s) { return s.toUtf8().toStdString(); }
 
 // A result label keeps its place and width but may grow downward to show its whole text
 // in this face; it never shrinks below its designed height.
@@ -270,7 +281,7 @@ void Form1::Command1_Click() {
 
 void Form1::read_data_file() {
     // Read everything first: a failed read leaves the state and the window as they were.
-    const CountData file = read_count_file(to8bit(txtData->text()), fmt_);
+    const CountData file = read_count_file(QFile::encodeName(txtData->text()).toStdString());
     store_count_data(state_, file);
 
     chkBeta[0]->show();
@@ -289,7 +300,14 @@ void Form1::read_data_file() {
     Label10->show();
     for (QWidget* w : optErr) w->show();
     Command1->setText(kCaptionEstimate);
-    plot_key(*picLegend, std::span<const std::string>(state_.surveyed_name.data(), kMaxWards));
+    draw_key(state_.surveyed_name.values());
+    for (const Notice& n : file.notices) show_message(n);
+}
+
+void Form1::draw_key(const std::vector<std::string>& names) {
+    // the key of the wards shown now, not over the names of the wards shown before
+    picLegend->clear();
+    plot_key(*picLegend, std::span<const std::string>(names.data(), std::min<std::size_t>(names.size(), 10)));
 }
 
 void Form1::run_estimation() {
@@ -299,7 +317,6 @@ void Form1::run_estimation() {
     for (int j = 1; j <= 4; ++j) in.beta_label[j] = "the coefficient of " + to8bit(lblBeta[j]->text());
     in.beta_label[5] = "the extra parameter " + to8bit(lblExtraParam->text());
     for (int i = 0; i < 5; ++i) in.beta_checked[i] = chkBeta[i]->isChecked();
-    in.err_option = optErr[1]->isChecked() ? 1 : optErr[2]->isChecked() ? 2 : 0;
     in.data_path = to8bit(txtData->text());
     in.just_estimate = chkJustEstimate->isChecked();
     in.ward = to8bit(txtWard->text());
@@ -309,36 +326,130 @@ void Form1::run_estimation() {
     in.fmt = fmt_;
 
     ClickServices services;
-    services.fit = model_binder_ ? model_binder_() : bind_model_library();
+    services.library = model_binder_ ? model_binder_() : bind_model_library();
     services.random = random_;
     services.reseed_from_clock = reseed_from_clock_;
-    // A busy cursor throughout; the profile's progress once a click runs for half a second.
+
+    // The click runs off the window's thread on its snapshot and its own copy of the state;
+    // the window keeps painting, and a Cancel drops the copy, so nothing changes.
+    struct Shared {
+        std::mutex lock;
+        std::string stage;
+        int done = 0, total = 0;
+    } shared;
+    std::atomic<bool> cancel{false}, finished{false};
+    services.progress = Progress(
+        [&shared](const std::string& stage, int done, int total) {
+            std::lock_guard<std::mutex> guard(shared.lock);
+            shared.stage = stage;
+            shared.done = done;
+            shared.total = total;
+        },
+        &cancel);
+    std::optional<ClickResult> result;
+    std::exception_ptr error;
+    const EstimationState copy = state_;
+    std::thread worker([&] {
+        try {
+            result = run_estimating_click(in, copy, services);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        finished = true;
+    });
+
+    busy_ = true;
+    centralWidget()->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    QTimer poll;
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QProgressDialog> dialog;
-    services.progress = [&](int done, int total) {
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished) {
+            loop.quit();
+            return;
+        }
         if (!dialog && clock.elapsed() > 500) {
-            dialog = std::make_unique<QProgressDialog>("Likelihood profile…", QString(), 0, total, this);
+            dialog = std::make_unique<QProgressDialog>("Estimating…", "Cancel", 0, 100, this);
+            dialog->setObjectName("progress");
+            dialog->setWindowTitle("valdmora");
             dialog->setWindowModality(Qt::ApplicationModal);
             dialog->setMinimumDuration(0);
+            dialog->setAutoClose(false);
+            dialog->setAutoReset(false);
+            QObject::connect(dialog.get(), &QProgressDialog::canceled, &loop, [&] {
+                cancel = true;
+                dialog->setLabelText("Cancelling…");
+            });
+            QApplication::changeOverrideCursor(Qt::BusyCursor);
         }
-        if (dialog) {
-            dialog->setValue(done);
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (dialog && !cancel) {
+            std::lock_guard<std::mutex> guard(shared.lock);
+            dialog->setLabelText(QString::fromStdString(shared.stage.empty() ? "Estimating…" : "Estimating: " + shared.stage + "…"));
+            dialog->setMaximum(std::max(1, shared.total));
+            dialog->setValue(std::min(shared.done, std::max(1, shared.total)));
         }
-    };
-    struct CursorGuard {
-        ~CursorGuard() { QApplication::restoreOverrideCursor(); }
-    } cursor_guard;
-    ClickResult result = run_estimating_click(in, state_, services);
+    });
+    poll.start(30);
+    if (cancel_requested_) cancel = true;
+    cancel_hook_ = [&cancel] { cancel = true; };
+    loop.exec();
+    worker.join();
+    cancel_hook_ = nullptr;
+    poll.stop();
     dialog.reset();
-    apply_result(result);
+    QApplication::restoreOverrideCursor();
+    centralWidget()->setEnabled(true);
+    busy_ = false;
+
+    if (cancel && !error) error = nullptr;
+    if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Cancelled&) {
+            statusBar()->showMessage("The estimate was cancelled; nothing has changed.");
+            return;
+        }
+    }
+    if (cancel) {
+        statusBar()->showMessage("The estimate was cancelled; nothing has changed.");
+        return;
+    }
+    apply_result(*result);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // a click in progress is cancelled; the window closes once it has stopped
+    if (busy_) {
+        if (cancel_hook_) cancel_hook_();
+        close_after_click_ = true;
+        event->ignore();
+        QTimer::singleShot(50, this, [this] {
+            if (close_after_click_) close();
+        });
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void Form1::apply_result(ClickResult& r) {
+    // the files first: what could not be written is said, and the rest of the estimate stands
+    std::vector<Notice> notices = r.notices;
+    QStringList written;
+    for (const OutputFile& f : r.files) {
+        const std::string e = write_file_atomically(f.name, f.content);
+        if (e.empty())
+            written << QString::fromStdString(f.name);
+        else
+            notices.push_back({"Output file",
+                               "The file " + to8bit(QDir::current().absoluteFilePath(QString::fromStdString(f.name))) +
+                                   " could not be written: " + e + ".",
+                               "The rest of the estimate stands; the earlier file, if any, is unchanged.", true});
+    }
     state_ = std::move(r.state);
-    if (r.key_names) plot_key(*picLegend, *r.key_names);
+    if (r.key_names) draw_key(*r.key_names);
     if (r.simulated) {
         lblTotSimDog->show();
         chkJustEstimate->show();
@@ -352,21 +463,27 @@ void Form1::apply_result(ClickResult& r) {
     }
     set_result_text(Label7, from8bit(r.label7), twips(0, 0, 0, 615).height());
     picCount->clear();
-    plot_counts(*picCount, r.counts.heights, r.counts.positions, r.counts.n, r.counts.title, true,
-                r.counts.origin_at_zero, fmt_);
+    plot_counts(*picCount, r.counts, fmt_);
     set_result_text(Label8, from8bit(r.label8), twips(0, 0, 0, 615).height());
     if (r.lbl_tot_sim_dog) set_result_text(lblTotSimDog, from8bit(*r.lbl_tot_sim_dog), twips(0, 0, 0, 615).height());
     if (r.likelihood) {
         picLL->clear();
-        LikelihoodChart& c = *r.likelihood;
-        plot_likelihood(*picLL, c.log_likelihood, c.total, static_cast<int16_t>(c.total.size()), "log likelihood", 10,
-                        Rgb{0, 0, 192}, true, c.sim_total, c.lower, c.upper, c.simulated, fmt_);
+        plot_likelihood(*picLL, *r.likelihood, fmt_);
+    } else if (r.clear_likelihood) {
+        picLL->clear();
     }
     if (r.show_ward_controls) {
         txtWard->show();
         lblWard->show();
     }
-    for (const Notice& n : r.notices) show_message(n);
+    QString status;
+    if (!written.isEmpty())
+        status = "wrote " + written.join(" and ") + " in " + QDir::toNativeSeparators(QDir::currentPath());
+    for (const Notice& n : notices)
+        if (!n.modal) status += (status.isEmpty() ? "" : "; ") + from8bit(n.text);
+    statusBar()->showMessage(status);
+    for (const Notice& n : notices)
+        if (n.modal) show_message(n);
 }
 
 void Form1::optErr_Click(int index) {
@@ -430,10 +547,12 @@ void Form1::txtRange_LostFocus() {
 void Form1::chkBeta_Click(int index) {
     if (index <= 0 || index >= 5) return;
     picCount->clear();
-    std::array<float, kMaxWards> values{};
-    for (int w = 1; w <= state_.n_surveyed; ++w) values[w - 1] = state_.surveyed_x(index, w);
-    plot_counts(*picCount, std::span<const float>(state_.surveyed_count.data(), kMaxWards), values, state_.n_surveyed,
-                to8bit(lblBeta[index]->text()), true, chkZero->isChecked(), fmt_);
+    CountsChartData chart;
+    chart.heights = state_.surveyed_count.values();
+    if (index <= state_.n_pred) chart.positions = state_.surveyed_x.row_values(index);
+    chart.title = to8bit(lblBeta[index]->text());
+    chart.origin_at_zero = chkZero->isChecked();
+    plot_counts(*picCount, chart, fmt_);
     if (!chkBeta[index]->isChecked()) txtBeta[index]->setText("0");
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
@@ -35,7 +36,7 @@ public:
     using MessageSink = std::function<void(const Notice&)>;
     void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
     // How the model library is bound at a fit; tests stand in a missing or broken one.
-    using ModelBinder = std::function<FitEntry()>;
+    using ModelBinder = std::function<ModelLibrary()>;
     void set_model_binder(ModelBinder binder) { model_binder_ = std::move(binder); }
 
     // Simulations draw from this source without reseeding it (tests); null: the clock.
@@ -46,6 +47,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void create_controls();
@@ -67,6 +69,7 @@ private:
     void read_data_file();
     void run_estimation();
     void apply_result(ClickResult& r);
+    void draw_key(const std::vector<std::string>& names);
 
     // Runs a handler; a UserError is shown and the handler's work abandoned.
     template <class F>
@@ -79,6 +82,10 @@ private:
     NumberFormat fmt_;
     MessageSink message_sink_;
     ModelBinder model_binder_;
+    bool busy_ = false;               // a click runs off the window's thread
+    bool cancel_requested_ = false;
+    bool close_after_click_ = false;
+    std::function<void()> cancel_hook_;  // cancels the click in progress
 
     // controls, named as the users' guide names them
     QLabel* Label1 = nullptr;

@@ -40,7 +40,7 @@ Covariance covariance(const FitCall& call, const Parameters& estimates, const st
 
     std::vector<double> ll(points.size());
     progress.stage("covariance", static_cast<int>(points.size()));
-    parallel_for(static_cast<int>(points.size()), call.data().nobs() >= kParallelRecords, [&](int k) {
+    parallel_for(static_cast<int>(points.size()), true, [&](int k) {
         progress.check_cancel();
         ll[static_cast<std::size_t>(k)] = -call.objective(points[static_cast<std::size_t>(k)], estimates.scale);
         progress.step();

@@ -169,16 +169,17 @@ Side find_limit(const Profiler& pr, const std::vector<ProfilePoint>& outward, co
             return side;
         }
     }
-    // Root finding on refits, each started from the optima at both ends of the bracket.
+    // Root finding on refits, each started from the optimum at the nearer end of the bracket.
     const double a = inside.total, b = outside.total, ga = g(inside), gb = g(outside);
     auto refit_g = [&](double t) {
-        ProfilePoint p = pr.best_fit(t, {&inside.value, &outside.value}, evaluations, fits);
+        const bool nearer_inside = std::fabs(t - inside.total) <= std::fabs(t - outside.total);
+        ProfilePoint p = pr.best_fit(t, {nearer_inside ? &inside.value : &outside.value}, evaluations, fits);
         const double v = g(p);
         if (!std::isfinite(v)) return -1.0;
         (v > 0.0 ? inside : outside) = std::move(p);
         return v;
     };
-    const double tolerance = 1e-10 * std::max(1.0, std::fabs(centre.total));
+    const double tolerance = 1e-9 * std::max(1.0, std::fabs(centre.total));
     side.total = find_root(refit_g, a, b, ga, gb, tolerance);
     side.found = true;
     return side;
@@ -203,7 +204,7 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     points[10] = pr.best_fit(profile_total(in.range_percent, 0, in.pop_est), {&in.estimates.value}, evaluations[0],
                              fits[0]);
     progress.step();
-    parallel_for(2, call.data().nobs() >= kParallelRecords / 4, [&](int lane) {
+    parallel_for(2, true, [&](int lane) {
         const int direction = lane == 0 ? 1 : -1;
         for (int k = 1; k <= 10; ++k) {
             const int index = 10 + direction * k;
@@ -241,25 +242,39 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
         }
     };
     propagate();
-    // A point below the chord of its neighbours may sit in a worse basin, most often where
-    // many means are on the floor and the extra parameter is poorly placed: there, and
-    // only there, the neighbours' optima with the extra parameter doubled and halved.
+    // A point whose optimum jumps away from its neighbours' (the extra parameter by half as
+    // much again or more), or that dips below both of them, may sit in a worse basin, most
+    // often where many means are on the floor: there, and only there, the neighbours'
+    // optima with the extra parameter doubled and halved.
     const auto extra = static_cast<std::size_t>(in.estimates.positions() - 1);
+    auto suspicious = [&](std::size_t i) {
+        const ProfilePoint& p = points[i];
+        if (!std::isfinite(p.log_likelihood)) return true;
+        bool dip = true;
+        for (std::size_t n : {i - 1, i + 1}) {
+            if (n >= points.size()) continue;
+            const ProfilePoint& q = points[n];
+            if (!std::isfinite(q.log_likelihood)) continue;
+            const double ratio = p.value[extra] / q.value[extra];
+            if (!(ratio < 1.5 && ratio > 1.0 / 1.5)) return true;
+            dip = dip && p.log_likelihood < q.log_likelihood - 1e-9 * (1.0 + std::fabs(q.log_likelihood));
+        }
+        return dip && i != 10;
+    };
     for (int round = 0; round < 3; ++round) {
         bool changed = false;
-        for (std::size_t i = 1; i + 1 < points.size(); ++i) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if (!suspicious(i)) continue;
             ProfilePoint& p = points[i];
-            const double chord = 0.5 * (points[i - 1].log_likelihood + points[i + 1].log_likelihood);
-            if (std::isfinite(p.log_likelihood) && !(p.log_likelihood < chord - 1e-6 * (1.0 + std::fabs(chord))))
-                continue;
             std::vector<std::vector<double>> starts;
-            for (const ProfilePoint* n : {&points[i - 1], &points[i + 1]})
-                if (!n->value.empty() && std::isfinite(n->log_likelihood))
-                    for (double factor : {2.0, 0.5}) {
-                        std::vector<double> v = n->value;
-                        v[extra] = std::clamp(v[extra] * factor, in.estimates.lower[extra], in.estimates.upper[extra]);
-                        starts.push_back(std::move(v));
-                    }
+            for (std::size_t n : {i - 1, i + 1}) {
+                if (n >= points.size() || points[n].value.empty() || !std::isfinite(points[n].log_likelihood)) continue;
+                for (double factor : {2.0, 0.5}) {
+                    std::vector<double> v = points[n].value;
+                    v[extra] = std::clamp(v[extra] * factor, in.estimates.lower[extra], in.estimates.upper[extra]);
+                    starts.push_back(std::move(v));
+                }
+            }
             std::vector<const std::vector<double>*> pointers;
             for (const auto& v : starts) pointers.push_back(&v);
             if (pointers.empty()) continue;
@@ -306,7 +321,7 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     progress.stage("profile-likelihood limits", 2);
     Side sides[2];
     std::vector<long> limit_evaluations(2, 0), limit_fits(2, 0);
-    parallel_for(2, call.data().nobs() >= kParallelRecords / 4, [&](int lane) {
+    parallel_for(2, true, [&](int lane) {
         sides[lane] = find_limit(pr, lane == 0 ? below : above, centre, lim.level, lane == 0,
                                  limit_evaluations[static_cast<std::size_t>(lane)],
                                  limit_fits[static_cast<std::size_t>(lane)]);

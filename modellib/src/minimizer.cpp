@@ -20,6 +20,10 @@ constexpr int kMaxRestarts = 4;
 constexpr double kTolerance = 1e-5;
 // A confirming restart's trust region starts at this many units.
 constexpr double kRestartStep = 1e-4;
+// Corrections L-BFGS keeps. Its default is one per evaluation allowed (20,000), all of
+// them zeroed at every start, which cost more than the search itself; no fit comes near
+// this many iterations, so the search is the same.
+constexpr unsigned kStoredCorrections = 1000;
 
 struct Search {
     int32_t n_all;
@@ -79,6 +83,7 @@ nlopt_result run_once(Search& s, nlopt_algorithm algorithm, double step) {
     if (r > 0) r = nlopt_set_initial_step1(opt, step);
     if (r > 0) r = nlopt_set_xtol_abs1(opt, kTolerance);
     if (r > 0) r = nlopt_set_maxeval(opt, static_cast<int>(std::max(1L, kMaxEvaluations - s.evaluations)));
+    if (r > 0 && algorithm == NLOPT_LD_LBFGS) r = nlopt_set_vector_storage(opt, kStoredCorrections);
     double f = 0.0;
     if (r > 0) r = nlopt_optimize(opt, u.data(), &f);
     nlopt_destroy(opt);

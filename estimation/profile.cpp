@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "parallel.h"
 #include "report.h"
@@ -209,9 +210,21 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
         for (int k = 1; k <= 10; ++k) {
             const int index = 10 + direction * k;
             const ProfilePoint& inner = points[static_cast<std::size_t>(index - direction)];
-            points[static_cast<std::size_t>(index)] =
-                pr.best_fit(profile_total(in.range_percent, index - 10, in.pop_est), {&in.estimates.value, &inner.value},
-                            evaluations[static_cast<std::size_t>(lane)], fits[static_cast<std::size_t>(lane)]);
+            const double total = profile_total(in.range_percent, index - 10, in.pop_est);
+            auto& n_evaluations = evaluations[static_cast<std::size_t>(lane)];
+            auto& n_fits = fits[static_cast<std::size_t>(lane)];
+            if (in.always_from_estimates) {
+                points[static_cast<std::size_t>(index)] =
+                    pr.best_fit(total, {&in.estimates.value, &inner.value}, n_evaluations, n_fits);
+            } else {
+                ProfilePoint p = pr.best_fit(total, {&inner.value}, n_evaluations, n_fits);
+                ++n_evaluations;
+                if (!std::isfinite(p.log_likelihood) || pr.value_at(total, in.estimates.value) > p.log_likelihood) {
+                    ProfilePoint q = pr.best_fit(total, {&in.estimates.value}, n_evaluations, n_fits);
+                    if (std::isfinite(q.log_likelihood) && !(q.log_likelihood <= p.log_likelihood)) p = std::move(q);
+                }
+                points[static_cast<std::size_t>(index)] = std::move(p);
+            }
             progress.step();
         }
     });
@@ -243,10 +256,29 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     };
     propagate();
     // A point whose optimum jumps away from its neighbours' (the extra parameter by half as
-    // much again or more), or that dips below both of them, may sit in a worse basin, most
-    // often where many means are on the floor: there, and only there, the neighbours'
-    // optima with the extra parameter doubled and halved.
+    // much again or more), dips below both of them, or puts a fifth or more of the surveyed
+    // wards' means on the floor, may sit in a worse basin: where many means are on the
+    // floor, which wards stand above it, and so the slopes' signs, can change the
+    // likelihood a lot. There, and only there, more starts: the neighbours' optima with the
+    // extra parameter doubled and halved, the point's own optimum with each slope's sign
+    // turned, and all slopes at 0.
     const auto extra = static_cast<std::size_t>(in.estimates.positions() - 1);
+    const ModelData& data = call.data();
+    auto on_the_floor = [&](const ProfilePoint& p) {
+        if (p.value.empty()) return false;
+        std::vector<double> v = p.value;
+        double rest = p.total;
+        for (int j = 0; j < data.np; ++j) rest -= data.x_sum[static_cast<std::size_t>(j)] * v[static_cast<std::size_t>(1 + j)];
+        v[0] = rest / data.wards;
+        const auto n = static_cast<std::size_t>(data.nobs());
+        std::size_t floor = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            double h = v[0];
+            for (int j = 0; j < data.np; ++j) h += data.x[i + n * static_cast<std::size_t>(j)] * v[static_cast<std::size_t>(1 + j)];
+            floor += h < 2.0;
+        }
+        return floor * 5 >= n && n > 0;
+    };
     auto suspicious = [&](std::size_t i) {
         const ProfilePoint& p = points[i];
         if (!std::isfinite(p.log_likelihood)) return true;
@@ -259,8 +291,13 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
             if (!(ratio < 1.5 && ratio > 1.0 / 1.5)) return true;
             dip = dip && p.log_likelihood < q.log_likelihood - 1e-9 * (1.0 + std::fabs(q.log_likelihood));
         }
-        return dip && i != 10;
+        // the ends have one neighbour, below which they lie by the profile's own fall
+        const bool inner = i > 0 && i + 1 < points.size() && i != 10;
+        return (dip && inner) || on_the_floor(p);
     };
+    std::vector<int32_t> free_slopes;
+    for (int32_t k : in.free)
+        if (k >= 2 && k <= data.np + 1) free_slopes.push_back(k);
     for (int round = 0; round < 3; ++round) {
         bool changed = false;
         for (std::size_t i = 0; i < points.size(); ++i) {
@@ -272,6 +309,31 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
                 for (double factor : {2.0, 0.5}) {
                     std::vector<double> v = points[n].value;
                     v[extra] = std::clamp(v[extra] * factor, in.estimates.lower[extra], in.estimates.upper[extra]);
+                    starts.push_back(std::move(v));
+                }
+            }
+            if (!p.value.empty() && !free_slopes.empty()) {
+                for (int32_t k : free_slopes) {
+                    std::vector<double> v = p.value;
+                    v[static_cast<std::size_t>(k - 1)] = -v[static_cast<std::size_t>(k - 1)];
+                    starts.push_back(std::move(v));
+                }
+                std::vector<double> flat = p.value;
+                for (int32_t k : free_slopes) flat[static_cast<std::size_t>(k - 1)] = 0.0;
+                starts.push_back(std::move(flat));
+                // a few seeded random slopes, three times the larger of the estimate's and the
+                // point's own in size either way, and the extra parameter anywhere from a tenth
+                // to ten times the point's
+                std::mt19937_64 engine(static_cast<uint64_t>(i) * 7919u + static_cast<uint64_t>(round));
+                std::uniform_real_distribution<double> unit(-1.0, 1.0);
+                for (int r = 0; r < 4; ++r) {
+                    std::vector<double> v = p.value;
+                    for (int32_t k : free_slopes) {
+                        const auto u = static_cast<std::size_t>(k - 1);
+                        v[u] = 3.0 * std::max(std::fabs(in.estimates.value[u]), std::fabs(p.value[u])) * unit(engine);
+                    }
+                    v[extra] = std::clamp(p.value[extra] * std::pow(10.0, unit(engine)), in.estimates.lower[extra],
+                                          in.estimates.upper[extra]);
                     starts.push_back(std::move(v));
                 }
             }

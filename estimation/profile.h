@@ -25,6 +25,9 @@ struct ProfileInput {
     bool constant_free = true;  // the main fit freed the intercept: the same model, like for like
     double total_hat = 0.0;     // the fixed-total rule's total at the estimates
     bool limits = true;         // look for the profile-likelihood limits too
+    // Fit every point from the main estimates too, or only where that start already lies
+    // higher than the point's optimum from its neighbours.
+    bool always_from_estimates = true;
 };
 
 struct ProfilePoint {

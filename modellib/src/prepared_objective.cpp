@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "valdmora/floored_mean.h"
+#include "vector_log.h"
 
 namespace valdmora::model {
 namespace {
@@ -30,23 +31,31 @@ double falling_reciprocals(double a, int32_t k) {
     return sum;
 }
 
-// ln of a (a - 1) ... (a - k + 1) from running products in four chains, folded into one
-// logarithm per 62 factors; the defining loop where a factor could be out of range. With
-// slope, also its derivative in a, from the products' own derivatives (D' = D f + P).
+// a (a - 1) ... (a - k + 1) from running products in four chains: the logarithm of every
+// full run of 62 factors in *log_sum, and the product of the last run returned, for its
+// logarithm to be taken with the other records'. Where a factor could be out of range the
+// defining loop (or the gamma form) gives the whole logarithm in *log_sum and 1 is
+// returned. With slope, also the derivative of the logarithm in a, from the products' own
+// derivatives (D' = D f + P).
 template <bool Slope>
-double log_falling_product(double a, int32_t k, double* slope) {
+double falling_product(double a, int32_t k, double* log_sum, double* slope) {
+    *log_sum = 0.0;
     if (k < 1) {
         if constexpr (Slope) *slope = 0.0;
-        return 0.0;
+        return 1.0;
     }
     if (k > kLongCount || !(a - static_cast<double>(k - 1) > 1e-100) || !(a < 1e4)) {
         if constexpr (Slope) *slope = falling_reciprocals(a, k);
-        if (k > kLongCount) return rlogcombin_gamma(a, k) + log_gamma(static_cast<double>(k) + 1.0);
-        double sum = 0.0;
-        for (int32_t i = 0; i < k; ++i) sum += std::log(a - i);
-        return sum;
+        if (k > kLongCount) {
+            *log_sum = rlogcombin_gamma(a, k) + log_gamma(static_cast<double>(k) + 1.0);
+        } else {
+            double sum = 0.0;
+            for (int32_t i = 0; i < k; ++i) sum += std::log(a - i);
+            *log_sum = sum;
+        }
+        return 1.0;
     }
-    double sum = 0.0, reciprocals = 0.0;
+    double reciprocals = 0.0, last = 1.0;
     for (int32_t start = 0; start < k; start += 62) {
         const int32_t end = std::min(k, start + 62);
         // four independent chains: the multiplications overlap instead of waiting in line
@@ -71,22 +80,36 @@ double log_falling_product(double a, int32_t k, double* slope) {
             p0 *= an;
             an -= 1.0;
         }
-        sum += std::log((p0 * p1) * (p2 * p3));
-        if constexpr (Slope) reciprocals += (q0 / p0 + q1 / p1) + (q2 / p2 + q3 / p3);
+        const double p01 = p0 * p1, p23 = p2 * p3;
+        const double product = p01 * p23;
+        if (end < k) *log_sum += std::log(product);
+        else last = product;
+        // one division for the four chains' sum of q / p
+        if constexpr (Slope) reciprocals += ((q0 * p1 + q1 * p0) * p23 + (q2 * p3 + q3 * p2) * p01) / product;
     }
     if constexpr (Slope) *slope = reciprocals;
-    return sum;
+    return last;
 }
 
 }  // namespace
 
 PreparedObjective::PreparedObjective(const Model& d)
-    : d_(d), log_y_(static_cast<std::size_t>(d.nobs)), log_factorial_(static_cast<std::size_t>(d.nobs)) {
+    : d_(d),
+      log_y_(static_cast<std::size_t>(d.nobs)),
+      log_factorial_(static_cast<std::size_t>(d.nobs)),
+      mean_(static_cast<std::size_t>(d.nobs)),
+      log_mean_(static_cast<std::size_t>(d.nobs)),
+      slope_(static_cast<std::size_t>(d.nobs)),
+      partial_(static_cast<std::size_t>(d.nobs)),
+      reciprocals_(static_cast<std::size_t>(d.nobs)) {
     for (int64_t i = 0; i < d.nobs; ++i) {
         const int32_t y = d.y[i];
         if (y < 1) any_count_below_one_ = true;
         log_y_[static_cast<std::size_t>(i)] = y >= 1 ? std::log(static_cast<double>(y)) : 0.0;
         log_factorial_[static_cast<std::size_t>(i)] = y >= 1 ? log_gamma(static_cast<double>(y) + 1.0) : 0.0;
+        sum_log_y_ += log_y_[static_cast<std::size_t>(i)];
+        sum_log_factorial_ += log_factorial_[static_cast<std::size_t>(i)];
+        sum_y_ += static_cast<double>(y);
     }
 }
 
@@ -125,54 +148,100 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         return floored_mean(h);
     };
 
+    const auto nobs = static_cast<std::size_t>(d.nobs);
+    double* const m_of = mean_.data();
+    double* const log_of = log_mean_.data();
+    double* const floor_slope = slope_.data();
+    // every record's mean first, then all their logarithms at once
+    bool finite = true;
+    auto means = [&] {
+        for (std::size_t i = 0; i < nobs; ++i) {
+            double dm_dh = 1.0;
+            m_of[i] = mean(static_cast<int64_t>(i), dm_dh);
+            floor_slope[i] = dm_dh;
+            finite = finite && std::isfinite(m_of[i]);
+        }
+    };
+    auto logarithms = [&](const double* in, double* out) {
+        if (finite) {
+            log_array(in, out, nobs);
+        } else {
+            for (std::size_t i = 0; i < nobs; ++i) out[i] = std::log(in[i]);
+        }
+    };
+
     double total = 0.0;
-    double dm_dh = 1.0;
     if (d.dist == 1) {
         if (any_count_below_one_) return std::numeric_limits<double>::infinity();
         const double v = std::log(1.0 + e * e);  // s squared
         const double s = std::sqrt(v);
         const double log_s = std::log(s);
-        for (int64_t i = 0; i < d.nobs; ++i) {
-            const double m = mean(i, dm_dh);
-            const double mu = std::log(m) - s * s / 2.0;
-            const double dev = log_y_[static_cast<std::size_t>(i)] - mu;
-            total += -(dev * dev) / (2.0 * s * s) - (log_y_[static_cast<std::size_t>(i)] + log_s);
-            if constexpr (Gradient) {
-                add_slope(i, dev / (v * m) * dm_dh);
-                slope_e += -dev / (2.0 * v) + dev * dev / (2.0 * v * v) - 0.5 / v;
-            }
+        means();
+        logarithms(m_of, log_of);
+        // the sums the value and the slope in e need, then the terms from them
+        double sum_dev = 0.0, sum_dev2 = 0.0;
+        const double inv_v = 1.0 / v;
+        for (std::size_t i = 0; i < nobs; ++i) {
+            const double dev = log_y_[i] - (log_of[i] - v / 2.0);
+            sum_dev += dev;
+            sum_dev2 += dev * dev;
+            if constexpr (Gradient) add_slope(static_cast<int64_t>(i), dev * inv_v / m_of[i] * floor_slope[i]);
         }
-        if constexpr (Gradient) slope_e *= 2.0 * e / (1.0 + e * e);
+        const double records = static_cast<double>(nobs);
+        total = -sum_dev2 / (2.0 * v) - (sum_log_y_ + records * log_s);
+        if constexpr (Gradient)
+            slope_e = (-sum_dev / (2.0 * v) + sum_dev2 / (2.0 * v * v) - records * 0.5 / v) * (2.0 * e / (1.0 + e * e));
     } else if (d.dist == 2) {
         const double log_e = std::log(e);
+        const double inv_e2 = 1.0 / (e * e);
+        double dm_dh = 1.0, sum_dev2 = 0.0;
         for (int64_t i = 0; i < d.nobs; ++i) {
             const double dev = static_cast<double>(d.y[i]) - mean(i, dm_dh);
-            total += -(dev * dev) / (2.0 * e * e) - log_e;
-            if constexpr (Gradient) {
-                add_slope(i, dev / (e * e) * dm_dh);
-                slope_e += dev * dev / (e * e * e) - 1.0 / e;
-            }
+            sum_dev2 += dev * dev;
+            if constexpr (Gradient) add_slope(i, dev * inv_e2 * dm_dh);
         }
+        const double records = static_cast<double>(nobs);
+        total = -sum_dev2 / (2.0 * e * e) - records * log_e;
+        if constexpr (Gradient) slope_e = sum_dev2 / (e * e * e) - records / e;
     } else {
         const double p = 1.0 / (1.0 + e);
         const double log_p = std::log(p);
         const double log_q = std::log(1.0 - p);
-        for (int64_t i = 0; i < d.nobs; ++i) {
-            const double m = mean(i, dm_dh);
-            const double r = p * m / (1.0 - p);
-            const double yd = static_cast<double>(d.y[i]);
-            double reciprocals = 0.0;
-            const double log_comb =
-                d.y[i] >= 1 ? log_falling_product<Gradient>(r + yd - 1.0, d.y[i], &reciprocals) - log_factorial_[static_cast<std::size_t>(i)]
-                            : 0.0;
-            total += log_comb + r * log_p + yd * log_q;
+        means();
+        // each record's falling product (the last run of its factors) before all their
+        // logarithms at once; the runs before it are in partial, and the product's slope
+        // in reciprocals
+        double* const product = log_of;
+        double* const partial = partial_.data();
+        double* const reciprocals = reciprocals_.data();
+        for (std::size_t i = 0; i < nobs; ++i) {
+            const double r = p * m_of[i] / (1.0 - p);
+            const int32_t y = d.y[i];
+            partial[i] = 0.0;
+            reciprocals[i] = 0.0;
+            product[i] = y >= 1 ? falling_product<Gradient>(r + static_cast<double>(y) - 1.0, y, &partial[i],
+                                                            &reciprocals[i])
+                                : 1.0;
+            finite = finite && std::isfinite(product[i]) && product[i] > 0.0;
+        }
+        logarithms(product, product);
+        // sums over the records, then the terms in e from them
+        double sum_r = 0.0, sum_comb = 0.0, sum_dl_dr_r = 0.0;
+        const double inv_e = 1.0 / e;
+        for (std::size_t i = 0; i < nobs; ++i) {
+            const double r = p * m_of[i] / (1.0 - p);
+            if (d.y[i] >= 1) sum_comb += partial[i] + product[i];
+            sum_r += r;
             if constexpr (Gradient) {
                 // r = m / e: dl/dr = sum of 1/(r + t) + ln p
-                const double dl_dr = reciprocals + log_p;
-                add_slope(i, dl_dr / e * dm_dh);
-                slope_e += -dl_dr * r / e - r / (1.0 + e) + yd / (e * (1.0 + e));
+                const double dl_dr = reciprocals[i] + log_p;
+                add_slope(static_cast<int64_t>(i), dl_dr * inv_e * floor_slope[i]);
+                sum_dl_dr_r += dl_dr * r;
             }
         }
+        total = (sum_comb - sum_log_factorial_) + sum_r * log_p + sum_y_ * log_q;
+        if constexpr (Gradient)
+            slope_e = -sum_dl_dr_r / e - sum_r / (1.0 + e) + sum_y_ / (e * (1.0 + e));
     }
 
     if constexpr (Gradient) {

@@ -25,6 +25,11 @@ private:
     bool any_count_below_one_ = false;
     std::vector<double> log_y_;
     std::vector<double> log_factorial_;
+    double sum_log_y_ = 0.0, sum_log_factorial_ = 0.0, sum_y_ = 0.0;
+    // Per evaluation: each record's mean (or falling product), its logarithm, and the
+    // slope of the floor; kept between evaluations so that nothing is allocated in one.
+    // One prepared objective serves one search, on one thread.
+    mutable std::vector<double> mean_, log_mean_, slope_, partial_, reciprocals_;
 };
 
 }  // namespace valdmora::model

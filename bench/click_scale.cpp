@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     in.beta_checked = {true, true, true, true, false};
     in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
     ClickServices services;
-    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE};
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
     const auto dir = std::filesystem::temp_directory_path();
 
     const auto start = std::chrono::steady_clock::now();

@@ -21,6 +21,15 @@ valdmora_model FitCall::model(const std::vector<double>& value, const std::vecto
 }
 
 FitOutcome FitCall::fit(const Parameters& p, const std::vector<int32_t>& free, double fixed_total) const {
+    return run(library_.fit, p, free, fixed_total);
+}
+
+FitOutcome FitCall::search(const Parameters& p, const std::vector<int32_t>& free, double fixed_total) const {
+    return run(library_.search ? library_.search : library_.fit, p, free, fixed_total);
+}
+
+FitOutcome FitCall::run(FitEntry entry, const Parameters& p, const std::vector<int32_t>& free,
+                        double fixed_total) const {
     FitOutcome out;
     out.value = p.value;
     const auto n = static_cast<int32_t>(free.size());
@@ -33,7 +42,7 @@ FitOutcome FitCall::fit(const Parameters& p, const std::vector<int32_t>& free, d
     }
     const valdmora_model m = model(p.value, p.scale, fixed_total);
     int64_t evaluations = 0;
-    out.code = library_.fit(&m, n, free.data(), lower.data(), upper.data(), x.data(), &out.objective, &evaluations);
+    out.code = entry(&m, n, free.data(), lower.data(), upper.data(), x.data(), &out.objective, &evaluations);
     out.evaluations = static_cast<long>(evaluations);
     out.finite = std::isfinite(out.objective);
     for (std::size_t i = 0; i < free.size(); ++i) {

@@ -18,6 +18,7 @@ using ObjectiveEntry = decltype(&VALDMORA_OBJECTIVE);
 struct ModelLibrary {
     FitEntry fit = nullptr;
     ObjectiveEntry objective = nullptr;
+    FitEntry search = nullptr;  // the fit's search without its confirmation; null: fit
     bool bound() const { return fit && objective; }
 };
 
@@ -61,6 +62,9 @@ public:
     // bounds; the other positions keep their values. fixed_total > 0 ties the intercept
     // to that total over the unsurveyed wards.
     FitOutcome fit(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0) const;
+    // The same search without the derivative-free confirmation: for many refits of which
+    // the caller keeps one and confirms it with fit.
+    FitOutcome search(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0) const;
     // -log likelihood at the values, no variable free.
     double objective(const std::vector<double>& value, const std::vector<double>& scale,
                      double fixed_total = 0.0) const;
@@ -69,6 +73,7 @@ public:
     const ModelLibrary& library() const { return library_; }
 
 private:
+    FitOutcome run(FitEntry entry, const Parameters& p, const std::vector<int32_t>& free, double fixed_total) const;
     valdmora_model model(const std::vector<double>& value, const std::vector<double>& scale, double fixed_total) const;
     const ModelLibrary& library_;
     const ModelData& data_;

@@ -88,12 +88,14 @@ ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates)
         ModelLibrary m;
         m.fit = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_FIT"));
         m.objective = reinterpret_cast<ObjectiveEntry>(dlsym(lib, "VALDMORA_OBJECTIVE"));
-        if (m.bound()) return m;  // stays loaded for the life of the program
+        m.search = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_SEARCH"));
+        if (m.bound() && m.search) return m;  // stays loaded for the life of the program
         found_without_entry = c;
     }
     if (!found_without_entry.empty())
         throw UserError("The model library " + found_without_entry +
-                            " was found but lacks the entries VALDMORA_FIT and VALDMORA_OBJECTIVE; it may be an older "
+                            " was found but lacks the entries VALDMORA_FIT, VALDMORA_SEARCH and VALDMORA_OBJECTIVE; it may be "
+                            "an older "
                             "version, from another program, or damaged. Reinstall valdmora.",
                         "Model library");
     throw UserError(std::string("The model library ") + model_library_file() +

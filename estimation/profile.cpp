@@ -1,6 +1,7 @@
 #include "profile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -28,7 +29,7 @@ public:
             progress_.check_cancel();
             Parameters p = in_.estimates;
             p.value = *start;
-            const FitOutcome r = call_.fit(p, in_.free, total);
+            const FitOutcome r = call_.search(p, in_.free, total);
             evaluations += r.evaluations;
             ++fits;
             const double ll = -r.objective;
@@ -170,11 +171,15 @@ Side find_limit(const Profiler& pr, const std::vector<ProfilePoint>& outward, co
             return side;
         }
     }
-    // Root finding on refits, each started from the optimum at the nearer end of the bracket.
+    // Root finding on refits, each started where the optima at the ends of the bracket
+    // point to: between them in proportion to the totals.
     const double a = inside.total, b = outside.total, ga = g(inside), gb = g(outside);
     auto refit_g = [&](double t) {
-        const bool nearer_inside = std::fabs(t - inside.total) <= std::fabs(t - outside.total);
-        ProfilePoint p = pr.best_fit(t, {nearer_inside ? &inside.value : &outside.value}, evaluations, fits);
+        std::vector<double> start = inside.value;
+        const double w = (t - inside.total) / (outside.total - inside.total);
+        if (std::isfinite(w))
+            for (std::size_t k = 0; k < start.size(); ++k) start[k] += w * (outside.value[k] - inside.value[k]);
+        ProfilePoint p = pr.best_fit(t, {&start}, evaluations, fits);
         const double v = g(p);
         if (!std::isfinite(v)) return -1.0;
         (v > 0.0 ? inside : outside) = std::move(p);
@@ -201,33 +206,38 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     std::vector<long> evaluations(2, 0), fits(2, 0);
     progress.stage("likelihood profile", kProfilePoints);
 
-    // the middle point from the estimates, then each side outward from its neighbour too
+    // The middle point from the estimates; then each side outward, every point from its
+    // inner neighbour's optimum, the two sides on the two cores; and every other point from
+    // the main estimates too, taken by whichever core is free. Each point keeps the better.
     points[10] = pr.best_fit(profile_total(in.range_percent, 0, in.pop_est), {&in.estimates.value}, evaluations[0],
                              fits[0]);
     progress.step();
+    std::vector<ProfilePoint> from_estimates(kProfilePoints);
+    std::atomic<long> confirm_evaluations{0};
+    std::atomic<int> next{0};
     parallel_for(2, true, [&](int lane) {
+        auto& n_evaluations = evaluations[static_cast<std::size_t>(lane)];
+        auto& n_fits = fits[static_cast<std::size_t>(lane)];
         const int direction = lane == 0 ? 1 : -1;
         for (int k = 1; k <= 10; ++k) {
             const int index = 10 + direction * k;
             const ProfilePoint& inner = points[static_cast<std::size_t>(index - direction)];
-            const double total = profile_total(in.range_percent, index - 10, in.pop_est);
-            auto& n_evaluations = evaluations[static_cast<std::size_t>(lane)];
-            auto& n_fits = fits[static_cast<std::size_t>(lane)];
-            if (in.always_from_estimates) {
-                points[static_cast<std::size_t>(index)] =
-                    pr.best_fit(total, {&in.estimates.value, &inner.value}, n_evaluations, n_fits);
-            } else {
-                ProfilePoint p = pr.best_fit(total, {&inner.value}, n_evaluations, n_fits);
-                ++n_evaluations;
-                if (!std::isfinite(p.log_likelihood) || pr.value_at(total, in.estimates.value) > p.log_likelihood) {
-                    ProfilePoint q = pr.best_fit(total, {&in.estimates.value}, n_evaluations, n_fits);
-                    if (std::isfinite(q.log_likelihood) && !(q.log_likelihood <= p.log_likelihood)) p = std::move(q);
-                }
-                points[static_cast<std::size_t>(index)] = std::move(p);
-            }
+            points[static_cast<std::size_t>(index)] =
+                pr.best_fit(profile_total(in.range_percent, index - 10, in.pop_est), {&inner.value}, n_evaluations, n_fits);
             progress.step();
         }
+        for (int i = next++; i < kProfilePoints - 1; i = next++) {
+            const int index = i < 10 ? i : i + 1;
+            from_estimates[static_cast<std::size_t>(index)] = pr.best_fit(
+                profile_total(in.range_percent, index - 10, in.pop_est), {&in.estimates.value}, n_evaluations, n_fits);
+        }
     });
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        ProfilePoint& q = from_estimates[i];
+        if (i != 10 && std::isfinite(q.log_likelihood) &&
+            (!std::isfinite(points[i].log_likelihood) || q.log_likelihood > points[i].log_likelihood))
+            points[i] = std::move(q);
+    }
     // A start from a neighbour's optimum is fitted only where that start is already better
     // than the point's optimum: one evaluation decides.
     auto improve_from = [&](ProfilePoint& p, const ProfilePoint& from) {
@@ -350,7 +360,22 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
         if (!changed) break;
         propagate();
     }
-    out.evaluations = evaluations[0] + evaluations[1];
+    // a point whose search stalled is confirmed, as a fit is (the searches skip that)
+    parallel_for(kProfilePoints, true, [&](int i) {
+        ProfilePoint& p = points[static_cast<std::size_t>(i)];
+        if (p.value.empty() || !std::isfinite(p.log_likelihood) || fit_accepted(p.code)) return;
+        progress.check_cancel();
+        Parameters start = in.estimates;
+        start.value = p.value;
+        const FitOutcome r = call.fit(start, in.free, p.total);
+        confirm_evaluations += r.evaluations;
+        if (r.finite && -r.objective >= p.log_likelihood) {
+            p.log_likelihood = -r.objective;
+            p.value = r.value;
+            p.code = r.code;
+        }
+    });
+    out.evaluations = evaluations[0] + evaluations[1] + confirm_evaluations;
     out.fits = fits[0] + fits[1];
     double best = in.max_ll;
     for (const ProfilePoint& p : points) {

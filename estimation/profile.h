@@ -25,9 +25,6 @@ struct ProfileInput {
     bool constant_free = true;  // the main fit freed the intercept: the same model, like for like
     double total_hat = 0.0;     // the fixed-total rule's total at the estimates
     bool limits = true;         // look for the profile-likelihood limits too
-    // Fit every point from the main estimates too, or only where that start already lies
-    // higher than the point's optimum from its neighbours.
-    bool always_from_estimates = true;
 };
 
 struct ProfilePoint {
@@ -55,8 +52,9 @@ struct Profile {
 };
 
 // Each chart point is the best of fits started from the main estimates and from its inner
-// neighbour's optimum, sweeping outward on each side (the two sides on both cores), then
-// from its outer neighbour's optimum wherever that start is already better. The limits
+// neighbour's optimum, sweeping outward on each side (on both cores), then from either
+// neighbour's optimum wherever that start is already better, and with further starts where
+// a point looks to sit in a worse basin. The limits
 // are found by root finding on refits, beyond the chart's range when needed, as far as a
 // total near zero below and a hundred times the estimate above.
 Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Progress& progress);

@@ -93,7 +93,7 @@ nlopt_result run_once(Search& s, nlopt_algorithm algorithm, double step) {
 }  // namespace
 
 MinimizeResult minimize(int32_t n, const double* lower, const double* upper, double* x,
-                        const double* step, Objective objective, void* context) {
+                        const double* step, Objective objective, void* context, bool confirm) {
     MinimizeResult result;
     Search s{.n_all = n,
              .active = {},
@@ -138,7 +138,14 @@ MinimizeResult minimize(int32_t n, const double* lower, const double* upper, dou
     // search goes on from there.
     nlopt_result r = run_once(s, NLOPT_LD_LBFGS, 1.0);
     int32_t code = VALDMORA_FIT_UNCONFIRMED;
-    for (int restart = 0; restart < kMaxRestarts; ++restart) {
+    if (!confirm) {
+        // a stalled line search (NLopt's generic failure) is a failure here: nothing follows
+        // to judge it
+        code = r == NLOPT_MAXEVAL_REACHED                   ? VALDMORA_FIT_EVAL_LIMIT
+               : r < 0 && r != NLOPT_ROUNDOFF_LIMITED ? VALDMORA_FIT_FAILED
+                                                          : VALDMORA_FIT_UNCONFIRMED;
+    }
+    for (int restart = 0; confirm && restart < kMaxRestarts; ++restart) {
         if (r == NLOPT_MAXEVAL_REACHED) {
             code = VALDMORA_FIT_EVAL_LIMIT;
             break;

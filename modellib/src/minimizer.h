@@ -19,7 +19,9 @@ struct MinimizeResult {
 // allowed), starting from x; step[i] is the distance over which variable i is expected to
 // change the objective noticeably. On return x holds the best point seen (inside the
 // bounds) and the result its value. Never throws.
+// With confirm false the gradient search alone runs, and a normal stop gives the code
+// VALDMORA_FIT_UNCONFIRMED.
 MinimizeResult minimize(int32_t n, const double* lower, const double* upper, double* x,
-                        const double* step, Objective objective, void* context);
+                        const double* step, Objective objective, void* context, bool confirm = true);
 
 }  // namespace valdmora::model

@@ -89,7 +89,7 @@ double objective(const Model& d, int32_t n, const int32_t* positions, const doub
 // are those of modellib.h; evaluations counts every evaluation, the last one included. The
 // caller has checked the model, the positions and the bounds.
 int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* lower, const double* upper,
-            double* x, double* f, int64_t* evaluations);
+            double* x, double* f, int64_t* evaluations, bool confirm = true);
 
 // True when every bound is a pair lower <= upper without NaN and every start is finite.
 bool bounds_valid(int32_t n, const double* lower, const double* upper, const double* x);

@@ -52,7 +52,7 @@ bool bounds_valid(int32_t n, const double* lower, const double* upper, const dou
 }
 
 int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* lower, const double* upper,
-            double* x, double* f, int64_t* evaluations) {
+            double* x, double* f, int64_t* evaluations, bool confirm) {
     double step[kMaxFree];
     for (int32_t i = 0; i < n; ++i) {
         const int32_t k = positions[i];
@@ -62,7 +62,7 @@ int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* l
     }
     const PreparedObjective prepared(d);
     std::pair<const PreparedObjective*, const int32_t*> context{&prepared, positions};
-    const MinimizeResult r = minimize(n, lower, upper, x, step, evaluate, &context);
+    const MinimizeResult r = minimize(n, lower, upper, x, step, evaluate, &context, confirm);
     *evaluations = r.evaluations;
     // the value reported is the objective's own at the returned point
     if (std::isfinite(r.f)) {

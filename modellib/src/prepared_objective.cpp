@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "valdmora/floored_mean.h"
 #include "vector_log.h"
@@ -91,6 +92,59 @@ double falling_product(double a, int32_t k, double* log_sum, double* slope) {
     return last;
 }
 
+// Every record's floored mean and the floor's slope dm/dh, with the predictor columns
+// and coefficients held in registers; the floor's division only where a mean is on it.
+template <int NP>
+bool means_of(const Model& d, double b0, const double* beta, double* m, double* dm_dh) {
+    const auto n = static_cast<std::size_t>(d.nobs);
+    const double* col[kMaxPredictors > 0 ? kMaxPredictors : 1] = {};
+    double b[kMaxPredictors] = {};
+    for (int j = 0; j < NP; ++j) {
+        col[j] = d.x + d.ldx * j;
+        b[j] = beta[j];
+    }
+    bool finite = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        double h = b0;
+        for (int j = 0; j < NP; ++j) h += col[j][i] * b[j];
+        if (h >= 2.0) {
+            m[i] = h;
+            dm_dh[i] = 1.0;
+        } else {
+            m[i] = floored_mean(h);
+            dm_dh[i] = 1.0 / ((3.0 - h) * (3.0 - h));
+        }
+        finite = finite && std::isfinite(m[i]);
+    }
+    return finite;
+}
+
+// The sums over the records of dl/dh, alone and times each predictor, each in record order.
+template <int NP>
+void slope_sums(const Model& d, const double* slope_h, double& sum_h, double* sum_hx) {
+    const auto n = static_cast<std::size_t>(d.nobs);
+    const double* col[kMaxPredictors > 0 ? kMaxPredictors : 1] = {};
+    for (int j = 0; j < NP; ++j) col[j] = d.x + d.ldx * j;
+    double s = 0.0, sx[kMaxPredictors] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        s += slope_h[i];
+        for (int j = 0; j < NP; ++j) sx[j] += slope_h[i] * col[j][i];
+    }
+    sum_h = s;
+    for (int j = 0; j < NP; ++j) sum_hx[j] = sx[j];
+}
+
+template <class F>
+decltype(auto) by_predictors(int32_t np, F&& f) {
+    switch (np) {
+        case 0: return f(std::integral_constant<int, 0>());
+        case 1: return f(std::integral_constant<int, 1>());
+        case 2: return f(std::integral_constant<int, 2>());
+        case 3: return f(std::integral_constant<int, 3>());
+        default: return f(std::integral_constant<int, 4>());
+    }
+}
+
 }  // namespace
 
 PreparedObjective::PreparedObjective(const Model& d)
@@ -101,7 +155,8 @@ PreparedObjective::PreparedObjective(const Model& d)
       log_mean_(static_cast<std::size_t>(d.nobs)),
       slope_(static_cast<std::size_t>(d.nobs)),
       partial_(static_cast<std::size_t>(d.nobs)),
-      reciprocals_(static_cast<std::size_t>(d.nobs)) {
+      reciprocals_(static_cast<std::size_t>(d.nobs)),
+      slope_h_(static_cast<std::size_t>(d.nobs)) {
     for (int64_t i = 0; i < d.nobs; ++i) {
         const int32_t y = d.y[i];
         if (y < 1) any_count_below_one_ = true;
@@ -133,34 +188,18 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
     const double b0 = par.b0, e = par.e;
     const double* beta = par.beta;
     double slope_e = 0.0;  // dl/de
-    // dl/dh summed over the records, alone and times each predictor; each sum runs over
-    // the records in order
+    // dl/dh of each record, then summed over the records, alone and times each predictor
     double sum_h = 0.0;
     double sum_hx[kMaxPredictors] = {};
-    auto add_slope = [&](int64_t i, double slope_h) {
-        sum_h += slope_h;
-        for (int32_t j = 0; j < d.np; ++j) sum_hx[j] += slope_h * d.predictor(i, j);
-    };
-    auto mean = [&](int64_t i, double& dm_dh) {
-        double h = b0;
-        for (int32_t j = 0; j < d.np; ++j) h += d.predictor(i, j) * beta[j];
-        if constexpr (Gradient) dm_dh = h >= 2.0 ? 1.0 : 1.0 / ((3.0 - h) * (3.0 - h));
-        return floored_mean(h);
-    };
-
     const auto nobs = static_cast<std::size_t>(d.nobs);
     double* const m_of = mean_.data();
     double* const log_of = log_mean_.data();
     double* const floor_slope = slope_.data();
+    double* const slope_h = slope_h_.data();
     // every record's mean first, then all their logarithms at once
     bool finite = true;
     auto means = [&] {
-        for (std::size_t i = 0; i < nobs; ++i) {
-            double dm_dh = 1.0;
-            m_of[i] = mean(static_cast<int64_t>(i), dm_dh);
-            floor_slope[i] = dm_dh;
-            finite = finite && std::isfinite(m_of[i]);
-        }
+        finite = by_predictors(d.np, [&](auto np) { return means_of<np>(d, b0, beta, m_of, floor_slope); });
     };
     auto logarithms = [&](const double* in, double* out) {
         if (finite) {
@@ -185,7 +224,7 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
             const double dev = log_y_[i] - (log_of[i] - v / 2.0);
             sum_dev += dev;
             sum_dev2 += dev * dev;
-            if constexpr (Gradient) add_slope(static_cast<int64_t>(i), dev * inv_v / m_of[i] * floor_slope[i]);
+            if constexpr (Gradient) slope_h[i] = dev * inv_v / m_of[i] * floor_slope[i];
         }
         const double records = static_cast<double>(nobs);
         total = -sum_dev2 / (2.0 * v) - (sum_log_y_ + records * log_s);
@@ -194,11 +233,12 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
     } else if (d.dist == 2) {
         const double log_e = std::log(e);
         const double inv_e2 = 1.0 / (e * e);
-        double dm_dh = 1.0, sum_dev2 = 0.0;
-        for (int64_t i = 0; i < d.nobs; ++i) {
-            const double dev = static_cast<double>(d.y[i]) - mean(i, dm_dh);
+        double sum_dev2 = 0.0;
+        means();
+        for (std::size_t i = 0; i < nobs; ++i) {
+            const double dev = static_cast<double>(d.y[i]) - m_of[i];
             sum_dev2 += dev * dev;
-            if constexpr (Gradient) add_slope(i, dev * inv_e2 * dm_dh);
+            if constexpr (Gradient) slope_h[i] = dev * inv_e2 * floor_slope[i];
         }
         const double records = static_cast<double>(nobs);
         total = -sum_dev2 / (2.0 * e * e) - records * log_e;
@@ -235,7 +275,7 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
             if constexpr (Gradient) {
                 // r = m / e: dl/dr = sum of 1/(r + t) + ln p
                 const double dl_dr = reciprocals[i] + log_p;
-                add_slope(static_cast<int64_t>(i), dl_dr * inv_e * floor_slope[i]);
+                slope_h[i] = dl_dr * inv_e * floor_slope[i];
                 sum_dl_dr_r += dl_dr * r;
             }
         }
@@ -245,6 +285,7 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
     }
 
     if constexpr (Gradient) {
+        by_predictors(d.np, [&](auto np) { slope_sums<np>(d, slope_h, sum_h, sum_hx); });
         // dl/d(value) at each position, then per variable x = scale * value
         double by_position[kMaxPositions] = {};
         for (int32_t j = 0; j < d.np; ++j) by_position[1 + j] = sum_hx[j];

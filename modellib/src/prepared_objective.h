@@ -29,7 +29,7 @@ private:
     // Per evaluation: each record's mean (or falling product), its logarithm, and the
     // slope of the floor; kept between evaluations so that nothing is allocated in one.
     // One prepared objective serves one search, on one thread.
-    mutable std::vector<double> mean_, log_mean_, slope_, partial_, reciprocals_;
+    mutable std::vector<double> mean_, log_mean_, slope_, partial_, reciprocals_, slope_h_;
 };
 
 }  // namespace valdmora::model

@@ -41,9 +41,10 @@ extern "C" double VALDMORA_OBJECTIVE(const valdmora_model* model, int32_t n, con
     return valdmora::model::objective(d, n, free_pos, x);
 }
 
-extern "C" int32_t VALDMORA_FIT(const valdmora_model* model, int32_t n, const int32_t* free_pos,
-                                const double* lower, const double* upper, double* x, double* f,
-                                int64_t* evaluations) {
+namespace {
+
+int32_t fit_or_search(const valdmora_model* model, int32_t n, const int32_t* free_pos, const double* lower,
+                      const double* upper, double* x, double* f, int64_t* evaluations, bool confirm) {
     Model d;
     int64_t count = 0;
     if (evaluations) *evaluations = 0;
@@ -56,8 +57,22 @@ extern "C" int32_t VALDMORA_FIT(const valdmora_model* model, int32_t n, const in
         *f = valdmora::model::objective(d, 0, free_pos, x);
         count = 1;
     } else {
-        code = valdmora::model::fit(d, n, free_pos, lower, upper, x, f, &count);
+        code = valdmora::model::fit(d, n, free_pos, lower, upper, x, f, &count, confirm);
     }
     if (evaluations) *evaluations = count;
     return code;
+}
+
+}  // namespace
+
+extern "C" int32_t VALDMORA_FIT(const valdmora_model* model, int32_t n, const int32_t* free_pos,
+                                const double* lower, const double* upper, double* x, double* f,
+                                int64_t* evaluations) {
+    return fit_or_search(model, n, free_pos, lower, upper, x, f, evaluations, true);
+}
+
+extern "C" int32_t VALDMORA_SEARCH(const valdmora_model* model, int32_t n, const int32_t* free_pos,
+                                   const double* lower, const double* upper, double* x, double* f,
+                                   int64_t* evaluations) {
+    return fit_or_search(model, n, free_pos, lower, upper, x, f, evaluations, false);
 }

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const NumberFormat kPoint{'.', ','};
-const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE};
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
 
 // A stand-in for the model library whose log likelihood is exactly quadratic about the
 // targets: -sum (value - target)^2 / (2 sd^2). Its fit lands on the targets, so every

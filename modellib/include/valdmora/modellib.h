@@ -4,7 +4,8 @@
  * - the four 99-record entries N_E04JYF, FUNCT1, LOGLIK and RLOGCOMBIN, whose model data
  *   are packed into two fixed tables of whole numbers and doubles (layout below), every
  *   argument passed by address;
- * - the size-free entries VALDMORA_FIT, VALDMORA_OBJECTIVE and VALDMORA_LOGLIK (at the end),
+ * - the size-free entries VALDMORA_FIT, VALDMORA_SEARCH, VALDMORA_OBJECTIVE and
+ *   VALDMORA_LOGLIK (at the end),
  *   with explicit sizes and plain arrays of any length, predictor values as doubles.
  * Integers are 32-bit signed unless named otherwise, reals are doubles. Nothing crosses
  * this interface as an exception, and the library keeps no state.
@@ -147,6 +148,15 @@ VALDMORA_API double VALDMORA_OBJECTIVE(const valdmora_model *model, int32_t n, c
 VALDMORA_API int32_t VALDMORA_FIT(const valdmora_model *model, int32_t n, const int32_t *free_pos,
                                   const double *lower, const double *upper, double *x, double *f,
                                   int64_t *evaluations);
+
+/* The gradient search of VALDMORA_FIT alone, without the derivative-free restart that
+ * confirms its result: for many refits from points already near their optima, where the
+ * caller compares them and confirms the one it keeps with VALDMORA_FIT. The same arguments
+ * and codes, except that a search that stops normally returns VALDMORA_FIT_UNCONFIRMED and
+ * one whose line search stalls VALDMORA_FIT_FAILED (its best point returned). */
+VALDMORA_API int32_t VALDMORA_SEARCH(const valdmora_model *model, int32_t n, const int32_t *free_pos,
+                                     const double *lower, const double *upper, double *x, double *f,
+                                     int64_t *evaluations);
 
 /* Log likelihood of nobs count records: predictor j (from 0) of record i at x[i + ldx * j],
  * ldx >= nobs. The normal and lognormal values carry no -ln(2 pi)/2 constant; a lognormal

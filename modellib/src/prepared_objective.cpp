@@ -37,10 +37,12 @@ double falling_reciprocals(double a, int32_t k) {
 // logarithm to be taken with the other records'. Where a factor could be out of range the
 // defining loop (or the gamma form) gives the whole logarithm in *log_sum and 1 is
 // returned. With slope, also the derivative of the logarithm in a, from the products' own
-// derivatives (D' = D f + P).
+// derivatives (D' = D f + P): the full runs' part in *slope, and the last run's as
+// *slope_numerator over the product returned, divided with the other records'.
 template <bool Slope>
-double falling_product(double a, int32_t k, double* log_sum, double* slope) {
+double falling_product(double a, int32_t k, double* log_sum, double* slope, double* slope_numerator) {
     *log_sum = 0.0;
+    if constexpr (Slope) *slope_numerator = 0.0;
     if (k < 1) {
         if constexpr (Slope) *slope = 0.0;
         return 1.0;
@@ -83,10 +85,15 @@ double falling_product(double a, int32_t k, double* log_sum, double* slope) {
         }
         const double p01 = p0 * p1, p23 = p2 * p3;
         const double product = p01 * p23;
-        if (end < k) *log_sum += std::log(product);
-        else last = product;
-        // one division for the four chains' sum of q / p
-        if constexpr (Slope) reciprocals += ((q0 * p1 + q1 * p0) * p23 + (q2 * p3 + q3 * p2) * p01) / product;
+        // the four chains' sum of q / p as one fraction
+        const double numerator = (q0 * p1 + q1 * p0) * p23 + (q2 * p3 + q3 * p2) * p01;
+        if (end < k) {
+            *log_sum += std::log(product);
+            if constexpr (Slope) reciprocals += numerator / product;
+        } else {
+            last = product;
+            if constexpr (Slope) *slope_numerator = numerator;
+        }
     }
     if constexpr (Slope) *slope = reciprocals;
     return last;
@@ -254,16 +261,21 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         double* const product = log_of;
         double* const partial = partial_.data();
         double* const reciprocals = reciprocals_.data();
+        double* const numerator = slope_h_.data();  // free until the slopes are formed below
         for (std::size_t i = 0; i < nobs; ++i) {
             const double r = p * m_of[i] / (1.0 - p);
             const int32_t y = d.y[i];
             partial[i] = 0.0;
             reciprocals[i] = 0.0;
+            numerator[i] = 0.0;
             product[i] = y >= 1 ? falling_product<Gradient>(r + static_cast<double>(y) - 1.0, y, &partial[i],
-                                                            &reciprocals[i])
+                                                            &reciprocals[i], &numerator[i])
                                 : 1.0;
             finite = finite && std::isfinite(product[i]) && product[i] > 0.0;
         }
+        // the divisions all together, several to an instruction
+        if constexpr (Gradient)
+            for (std::size_t i = 0; i < nobs; ++i) reciprocals[i] += numerator[i] / product[i];
         logarithms(product, product);
         // sums over the records, then the terms in e from them
         double sum_r = 0.0, sum_comb = 0.0, sum_dl_dr_r = 0.0;

@@ -436,3 +436,43 @@ TEST_F(BatchTest, ALongLognormalStudyCoversNearNinetyFivePerCent) {
     EXPECT_GE(j["coverage"].get<double>(), 0.80);
     EXPECT_LE(j["coverage"].get<double>(), 1.00);
 }
+
+TEST_F(BatchTest, ASimulatedProfileHasNoDip) {
+    const Outcome r = run({"simulate", "--true", "5,0.05,0,0,0,0.3", "--free", "0,1", "--seed", "6", "--reps", "1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json profile = json::parse(r.out)["profile"];
+    ASSERT_EQ(profile.size(), 21u);
+    for (std::size_t k = 1; k + 1 < profile.size(); ++k) {
+        const double here = profile[k][1].get<double>();
+        EXPECT_FALSE(here < profile[k - 1][1].get<double>() && here < profile[k + 1][1].get<double>()) << "dip at " << k;
+    }
+}
+
+TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
+    Outcome r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1", "--bootstrap", "300", "--seed", "9", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json j = json::parse(r.out);
+    EXPECT_EQ(j["boot_reps"], 300);
+    EXPECT_LT(j["boot_lower"].get<double>(), j["pop_est"].get<double>());
+    EXPECT_EQ(json::parse(run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1", "--bootstrap", "300",
+                               "--seed", "9", "--json"})
+                              .out)["boot_upper"],
+              j["boot_upper"]);
+    // 200 simulated surveys of 40 wards with normal errors: each interval covers its
+    // quantity about 95 % of the time
+    r = run({"simulate", "--reps", "200", "--seed", "31", "--surveys", "40", "--dist", "normal", "--true",
+             "40,0.02,0,0,0,6", "--free", "0,1", "--bootstrap", "200", "--json", "--csv", "study.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    j = json::parse(r.out);
+    for (const char* key : {"coverage", "coverage_profile", "coverage_bootstrap"}) {
+        // three binomial standard deviations about 95 % for 200 draws
+        EXPECT_GE(j[key].get<double>(), 0.95 - 3 * std::sqrt(0.95 * 0.05 / 200)) << key;
+        EXPECT_LE(j[key].get<double>(), 1.0) << key;
+    }
+    EXPECT_NE(j["summary"].get<std::string>().find("bootstrap limits: simulated population outside in"), std::string::npos);
+    const std::string csv = file("study.csv");
+    EXPECT_EQ(csv.rfind("rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
+                        "profile_upper,profile_outside,boot_lower,boot_upper,boot_outside,boot_failed\n",
+                        0),
+              0u);
+}

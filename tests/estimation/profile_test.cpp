@@ -1,0 +1,181 @@
+// Every profile point is the constrained maximum: at least the best of many independent
+// fits from random starts, also where many means sit on the floor; and the bootstrap is
+// reproducible.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "cycle/count_file.h"
+#include "estimation/bootstrap.h"
+#include "estimation/click.h"
+#include "estimation/profile.h"
+#include "estimation/setup.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora;
+
+namespace {
+
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+
+struct Example {
+    EstimationState state;
+    ClickResult result;
+};
+
+// The shipped example, lognormal, the constant and households free, from start values that
+// send the old profile's fits into worse basins at the low end.
+Example hard_profile() {
+    Example e;
+    form_load(e.state);
+    store_count_data(e.state, read_count_file(VALDMORA_EXAMPLE_DATA));
+    e.state.err_dist = 1;
+    ClickInput in;
+    in.data_path = "counts.txt";
+    in.beta_checked = {true, true, false, false, false};
+    in.beta_text = {"9.8221", "0.04", "0", "5", "0", "0.4"};
+    in.range_text = "100";
+    ClickServices services;
+    services.library = kLibrary;
+    e.result = run_estimating_click(in, e.state, services);
+    return e;
+}
+
+// The best of many fits at a fixed total from random slopes and extra parameters.
+double best_of_random_starts(const FitCall& call, const Parameters& at, const std::vector<int32_t>& free,
+                             double total, int starts, uint32_t seed) {
+    std::mt19937 gen(seed);
+    double best = -std::numeric_limits<double>::infinity();
+    for (int s = 0; s < starts; ++s) {
+        Parameters p = at;
+        for (int32_t k : free) {
+            const auto u = static_cast<std::size_t>(k - 1);
+            p.value[u] = k == static_cast<int32_t>(p.value.size())
+                             ? std::exp(std::uniform_real_distribution<double>(std::log(0.02), std::log(30.0))(gen))
+                             : std::uniform_real_distribution<double>(-0.2, 0.3)(gen);
+        }
+        const FitOutcome f = call.fit(p, free, total);
+        if (f.finite) best = std::max(best, -f.objective);
+    }
+    return best;
+}
+
+}  // namespace
+
+TEST(Profile, EveryPointIsAtLeastTheBestOfManyStarts) {
+    const Example e = hard_profile();
+    const ClickResult& r = e.result;
+    ASSERT_EQ(r.profile.size(), 21u);
+    // the constrained maxima at the 3rd to 7th totals, found by many random starts
+    const double maxima[5] = {-187.8567, -160.4622, -141.9652, -127.8701, -115.9983};
+    for (int k = 0; k < 5; ++k) EXPECT_NEAR(r.profile[static_cast<std::size_t>(2 + k)].log_likelihood, maxima[k], 2e-4) << k;
+    const FitSetup setup = set_up_fit(e.state, {0, 0, 0, 0, 0, 1}, {true, true, false, false, false});
+    const FitCall call(kLibrary, setup.data);
+    Parameters at = setup.params;
+    at.value = r.par_value;
+    for (std::size_t k = 0; k < r.profile.size(); k += 2) {
+        const double best = best_of_random_starts(call, at, {2, 5}, r.profile[k].total, 60, static_cast<uint32_t>(k));
+        EXPECT_GE(r.profile[k].log_likelihood, best - 1e-3) << "point " << k;
+    }
+    // and the profile has no dip: it rises to its maximum and falls after it
+    std::size_t top = 0;
+    for (std::size_t k = 0; k < r.profile.size(); ++k)
+        if (r.profile[k].log_likelihood > r.profile[top].log_likelihood) top = k;
+    for (std::size_t k = 1; k < r.profile.size(); ++k) {
+        if (k <= top)
+            EXPECT_GE(r.profile[k].log_likelihood, r.profile[k - 1].log_likelihood - 1e-9) << k;
+        else
+            EXPECT_LE(r.profile[k].log_likelihood, r.profile[k - 1].log_likelihood + 1e-9) << k;
+    }
+}
+
+TEST(Profile, LimitsAreUnavailableWithTheReason) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
+    s.err_dist = 2;
+    ClickInput in;
+    in.data_path = "counts.txt";
+    in.beta_text = {"10", "0", "0", "0", "0", "10"};
+    ClickServices services;
+    services.library = kLibrary;
+    in.beta_checked = {false, true, false, false, false};
+    EXPECT_NE(run_estimating_click(in, s, services).profile_limits.reason.find("constant is not free"),
+              std::string::npos);
+    in.beta_checked = {true, false, false, false, false};
+    in.ward = "Elmdale";
+    EXPECT_EQ(run_estimating_click(in, s, services).profile_limits.reason, "a ward is named");
+    // a profile that stays within 1.92 of its maximum as the total goes to nothing: one
+    // surveyed ward more than the free parameters, with a very wide spread
+    in.ward.clear();
+    EstimationState flat;
+    form_load(flat);
+    flat.err_dist = 2;
+    flat.n_pred = 1;
+    flat.data_read = -1;
+    flat.resize_wards(3, 1);
+    for (long i = 1; i <= 3; ++i) {
+        flat.surveyed_name(i) = "S" + std::to_string(i);
+        flat.surveyed_x(1, i) = static_cast<float>(i);
+        flat.surveyed_count(i) = static_cast<float>(i == 2 ? 50 : 3);
+    }
+    flat.unsurveyed_name(1) = "U";
+    flat.unsurveyed_x(1, 1) = 2.0f;
+    flat.unsurveyed_x_sum(1) = 2.0;
+    const ClickResult r = run_estimating_click(in, flat, services);
+    if (!r.profile_limits.available) {
+        EXPECT_NE(r.profile_limits.reason.find("does not fall 1.92"), std::string::npos) << r.profile_limits.reason;
+    }
+}
+
+TEST(Bootstrap, TheSameSeedGivesTheSameLimits) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
+    s.err_dist = 3;
+    ClickInput in;
+    in.data_path = "counts.txt";
+    in.beta_checked = {true, true, false, false, false};
+    in.beta_text = {"10", "0", "0", "0", "0", "1"};
+    in.bootstrap_reps = 200;
+    in.bootstrap_seed = 42;
+    ClickServices services;
+    services.library = kLibrary;
+    const ClickResult a = run_estimating_click(in, s, services);
+    const ClickResult b = run_estimating_click(in, s, services);
+    ASSERT_TRUE(a.bootstrap && a.bootstrap->available) << (a.bootstrap ? a.bootstrap->problem : "none");
+    EXPECT_EQ(a.bootstrap->lower, b.bootstrap->lower);
+    EXPECT_EQ(a.bootstrap->upper, b.bootstrap->upper);
+    EXPECT_EQ(a.bootstrap->reps, 200);
+    EXPECT_EQ(static_cast<int>(a.bootstrap->totals.size()) + a.bootstrap->failed, 200);
+    EXPECT_LT(a.bootstrap->lower, a.pop_est);
+    EXPECT_GT(a.bootstrap->upper, a.pop_est);
+    EXPECT_NE(a.interval_text.find("bootstrap 95 % prediction limits"), std::string::npos) << a.interval_text;
+    in.bootstrap_seed = 43;
+    const ClickResult c = run_estimating_click(in, s, services);
+    EXPECT_NE(c.bootstrap->lower, a.bootstrap->lower);
+}
+
+TEST(Bootstrap, QuantilesAndDraws) {
+    const std::vector<double> sorted{1, 2, 3, 4, 5};
+    EXPECT_DOUBLE_EQ(quantile(sorted, 0.0), 1.0);
+    EXPECT_DOUBLE_EQ(quantile(sorted, 0.5), 3.0);
+    EXPECT_DOUBLE_EQ(quantile(sorted, 0.25), 2.0);
+    EXPECT_DOUBLE_EQ(quantile(sorted, 0.1), 1.4);
+    std::mt19937_64 engine(1);
+    double sum = 0.0, sum2 = 0.0;
+    const int n = 40000;
+    for (int i = 0; i < n; ++i) {
+        const double y = draw_count(3, 20.0, 1.5, engine);
+        sum += y;
+        sum2 += y * y;
+    }
+    // negative binomial: mean m, variance (1 + e) m
+    EXPECT_NEAR(sum / n, 20.0, 0.2);
+    EXPECT_NEAR(sum2 / n - (sum / n) * (sum / n), 50.0, 2.0);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_GE(draw_count(1, 3.0, 2.0, engine), 1.0);  // the lognormal's counts are at least 1
+        EXPECT_GE(draw_count(2, 1.0, 5.0, engine), 0.0);
+    }
+}

@@ -1,0 +1,92 @@
+// The engine inside a real decimal-comma session: the C library's locale is German for the
+// whole test program, as the window's start-up makes it for a German user.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+
+#include "cycle/count_file.h"
+#include "cycle/number_format.h"
+#include "estimation/click.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora;
+
+namespace {
+
+const NumberFormat kGerman{',', '.'};
+
+ClickResult example_click(const NumberFormat& fmt, std::array<std::string, 6> boxes) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
+    s.err_dist = 3;
+    ClickInput in;
+    in.fmt = fmt;
+    in.data_path = "counts.txt";
+    in.beta_checked = {true, true, true, true, false};
+    in.beta_text = boxes;
+    ClickServices services;
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    return run_estimating_click(in, s, services);
+}
+
+}  // namespace
+
+TEST(CommaLocale, TheCLibraryReallyWritesCommas) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", 1.5);
+    EXPECT_STREQ(buf, "1,50") << "the test runs without a comma locale";
+}
+
+TEST(CommaLocale, NumbersTakeTheirDigitsFromNowhereButTheValue) {
+    EXPECT_EQ(format_number(37.117, "###.####", kGerman), "37,117");
+    EXPECT_EQ(format_number(1234567.0, "##,###", kGerman), "1.234.567");
+    EXPECT_EQ(format_number(-0.25, "#.###0", kGerman), "-,2500");
+    EXPECT_EQ(plain_number(2.5, kGerman), " 2,5 ");
+    EXPECT_EQ(plain_number(1e20, kGerman), " 1E+20 ");
+    EXPECT_EQ(general_number(0.1, kGerman), "0,1");
+    EXPECT_EQ(shortest_number(0.1), "0.1");  // for programs: a point always
+    // the same patterns with a point
+    EXPECT_EQ(format_number(37.117, "###.####", {}), "37.117");
+}
+
+TEST(CommaLocale, DataFilesReadTheirPointDecimals) {
+    const std::string path = ::testing::TempDir() + "/comma_locale_counts.txt";
+    std::ofstream(path) << "a\tb\nW1\t19.4\t2\t12\nW2\t3.25\t1\t7\nX;1,5;2\n";
+    const CountData d = read_count_file(path);
+    EXPECT_EQ(d.surveyed[0].x[0], 19.4);
+    EXPECT_EQ(d.surveyed[1].x[0], 3.25);
+    EXPECT_EQ(d.unsurveyed[0].x[0], 1.5);
+}
+
+TEST(CommaLocale, AWholeClickGivesTheSameNumbersWithCommaTexts) {
+    const ClickResult german = example_click(kGerman, {"10", "0", "0", "0", "0", "1"});
+    const ClickResult point = example_click({}, {"10", "0", "0", "0", "0", "1"});
+    EXPECT_EQ(german.max_ll, point.max_ll);
+    EXPECT_EQ(german.pop_est, point.pop_est);
+    EXPECT_EQ(german.pop_lower, point.pop_lower);
+    EXPECT_EQ(german.label7.rfind("maximum log likelihood = -115,693, change = -115,693", 0), 0u) << german.label7;
+    EXPECT_EQ(german.label8.rfind("estimated number of roaming dogs = 1.770 (", 0), 0u) << german.label8;
+    // the estimates in the boxes read back as the same numbers
+    for (std::size_t i = 0; i < 6; ++i) {
+        std::string text = point.beta_text[i];
+        std::replace(text.begin(), text.end(), '.', ',');
+        EXPECT_EQ(german.beta_text[i], text) << i;
+    }
+    // the predictions file is the same; user.txt differs only in its decimal separator
+    EXPECT_EQ(german.files[1].content, point.files[1].content);
+    std::string user = german.files[0].content;
+    std::replace(user.begin(), user.end(), ',', '.');
+    EXPECT_EQ(user, point.files[0].content);
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+        std::fprintf(stderr, "The de_DE.UTF-8 locale is not installed; scripts/setup-deps.sh generates it.\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}

@@ -25,7 +25,9 @@
 #include "cycle/text.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
+#include "estimation/model_table.h"
 #include "estimation/report.h"
+#include "estimation/residuals.h"
 #include "estimation/simulation.h"
 
 using namespace valdmora;
@@ -57,6 +59,22 @@ struct Options {
     std::string bootstrap = "0";
     std::string residuals;
 };
+
+// The residuals as a table: ward, count, fitted, pearson, quantile.
+std::string residuals_csv(const Residuals& r) {
+    std::string out = "ward,count,fitted,pearson,quantile\n";
+    for (std::size_t i = 0; i < r.ward.size(); ++i) {
+        std::string name = r.ward[i];
+        if (name.find_first_of(",\"\n") != std::string::npos) {
+            std::string quoted = "\"";
+            for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+            name = quoted + "\"";
+        }
+        out += name + "," + shortest_number(r.count[i]) + "," + shortest_number(r.fitted[i]) + "," +
+               shortest_number(r.pearson[i]) + "," + shortest_number(r.quantile[i]) + "\n";
+    }
+    return out;
+}
 
 // Numbers on the command line are written with '.', whatever the locale.
 double option_number(const std::string& text, const char* option) {
@@ -295,13 +313,99 @@ int run_estimate(const Options& o) {
     }
     if (r.ward_missing) status = 1;
     if (!r.fit_ok) status = 1;
+    const Residuals res = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()),
+                                          o.seed.empty() ? 1 : option_seed(o.seed));
+    if (!o.residuals.empty()) {
+        const std::string e = write_file_atomically(o.residuals, residuals_csv(res));
+        if (!e.empty()) {
+            notices.push_back({"Output file", "The file " + o.residuals + " could not be written: " + e + ".", "", true});
+            status = 1;
+        }
+    }
     if (o.json) {
         json j = result_json(s, r);
+        j["dispersion"] = finite_or_null(res.dispersion);
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";
     } else {
         std::cout << r.label7 << "\n" << r.label8 << "\n" << r.interval_text << "\n";
         if (!r.fit_ok) std::cout << "the fit failed (failure code " << r.fail_code << "): see the message above\n";
+    }
+    print_notices(notices);
+    return status;
+}
+
+int run_compare(const Options& o) {
+    if (o.json && !o.csv.empty()) throw UsageError("compare writes either --json or --csv, not both.");
+    Session s;
+    read_file(s, o.file);
+    ClickServices sv = services(o);
+    const ModelTable t = compare_models(s.state, s.predictors, sv, s.fmt);
+    static const char* kDist[4] = {"", "lognormal", "normal", "negbin"};
+    std::vector<Notice> notices = s.notices;
+    for (const ModelRow& m : t.rows)
+        if (!m.reason.empty())
+            notices.push_back({"Model", std::string(kDist[m.dist]) + " " +
+                                            (m.predictor_names.empty() ? "(constant only)" : m.predictor_names) + ": " +
+                                            m.reason + ".",
+                               "", false});
+    int status = 0;
+    if (!o.csv.empty()) {
+        std::string csv = "dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n";
+        for (const ModelRow& m : t.rows) {
+            csv += std::string(kDist[m.dist]) + "," + m.predictor_names + "," + std::to_string(m.k) + "," +
+                   std::to_string(m.n) + ",";
+            if (m.available)
+                csv += std::to_string(m.fail_code) + "," + number_text(m.log_lik) + "," + number_text(m.aic) + "," +
+                       number_text(m.aicc) + "," + number_text(m.delta_aicc) + "," + number_text(m.weight) + "," +
+                       number_text(m.pop_est) + "," + number_text(m.pop_lower) + "," + number_text(m.pop_upper);
+            else
+                csv += ",,,,,,,,";
+            csv += "\n";
+        }
+        const std::string e = write_file_atomically(o.csv, csv);
+        if (!e.empty()) {
+            notices.push_back({"Output file", "The file " + o.csv + " could not be written: " + e + ".", "", true});
+            status = 1;
+        }
+    }
+    if (o.json) {
+        json models = json::array();
+        for (const ModelRow& m : t.rows) {
+            json row = {{"dist", kDist[m.dist]},
+                        {"predictors", m.predictor_names},
+                        {"k", m.k},
+                        {"n", m.n},
+                        {"available", m.available},
+                        {"fail_code", m.available ? json(m.fail_code) : json(nullptr)},
+                        {"log_lik", m.available ? finite_or_null(m.log_lik) : json(nullptr)},
+                        {"aic", m.available ? finite_or_null(m.aic) : json(nullptr)},
+                        {"aicc", m.available ? finite_or_null(m.aicc) : json(nullptr)},
+                        {"delta_aicc", finite_or_null(m.delta_aicc)},
+                        {"weight", finite_or_null(m.weight)},
+                        {"pop_est", m.available ? finite_or_null(m.pop_est) : json(nullptr)},
+                        {"pop_lower", finite_or_null(m.pop_lower)},
+                        {"pop_upper", finite_or_null(m.pop_upper)}};
+            if (!m.reason.empty()) row["reason"] = m.reason;
+            models.push_back(row);
+        }
+        json j = {{"models", models}, {"note", t.note}, {"notices", notices_json(notices)}};
+        std::cout << dump(j) << "\n";
+    } else if (o.csv.empty()) {
+        std::printf("%-10s %-34s %2s %6s %12s %10s %8s %7s %10s\n", "dist", "predictors", "k", "n", "log_lik", "AICc",
+                    "dAICc", "weight", "estimate");
+        for (const ModelRow& m : t.rows) {
+            const std::string name = m.predictor_names.empty() ? "(constant only)" : m.predictor_names;
+            if (!m.available) {
+                std::printf("%-10s %-34s %2d %6ld   unavailable\n", kDist[m.dist], name.c_str(), m.k, m.n);
+                continue;
+            }
+            std::printf("%-10s %-34s %2d %6ld %12s %10s %8s %7s %10s\n", kDist[m.dist], name.c_str(), m.k, m.n,
+                        format_number(m.log_lik, "####.###", s.fmt).c_str(),
+                        format_number(m.aicc, "####.###", s.fmt).c_str(), format_number(m.delta_aicc, "0.00", s.fmt).c_str(),
+                        format_number(m.weight, "0.000", s.fmt).c_str(), format_number(m.pop_est, "##,###", s.fmt).c_str());
+        }
+        std::cout << t.note << "\n";
     }
     print_notices(notices);
     return status;
@@ -465,6 +569,7 @@ int main(int argc, char** argv) {
     est->add_option("--out", o.out, "folder for ward_predictions.txt and user.txt (default: here)");
     est->add_option("--bootstrap", o.bootstrap, "bootstrap prediction limits from this many replicates (default 0: none)");
     est->add_option("--seed", o.seed, "seed of the bootstrap, 0..18446744073709551615 (default 1)");
+    est->add_option("--residuals", o.residuals, "write each surveyed ward's residuals to this CSV file");
     est->add_flag("--json", o.json, "print one JSON object instead of the result lines");
 
     auto* sim = app.add_subcommand("simulate", "A series of simulate-and-estimate clicks that scores the limits.\n"
@@ -482,6 +587,12 @@ int main(int argc, char** argv) {
     sim->add_option("--out", o.out, "folder for the last repetition's ward_predictions.txt and user.txt (default: here)");
     sim->add_flag("--json", o.json, "print one JSON object instead of the summary");
     sim->add_option("--csv", o.csv, "write one row per repetition to this file");
+    auto* cmp = app.add_subcommand("compare", "A table of models: every subset of the predictors under each "
+                                              "distribution, ranked by AICc.\n"
+                                              "Example: valdmora-batch compare counts.txt --json");
+    cmp->add_option("FILE", o.file, "the count data file")->required();
+    cmp->add_flag("--json", o.json, "print one JSON object instead of the table");
+    cmp->add_option("--csv", o.csv, "write the table to this CSV file");
     app.footer("Run valdmora-batch SUBCOMMAND --help to see a subcommand's options.");
 
     try {
@@ -495,7 +606,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        return est->parsed() ? run_estimate(o) : run_simulate(o);
+        return est->parsed() ? run_estimate(o) : cmp->parsed() ? run_compare(o) : run_simulate(o);
     } catch (const UsageError& e) {
         std::cerr << e.what() << "\n";
         return 2;

@@ -7,6 +7,7 @@
 
 #include "cycle/atomic_file.h"
 #include "estimation/click.h"
+#include "estimation/model_table.h"
 #include "testkit/survey.h"
 #include "valdmora/modellib.h"
 
@@ -60,6 +61,17 @@ void BM_EstimatingClick(benchmark::State& state) {
     state.counters["limit_evals"] = static_cast<double>(e.profile_limits);
 }
 BENCHMARK(BM_EstimatingClick)->Arg(1)->Arg(2)->Arg(3)->ArgName("dist")->Unit(benchmark::kMillisecond);
+
+// The table of models: 16 subsets of four predictors under three distributions, each fit
+// with its covariance and limits, at 99 surveyed wards.
+void BM_CompareModels(benchmark::State& state) {
+    const Setup s = file_click(3);
+    for (auto _ : state) {
+        const ModelTable t = compare_models(s.state, {"a", "b", "c", "d"}, s.services, {});
+        benchmark::DoNotOptimize(t.rows.front().aicc);
+    }
+}
+BENCHMARK(BM_CompareModels)->Unit(benchmark::kMillisecond);
 
 void BM_SimulateAndEstimate(benchmark::State& state) {
     Setup s;

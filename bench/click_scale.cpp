@@ -3,15 +3,18 @@
 // (bench/scale.sh), so that each peak is that case's own.
 //
 // Usage: click_scale DIST SURVEYED [UNSURVEYED] (DIST 1 lognormal, 2 normal, 3 negative binomial)
+//        click_scale compare SURVEYED: the table of models, four predictors, as many unsurveyed wards
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "cycle/atomic_file.h"
 #include "estimation/click.h"
+#include "estimation/model_table.h"
 #include "testkit/survey.h"
 #include "valdmora/modellib.h"
 
@@ -21,6 +24,21 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: click_scale DIST SURVEYED [UNSURVEYED]\n");
         return 2;
+    }
+    if (std::string(argv[1]) == "compare") {
+        const long n = std::atol(argv[2]);
+        const EstimationState state =
+            testing::simulated_survey(n, n, 4, 3, 2.0, {0.01, 0.02, 0.015, 0.03}, 1.0, 11);
+        ClickServices services;
+        services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+        const auto start = std::chrono::steady_clock::now();
+        const ModelTable t = compare_models(state, {"a", "b", "c", "d"}, services, {});
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("compare %zu models, %ld+%ld wards: %.1f ms, peak %.1f MB\n", t.rows.size(), n, n, ms,
+                    static_cast<double>(usage.ru_maxrss) / 1024.0);
+        return 0;
     }
     const int dist = std::atoi(argv[1]);
     const long surveyed = std::atol(argv[2]);

@@ -40,4 +40,12 @@ struct LikelihoodChartData {
     double profile_lower = 0.0, profile_upper = 0.0;
 };
 
+// Points of a model check: y against x, one per surveyed ward in ward order (the first
+// ten in the key's colours), with a reference line.
+struct ScatterChartData {
+    std::vector<float> x, y;
+    std::string x_title, y_title;
+    enum class Reference { None, Zero, Identity } reference = Reference::None;
+};
+
 }  // namespace valdmora

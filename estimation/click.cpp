@@ -93,16 +93,27 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     for (int i = 0; i < 6; ++i) start[static_cast<std::size_t>(i)] = i <= s.n_pred || i == 5 ? box_number(in, r.beta_text, i, "Estimate") : 0.0;
     FitSetup setup = set_up_fit(s, start, in.beta_checked);
     const FitCall call(services.library, setup.data);
-    progress.stage("fit", 1);
-    const FitOutcome fit = call.fit(setup.params, setup.free);
+    progress.stage("fit", 1 + static_cast<int>(in.extra_starts.size()));
+    FitOutcome fit = call.fit(setup.params, setup.free);
     r.evaluations.fit = fit.evaluations;
+    for (const auto& texts : in.extra_starts) {
+        progress.step();
+        Parameters other = setup.params;
+        for (int k = 1; k <= s.n_pred + 2; ++k) {
+            const int box = k <= s.n_pred + 1 ? k - 1 : 5;
+            other.value[static_cast<std::size_t>(k - 1)] = box_number(in, texts, box, "Estimate");
+        }
+        FitOutcome f = call.fit(other, setup.free);
+        r.evaluations.fit += f.evaluations;
+        if (f.finite && (!fit.finite || f.objective < fit.objective)) fit = std::move(f);
+    }
     r.fail_code = fit.code;
     r.fit_ok = fit.accepted();
     if (!fit.finite)
         throw UserError("The model could not be fitted: the likelihood has no finite value at the start values "
                         "(failure code " + std::to_string(fit.code) + "). Check the start values and the counts.",
                         "Estimate");
-    r.files.push_back({kUserFile, user_file_text(setup, fmt)});
+    if (in.files) r.files.push_back({kUserFile, user_file_text(setup, fmt)});
     r.free_pos = setup.free;
     const long n_free = static_cast<long>(setup.free.size());
     if (!r.fit_ok)
@@ -155,7 +166,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     const PredictorVariances lp = linear_predictor_variances(s, cov.cov);
     // 11: the predictions file
     const double t = s.t_value(counts.df);
-    r.files.push_back({kPredictionsFile, predictions_file_text(s, counts, lp, cov.ok, t, fmt)});
+    if (in.files) r.files.push_back({kPredictionsFile, predictions_file_text(s, counts, lp, cov.ok, t, fmt)});
     // 12: the estimate sentence
     const Estimate est = estimate(s, in.ward, counts, lp, cov.problem, t, fmt);
     s.pop_est = est.pop_est;
@@ -179,7 +190,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
                              true});
 
     // 14: the likelihood profile, its limits, and the bootstrap
-    const bool profiled = in.ward.empty() && s.n_unsurveyed > 0;
+    const bool profiled = in.profile && in.ward.empty() && s.n_unsurveyed > 0;
     const bool constant_free = in.beta_checked[0];
     r.profile_total_hat = fixed_total_at(setup.data, fit.value);
     if (profiled) {
@@ -216,7 +227,9 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         if (r.higher_profile_point)
             r.label7 += "; the profile found a higher likelihood than the fit, so the fit did not reach the maximum";
     } else {
-        r.profile_limits.reason = !in.ward.empty() ? "a ward is named" : "there is no unsurveyed ward";
+        r.profile_limits.reason = !in.ward.empty()     ? "a ward is named"
+                                  : s.n_unsurveyed == 0 ? "there is no unsurveyed ward"
+                                                        : "the profile was not asked for";
         r.clear_likelihood = r.no_unsurveyed_ward;
     }
     std::string intervals;

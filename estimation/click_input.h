@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cycle/number_text.h"
 #include "fit_call.h"
@@ -27,6 +28,12 @@ struct ClickInput {
     // A parametric bootstrap of the total with this many replicates (0: none), seeded.
     int bootstrap_reps = 0;
     uint64_t bootstrap_seed = 0;
+    // Further start values (box texts) for the fit; the best of all starts is kept.
+    std::vector<std::array<std::string, 6>> extra_starts;
+    // The likelihood profile and its limits, and the texts of the two files; a table of
+    // models needs neither.
+    bool profile = true;
+    bool files = true;
 };
 
 // What the engine needs from outside: the model library, random draws, progress and Cancel.

@@ -46,6 +46,8 @@ public:
         if (report_) report_(name_, done, total_);
     }
     bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
+    // The same Cancel without the reports: for work inside a stage that counts its own steps.
+    Progress silent() const { return Progress(nullptr, cancel_); }
 
 private:
     std::function<void(const std::string&, int, int)> report_;

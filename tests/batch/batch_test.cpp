@@ -476,3 +476,35 @@ TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
                         0),
               0u);
 }
+
+TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {
+    fs::copy_file(VALDMORA_REFERENCE_DIR "/compare40.txt", dir_ / "compare40.txt");
+    Outcome r = run({"compare", "compare40.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    ASSERT_EQ(j["models"].size(), 24u);
+    for (const char* key : {"dist", "predictors", "k", "n", "fail_code", "log_lik", "aic", "aicc", "delta_aicc", "weight",
+                            "pop_est", "pop_lower", "pop_upper"})
+        EXPECT_TRUE(j["models"][0].contains(key)) << key;
+    EXPECT_EQ(j["models"][0]["dist"], "negbin");
+    EXPECT_EQ(j["models"][0]["predictors"], "households+road_km+markets");
+    EXPECT_EQ(j["models"][0]["delta_aicc"], 0.0);
+    EXPECT_NE(j["note"].get<std::string>().find("only approximate"), std::string::npos);
+    r = run({"compare", "compare40.txt", "--csv", "models.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string csv = file("models.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 25);
+    EXPECT_EQ(csv.rfind("dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n"
+                        "negbin,households+road_km+markets,5,40,0,",
+                        0),
+              0u)
+        << csv.substr(0, 200);
+    EXPECT_EQ(run({"compare", "compare40.txt", "--json", "--csv", "x.csv"}).status, 2);
+    // the residuals of an estimate, and its dispersion
+    r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1", "--residuals", "res.csv", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(json::parse(r.out)["dispersion"].get<double>(), 0.0);
+    const std::string res = file("res.csv");
+    EXPECT_EQ(res.rfind("ward,count,fitted,pearson,quantile\nSouthdale,36,", 0), 0u) << res.substr(0, 80);
+    EXPECT_EQ(std::count(res.begin(), res.end(), '\n'), 33);
+}

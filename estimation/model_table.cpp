@@ -1,0 +1,129 @@
+#include "model_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "click.h"
+#include "cycle/number_format.h"
+#include "parallel.h"
+
+namespace valdmora {
+
+double complete_log_likelihood(int dist, double reported, long n) {
+    return dist == 1 || dist == 2 ? reported - 0.5 * static_cast<double>(n) * std::log(2.0 * std::numbers::pi) : reported;
+}
+
+namespace {
+
+const char* const kDefaultExtra[3] = {"0.25", "10", "1"};
+
+// A start from the counts: the constant at their mean, the extra parameter from their
+// spread (coefficient of variation, standard deviation, or variance over mean less one).
+std::array<std::string, 6> start_from_counts(const EstimationState& s, int dist, const NumberFormat& fmt) {
+    double sum = 0.0, sum2 = 0.0;
+    for (float c : s.surveyed_count.values()) {
+        sum += c;
+        sum2 += static_cast<double>(c) * c;
+    }
+    const double n = std::max(1.0, static_cast<double>(s.n_surveyed));
+    const double mean = sum / n, var = std::max(0.0, sum2 / n - mean * mean);
+    const double extra = dist == 1 ? std::sqrt(var) / std::max(mean, 1.0) : dist == 2 ? std::sqrt(var) : var / std::max(mean, 1.0) - 1.0;
+    return {general_number(std::round(mean * 100.0) / 100.0, fmt), "0", "0", "0", "0",
+            general_number(std::clamp(std::round(extra * 1000.0) / 1000.0, 0.01, 100.0), fmt)};
+}
+
+}  // namespace
+
+ModelTable compare_models(const EstimationState& state, const std::vector<std::string>& predictor_names,
+                          const ClickServices& services, const NumberFormat& fmt) {
+    ModelTable table;
+    table.note = kModelTableNote;
+    const int np = state.n_pred;
+    bool count_below_one = false;
+    for (float c : state.surveyed_count.values()) count_below_one = count_below_one || c < 1.0f;
+
+    for (int dist = 1; dist <= 3; ++dist)
+        for (int subset = 0; subset < (1 << np); ++subset) {
+            ModelRow row;
+            row.dist = dist;
+            for (int j = 1; j <= np; ++j)
+                if (subset & (1 << (j - 1))) {
+                    row.predictors.push_back(j);
+                    if (!row.predictor_names.empty()) row.predictor_names += "+";
+                    row.predictor_names += j <= static_cast<int>(predictor_names.size())
+                                               ? predictor_names[static_cast<std::size_t>(j - 1)]
+                                               : std::to_string(j) + "predictor";
+                }
+            row.k = static_cast<int>(row.predictors.size()) + 2;
+            row.n = state.n_surveyed;
+            table.rows.push_back(std::move(row));
+        }
+
+    const Progress& progress = services.progress;
+    progress.stage("models", static_cast<int>(table.rows.size()));
+    parallel_for(static_cast<int>(table.rows.size()), true, [&](int index) {
+        ModelRow& row = table.rows[static_cast<std::size_t>(index)];
+        progress.check_cancel();
+        if (row.dist == 1 && count_below_one) {
+            row.reason = "a surveyed count is below 1, which the lognormal cannot take";
+            progress.step();
+            return;
+        }
+        EstimationState s = state;
+        s.err_dist = static_cast<int16_t>(row.dist);
+        ClickInput in;
+        in.fmt = fmt;
+        in.data_path = "models";
+        in.beta_text = {"10", "0", "0", "0", "0", with_locale_decimal(kDefaultExtra[row.dist - 1], fmt)};
+        in.beta_label = {"the constant", "a slope", "a slope", "a slope", "a slope", "the extra parameter"};
+        in.beta_checked = {true, false, false, false, false};
+        for (int j : row.predictors) in.beta_checked[static_cast<std::size_t>(j)] = true;
+        in.extra_starts.push_back(start_from_counts(s, row.dist, fmt));
+        in.profile = false;
+        in.files = false;
+        ClickServices sv;
+        sv.library = services.library;
+        sv.progress = progress.silent();
+        try {
+            const ClickResult r = run_estimating_click(in, s, sv);
+            row.available = true;
+            row.fail_code = r.fail_code;
+            row.log_lik = complete_log_likelihood(row.dist, r.max_ll, row.n);
+            row.aic = -2.0 * row.log_lik + 2.0 * row.k;
+            const double gap = static_cast<double>(row.n - row.k - 1);
+            row.aicc = gap > 0.0 ? row.aic + 2.0 * row.k * (row.k + 1) / gap : std::nan("");
+            row.pop_est = r.pop_est;
+            row.limits_ok = r.limits_ok;
+            row.pop_lower = r.limits_ok ? r.pop_lower : std::nan("");
+            row.pop_upper = r.limits_ok ? r.pop_upper : std::nan("");
+            row.boxes = r.beta_text;
+            if (!r.fit_ok) row.reason = "the fit did not converge (failure code " + std::to_string(r.fail_code) + ")";
+        } catch (const UserError& e) {
+            row.reason = e.what();
+        }
+        progress.step();
+    });
+
+    // by AICc; rows without one after, by AIC; the unavailable last
+    std::stable_sort(table.rows.begin(), table.rows.end(), [](const ModelRow& a, const ModelRow& b) {
+        auto rank = [](const ModelRow& r) { return !r.available ? 2 : std::isnan(r.aicc) ? 1 : 0; };
+        if (rank(a) != rank(b)) return rank(a) < rank(b);
+        if (rank(a) == 0) return a.aicc < b.aicc;
+        if (rank(a) == 1) return a.aic < b.aic;
+        return false;
+    });
+    double best = std::nan(""), total = 0.0;
+    for (const ModelRow& r : table.rows)
+        if (r.available && !std::isnan(r.aicc) && std::isnan(best)) best = r.aicc;
+    for (ModelRow& r : table.rows) {
+        r.delta_aicc = r.available && !std::isnan(r.aicc) ? r.aicc - best : std::nan("");
+        r.weight = std::isnan(r.delta_aicc) ? std::nan("") : std::exp(-r.delta_aicc / 2.0);
+        if (!std::isnan(r.weight)) total += r.weight;
+    }
+    for (ModelRow& r : table.rows)
+        if (!std::isnan(r.weight)) r.weight /= total;
+    return table;
+}
+
+}  // namespace valdmora

@@ -1,0 +1,51 @@
+// A table of models for choosing one: every subset of the data's predictors under each of
+// the three distributions, fitted with the constant, the subset's slopes and the extra
+// parameter free, ranked by AICc.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "click_input.h"
+#include "cycle/estimation_state.h"
+
+namespace valdmora {
+
+struct ModelRow {
+    int dist = 1;                      // 1 lognormal, 2 normal, 3 negative binomial
+    std::vector<int> predictors;       // 1..np
+    std::string predictor_names;       // joined by '+', "" for the constant alone
+    int k = 0;                         // free parameters
+    long n = 0;                        // surveyed wards
+    bool available = false;
+    std::string reason;                // why not
+    int32_t fail_code = 0;
+    double log_lik = 0.0;              // complete: the log density or log probability of the counts
+    double aic = 0.0, aicc = 0.0;      // aicc NaN where n - k - 1 <= 0
+    double delta_aicc = 0.0, weight = 0.0;  // NaN without an AICc
+    double pop_est = 0.0, pop_lower = 0.0, pop_upper = 0.0;
+    bool limits_ok = false;
+    std::array<std::string, 6> boxes;  // the estimates as the boxes show them
+};
+
+struct ModelTable {
+    std::vector<ModelRow> rows;  // by AICc, then those without one, then the unavailable
+    std::string note;
+};
+
+// The complete log likelihood from the one the model library reports: the normal and the
+// lognormal leave out -ln(2 pi) / 2 for each record.
+double complete_log_likelihood(int dist, double reported, long n);
+
+// Fits every model, two at a time; each from the window's default start values and from a
+// start taken from the counts' mean and spread, the better kept.
+ModelTable compare_models(const EstimationState& s, const std::vector<std::string>& predictor_names,
+                          const ClickServices& services, const NumberFormat& fmt);
+
+// The sentence under the table.
+inline constexpr const char* kModelTableNote =
+    "Comparisons within one distribution are sound. Comparing a density (normal, lognormal) with a probability "
+    "(negative binomial) is only approximate: the counts are whole numbers, and a density is not a probability.";
+
+}  // namespace valdmora

@@ -1,0 +1,186 @@
+// The table of models and the residual diagnostics against values derived outside the
+// program (tests/reference: R's lm, glmmTMB and dlnorm), and the residuals' behaviour on
+// data drawn from the model itself.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "cycle/count_file.h"
+#include "estimation/click.h"
+#include "estimation/model_table.h"
+#include "estimation/residuals.h"
+#include "testkit/survey.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora;
+
+namespace {
+
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+
+std::map<std::string, double> reference_values(const std::string& file) {
+    std::map<std::string, double> values;
+    std::ifstream in(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
+    std::string key;
+    double value = 0.0;
+    while (in >> key >> value) values[key] = value;
+    return values;
+}
+
+struct ReferenceRow {
+    std::string dist, predictors;
+    double log_lik, aic, aicc, delta_aicc, weight, pop_est, pop_lower, pop_upper;
+};
+
+std::vector<ReferenceRow> reference_rows() {
+    std::ifstream in(std::string(VALDMORA_REFERENCE_DIR) + "/compare40_models.csv");
+    std::string line;
+    std::getline(in, line);
+    std::vector<ReferenceRow> rows;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        for (std::string item; std::getline(ss, item, ',');) f.push_back(item);
+        if (line.back() == ',') f.emplace_back();
+        rows.push_back({f[0], f[1], std::stod(f[4]), std::stod(f[5]), std::stod(f[6]), std::stod(f[7]), std::stod(f[8]),
+                        std::stod(f[9]), std::stod(f[10]), std::stod(f[11])});
+    }
+    return rows;
+}
+
+EstimationState load(const std::string& file, std::vector<std::string>* names = nullptr) {
+    EstimationState s;
+    form_load(s);
+    const CountData d = read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
+    store_count_data(s, d);
+    if (names) *names = d.predictor_names;
+    return s;
+}
+
+const char* dist_name(int dist) { return dist == 1 ? "lognormal" : dist == 2 ? "normal" : "negbin"; }
+
+}  // namespace
+
+TEST(ModelTable, EveryRowAgreesWithAnIndependentFit) {
+    std::vector<std::string> names;
+    const EstimationState s = load("compare40.txt", &names);
+    ClickServices services;
+    services.library = kLibrary;
+    const ModelTable t = compare_models(s, names, services, {});
+    const std::vector<ReferenceRow> ref = reference_rows();
+    ASSERT_EQ(t.rows.size(), ref.size());
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        const ModelRow& row = t.rows[i];
+        SCOPED_TRACE(ref[i].dist + " " + ref[i].predictors);
+        // the same order, by AICc
+        EXPECT_EQ(dist_name(row.dist), ref[i].dist);
+        EXPECT_EQ(row.predictor_names, ref[i].predictors);
+        ASSERT_TRUE(row.available) << row.reason;
+        EXPECT_TRUE(row.reason.empty()) << row.reason;
+        EXPECT_EQ(row.n, 40);
+        EXPECT_NEAR(row.log_lik, ref[i].log_lik, 1e-6 * std::fabs(ref[i].log_lik));
+        EXPECT_NEAR(row.aic, ref[i].aic, 1e-6 * ref[i].aic);
+        EXPECT_NEAR(row.aicc, ref[i].aicc, 1e-6 * ref[i].aicc);
+        EXPECT_NEAR(row.delta_aicc, ref[i].delta_aicc, 1e-5);
+        EXPECT_NEAR(row.weight, ref[i].weight, 1e-6);
+        EXPECT_NEAR(row.pop_est, ref[i].pop_est, 1e-6 * ref[i].pop_est);
+        EXPECT_NEAR(row.pop_lower, ref[i].pop_lower, 1e-6 * ref[i].pop_lower);
+        EXPECT_NEAR(row.pop_upper, ref[i].pop_upper, 1e-6 * ref[i].pop_upper);
+    }
+    EXPECT_NE(t.note.find("only approximate"), std::string::npos);
+}
+
+TEST(ModelTable, TheLognormalIsUnavailableWithACountBelowOne) {
+    std::vector<std::string> names;
+    EstimationState s = load("compare40.txt", &names);
+    s.surveyed_count(3) = 0.0f;
+    s.n_pred = 1;  // two subsets under each distribution
+    ClickServices services;
+    services.library = kLibrary;
+    const ModelTable t = compare_models(s, names, services, {});
+    ASSERT_EQ(t.rows.size(), 6u);
+    for (std::size_t i = 0; i < t.rows.size(); ++i) {
+        const ModelRow& r = t.rows[i];
+        EXPECT_EQ(r.available, r.dist != 1) << i;
+        if (r.dist == 1) {
+            EXPECT_NE(r.reason.find("below 1"), std::string::npos);
+            EXPECT_GE(i, 4u);  // the unavailable rows come last
+        }
+    }
+    EXPECT_NEAR(t.rows[0].weight + t.rows[1].weight + t.rows[2].weight + t.rows[3].weight, 1.0, 1e-12);
+    EXPECT_EQ(complete_log_likelihood(3, -10.0, 40), -10.0);
+    EXPECT_NEAR(complete_log_likelihood(2, -10.0, 40), -10.0 - 20.0 * std::log(2.0 * 3.14159265358979323846), 1e-12);
+}
+
+// The residuals' formula at R's own estimates, and at the program's fit.
+TEST(Residuals, PearsonResidualsAgreeWithAnIndependentFit) {
+    const auto ref = reference_values("survey300_values.txt");
+    for (int dist : {1, 2, 3}) {
+        EstimationState s = load("survey300.txt");
+        s.err_dist = static_cast<int16_t>(dist);
+        const std::string d = std::string(dist_name(dist)) + ".";
+        const std::vector<double> at_r{ref.at(d + "b0"), ref.at(d + "beta1"), ref.at(d + "beta2"), ref.at(d + "beta3"),
+                                       ref.at(d + "e")};
+        const Residuals r = model_residuals(s, at_r, 5, 1);
+        ASSERT_EQ(r.pearson.size(), 150u);
+        for (std::size_t i = 0; i < 150; ++i)
+            // the predictors are held in single precision (a share of 0.35 is 0.3499999940)
+            EXPECT_NEAR(r.pearson[i], ref.at(d + "pearson." + std::to_string(i + 1)), 1e-6) << d << i;
+        ClickInput in;
+        in.data_path = "survey300.txt";
+        in.beta_checked = {true, true, true, true, false};
+        in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+        ClickServices services;
+        services.library = kLibrary;
+        const ClickResult fit = run_estimating_click(in, s, services);
+        const Residuals ours = model_residuals(fit.state, fit.par_value, 5, 1);
+        for (std::size_t i = 0; i < 150; i += 7)
+            EXPECT_NEAR(ours.pearson[i], ref.at(d + "pearson." + std::to_string(i + 1)), 1e-6) << d << i;
+        double sum2 = 0.0;
+        for (double p : ours.pearson) sum2 += p * p;
+        EXPECT_NEAR(ours.dispersion, sum2 / 145.0, 1e-12);
+    }
+}
+
+// Counts drawn from the fitted model: the quantile residuals look standard normal (a
+// Kolmogorov-Smirnov test at 1 %) and the dispersion is near 1.
+TEST(Residuals, DataFromTheModelItselfPassTheChecks) {
+    for (int dist : {1, 2, 3}) {
+        const double e = dist == 1 ? 0.3 : dist == 2 ? 5.0 : 1.5;
+        EstimationState s = valdmora::testing::simulated_survey(400, 10, 2, dist, 5.0, {0.02, 0.01}, e, 17);
+        const std::vector<double> truth{5.0, 0.02, 0.01, e};
+        const Residuals r = model_residuals(s, truth, 0, 99);
+        std::vector<double> q = r.quantile;
+        std::sort(q.begin(), q.end());
+        double ks = 0.0;
+        const double n = static_cast<double>(q.size());
+        for (std::size_t i = 0; i < q.size(); ++i) {
+            const double cdf = 0.5 * std::erfc(-q[i] / std::sqrt(2.0));
+            ks = std::max({ks, std::fabs(cdf - static_cast<double>(i) / n), std::fabs(cdf - static_cast<double>(i + 1) / n)});
+        }
+        EXPECT_LT(ks, 1.63 / std::sqrt(n)) << dist_name(dist);
+        EXPECT_NEAR(r.dispersion, 1.0, 0.25) << dist_name(dist);
+        // seeded: the same seed, the same jitter
+        EXPECT_EQ(model_residuals(s, truth, 0, 99).quantile, r.quantile);
+    }
+}
+
+TEST(Residuals, ChartsKeepWardOrderForTheKeysColours) {
+    Residuals r;
+    r.fitted = {10, 20, 30};
+    r.pearson = {0.5, -1.0, 2.0};
+    r.quantile = {0.3, -1.2, 0.9};
+    const ScatterChartData p = pearson_chart(r);
+    EXPECT_EQ(p.x, (std::vector<float>{10, 20, 30}));
+    EXPECT_EQ(p.reference, ScatterChartData::Reference::Zero);
+    const ScatterChartData q = quantile_chart(r);
+    // ward 2 has the smallest residual: the lowest normal quantile
+    EXPECT_LT(q.x[1], q.x[0]);
+    EXPECT_LT(q.x[0], q.x[2]);
+    EXPECT_FLOAT_EQ(q.x[0], 0.0f);
+    EXPECT_EQ(q.y, (std::vector<float>{0.3f, -1.2f, 0.9f}));
+}

@@ -516,7 +516,9 @@ int run_simulate(const Options& o) {
             status = 1;
         }
     const EstimationState& st = s.state;
-    const std::string summary = last ? last->lbl_tot_sim_dog.value_or("") : "";
+    std::string summary = last ? last->lbl_tot_sim_dog.value_or("") : "";
+    const std::string scores = interval_scores(s.state);
+    if (!scores.empty()) summary += "\n" + scores;
     auto share = [](int16_t outside, int16_t scored) {
         return scored > 0 ? json(1.0 - static_cast<double>(outside) / scored) : json(nullptr);
     };

@@ -177,11 +177,20 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.ward_missing = est.ward_missing;
     if (!est.limits_ok) r.label8_colour = kRed;
     if (r.no_unsurveyed_ward) {
-        r.label8 = "there is no unsurveyed ward to estimate: every ward was surveyed, and " +
-                   format_number(counts.counted_total, "0", fmt) + " dogs were counted";
+        r.label8 = "no unsurveyed ward to estimate; " + format_number(counts.counted_total, "0", fmt) + " dogs counted";
         r.limits_ok = false;
     } else {
         r.label8 = est.sentence;
+    }
+    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+        const auto k = static_cast<std::size_t>(w - 1);
+        ClickResult::WardPrediction p{s.unsurveyed_name(w), s.unsurveyed_pred(w), std::nan(""), std::nan("")};
+        const double variance = counts.ward[k] + lp.ward[k];
+        if (cov.ok && variance >= 0.0 && std::isfinite(variance)) {
+            p.lower = std::max(0.0, p.prediction - t * std::sqrt(variance));
+            p.upper = p.prediction - p.lower + p.prediction;
+        }
+        r.ward_predictions.push_back(std::move(p));
     }
     if (est.ward_missing)
         r.notices.push_back({"Ward", "specified unsurveyed ward not found in data file",
@@ -233,12 +242,13 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         r.clear_likelihood = r.no_unsurveyed_ward;
     }
     std::string intervals;
+    if (!est.limits_ok && !r.no_unsurveyed_ward) intervals = "no limits for the estimate: " + est.problem + "\n";
     if (r.profile_limits.available)
-        intervals = "profile-likelihood 95 % limits of the unsurveyed wards' summed linear predictor (the estimate "
+        intervals += "profile-likelihood 95 % limits of the unsurveyed wards' summed linear predictor (the estimate "
                     "when no mean sits on the floor): " +
                     limits_sentence(r.profile_limits.lower, r.profile_limits.upper, fmt);
     else
-        intervals = "profile-likelihood limits not available: " + r.profile_limits.reason;
+        intervals += "profile-likelihood limits not available: " + r.profile_limits.reason;
     if (in.bootstrap_reps > 0) {
         if (s.n_unsurveyed == 0) {
             BootstrapResult none;
@@ -260,8 +270,6 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         else
             intervals += "bootstrap limits not available: " + bs.problem;
     }
-    r.interval_text = intervals;
-
     // 13: the score of a simulation series, once every interval is known
     if (new_simulation) {
         if (!r.no_unsurveyed_ward) {
@@ -280,8 +288,11 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
                     s.n_outside_boot = add16(s.n_outside_boot, 1, "number of simulations outside the limits");
             }
         }
-        r.lbl_tot_sim_dog = simulation_summary(s, fmt);
+        r.lbl_tot_sim_dog = simulation_summary_line(s, fmt);
+        const std::string score = interval_scores(s);
+        if (!score.empty()) intervals += "\n" + score;
     }
+    r.interval_text = intervals;
     // 15
     r.show_ward_controls = !in.data_path.empty();
     r.par_value = fit.value;

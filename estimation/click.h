@@ -36,8 +36,9 @@ struct ClickResult {
     std::string label7;
     std::string label8;
     Rgb label8_colour;
-    // Under the estimate sentence: the profile-likelihood limits and, when asked for,
-    // the bootstrap limits, or why there are none.
+    // Beside the estimate sentence: why it has no limits (when it has none), the
+    // profile-likelihood limits and, when asked for, the bootstrap limits, or why there are
+    // none; in a simulation series, the score of each kind of interval.
     std::string interval_text;
     std::optional<std::string> lbl_tot_sim_dog;
     bool simulated = false;                             // a new data set was drawn
@@ -63,6 +64,12 @@ struct ClickResult {
     double counted_total = 0.0;
     long df = 0;
     bool no_unsurveyed_ward = false;
+    // each unsurveyed ward's prediction and limits, as the predictions file has them
+    struct WardPrediction {
+        std::string name;
+        double prediction = 0.0, lower = 0.0, upper = 0.0;  // NaN limits: none
+    };
+    std::vector<WardPrediction> ward_predictions;
     bool higher_profile_point = false;
     std::vector<ProfilePoint> profile;  // the chart's points, exact totals
     ProfileLimits profile_limits;

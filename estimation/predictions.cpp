@@ -119,7 +119,7 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
         e.sentence += " (" + format_number(e.lower, "0", fmt) + "," + format_number(e.upper, "0", fmt) + ") ";
     } else {
         e.lower = e.upper = std::nan("");
-        e.sentence += " (limits could not be computed: " + limits_problem + ") ";
+        e.sentence += " (limits could not be computed) ";
     }
     if (!e.ward_named) e.sentence += "plus " + format_number(counts.counted_total, "0", fmt) + " counted";
     return e;

@@ -44,23 +44,26 @@ std::string simulation_summary_text(float sim_total, double sim_total_sum, doubl
 
 namespace valdmora {
 
-std::string simulation_summary(const EstimationState& s, const NumberFormat& fmt) {
-    std::string text;
+std::string simulation_summary_line(const EstimationState& s, const NumberFormat& fmt) {
     if (s.n_sims > 0)
-        text = simulation_summary_text(s.sim_total, s.sim_total_sum, s.est_total_sum, s.n_outside_cl, s.n_sims, fmt);
-    else
-        text = "no simulation of this series had an unsurveyed ward to estimate";
+        return simulation_summary_text(s.sim_total, s.sim_total_sum, s.est_total_sum, s.n_outside_cl, s.n_sims, fmt);
+    return "no simulation of this series had an unsurveyed ward to estimate";
+}
+
+std::string interval_scores(const EstimationState& s) {
+    std::string text;
+    auto line = [&](const std::string& l) { text += (text.empty() ? "" : "\n") + l; };
     if (s.n_profile_scored > 0)
-        text += "\nprofile-likelihood limits: true summed linear predictor outside in " +
-                std::to_string(s.n_outside_profile) + " of " + std::to_string(s.n_profile_scored) + " simulations";
+        line("profile-likelihood limits: true summed linear predictor outside in " + std::to_string(s.n_outside_profile) +
+             " of " + std::to_string(s.n_profile_scored) + " simulations");
     if (s.n_boot_scored > 0)
-        text += "\nbootstrap limits: simulated population outside in " + std::to_string(s.n_outside_boot) + " of " +
-                std::to_string(s.n_boot_scored) + " simulations";
+        line("bootstrap limits: simulated population outside in " + std::to_string(s.n_outside_boot) + " of " +
+             std::to_string(s.n_boot_scored) + " simulations");
     if (s.n_sims_left_out > 0)
-        text += "\n" + std::to_string(s.n_sims_left_out) +
-                (s.n_sims_left_out == 1 ? " simulation had no unsurveyed ward and was"
-                                        : " simulations had no unsurveyed ward and were") +
-                " left out of the score";
+        line(std::to_string(s.n_sims_left_out) +
+             (s.n_sims_left_out == 1 ? " simulation had no unsurveyed ward and was"
+                                     : " simulations had no unsurveyed ward and were") +
+             " left out of the score");
     return text;
 }
 

@@ -28,8 +28,11 @@ bool outside_limits(double lower, double upper, float sim_total);
 std::string simulation_summary_text(float sim_total, double sim_total_sum, double est_total_sum, int16_t n_outside,
                                     int16_t n_sims, const NumberFormat& fmt);
 
-// The series' summary as shown: the line above, a line for each further kind of interval
-// scored, and how many clicks had no unsurveyed ward to score.
-std::string simulation_summary(const EstimationState& s, const NumberFormat& fmt);
+// The series' summary as shown: the line above, or that no simulation could be scored yet.
+std::string simulation_summary_line(const EstimationState& s, const NumberFormat& fmt);
+
+// A line for each further kind of interval scored, and how many clicks had no unsurveyed
+// ward to score.
+std::string interval_scores(const EstimationState& s);
 
 }  // namespace valdmora

@@ -139,7 +139,8 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
         s.move_to(x - 10.0f, i % 2 == 0 ? H - 15.0f : H - 25.0f);
         s.print(format_number(total[i - 1], "##.#", fmt));
     }
-    s.set_current_x(W - 50.0f);
+    // 50 pixels from the right edge, or further in where the face needs the room
+    s.set_current_x(std::min(W - 50.0f, W - s.text_width("population") - 2.0f));
     s.print("population");
 
     s.move_to(0.0f, py(r.lo) - 5.0f);
@@ -181,6 +182,75 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
             s.line(x, y_c - 25.0f, x, y_c + 25.0f, colour);
         }
         s.set_dashed(false);
+    }
+}
+
+void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt) {
+    const std::size_t n = std::min(d.x.size(), d.y.size());
+    if (n == 0) return;
+    const float W = s.width(), H = s.height();
+    s.set_text_colour(kBlackRgb);
+    s.move_to(std::min(0.9f * W, W - s.text_width(d.x_title) - 2.0f), 0.89f * H);
+    s.print(d.x_title);
+    s.move_to(0.02f * W, 0.05f * H);
+    s.print(d.y_title);
+    Range rx = range_scan(std::span<const float>(d.x.data(), n));
+    Range ry = range_scan(std::span<const float>(d.y.data(), n));
+    // room for the reference line, and a range even when every value is the same
+    if (d.reference == ScatterChartData::Reference::Zero) {
+        ry.lo = std::min(ry.lo, 0.0f);
+        ry.hi = std::max(ry.hi, 0.0f);
+    } else if (d.reference == ScatterChartData::Reference::Identity) {
+        const float lo = std::min(rx.lo, ry.lo), hi = std::max(rx.hi, ry.hi);
+        rx.lo = ry.lo = lo;
+        rx.hi = ry.hi = hi;
+    }
+    if (!(rx.hi > rx.lo)) rx.hi = rx.lo + 1.0f;
+    if (!(ry.hi > ry.lo)) ry.hi = ry.lo + 1.0f;
+    const AxisScale sx = horizontal_scale(rx.lo, rx.hi, W);
+    const AxisScale sy = vertical_scale(ry.lo, ry.hi, H);
+    s.set_line_width(1.0f);
+    const Rgb grey{128, 128, 128};
+    if (d.reference == ScatterChartData::Reference::Zero) {
+        const float y0 = to_y(sy, 0.0f, H);
+        s.line(to_x(sx, rx.lo, W), y0, to_x(sx, rx.hi, W), y0, grey);
+    } else if (d.reference == ScatterChartData::Reference::Identity) {
+        s.line(to_x(sx, rx.lo, W), to_y(sy, rx.lo, H), to_x(sx, rx.hi, W), to_y(sy, rx.hi, H), grey);
+    }
+    auto point = [&](std::size_t i, float radius) {
+        s.circle(to_x(sx, d.x[i - 1], W), to_y(sy, d.y[i - 1], H), radius,
+                 point_colours(static_cast<int>(std::min<std::size_t>(i, 10))));
+    };
+    const float radius = n > 1000 ? 1.5f : 3.0f;
+    for (std::size_t i = 10; i <= n; ++i) point(i, radius);
+    for (std::size_t i = 1; i < 10 && i <= n; ++i) point(i, 3.0f);
+    // axes along the lower and left edges of the data, with ticks where the range allows
+    const float X0 = to_x(sx, rx.lo, W), X1 = to_x(sx, rx.hi, W), Y0 = to_y(sy, ry.lo, H), Y1 = to_y(sy, ry.hi, H);
+    s.line(X0, Y0, X1, Y0, kBlackRgb);
+    s.line(X0, Y0, X0, Y1, kBlackRgb);
+    auto ticks = [&](float lo, float hi) {
+        // whole-number steps where the range allows, else tenths
+        const float range = hi - lo;
+        std::vector<float> out;
+        const int32_t step = tick_step(range);
+        if (step >= 1) return tick_positions(lo, hi, step);
+        const int32_t tenth = tick_step(range * 10.0f);
+        for (float t : tick_positions(lo * 10.0f, hi * 10.0f, std::max(tenth, 1))) out.push_back(t / 10.0f);
+        return out;
+    };
+    for (float t : ticks(rx.lo, rx.hi)) {
+        const float X = to_x(sx, t, W);
+        s.line(X, Y0, X, Y0 + 6.0f, kBlackRgb);
+        const std::string label = plain_number(t, fmt, false);
+        s.move_to(X - s.text_width(label) / 2.0f, Y0 + 10.0f);
+        s.print(label);
+    }
+    for (float t : ticks(ry.lo, ry.hi)) {
+        const float Y = to_y(sy, t, H);
+        s.line(X0, Y, X0 - 6.0f, Y, kBlackRgb);
+        const std::string label = plain_number(t, fmt, false);
+        s.move_to(X0 - 10.0f - s.text_width(label), Y - s.line_height() / 2.0f);
+        s.print(label);
     }
 }
 

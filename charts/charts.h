@@ -53,6 +53,10 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt);
 // simulated data, the true total in red.
 void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt);
 
+// One point per ward (the first nine in the key's colours, later ones silver), titled and
+// ticked axes, and the chart's reference line: y = 0 across, or y = x.
+void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt);
+
 // "Key" and up to ten ward names, in the colours of their points; stops at an empty name.
 void plot_key(Surface& s, std::span<const std::string> names);
 

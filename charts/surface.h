@@ -19,6 +19,8 @@ public:
     virtual float width() const = 0;
     virtual float height() const = 0;
     virtual float line_height() const = 0;
+    // How wide a text prints in the surface's font (bold or not, as set).
+    virtual float text_width(const std::string& text) const = 0;
 
     // A line from (x1, y1) to (x2, y2); afterwards the current position is (x2, y2).
     void line(float x1, float y1, float x2, float y2, Rgb colour);

@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
     }
 #endif
     QApplication app(argc, argv);
+    QApplication::setOrganizationName("valdmora");
+    QApplication::setApplicationName("valdmora");
+    QApplication::setApplicationVersion("1.01");
+    QApplication::setDesktopFileName("valdmora");
     valdmora::Form1 window;
     // Without a window manager (a bare X server) maximizing does nothing: fill the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());

@@ -1,33 +1,43 @@
-// The one window: every control, its handlers and the command cycle behind Command1.
+// The one window: every control, its handlers and the command cycle behind Command1, the
+// menus and the desktop habits around them.
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <array>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
 #include "cycle/user_error.h"
+#include "estimation/click.h"
 #include "estimation/model_binding.h"
+#include "estimation/model_table.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 
 namespace valdmora {
 
 class PictureBox;
-struct ClickResult;
 class UniformSource;
+class ModelCheckWindow;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // face: the font family to lay the window out in; empty: the best installed.
+    explicit Form1(QWidget* parent = nullptr, const QString& face = {});
+    ~Form1() override;
 
     const EstimationState& state() const { return state_; }
     NumberFormat number_format() const { return fmt_; }
@@ -38,6 +48,9 @@ public:
     // How the model library is bound at a fit; tests stand in a missing or broken one.
     using ModelBinder = std::function<ModelLibrary()>;
     void set_model_binder(ModelBinder binder) { model_binder_ = std::move(binder); }
+    // Where file dialogs are answered; tests give the path a user would pick.
+    using FileChooser = std::function<QString(const QString& title, const QString& filter, bool save)>;
+    void set_file_chooser(FileChooser chooser) { file_chooser_ = std::move(chooser); }
 
     // Simulations draw from this source without reseeding it (tests); null: the clock.
     void set_random_source(UniformSource* source) {
@@ -45,12 +58,33 @@ public:
         reseed_from_clock_ = source == nullptr;
     }
 
+    // Reads a data file into the window, as the menu, a drop or the first click do.
+    void open_data_file(const QString& path);
+    // The table of models of the data read, in a dialog of its own.
+    void compare_models();
+    // The residual diagnostics of the last estimate, in a window of its own.
+    void check_model();
+    // The last estimate's ward predictions as CSV (ward, prediction, lower, upper).
+    void save_predictions_csv(const QString& path);
+    // The counts and likelihood charts, as PNG or SVG by the name's ending.
+    void save_charts(const QString& path);
+
+    // The recent data files, newest first.
+    QStringList recent_files() const;
+
+    // Grows each control to show its whole text and moves those after it just enough.
+    void fit_layout();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    void create_controls();
+    void create_controls(const QString& face);
+    void create_menus();
+    void describe_controls();
     void connect_handlers();
     void set_focus_order();
 
@@ -70,11 +104,20 @@ private:
     void run_estimation();
     void apply_result(ClickResult& r);
     void draw_key(const std::vector<std::string>& names);
+    void use_model(const ModelRow& row);
+    void remember_recent(const QString& path);
+    QString choose_file(const QString& title, const QString& filter, bool save);
+
+    // Runs work off the window's thread: the window keeps painting, a progress bar with a
+    // Cancel button appears after half a second, and Cancel gives nothing back.
+    template <class T>
+    std::optional<T> run_off_thread(const QString& what, const std::function<T(const Progress&)>& work);
 
     // Runs a handler; a UserError is shown and the handler's work abandoned.
     template <class F>
     void guarded(F&& handler);
     void show_message(const Notice& m);
+    void show_help(const QString& topic);
 
     EstimationState state_;
     UniformSource* random_ = nullptr;  // tests may fix the series
@@ -82,10 +125,24 @@ private:
     NumberFormat fmt_;
     MessageSink message_sink_;
     ModelBinder model_binder_;
-    bool busy_ = false;               // a click runs off the window's thread
-    bool cancel_requested_ = false;
-    bool close_after_click_ = false;
-    std::function<void()> cancel_hook_;  // cancels the click in progress
+    FileChooser file_chooser_;
+    std::vector<std::string> predictor_names_;
+    bool busy_ = false;                  // work runs off the window's thread
+    bool close_after_work_ = false;
+    std::function<void()> cancel_hook_;  // cancels the work in progress
+    // the last estimate, for the model check and the CSV of predictions
+    std::optional<ClickResult> last_result_;
+    ModelCheckWindow* check_window_ = nullptr;
+
+    // designed places, in pixels, and which control continues which
+    std::map<QWidget*, QRect> designed_;
+    struct Follow {
+        QWidget* lead;
+        QWidget* follower;
+        bool below;
+    };
+    std::vector<Follow> follows_;
+    QWidget* page_ = nullptr;
 
     // controls, named as the users' guide names them
     QLabel* Label1 = nullptr;
@@ -116,6 +173,14 @@ private:
     QLabel* Label5 = nullptr;
     PictureBox* picCount = nullptr;
     PictureBox* picLL = nullptr;
+    // beyond the original controls: the intervals of the estimate, and the bootstrap's switch
+    QCheckBox* chkBootstrap = nullptr;
+    QLabel* lblIntervals = nullptr;
+
+    QMenu* recent_menu_ = nullptr;
+    QAction* save_csv_action_ = nullptr;
+    QAction* check_action_ = nullptr;
+    QAction* compare_action_ = nullptr;
 };
 
 }  // namespace valdmora

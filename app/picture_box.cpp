@@ -1,12 +1,14 @@
 #include "picture_box.h"
 
+#include <QBuffer>
 #include <QContextMenuEvent>
-#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QSaveFile>
+#include <QSvgGenerator>
+#include <cmath>
 
 namespace valdmora {
 
@@ -15,89 +17,151 @@ PictureBox::PictureBox(QWidget* parent) : QFrame(parent) {
     setLineWidth(2);
     setFocusPolicy(Qt::TabFocus);
     setAutoFillBackground(false);
-    fit_image();
+    rebuild_image();
 }
 
 void PictureBox::clear() {
+    items_.clear();
     image_.fill(Qt::white);
     update();
 }
-
-void PictureBox::fit_image() {
-    const qreal ratio = devicePixelRatioF();
-    const QSize logical = contentsRect().size().expandedTo(QSize(1, 1));
-    QImage next(logical * ratio, QImage::Format_ARGB32_Premultiplied);
-    next.setDevicePixelRatio(ratio);
-    next.fill(Qt::white);
-    if (!image_.isNull()) {
-        // a resize keeps what was drawn, anchored at the top left
-        QPainter p(&next);
-        p.drawImage(QPoint(0, 0), image_);
-    }
-    image_ = std::move(next);
-}
-
-bool PictureBox::save_png(const QString& path) const { return image_.save(path, "PNG"); }
-
-float PictureBox::line_height() const { return static_cast<float>(QFontMetricsF(font()).height()); }
 
 namespace {
 
 QColor qcolour(Rgb c) { return QColor(c.r, c.g, c.b); }
 
+// the centre of the pixel a coordinate falls in
+qreal centre(float v) { return std::floor(static_cast<qreal>(v)) + 0.5; }
+
 }  // namespace
 
-void PictureBox::draw_line(float x1, float y1, float x2, float y2, Rgb colour) {
-    QPainter p(&image_);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(qcolour(colour), static_cast<qreal>(line_width()));
-    pen.setStyle(dashed() ? Qt::DashLine : Qt::SolidLine);
-    p.setPen(pen);
-    p.drawLine(QPointF(x1, y1), QPointF(x2, y2));
+void PictureBox::render(QPainter& p, const Item& item) const {
+    if (const auto* l = std::get_if<Line>(&item)) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        QPen pen(qcolour(l->colour), static_cast<qreal>(l->width));
+        pen.setCosmetic(l->width <= 1.0f);
+        pen.setStyle(l->dashed ? Qt::DashLine : Qt::SolidLine);
+        pen.setCapStyle(Qt::FlatCap);
+        p.setPen(pen);
+        p.drawLine(QPointF(centre(l->x1), centre(l->y1)), QPointF(centre(l->x2), centre(l->y2)));
+    } else if (const auto* c = std::get_if<Circle>(&item)) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        QPen pen(qcolour(c->colour), static_cast<qreal>(c->width));
+        pen.setCosmetic(c->width <= 1.0f);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(centre(c->x), centre(c->y)), static_cast<qreal>(c->r), static_cast<qreal>(c->r));
+    } else if (const auto* t = std::get_if<Text>(&item)) {
+        p.setRenderHint(QPainter::TextAntialiasing);
+        QFont f = font();
+        f.setBold(t->bold);
+        p.setFont(f);
+        p.setPen(qcolour(t->colour));
+        const QFontMetricsF m(f);
+        p.drawText(QPointF(t->x, static_cast<qreal>(t->y) + m.ascent()),
+                   QString::fromUtf8(t->text.data(), static_cast<qsizetype>(t->text.size())));
+    }
+}
+
+void PictureBox::add(Item item) {
+    {
+        QPainter p(&image_);
+        render(p, item);
+    }
+    items_.push_back(std::move(item));
     update();
+}
+
+void PictureBox::rebuild_image() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize logical = contentsRect().size().expandedTo(QSize(1, 1));
+    image_ = QImage(logical * ratio, QImage::Format_ARGB32_Premultiplied);
+    image_.setDevicePixelRatio(ratio);
+    image_.fill(Qt::white);
+    QPainter p(&image_);
+    for (const Item& item : items_) render(p, item);
+}
+
+bool PictureBox::save_png(const QString& path, QString* error) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !image_.save(&file, "PNG") || !file.commit()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool PictureBox::save_svg(const QString& path, QString* error) const {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(contentsRect().size());
+        svg.setViewBox(QRect(QPoint(0, 0), contentsRect().size()));
+        svg.setTitle(objectName());
+        QPainter p(&svg);
+        p.fillRect(QRect(QPoint(0, 0), contentsRect().size()), Qt::white);
+        for (const Item& item : items_) render(p, item);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(buffer.data()) != buffer.data().size() || !file.commit()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> PictureBox::texts() const {
+    std::vector<std::string> out;
+    for (const Item& item : items_)
+        if (const auto* t = std::get_if<Text>(&item)) out.push_back(t->text);
+    return out;
+}
+
+float PictureBox::line_height() const { return static_cast<float>(QFontMetricsF(font()).height()); }
+
+float PictureBox::text_width(const std::string& text) const {
+    QFont f = font();
+    f.setBold(bold());
+    return static_cast<float>(
+        QFontMetricsF(f).horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
+}
+
+void PictureBox::draw_line(float x1, float y1, float x2, float y2, Rgb colour) {
+    add(Line{x1, y1, x2, y2, colour, line_width(), dashed()});
 }
 
 void PictureBox::draw_circle(float x, float y, float radius, Rgb colour) {
-    QPainter p(&image_);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(qcolour(colour), static_cast<qreal>(line_width())));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(QPointF(x, y), static_cast<qreal>(radius), static_cast<qreal>(radius));
-    update();
+    add(Circle{x, y, radius, colour, line_width()});
 }
 
-void PictureBox::draw_text(float x, float y, const std::string& text) {
-    QPainter p(&image_);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    QFont f = font();
-    f.setBold(bold());
-    p.setFont(f);
-    p.setPen(qcolour(text_colour()));
-    const QFontMetricsF m(f);
-    p.drawText(QPointF(x, static_cast<qreal>(y) + m.ascent()), QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
-    update();
-}
+void PictureBox::draw_text(float x, float y, const std::string& text) { add(Text{x, y, text, text_colour(), bold()}); }
 
 void PictureBox::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* save = menu.addAction(tr("Save chart as PNG…"));
-    if (menu.exec(event->globalPos()) != save) return;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save chart as PNG"), objectName() + ".png",
-                                                      tr("PNG images (*.png)"));
-    if (path.isEmpty()) return;
-    if (!save_png(path))
-        QMessageBox::critical(this, tr("Save chart"), tr("The chart could not be written to %1.").arg(path));
+    QAction* save = menu.addAction(tr("Save chart as PNG or SVG…"));
+    if (menu.exec(event->globalPos()) == save) emit saveRequested(this);
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event) {
     QFrame::resizeEvent(event);
-    fit_image();
+    rebuild_image();
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {
+    // a move to a screen of another density draws the picture afresh at that density
+    if (!qFuzzyCompare(image_.devicePixelRatio(), devicePixelRatioF())) rebuild_image();
     QFrame::paintEvent(event);
     QPainter p(this);
     p.drawImage(contentsRect().topLeft(), image_);
+    if (hasFocus()) {
+        // where the keyboard is, visibly
+        QPen pen(palette().color(QPalette::Highlight), 2);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(contentsRect().adjusted(1, 1, -1, -1));
+    }
 }
 
 }  // namespace valdmora

@@ -1,11 +1,18 @@
-// A drawing surface that keeps what is drawn on it: the picture lives in an image that is
-// painted on every repaint, so it stays until cleared and survives being covered.
+// A drawing surface that keeps what is drawn on it: every primitive goes to a list that is
+// rendered into an image at the screen's pixel density, so the picture stays until cleared,
+// survives being covered, stays sharp on a high-density screen, and can be written as PNG
+// or SVG. Lines and circles are drawn aliased, one pixel wide on pixel centres, in exactly
+// their colours.
 #pragma once
 
 #include <QFrame>
 #include <QImage>
+#include <variant>
+#include <vector>
 
 #include "charts/surface.h"
+
+class QPainter;
 
 namespace valdmora {
 
@@ -17,14 +24,21 @@ public:
     // Empties the picture (white).
     void clear();
     // The picture at the screen's pixel density; its logical size is the inner area.
-    QImage& image() { return image_; }
     const QImage& image() const { return image_; }
-    // Writes the current picture at its pixel density; false when it cannot be written.
-    bool save_png(const QString& path) const;
+    // Write the picture whole or not at all; false with the reason in *error.
+    bool save_png(const QString& path, QString* error = nullptr) const;
+    bool save_svg(const QString& path, QString* error = nullptr) const;
+    bool empty() const { return items_.empty(); }
+    // The texts printed on the picture, in order.
+    std::vector<std::string> texts() const;
 
     float width() const override { return static_cast<float>(contentsRect().width()); }
     float height() const override { return static_cast<float>(contentsRect().height()); }
     float line_height() const override;
+    float text_width(const std::string& text) const override;
+
+signals:
+    void saveRequested(PictureBox* box);
 
 protected:
     void draw_line(float x1, float y1, float x2, float y2, Rgb colour) override;
@@ -35,7 +49,29 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void fit_image();
+    struct Line {
+        float x1, y1, x2, y2;
+        Rgb colour;
+        float width;
+        bool dashed;
+    };
+    struct Circle {
+        float x, y, r;
+        Rgb colour;
+        float width;
+    };
+    struct Text {
+        float x, y;
+        std::string text;
+        Rgb colour;
+        bool bold;
+    };
+    using Item = std::variant<Line, Circle, Text>;
+
+    void render(QPainter& p, const Item& item) const;
+    void add(Item item);
+    void rebuild_image();
+    std::vector<Item> items_;
     QImage image_;
 };
 

@@ -201,9 +201,10 @@ private slots:
         QCOMPARE(w->state().n_pred, int16_t(4));
         QCOMPARE(w->state().beta_entered(0), 4.0);
         QCOMPARE(w->state().beta_entered(5), 0.25);
-        // typing a path again changes nothing
+        // typing a path again returns to reading it: the next click reads the file
         type_into(get<QLineEdit>("txtData"), "other.txt");
-        QCOMPARE(command()->text(), QString("simulate data and estimate"));
+        QCOMPARE(command()->text(), QString("read data from file"));
+        QVERIFY(!get<QWidget>("txtN_surveys")->isVisible());
     }
 
     void emptyingThePathAfterAReadKeepsSurveysHidden() {

@@ -35,6 +35,7 @@ public:
     float width() const override { return 800.0f; }
     float height() const override { return 280.0f; }
     float line_height() const override { return 13.0f; }
+    float text_width(const std::string& t) const override { return 6.0f * static_cast<float>(t.size()); }
 
     const Text* find_text(const std::string& t) const {
         for (const Text& x : texts)
@@ -267,4 +268,65 @@ TEST(Key, TenNamesAtMostInTheirColours) {
     std::vector<std::string> none(100);
     plot_key(empty, none);
     EXPECT_EQ(empty.texts.size(), 1u);
+}
+
+TEST(LikelihoodChart, TheAxisTitleFitsInsideTheRightEdgeAndProfileLimitsAreMarked) {
+    RecordingSurface s;
+    std::vector<float> ll, total;
+    for (int k = -10; k <= 10; ++k) {
+        ll.push_back(-100.0f - 0.02f * k * k);
+        total.push_back(400.0f + 20.0f * k);
+    }
+    LikelihoodChartData d = profile_data(ll, total, false, 0, 300, 500);
+    d.profile_limits = true;
+    d.profile_lower = 330;
+    d.profile_upper = 470;
+    plot_likelihood(s, d, kPoint);
+    const auto* title = s.find_text("population");
+    ASSERT_NE(title, nullptr);
+    EXPECT_LE(title->x + 6.0f * 10, 800.0f - 2.0f);  // ten characters of six pixels
+    int marks = 0;
+    for (const auto& l : s.lines)
+        if (l.dashed && l.colour == (Rgb{0, 0, 192}) && l.x1 == l.x2) ++marks;
+    EXPECT_EQ(marks, 2);
+}
+
+TEST(CountsChart, ThousandsOfPointsDrawTheNamedWardsLast) {
+    RecordingSurface s;
+    std::vector<float> counts, preds;
+    for (int i = 0; i < 3000; ++i) {
+        counts.push_back(static_cast<float>(10 + i % 50));
+        preds.push_back(static_cast<float>(12 + i % 45));
+    }
+    plot_counts(s, counts_data(counts, preds, "predicted", true), kPoint);
+    ASSERT_EQ(s.circles.size(), 3000u);
+    EXPECT_EQ(s.circles.back().colour, point_colours(9));  // ward 9 is drawn last, on top
+    EXPECT_FLOAT_EQ(s.circles.front().r, 1.5f);       // the crowd is drawn smaller
+    EXPECT_FLOAT_EQ(s.circles.back().r, 3.0f);
+}
+
+TEST(ScatterChart, PointsReferenceLinesAndEmptyRanges) {
+    RecordingSurface s;
+    ScatterChartData d;
+    d.x = {1, 2, 3};
+    d.y = {-1, 0.5, 2};
+    d.x_title = "fitted mean";
+    d.y_title = "Pearson residual";
+    d.reference = ScatterChartData::Reference::Zero;
+    plot_scatter(s, d, kPoint);
+    EXPECT_EQ(s.circles.size(), 3u);
+    EXPECT_EQ(s.circles[0].colour, point_colours(1));
+    // a grey line across at zero
+    bool zero = false;
+    for (const auto& l : s.lines) zero = zero || (l.colour == (Rgb{128, 128, 128}) && l.y1 == l.y2);
+    EXPECT_TRUE(zero);
+    EXPECT_NE(s.find_text("fitted mean"), nullptr);
+    // every value the same still draws, with a unit range
+    RecordingSurface flat;
+    d.x = {2, 2};
+    d.y = {1, 1};
+    d.reference = ScatterChartData::Reference::Identity;
+    plot_scatter(flat, d, kPoint);
+    EXPECT_EQ(flat.circles.size(), 2u);
+    for (const auto& c : flat.circles) EXPECT_TRUE(std::isfinite(c.x) && std::isfinite(c.y));
 }

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The built program in a real window under Xvfb, driven with xdotool as a user would:
-# read the example data, tick three predictors, choose the negative binomial, estimate;
-# then empty the data path and run three simulate-and-estimate clicks.
+# open the example data through the File menu's dialog, tick three predictors, choose the
+# negative binomial, estimate, save the ward predictions as CSV through the menu, open a
+# help page; then empty the data path and run three simulate-and-estimate clicks.
 # Usage: window_e2e.sh PROGRAM EXAMPLE_DATA ARTIFACT_DIR. Exit 77: skipped.
 set -u
 program=$1 example=$2 artifacts=$3
@@ -11,7 +12,7 @@ done
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$example" "$work/counts.txt"
+cp "$example" "$work/example.txt"
 
 cat >"$work/drive.sh" <<'INNER'
 set -u
@@ -19,6 +20,7 @@ program=$1 work=$2 artifacts=$3
 touch "$work/display-started"
 fail() { echo "FAIL: $*"; import -window root "$artifacts/e2e-failure.png" 2>/dev/null; exit 1; }
 cd "$work"
+export XDG_CONFIG_HOME="$work/config"   # recent files of its own
 "$program" >"$work/program.log" 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null' EXIT
@@ -26,15 +28,25 @@ wid=$(timeout 30 xdotool search --sync --name "valdmora V1.01" | head -1)
 [ -n "$wid" ] || fail "the window did not open"
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$wid")"
-click() { xdotool mousemove $((X + $1)) $((Y + $2)) click 1; sleep 0.3; }
-# wait for a file the click writes; the click removed the old one first
+# the controls' places in the page, and the page's place below the menu bar
+menu=18
+click() { xdotool mousemove $((X + $1)) $((Y + menu + $2)) click 1; sleep 0.3; }
 await() { for _ in $(seq 1 300); do [ -s "$1" ] && return 0; sleep 0.1; done; fail "$1 was not written"; }
+dialog() {  # waits for a window named $1 and types a path into its file name box
+    local d
+    d=$(timeout 20 xdotool search --sync --name "$1" | head -1) || fail "no '$1' dialog"
+    sleep 0.5
+    xdotool type --delay 20 "$2"; xdotool key Return; sleep 1
+}
 
-click 472 20                      # "read data from file"
-click 816 40; click 816 64; click 816 89   # tick the three predictors
-click 87 96                       # negative binomial
+# File > Open data file… with its dialog
+xdotool windowfocus --sync "$wid"; xdotool key ctrl+o
+dialog "Open data file" "$work/example.txt"
+timeout 10 xdotool search --sync --name "valdmora V1.01 — example.txt" >/dev/null || fail "the title does not name the file read"
+click 815 35; click 815 58; click 815 82      # tick the three predictors
+click 87 96                                   # negative binomial
 rm -f ward_predictions.txt user.txt
-click 472 20                      # "estimate population size"
+click 472 20                                  # "estimate population size"
 await ward_predictions.txt
 sleep 0.5
 import -window root "$artifacts/e2e-estimate.png"
@@ -43,8 +55,24 @@ lines=$(wc -l < ward_predictions.txt)
 bad=$(grep -c -v -E $'^[A-Za-z]+, [0-9]*,\\([0-9]*,[0-9]*\\)\r$' ward_predictions.txt)
 [ "$bad" -eq 0 ] || fail "$bad lines of ward_predictions.txt are not in the layout"
 [ "$(head -1 user.txt)" = $' 145 \r' ] || fail "user.txt does not start with the count of 145 entries"
+
+# File > Save ward predictions as CSV… with its dialog
+xdotool windowfocus --sync "$wid"; xdotool key alt+f; sleep 0.5
+import -window root "$artifacts/e2e-menu.png"
+xdotool key c
+dialog "Save ward predictions as CSV" "$work/predictions.csv"
+await predictions.csv
+[ "$(head -1 predictions.csv)" = "ward,prediction,lower,upper" ] || fail "the CSV has no header"
+[ "$(wc -l < predictions.csv)" -eq 49 ] || fail "the CSV does not hold 48 wards"
+
+# Help > The count data file
+xdotool windowfocus --sync "$wid"; xdotool key alt+h; sleep 0.3; xdotool key f; sleep 1
+help=$(timeout 10 xdotool search --sync --name "valdmora help" | head -1) || fail "no help page"
+import -window root "$artifacts/e2e-help.png"
+xdotool windowclose "$help" 2>/dev/null || xdotool key Escape
 kill -0 $pid || fail "the program ended"
 
+xdotool windowfocus --sync "$wid"
 click 200 16; xdotool key ctrl+a Delete; sleep 0.3   # empty the data path
 for i in 1 2 3; do
     rm -f ward_predictions.txt
@@ -54,7 +82,7 @@ done
 sleep 0.5
 import -window root "$artifacts/e2e-simulation.png"
 kill -0 $pid || fail "the program ended"
-echo "PASS: estimate and three simulations in a real window; screenshots in $artifacts"
+echo "PASS: the menu's open and save, an estimate, a help page and three simulations in a real window; screenshots in $artifacts"
 INNER
 
 xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/drive.sh" "$program" "$work" "$artifacts"

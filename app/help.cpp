@@ -1,0 +1,88 @@
+#include "help.h"
+
+#include <QDialogButtonBox>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace valdmora {
+
+QString HelpDialog::html(const QString& topic) {
+    if (topic == "datafile")
+        return R"(<h2>The count data file</h2>
+<p>A plain text file. Its first line names the predictor variables, 1 to 4 of them. Every
+further line is one ward: its name, then its value of each predictor in the header's order,
+then, for a surveyed ward, the dogs counted there. A ward without a count is unsurveyed: the
+program predicts its dogs.</p>
+<pre>households,road_m,markets
+Stonefield,788,3748,2
+Southdale,951,6944,0,36
+Marketmoor,657,7795,1,50</pre>
+<p>Stonefield is unsurveyed; Southdale and Marketmoor were surveyed, with 36 and 50 dogs.</p>
+<ul>
+<li>Fields are separated by commas; a line without a comma by tabs; a line without either by
+single spaces. A line holding a semicolon is split at the semicolons, as spreadsheets save CSV
+in languages that write decimals with a comma; there a decimal comma is read too
+(<tt>Southdale;951;6944,5;0;36</tt>).</li>
+<li>Numbers are written with a point as the decimal separator, whatever the language of the
+computer (<tt>19.4</tt>), with an optional exponent (<tt>3e2</tt>). No thousands separators.</li>
+<li>Counts may have decimals; they are taken to the nearest whole number for the fit.</li>
+<li>The data end at the first empty line; the program says how many lines after it were not read.</li>
+<li>Any number of wards. Names are read as UTF-8, or as Latin-1 where they are not UTF-8.</li>
+</ul>)";
+    if (topic == "charts")
+        return R"(<h2>What the charts show</h2>
+<h3>Counts chart</h3>
+<p>One circle for each surveyed ward: the dogs counted against the count the fitted model
+predicts (after an estimate), or against one predictor (after ticking or unticking it). The
+first nine wards have colours of their own, as the key beside the chart names them; the tenth
+and later ones are silver. <i>plot origin at zero</i> starts both axes at zero.</p>
+<h3>Likelihood chart</h3>
+<p>The profile log likelihood of the total: at 21 totals around the estimate (the range box
+says how far either side, in per cent), the model is refitted with the dogs of the
+unsurveyed wards held at that total, and the best log likelihood is plotted in blue.</p>
+<ul>
+<li>The <b>red dashed line</b> lies 1.92 below the highest point: where the profile crosses it
+are the profile-likelihood 95 % limits of the total.</li>
+<li>The short <b>blue dashed marks</b> on it are those limits, found by refitting at the crossings
+themselves. They are limits of the unsurveyed wards' summed linear predictor, which is the
+estimate whenever no ward's mean sits on the floor near 1.</li>
+<li>The <b>green lines</b> are the 95 % limits of the estimate shown in the sentence above the
+charts (a t value times the standard error of the total, counts' own variation included).</li>
+<li>In a simulation, the <b>red line</b> is the true simulated total.</li>
+</ul>
+<p>Ticking <i>bootstrap limits</i> adds prediction limits from refits to counts simulated from
+the fitted model.</p>)";
+    return QString(R"(<h2>valdmora %1</h2>
+<p>Estimates the roaming dogs in the wards of a town from street-survey counts by maximum
+likelihood, with a test bench that scores the limits on simulated surveys.</p>
+<p>It is built on these libraries, under their licences:</p>
+<ul>
+<li>Qt %2 (LGPL 3), for the window</li>
+<li>NLopt (LGPL 2.1 or later; the L-BFGS and BOBYQA parts it uses: LGPL and MIT), for the search</li>
+<li>Eigen (MPL 2), for the matrix inverse and the special functions</li>
+<li>CLI11 (BSD 3-clause) and nlohmann/json (MIT), in valdmora-batch</li>
+</ul>)")
+        .arg(QStringLiteral("1.01"), QString::fromLatin1(qVersion()));
+}
+
+HelpDialog::HelpDialog(const QString& topic, QWidget* parent) : QDialog(parent) {
+    setObjectName("help-" + topic);
+    setWindowTitle(topic == "about" ? "About valdmora" : "valdmora help");
+    auto* layout = new QVBoxLayout(this);
+    auto* text = new QTextBrowser(this);
+    text->setObjectName("text");
+    text->setHtml(html(topic));
+    layout->addWidget(text);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+    layout->addWidget(buttons);
+    resize(560, topic == "about" ? 340 : 520);
+}
+
+void HelpDialog::show_topic(QWidget* parent, const QString& topic) {
+    auto* dialog = new HelpDialog(topic, parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
+
+}  // namespace valdmora

@@ -1,0 +1,18 @@
+// The help pages: the count data file, what the charts show, and about the program.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+namespace valdmora {
+
+class HelpDialog : public QDialog {
+    Q_OBJECT
+public:
+    // topic: "datafile", "charts" or "about"
+    HelpDialog(const QString& topic, QWidget* parent = nullptr);
+    static void show_topic(QWidget* parent, const QString& topic);
+    static QString html(const QString& topic);
+};
+
+}  // namespace valdmora

@@ -1,0 +1,81 @@
+#include "model_check_window.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cmath>
+
+#include "charts/charts.h"
+#include "cycle/number_format.h"
+#include "picture_box.h"
+
+namespace valdmora {
+
+ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("modelCheck");
+    setWindowTitle("valdmora — check model");
+    auto* layout = new QGridLayout(this);
+    summary_ = new QLabel(this);
+    summary_->setObjectName("summary");
+    summary_->setWordWrap(true);
+    layout->addWidget(summary_, 0, 0, 1, 2);
+    pearson_ = new PictureBox(this);
+    pearson_->setObjectName("picPearson");
+    pearson_->setAccessibleName("Pearson residuals against fitted means");
+    pearson_->setToolTip("Each surveyed ward's Pearson residual against its fitted mean; they should scatter evenly about 0.");
+    quantile_ = new PictureBox(this);
+    quantile_->setObjectName("picQuantile");
+    quantile_->setAccessibleName("Normal Q-Q plot of quantile residuals");
+    quantile_->setToolTip("The quantile residuals against normal quantiles; they should follow the line if the model holds.");
+    for (PictureBox* box : {pearson_, quantile_}) {
+        box->setFixedSize(440, 320);  // drawn once for this size
+        connect(box, &PictureBox::saveRequested, this, [this](PictureBox* b) { save(b); });
+    }
+    layout->addWidget(pearson_, 1, 0);
+    layout->addWidget(quantile_, 1, 1);
+    auto* save_pearson = new QPushButton("Save Pearson chart…", this);
+    save_pearson->setObjectName("savePearson");
+    auto* save_quantile = new QPushButton("Save Q–Q chart…", this);
+    save_quantile->setObjectName("saveQuantile");
+    connect(save_pearson, &QPushButton::clicked, this, [this] { save(pearson_); });
+    connect(save_quantile, &QPushButton::clicked, this, [this] { save(quantile_); });
+    layout->addWidget(save_pearson, 2, 0, Qt::AlignLeft);
+    layout->addWidget(save_quantile, 2, 1, Qt::AlignLeft);
+    resize(900, 420);
+}
+
+void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fmt, int dist) {
+    static const char* const kName[4] = {"", "lognormal", "normal", "negative binomial"};
+    const std::string dispersion =
+        std::isfinite(r.dispersion) ? format_number(r.dispersion, "0.000", fmt) : std::string("not available");
+    summary_->setText(QString("%1 model, %2 surveyed wards: dispersion statistic (sum of squared Pearson residuals over "
+                              "n - k) = %3. Near 1 the variance rule fits; well above 1 the counts vary more than the "
+                              "model allows. The quantile residuals of a fitting model look standard normal%4.")
+                          .arg(kName[std::clamp(dist, 1, 3)])
+                          .arg(r.pearson.size())
+                          .arg(QString::fromStdString(dispersion))
+                          .arg(dist == 3 ? " (the negative binomial's are jittered at random between the counts' "
+                                           "steps, with a fixed seed)"
+                                         : ""));
+    // the charts are drawn once the window has its size
+    pearson_->clear();
+    quantile_->clear();
+    const ScatterChartData p = pearson_chart(r), q = quantile_chart(r);
+    plot_scatter(*pearson_, p, fmt);
+    plot_scatter(*quantile_, q, fmt);
+}
+
+QString ModelCheckWindow::summary() const { return summary_->text(); }
+
+void ModelCheckWindow::save(PictureBox* box) {
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save chart", box->objectName() + ".png", "PNG images (*.png);;SVG drawings (*.svg)");
+    if (path.isEmpty()) return;
+    QString error;
+    const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? box->save_svg(path, &error) : box->save_png(path, &error);
+    if (!ok) QMessageBox::critical(this, "Save chart", "The chart could not be written to " + path + ": " + error);
+}
+
+}  // namespace valdmora

@@ -1,0 +1,34 @@
+// The residual diagnostics of the last estimate in a window of its own: the dispersion
+// statistic, Pearson residuals against the fitted means, and a normal Q-Q plot of the
+// quantile residuals; both charts can be saved.
+#pragma once
+
+#include <QWidget>
+
+#include "cycle/number_text.h"
+#include "estimation/residuals.h"
+
+class QLabel;
+
+namespace valdmora {
+
+class PictureBox;
+
+class ModelCheckWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ModelCheckWindow(QWidget* parent = nullptr);
+    void show_residuals(const Residuals& r, const NumberFormat& fmt, int dist);
+
+    PictureBox* pearson_box() const { return pearson_; }
+    PictureBox* quantile_box() const { return quantile_; }
+    QString summary() const;
+
+private:
+    void save(PictureBox* box);
+    QLabel* summary_ = nullptr;
+    PictureBox* pearson_ = nullptr;
+    PictureBox* quantile_ = nullptr;
+};
+
+}  // namespace valdmora

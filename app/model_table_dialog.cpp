@@ -1,0 +1,136 @@
+#include "model_table_dialog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "cycle/atomic_file.h"
+#include "cycle/number_format.h"
+
+namespace valdmora {
+namespace {
+
+const char* const kDistribution[4] = {"", "lognormal", "normal", "negative binomial"};
+const char* const kDistributionKey[4] = {"", "lognormal", "normal", "negbin"};
+
+QString text_of(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QWidget* parent)
+    : QDialog(parent), table_(std::move(table)), fmt_(fmt) {
+    setObjectName("modelTable");
+    setWindowTitle("valdmora — compare models");
+    auto* layout = new QVBoxLayout(this);
+    view_ = new QTableWidget(static_cast<int>(table_.rows.size()), 13, this);
+    view_->setObjectName("models");
+    view_->setAccessibleName("Models");
+    view_->setHorizontalHeaderLabels({"distribution", "predictors", "k", "n", "code", "log likelihood", "AIC", "AICc",
+                                      "ΔAICc", "weight", "estimate", "lower", "upper"});
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto number = [&](double v, const char* pattern) {
+        return std::isfinite(v) ? text_of(format_number(v, pattern, fmt_)) : QString("–");
+    };
+    for (int i = 0; i < view_->rowCount(); ++i) {
+        const ModelRow& r = table_.rows[static_cast<std::size_t>(i)];
+        const QString predictors = r.predictor_names.empty() ? "(constant only)" : text_of(r.predictor_names);
+        QStringList cells{kDistribution[r.dist], predictors, QString::number(r.k), QString::number(r.n)};
+        if (r.available)
+            cells << QString::number(r.fail_code) << number(r.log_lik, "0.000") << number(r.aic, "0.000")
+                  << number(r.aicc, "0.000") << number(r.delta_aicc, "0.00") << number(r.weight, "0.000")
+                  << number(r.pop_est, "##,###") << number(r.pop_lower, "0") << number(r.pop_upper, "0");
+        else
+            cells << "–" << "unavailable" << "" << "" << "" << "" << "" << "" << "";
+        for (int c = 0; c < cells.size(); ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            if (c >= 2) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (!r.reason.empty()) item->setToolTip(text_of(r.reason));
+            view_->setItem(i, c, item);
+        }
+    }
+    view_->resizeColumnsToContents();
+    view_->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(view_);
+    auto* note = new QLabel(text_of(table_.note), this);
+    note->setObjectName("note");
+    note->setWordWrap(true);
+    layout->addWidget(note);
+
+    auto* buttons = new QHBoxLayout;
+    use_ = new QPushButton("Use this model", this);
+    use_->setObjectName("use");
+    use_->setToolTip("Set the distribution, the ticked predictors and the start values of the main window to this row's.");
+    use_->setEnabled(false);
+    auto* copy = new QPushButton("Copy", this);
+    copy->setObjectName("copy");
+    copy->setToolTip("Copy the table to the clipboard, tab-separated.");
+    auto* save = new QPushButton("Save as CSV…", this);
+    save->setObjectName("save");
+    save->setToolTip("Write the table to a CSV file.");
+    auto* close = new QPushButton("Close", this);
+    buttons->addWidget(use_);
+    buttons->addStretch();
+    buttons->addWidget(copy);
+    buttons->addWidget(save);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+    resize(980, 520);
+
+    connect(view_, &QTableWidget::itemSelectionChanged, this, [this] {
+        const int row = view_->currentRow();
+        use_->setEnabled(row >= 0 && table_.rows[static_cast<std::size_t>(row)].available);
+    });
+    connect(view_, &QTableWidget::cellDoubleClicked, this, [this] { use_selected(); });
+    connect(use_, &QPushButton::clicked, this, [this] { use_selected(); });
+    connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(as_text(false)); });
+    connect(save, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, "Save the table of models", "models.csv", "CSV files (*.csv)");
+        QString error;
+        if (!path.isEmpty() && !save_csv(path, &error))
+            QMessageBox::critical(this, "Save the table of models", "The table could not be written to " + path + ": " + error);
+    });
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+}
+
+void ModelTableDialog::use_selected() {
+    const int row = view_->currentRow();
+    if (row < 0 || !table_.rows[static_cast<std::size_t>(row)].available) return;
+    emit useModel(table_.rows[static_cast<std::size_t>(row)]);
+}
+
+QString ModelTableDialog::as_text(bool csv) const {
+    const QString sep = csv ? "," : "\t";
+    QString out = QStringList{"dist", "predictors", "k", "n", "fail_code", "log_lik", "aic", "aicc", "delta_aicc",
+                              "weight", "pop_est", "pop_lower", "pop_upper"}
+                      .join(sep) +
+                  "\n";
+    for (const ModelRow& r : table_.rows) {
+        QStringList cells{kDistributionKey[r.dist], text_of(r.predictor_names), QString::number(r.k), QString::number(r.n)};
+        if (r.available)
+            for (double v : {static_cast<double>(r.fail_code), r.log_lik, r.aic, r.aicc, r.delta_aicc, r.weight, r.pop_est,
+                             r.pop_lower, r.pop_upper})
+                cells << text_of(shortest_number(v));
+        else
+            for (int c = 0; c < 9; ++c) cells << "";
+        out += cells.join(sep) + "\n";
+    }
+    return out;
+}
+
+bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
+    const std::string e = write_file_atomically(path.toStdString(), as_text(true).toStdString());
+    if (!e.empty() && error) *error = QString::fromStdString(e);
+    return e.empty();
+}
+
+}  // namespace valdmora

@@ -1,0 +1,38 @@
+// The table of models in a dialog of its own: one row per model by AICc, the note on
+// comparing distributions, and the row chosen for the main window.
+#pragma once
+
+#include <QDialog>
+
+#include "cycle/number_text.h"
+#include "estimation/model_table.h"
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace valdmora {
+
+class ModelTableDialog : public QDialog {
+    Q_OBJECT
+public:
+    ModelTableDialog(ModelTable table, const NumberFormat& fmt, QWidget* parent = nullptr);
+
+    // The table as text: tab-separated for the clipboard, or CSV with '.' decimals.
+    QString as_text(bool csv) const;
+    QTableWidget* table_widget() const { return view_; }
+    // Writes the CSV whole, or says why not.
+    bool save_csv(const QString& path, QString* error) const;
+
+signals:
+    void useModel(const ModelRow& row);
+
+private:
+    void use_selected();
+    ModelTable table_;
+    NumberFormat fmt_;
+    QTableWidget* view_ = nullptr;
+    QPushButton* use_ = nullptr;
+};
+
+}  // namespace valdmora

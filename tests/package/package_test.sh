@@ -22,7 +22,7 @@ mkdir -p "$artifacts"
 work=$(mktemp -d)
 installed=no
 cleanup() {
-    [ $installed = yes ] && DEBIAN_FRONTEND=noninteractive apt-get remove -y valdmora >/dev/null 2>&1
+    [ $installed = yes ] && DEBIAN_FRONTEND=noninteractive apt-get purge -y valdmora >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,7 +47,7 @@ done
 
 if dpkg-query -W -f='${Status}' valdmora 2>/dev/null | grep -q "ok installed"; then
     echo "removing the valdmora package installed before the test"
-    DEBIAN_FRONTEND=noninteractive apt-get remove -y valdmora >/dev/null || fail "cannot remove the installed valdmora"
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y valdmora >/dev/null || fail "cannot remove the installed valdmora"
 fi
 # without recommended packages: what Depends names must be enough
 installed=yes
@@ -95,4 +95,6 @@ for f in /usr/bin/valdmora /usr/bin/valdmora-batch /usr/share/applications/valdm
     [ ! -e "$f" ] || fail "$f is still there after the package was removed"
 done
 [ -z "$(find /usr/lib -path '*/valdmora/libvaldmora.so' 2>/dev/null)" ] || fail "the model library outlived the package"
+# the ldconfig hooks CPack adds leave a record of the removed package until it is purged
+dpkg --purge valdmora >/dev/null || fail "dpkg --purge valdmora failed"
 echo "PASS: package built, installed, checked and removed in $(($(date +%s) - started)) s; screenshot in $artifacts/package-window.png"

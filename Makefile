@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test test-sanitize fuzz bench clean
+.PHONY: all deps configure build run test package-test test-sanitize fuzz bench clean
 
 all: build
 
@@ -28,6 +28,13 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package made from $(BUILD) (into $(BUILD)/packages), installed with apt-get,
+# its files and programs checked, the installed window opened under Xvfb (screenshot in
+# $(BUILD)/artifacts), and the package removed. Needs root: otherwise skipped.
+package-test: build
+	@bash tests/package/package_test.sh $(BUILD); rc=$$?; \
+	  if [ $$rc -eq 77 ]; then echo "package-test: skipped"; else exit $$rc; fi
 
 # Every test again in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 # Full stacks for leak reports: Qt is built without frame pointers, so the fast unwinder

@@ -65,6 +65,11 @@ std::vector<std::string> model_library_candidates() {
     std::vector<std::string> out;
     const auto dir = executable_dir();
     if (!dir.empty()) out.push_back((dir / model_library_file()).string());
+#ifdef VALDMORA_MODELLIB_FROM_BINDIR
+    // an installed tree keeps the library in a private folder beside bin/
+    if (!dir.empty())
+        out.push_back((dir / VALDMORA_MODELLIB_FROM_BINDIR / model_library_file()).lexically_normal().string());
+#endif
     out.emplace_back(model_library_file());
     return out;
 }

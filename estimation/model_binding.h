@@ -11,8 +11,9 @@ namespace valdmora {
 // The library's file name on this platform.
 const char* model_library_file();
 
-// Places searched for the library, in order: beside the running program, then the
-// system's own search (the bare file name).
+// Places searched for the library, in order: beside the running program, in the installed
+// tree's private folder (lib/valdmora relative to the program's bin/), then the system's
+// own search (the bare file name).
 std::vector<std::string> model_library_candidates();
 
 // Loads the library and looks up its size-free entries once; later calls return the same.

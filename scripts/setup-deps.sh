@@ -1,12 +1,12 @@
 #!/bin/sh
-# Installs the Debian packages valdmora builds and tests with, when any is missing, and the
-# German locale the tests run a decimal-comma user's session in.
+# Installs the Debian packages valdmora builds, tests and packages with, when any is
+# missing, and the German locale the tests run a decimal-comma user's session in.
 # As root it runs apt-get; otherwise it prints the command to run and stops.
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
 libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick
-locales fonts-liberation2"
+locales fonts-liberation2 dpkg-dev file appstream desktop-file-utils man-db librsvg2-bin"
 
 missing=""
 for p in $PACKAGES; do

@@ -196,7 +196,7 @@ TEST(CountFile, EncodingsAndFilesThatAreNotText) {
     // UTF-16 with or without its mark, and binary files, are named as what they seem
     const std::string utf16("\xFF\xFE" "a\0,\0b\0\n\0", 10);
     EXPECT_NE(read_error(utf16).find("seems to be UTF-16"), std::string::npos);
-    EXPECT_NE(read_error(std::string("a\0,\0b\0\n\0X\0,\0" "1\0", 16)).find("UTF-16"), std::string::npos);
+    EXPECT_NE(read_error(std::string("a\0,\0b\0\n\0X\0,\0" "1\0", 14)).find("UTF-16"), std::string::npos);
     const std::string elf("\x7f" "ELF\x02\x01\x01\0\0\0\0\0", 12);
     EXPECT_NE(read_error(elf + std::string(200, '\x01')).find("binary"), std::string::npos);
     // control bytes are never echoed raw

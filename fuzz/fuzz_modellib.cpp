@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "valdmora/modellib.h"
 
@@ -69,5 +70,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     N_E04JYF(&n, &ibound, lower.data(), upper.data(), x.data(), &f, iw.data(), &liw, w.data(), &lw, ints.data(),
              reals.data(), &ifail);
+
+    // the size-free entries: arrays as long as the model says, everything in them arbitrary,
+    // and sizes, positions and bounds that may be invalid
+    const int64_t records = in.ConsumeIntegralInRange<int64_t>(-1, 300);
+    const int32_t predictors = in.ConsumeIntegralInRange<int32_t>(-1, 5);
+    const std::size_t rows = records > 0 ? static_cast<std::size_t>(records) : 0;
+    const std::size_t cols = predictors > 0 ? static_cast<std::size_t>(predictors) : 0;
+    std::vector<int32_t> counts(rows);
+    for (auto& v : counts) v = in.ConsumeIntegralInRange<int32_t>(-count_limit, count_limit);
+    std::vector<double> values(rows * cols), sums(cols), param(cols + 2), scale(cols + 2);
+    for (auto& v : values) v = in.ConsumeFloatingPoint<double>();
+    for (auto& v : sums) v = in.ConsumeFloatingPoint<double>();
+    for (auto& v : param) v = in.ConsumeFloatingPoint<double>();
+    for (auto& v : scale) v = in.ConsumeFloatingPoint<double>();
+    valdmora_model model{records,       predictors,    in.ConsumeIntegral<int32_t>(),
+                         counts.data(), values.data(), in.ConsumeBool() ? sums.data() : nullptr,
+                         in.ConsumeFloatingPoint<double>(), param.data(), scale.data(),
+                         in.ConsumeFloatingPoint<double>()};
+    const int32_t nfree = in.ConsumeIntegralInRange<int32_t>(-1, 12);
+    std::array<int32_t, 12> pos{};
+    for (auto& v : pos) v = in.ConsumeIntegralInRange<int32_t>(-1, 8);
+    (void)VALDMORA_OBJECTIVE(&model, nfree, pos.data(), x.data());
+    (void)VALDMORA_LOGLIK(records, predictors, counts.data(), values.data(), records, param[0], param.data() + 1,
+                          param.back(), model.dist);
+    int64_t evaluations = 0;
+    if (in.ConsumeBool())
+        (void)VALDMORA_SEARCH(&model, nfree, pos.data(), lower.data(), upper.data(), x.data(), &f, &evaluations);
+    else
+        (void)VALDMORA_FIT(&model, nfree, pos.data(), lower.data(), upper.data(), x.data(), &f, &evaluations);
     return 0;
 }

@@ -26,6 +26,20 @@ double rlogcombin_gamma(double a, int32_t k);
 // the loop where the products could leave the double range or a factor is not positive.
 double rlogcombin_product(double a, int32_t k);
 
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define VALDMORA_FOUR_LANES 1
+using Lanes = double __attribute__((vector_size(32)));
+// Whether the machine has AVX2: without it four-wide vectors are emulated and slower than
+// a record at a time.
+bool four_lanes_available();
+// rlogcombin_product of four records at once, a lane each, each lane's value
+// rlogcombin_product's to the bit; false (nothing written) where a lane would take
+// another path than the chunked products.
+__attribute__((target("avx2"))) bool rlogcombin_products4(const double* a, const int32_t* k, double* out);
+#else
+#define VALDMORA_FOUR_LANES 0
+#endif
+
 // Log likelihood over the records; predictor j of record i is x[i + ldx * j]. The caller
 // has checked the sizes.
 double loglik(int64_t nobs, int32_t np, const int32_t* y, const double* x, int64_t ldx, double b0,

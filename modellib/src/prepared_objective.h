@@ -10,6 +10,24 @@
 
 namespace valdmora::model {
 
+// a (a - 1) ... (a - k + 1) as falling products of chunks of factors: the logarithm of
+// every full run of 62 factors in *log_sum, the last run's product returned (its logarithm
+// is taken with the other records'), and with Slope the derivative of the logarithm in a,
+// the full runs' part in *slope and the last run's as *slope_numerator over the product.
+// Where a factor could be out of range the whole logarithm is in *log_sum and 1 returned.
+template <bool Slope>
+double falling_product(double a, int32_t k, double* log_sum, double* slope, double* slope_numerator);
+
+#if VALDMORA_FOUR_LANES
+// falling_product for four records at once, one to a lane, each lane's results falling_product's
+// to the bit: for AVX2 machines (four_lanes_available), and lanes that falling_product
+// would multiply out in chunks (falling_products_fit_lanes).
+bool falling_products_fit_lanes(const double* a, const int32_t* k);
+template <bool Slope>
+__attribute__((target("avx2"))) void falling_products4(const double* a, const int32_t* k, double* log_sum,
+                                                       double* slope, double* slope_numerator, double* last);
+#endif
+
 class PreparedObjective {
 public:
     explicit PreparedObjective(const Model& d);
@@ -24,7 +42,6 @@ private:
     const Model d_;  // views only: copying it is cheap
     bool any_count_below_one_ = false;
     std::vector<double> log_y_;
-    std::vector<double> log_factorial_;
     double sum_log_y_ = 0.0, sum_log_factorial_ = 0.0, sum_y_ = 0.0;
     // Per evaluation: each record's mean (or falling product), its logarithm, and the
     // slope of the floor; kept between evaluations so that nothing is allocated in one.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "testkit/packed_model.h"
@@ -83,3 +85,46 @@ TEST(PreparedObjective, GradientMatchesDifferencesOfTheValue) {
 }
 
 }  // namespace
+
+#if VALDMORA_FOUR_LANES
+// The four-lane products must be the record-at-a-time products to the bit, lane by lane,
+// whatever the mix of lengths: runs of 62 that end in different lanes, tails of 0 to 3,
+// zero and negative counts beside long ones.
+TEST(FourLanes, ProductsAreThoseOfOneRecordAtATime) {
+    if (!valdmora::model::four_lanes_available()) GTEST_SKIP() << "no AVX2 here";
+    std::mt19937_64 random(17);
+    std::uniform_int_distribution<int32_t> length(0, 200);
+    std::uniform_real_distribution<double> size(0.01, 60.0);
+    for (int round = 0; round < 2000; ++round) {
+        int32_t k[4];
+        double a[4];
+        for (int l = 0; l < 4; ++l) {
+            k[l] = round % 7 == 0 && l == 1 ? -3 : length(random);
+            if (round % 5 == 0) k[l] = 60 + l;  // lanes ending one after another near a run's end
+            a[l] = size(random) + k[l] - 1.0;
+        }
+        SCOPED_TRACE(::testing::Message() << "counts " << k[0] << " " << k[1] << " " << k[2] << " " << k[3]);
+        ASSERT_TRUE(valdmora::model::falling_products_fit_lanes(a, k));
+        double log_sum[4], slope[4], numerator[4], last[4];
+        valdmora::model::falling_products4<true>(a, k, log_sum, slope, numerator, last);
+        double comb[4];
+        ASSERT_TRUE(valdmora::model::rlogcombin_products4(a, k, comb));
+        for (int l = 0; l < 4; ++l) {
+            double ls = 0.0, sl = 0.0, nu = 0.0;
+            const double p = valdmora::model::falling_product<true>(a[l], k[l], &ls, &sl, &nu);
+            EXPECT_EQ(last[l], p) << "lane " << l;
+            EXPECT_EQ(log_sum[l], ls) << "lane " << l;
+            EXPECT_EQ(slope[l], sl) << "lane " << l;
+            EXPECT_EQ(numerator[l], nu) << "lane " << l;
+            const double c = valdmora::model::rlogcombin_product(a[l], k[l]);
+            EXPECT_EQ(std::memcmp(&comb[l], &c, sizeof c), 0) << "lane " << l << ": " << comb[l] << " vs " << c;
+        }
+    }
+    // a lane the chunks cannot hold sends all four back to one at a time
+    const double a[4] = {5.0, 2e4, 7.0, 9.0};
+    const int32_t k[4] = {3, 4, 5, 6};
+    double out[4];
+    EXPECT_FALSE(valdmora::model::falling_products_fit_lanes(a, k));
+    EXPECT_FALSE(valdmora::model::rlogcombin_products4(a, k, out));
+}
+#endif

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     // the size-free entries: arrays as long as the model says, everything in them arbitrary,
     // and sizes, positions and bounds that may be invalid
-    const int64_t records = in.ConsumeIntegralInRange<int64_t>(-1, 300);
+    const int64_t records = in.ConsumeIntegralInRange<int64_t>(-1, 120);
     const int32_t predictors = in.ConsumeIntegralInRange<int32_t>(-1, 5);
     const std::size_t rows = records > 0 ? static_cast<std::size_t>(records) : 0;
     const std::size_t cols = predictors > 0 ? static_cast<std::size_t>(predictors) : 0;
@@ -95,9 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     (void)VALDMORA_LOGLIK(records, predictors, counts.data(), values.data(), records, param[0], param.data() + 1,
                           param.back(), model.dist);
     int64_t evaluations = 0;
-    if (in.ConsumeBool())
-        (void)VALDMORA_SEARCH(&model, nfree, pos.data(), lower.data(), upper.data(), x.data(), &f, &evaluations);
-    else
-        (void)VALDMORA_FIT(&model, nfree, pos.data(), lower.data(), upper.data(), x.data(), &f, &evaluations);
+    // a full search in a third of the inputs each, so that single evaluations stay frequent
+    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+        case 1:
+            (void)VALDMORA_SEARCH(&model, nfree, pos.data(), lower.data(), upper.data(), x.data(), &f, &evaluations);
+            break;
+        case 2:
+            (void)VALDMORA_FIT(&model, nfree, pos.data(), lower.data(), upper.data(), x.data(), &f, &evaluations);
+            break;
+        default:
+            break;
+    }
     return 0;
 }

@@ -15,12 +15,19 @@
 
 namespace valdmora {
 
+namespace {
+
+// A ward line's fields are separated by commas; without a comma by tabs; else by spaces.
+char field_separator(const std::string& line) {
+    if (line.find(',') != std::string::npos) return ',';
+    if (line.find('\t') != std::string::npos) return '\t';
+    return ' ';
+}
+
+}  // namespace
+
 void split_readstring(const std::string& line, std::vector<std::string>& fields, uint8_t& last) {
-    char sep = ' ';
-    if (line.find(',') != std::string::npos)
-        sep = ',';
-    else if (line.find('\t') != std::string::npos)
-        sep = '\t';
+    const char sep = field_separator(line);
     fields.clear();
     std::size_t start = 0;
     for (;;) {
@@ -236,13 +243,7 @@ private:
     std::size_t split(const std::string& line, std::vector<std::string>& fields, std::size_t max_fields,
                       const std::function<void(std::size_t)>& too_many) {
         semicolon_ = line.find(';') != std::string::npos;
-        char sep = ' ';
-        if (semicolon_)
-            sep = ';';
-        else if (line.find(',') != std::string::npos)
-            sep = ',';
-        else if (line.find('\t') != std::string::npos)
-            sep = '\t';
+        const char sep = semicolon_ ? ';' : field_separator(line);
         fields.clear();
         std::size_t start = 0;
         for (;;) {

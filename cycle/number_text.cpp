@@ -5,8 +5,10 @@
 #include <cmath>
 
 namespace valdmora {
+namespace {
 
-std::optional<double> parse_number(std::string_view text, const NumberFormat& fmt) {
+// Blanks around the text dropped, and a leading sign taken off: true if it was '-'.
+bool trim_and_take_sign(std::string_view& text) {
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!text.empty() && blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && blank(text.back())) text.remove_suffix(1);
@@ -15,6 +17,21 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fm
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
+    return negative;
+}
+
+// The value of a plain C-locale number that must be all of the text, and finite.
+std::optional<double> whole_plain_number(const std::string& plain, bool negative) {
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+std::optional<double> parse_number(std::string_view text, const NumberFormat& fmt) {
+    const bool negative = trim_and_take_sign(text);
     // one sign only, and a digit or the separator right after it
     if (text.empty() || text.front() == '-' || text.front() == '+') return std::nullopt;
     std::string plain;
@@ -29,21 +46,11 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fm
             plain.push_back(c);
         }
     }
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
-    return negative ? -value : value;
+    return whole_plain_number(plain, negative);
 }
 
 std::optional<double> parse_data_number(std::string_view text, bool decimal_comma) {
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
+    const bool negative = trim_and_take_sign(text);
     std::string plain;
     plain.reserve(text.size());
     int separators = 0;
@@ -65,10 +72,7 @@ std::optional<double> parse_data_number(std::string_view text, bool decimal_comm
         }
     }
     if (!digit) return std::nullopt;
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
-    return negative ? -value : value;
+    return whole_plain_number(plain, negative);
 }
 
 bool isnum(const std::string& alphanum) {

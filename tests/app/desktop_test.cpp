@@ -33,6 +33,7 @@
 #include "model_check_window.h"
 #include "model_table_dialog.h"
 #include "picture_box.h"
+#include "window_driver.h"
 
 using valdmora::Form1;
 using valdmora::Notice;
@@ -75,34 +76,14 @@ QStringList clipped_or_overlapping(QWidget* page) {
 
 }  // namespace
 
-class DesktopTest : public QObject {
+class DesktopTest : public QObject, private WindowDriver {
     Q_OBJECT
 
 private:
-    std::unique_ptr<Form1> w;
-    std::vector<Notice> messages;
-    QTemporaryDir dir;
     QString old_dir;
 
-    template <class T>
-    T* get(const QString& name) {
-        T* c = w->findChild<T*>(name);
-        if (!c) qFatal("no control %s", qPrintable(name));
-        return c;
-    }
-    QLineEdit* beta(int i) { return get<QLineEdit>(QString("txtBeta(%1)").arg(i)); }
-    QPushButton* command() { return get<QPushButton>("Command1"); }
     QWidget* page() { return w->findChild<QWidget*>("Form1_page"); }
 
-    void type_into(QLineEdit* box, const QString& text) {
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        if (text.isEmpty())
-            QTest::keyClick(box, Qt::Key_Delete);
-        else
-            QTest::keyClicks(box, text);
-        QTest::keyClick(box, Qt::Key_Tab);
-    }
     void make(const QString& face = {}) {
         messages.clear();
         w = std::make_unique<Form1>(nullptr, face);

@@ -15,6 +15,7 @@
 #include "estimation/uniform.h"
 #include "main_window.h"
 #include "picture_box.h"
+#include "window_driver.h"
 
 using valdmora::Form1;
 using valdmora::Notice;
@@ -30,39 +31,15 @@ int ink(const QImage& image) {
 }
 }  // namespace
 
-class WindowTest : public QObject {
+class WindowTest : public QObject, private WindowDriver {
     Q_OBJECT
 
 private:
-    std::unique_ptr<Form1> w;
-    std::vector<Notice> messages;
-    QTemporaryDir dir;
-
-    template <class T>
-    T* get(const QString& name) {
-        T* c = w->findChild<T*>(name);
-        if (!c) qFatal("no control %s", qPrintable(name));
-        return c;
-    }
-    QLineEdit* beta(int i) { return get<QLineEdit>(QString("txtBeta(%1)").arg(i)); }
-    QPushButton* command() { return get<QPushButton>("Command1"); }
 
     QString write(const QString& name, const std::string& content) {
         const QString path = dir.filePath(name);
         std::ofstream(path.toStdString(), std::ios::binary) << content;
         return path;
-    }
-
-    // Replace the text of a box as a user would: select all, type over it (or delete it),
-    // leave with Tab.
-    void type_into(QLineEdit* box, const QString& text, bool leave = true) {
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        if (text.isEmpty())
-            QTest::keyClick(box, Qt::Key_Delete);
-        else
-            QTest::keyClicks(box, text);
-        if (leave) QTest::keyClick(box, Qt::Key_Tab);
     }
 
     void read_file(const std::string& content) {

@@ -14,6 +14,7 @@
 #include "estimation/model_table.h"
 #include "estimation/residuals.h"
 #include "testkit/survey.h"
+#include "testkit/reference_values.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
@@ -23,12 +24,7 @@ namespace {
 const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
 
 std::map<std::string, double> reference_values(const std::string& file) {
-    std::map<std::string, double> values;
-    std::ifstream in(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
-    std::string key;
-    double value = 0.0;
-    while (in >> key >> value) values[key] = value;
-    return values;
+    return valdmora::testing::reference_values(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
 }
 
 struct ReferenceRow {

@@ -12,6 +12,7 @@
 #include "estimation/click.h"
 #include "estimation/profile.h"
 #include "estimation/setup.h"
+#include "testkit/reference_values.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
@@ -21,12 +22,7 @@ namespace {
 const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
 
 std::map<std::string, double> reference_values(const std::string& file) {
-    std::map<std::string, double> values;
-    std::ifstream in(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
-    std::string key;
-    double value = 0.0;
-    while (in >> key >> value) values[key] = value;
-    return values;
+    return valdmora::testing::reference_values(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
 }
 
 void expect_relative(double actual, double expected, double tolerance, const std::string& what) {

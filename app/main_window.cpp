@@ -752,7 +752,7 @@ void Form1::apply_result(ClickResult& r) {
     for (const OutputFile& f : r.files) {
         const std::string e = write_file_atomically(f.name, f.content);
         if (e.empty())
-            written << QString::fromStdString(f.name);
+            written.prepend(QString::fromStdString(f.name));  // the predictions, the user's result, named first
         else
             notices.push_back({"Output file",
                                "The file " + to8bit(QDir::current().absoluteFilePath(QString::fromStdString(f.name))) +

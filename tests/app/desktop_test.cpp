@@ -267,7 +267,7 @@ private slots:
         QCOMPARE(w->recent_files().value(0), data);
         QCOMPARE(w->windowTitle(), QString("valdmora V1.01 — example.txt"));
         estimate_negbin();
-        QVERIFY2(w->statusBar()->currentMessage().startsWith("wrote user.txt and ward_predictions.txt in "),
+        QVERIFY2(w->statusBar()->currentMessage().startsWith("wrote ward_predictions.txt and user.txt in "),
                  qPrintable(w->statusBar()->currentMessage()));
         // the ward predictions as CSV, with '.' decimals even in a comma language
         w->save_predictions_csv("predictions.csv");

@@ -174,6 +174,7 @@ Side find_limit(const Profiler& pr, const std::vector<ProfilePoint>& outward, co
     // Root finding on refits, each started where the optima at the ends of the bracket
     // point to: between them in proportion to the totals.
     const double a = inside.total, b = outside.total, ga = g(inside), gb = g(outside);
+    bool failed_refit = false;
     auto refit_g = [&](double t) {
         std::vector<double> start = inside.value;
         const double w = (t - inside.total) / (outside.total - inside.total);
@@ -181,12 +182,20 @@ Side find_limit(const Profiler& pr, const std::vector<ProfilePoint>& outward, co
             for (std::size_t k = 0; k < start.size(); ++k) start[k] += w * (outside.value[k] - inside.value[k]);
         ProfilePoint p = pr.best_fit(t, {&start}, evaluations, fits);
         const double v = g(p);
-        if (!std::isfinite(v)) return -1.0;
+        if (!std::isfinite(v)) {
+            failed_refit = true;
+            return -1.0;
+        }
         (v > 0.0 ? inside : outside) = std::move(p);
         return v;
     };
     const double tolerance = 1e-9 * std::max(1.0, std::fabs(centre.total));
     side.total = find_root(refit_g, a, b, ga, gb, tolerance);
+    if (failed_refit) {
+        // the root found could be the edge of where refits fail rather than a crossing
+        side.reason = "a refit inside the chart's range has no finite likelihood";
+        return side;
+    }
     side.found = true;
     return side;
 }
@@ -378,10 +387,14 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     out.evaluations = evaluations[0] + evaluations[1] + confirm_evaluations;
     out.fits = fits[0] + fits[1];
     double best = in.max_ll;
+    const ProfilePoint* highest = nullptr;  // a chart point above the main fit, if any
     for (const ProfilePoint& p : points) {
         if (in.constant_free && std::isfinite(p.log_likelihood) && p.log_likelihood > in.max_ll + 1e-6)
             out.higher_point = true;
-        if (std::isfinite(p.log_likelihood)) best = std::max(best, p.log_likelihood);
+        if (std::isfinite(p.log_likelihood) && p.log_likelihood > best) {
+            best = p.log_likelihood;
+            highest = &p;
+        }
     }
     out.points = points;
 
@@ -397,11 +410,13 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
         return out;
     }
     lim.level = best - kProfileDrop;
-    // the centre: the estimates themselves at their own total
+    // the centre: the estimates themselves at their own total, or the chart's point above
+    // them where the main fit fell short of the maximum (the limits bracket the maximum)
     ProfilePoint centre;
     centre.total = in.total_hat;
     centre.value = in.estimates.value;
     centre.log_likelihood = best;
+    if (highest) centre = *highest;
     std::vector<ProfilePoint> below, above;
     for (int k = 10; k >= 0; --k) below.push_back(points[static_cast<std::size_t>(k)]);
     for (int k = 10; k <= 20; ++k) above.push_back(points[static_cast<std::size_t>(k)]);

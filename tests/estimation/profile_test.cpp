@@ -129,6 +129,43 @@ TEST(Profile, LimitsAreUnavailableWithTheReason) {
     }
 }
 
+// Where the main fit stopped short of the maximum and a chart point lies above it, the
+// limits still bracket the maximum: the same limits as from the true estimates.
+TEST(Profile, LimitsCentreOnTheHighestPointWhenTheFitFellShort) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
+    s.err_dist = 2;
+    ClickInput in;
+    in.data_path = "counts.txt";
+    in.beta_checked = {true, true, false, false, false};
+    in.beta_text = {"10", "0", "0", "0", "0", "10"};
+    ClickServices services;
+    services.library = kLibrary;
+    const ClickResult r = run_estimating_click(in, s, services);
+    ASSERT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
+
+    const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, in.beta_checked);
+    const FitCall call(kLibrary, setup.data);
+    ProfileInput pin;
+    pin.estimates = setup.params;
+    pin.estimates.value = r.par_value;
+    // a "fit" that stopped well short, at a total 30 % above the estimate's, beyond its limits
+    pin.estimates.value[0] += 0.3 * r.profile_total_hat / setup.data.wards;
+    pin.free = {2, 5};
+    pin.pop_est = r.pop_est;
+    pin.range_percent = 50.0;
+    pin.total_hat = fixed_total_at(setup.data, pin.estimates.value);
+    pin.max_ll = -call.objective(pin.estimates.value, pin.estimates.scale);
+    const double at_estimates = -call.objective(r.par_value, pin.estimates.scale);
+    ASSERT_LT(pin.max_ll, at_estimates - 2.0) << "the displaced point must lie below the level " << r.max_ll;
+    const Profile prof = likelihood_profile(call, pin, Progress());
+    EXPECT_TRUE(prof.higher_point);
+    ASSERT_TRUE(prof.limits.available) << prof.limits.reason;
+    EXPECT_NEAR(prof.limits.lower, r.profile_limits.lower, 1e-6 * r.profile_limits.lower);
+    EXPECT_NEAR(prof.limits.upper, r.profile_limits.upper, 1e-6 * r.profile_limits.upper);
+}
+
 TEST(Bootstrap, TheSameSeedGivesTheSameLimits) {
     EstimationState s;
     form_load(s);

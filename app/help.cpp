@@ -27,7 +27,7 @@ in languages that write decimals with a comma; there a decimal comma is read too
 computer (<tt>19.4</tt>), with an optional exponent (<tt>3e2</tt>). No thousands separators.</li>
 <li>Counts may have decimals; they are taken to the nearest whole number for the fit.</li>
 <li>The data end at the first empty line; the program says how many lines after it were not read.</li>
-<li>Any number of wards. Names are read as UTF-8, or as Latin-1 where they are not UTF-8.</li>
+<li>Any number of wards. Names are read as UTF-8, or as Latin-1 (as Windows writes it) where they are not UTF-8.</li>
 </ul>)";
     if (topic == "charts")
         return R"(<h2>What the charts show</h2>

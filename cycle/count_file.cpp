@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -51,12 +52,13 @@ namespace {
 // Predictor values beyond this are taken for a mistake: their products and sums would
 // leave the ranges the estimate works in.
 constexpr double kMaxPredictorValue = 1e12;
-// Counts are whole numbers of 32 bits for the model library.
-constexpr double kMaxCount = 2147483647.0;
+// Counts are whole numbers of 32 bits for the model library, held in single precision
+// until then: the largest single-precision value below 2^31.
+constexpr double kMaxCount = 2147483520.0;
 
 std::string in_quotes(const std::string& s) { return "\"" + printable(s) + "\""; }
 
-// Lines of at most kMaxLineBytes from a source of bytes; the line end (LF, CR LF) is not
+// Lines of at most kMaxLineBytes from a source of bytes; the line end (LF, CR LF, CR) is not
 // part of the line.
 class LineReader {
 public:
@@ -74,17 +76,27 @@ public:
                 partial_ = false;
                 return Result::Line;
             }
+            if (after_cr_) {
+                // the LF of a CR LF, perhaps at the start of the next buffer
+                after_cr_ = false;
+                if (buffer_[pos_] == '\n') {
+                    ++pos_;
+                    continue;
+                }
+            }
             const char* start = buffer_.data() + pos_;
-            const void* nl = std::memchr(start, '\n', size_ - pos_);
-            const std::size_t take = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) : size_ - pos_;
+            const char* end = buffer_.data() + size_;
+            const char* eol = std::find_if(start, end, [](char c) { return c == '\n' || c == '\r'; });
+            const auto take = static_cast<std::size_t>(eol - start);
             if (line.size() + take > kMaxLineBytes) return Result::TooLong;
             line.append(start, take);
             pos_ += take;
             partial_ = true;
-            if (nl) {
+            if (eol != end) {
+                // LF, CR LF, or a CR alone (as older Mac programs end lines)
                 ++pos_;
                 partial_ = false;
-                if (!line.empty() && line.back() == '\r') line.pop_back();
+                after_cr_ = *eol == '\r';
                 return Result::Line;
             }
         }
@@ -98,10 +110,12 @@ public:
             if (pos_ == size_ && !fill()) return lines + (text ? 1 : 0);
             for (; pos_ < size_; ++pos_) {
                 const char c = buffer_[pos_];
-                if (c == '\n') {
-                    lines += text ? 1 : 0;
+                const bool lf_of_crlf = c == '\n' && after_cr_;
+                after_cr_ = c == '\r';
+                if (c == '\n' || c == '\r') {
+                    if (!lf_of_crlf) lines += text ? 1 : 0;
                     text = false;
-                } else if (c != ' ' && c != '\t' && c != '\r') {
+                } else if (c != ' ' && c != '\t') {
                     text = true;
                 }
             }
@@ -136,6 +150,7 @@ private:
     std::string buffer_;
     std::size_t pos_ = 0, size_ = 0;
     bool partial_ = false, error_ = false, eof_ = false;
+    bool after_cr_ = false;  // the last line ended at a CR: an LF next belongs to it
 };
 
 class Reader {
@@ -153,7 +168,13 @@ public:
             fail_line("the header names " + std::to_string(n) + " or more predictor variables; at most 4 are allowed.");
         });
         const int n_pred = static_cast<int>(fields.size());
-        for (const std::string& f : fields) d.predictor_names.push_back(as_utf8(f));
+        for (std::size_t j = 0; j < fields.size(); ++j) {
+            const bool blank = fields[j].find_first_not_of(" \t") == std::string::npos;
+            if (blank)
+                fail_field(static_cast<int>(j), "the name of predictor variable " + std::to_string(j + 1) +
+                                                        " is empty; the header line must name each predictor.");
+            d.predictor_names.push_back(as_utf8(fields[j]));
+        }
 
         while (next_line(lines, line)) {
             if (line.empty()) {

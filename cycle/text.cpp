@@ -41,22 +41,33 @@ bool valid_utf8(std::string_view text) {
     return true;
 }
 
-std::string latin1_to_utf8(std::string_view text) {
+std::string windows1252_to_utf8(std::string_view text) {
+    // Windows writes 0x80..0x9F as typographic characters where ISO Latin-1 has controls;
+    // the five it leaves undefined stay the Latin-1 controls (and are escaped when shown).
+    static constexpr char16_t kWindows[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
+        const char32_t u = c >= 0x80 && c < 0xA0 ? kWindows[c - 0x80] : c;
+        if (u < 0x80) {
             out.push_back(ch);
+        } else if (u < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
         } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
         }
     }
     return out;
 }
 
-std::string as_utf8(std::string_view text) { return valid_utf8(text) ? std::string(text) : latin1_to_utf8(text); }
+std::string as_utf8(std::string_view text) { return valid_utf8(text) ? std::string(text) : windows1252_to_utf8(text); }
 
 std::string printable(std::string_view text, std::size_t max_chars) {
     const std::string utf8 = as_utf8(text);
@@ -71,11 +82,17 @@ std::string printable(std::string_view text, std::size_t max_chars) {
             }
             ++chars;
         }
+        static constexpr char kHex[] = "0123456789ABCDEF";
         if (c < 0x20 || c == 0x7F) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
             out += "\\x";
             out.push_back(kHex[c >> 4]);
             out.push_back(kHex[c & 15]);
+        } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+            // U+0080..U+009F, the C1 controls
+            const auto u = static_cast<unsigned char>(utf8[++i]);
+            out += "\\u00";
+            out.push_back(kHex[u >> 4]);
+            out.push_back(kHex[u & 15]);
         } else {
             out.push_back(utf8[i]);
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cycle/count_file.h"
+#include "cycle/text.h"
 #include "cycle/user_error.h"
 
 using namespace valdmora;
@@ -96,6 +97,16 @@ TEST(CountFile, ReadsBothKindsOfWardInFileOrder) {
     EXPECT_EQ(d.surveyed[0].count, 27.0);
     EXPECT_EQ(d.surveyed[1].count, 7.5);
     EXPECT_TRUE(d.notices.empty());
+    // lines that end in a CR alone, as older Mac programs write them, and a last CR
+    TempFile mac("housing,markets\rNorthside,120,3\rEastgate,340,5,27\r");
+    const CountData m = read_count_file(mac.path());
+    EXPECT_EQ(m.unsurveyed.size(), 1u);
+    ASSERT_EQ(m.surveyed.size(), 1u);
+    EXPECT_EQ(m.surveyed[0].count, 27.0);
+    TempFile mixed("a\r\nW,1,2\r\nV,3\r");
+    EXPECT_EQ(read_count_file(mixed.path()).unsurveyed.size(), 1u);
+    TempFile blank("a\rW,1,2\r\rV,3\rU,4\r\n");
+    EXPECT_EQ(read_count_file(blank.path()).lines_not_read, 2);
 }
 
 TEST(CountFile, ABlankLineEndsTheDataAndSaysHowManyLinesWereNotRead) {
@@ -146,6 +157,12 @@ TEST(CountFile, EveryBadInputNamesFileLineAndField) {
     EXPECT_EQ(read_error("").find("line 0"), std::string::npos);
     EXPECT_NE(read_error("\nW,1\n").find("line 1: the header line is empty"), std::string::npos);
     EXPECT_NE(read_error("a,b,c,d,e\n").find("at most 4"), std::string::npos);
+    EXPECT_NE(read_error("a,,b\nW,1,2,3\n").find("line 1, field 2: the name of predictor variable 2 is empty"),
+              std::string::npos);
+    EXPECT_NE(read_error(" \nW,1\n").find("is empty"), std::string::npos);
+    // a count that single precision would carry past 32 bits is refused where it stands
+    EXPECT_NE(read_error("a\nW,1,2147483647\n").find("line 2, field 3: the dog count"), std::string::npos);
+    EXPECT_EQ(read_error("a\nW,1,2147483520\n"), "");
     const std::string nan = read_error("a,b\nW1,1,2\nW2,1,l2,4\n");
     EXPECT_NE(nan.find("line 3, field 3"), std::string::npos) << nan;
     EXPECT_NE(nan.find("\"l2\" is not a number"), std::string::npos) << nan;
@@ -193,6 +210,11 @@ TEST(CountFile, EncodingsAndFilesThatAreNotText) {
     EXPECT_EQ(d.predictor_names[0], "Stra\xC3\x9F" "en");
     EXPECT_EQ(d.surveyed[0].name, "K\xC3\xB6penick");
     EXPECT_EQ(d.unsurveyed[0].name, "M\xC3\xBCnster");
+    // Windows' typographic characters where Latin-1 has controls; its undefined bytes escaped
+    TempFile windows("a\nSt Mary\x92s \x80,1\nX\x81,2\n");
+    const CountData w = read_count_file(windows.path());
+    EXPECT_EQ(w.unsurveyed[0].name, "St Mary\xE2\x80\x99s \xE2\x82\xAC");
+    EXPECT_EQ(printable(w.unsurveyed[1].name), "X\\u0081");
     // UTF-16 with or without its mark, and binary files, are named as what they seem
     const std::string utf16("\xFF\xFE" "a\0,\0b\0\n\0", 10);
     EXPECT_NE(read_error(utf16).find("seems to be UTF-16"), std::string::npos);

@@ -30,26 +30,36 @@ std::string AtomicFile::open(const std::string& path) {
     discard();
     path_ = path;
     error_.clear();
-    const fs::path target(path);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // a link stays a link: the file it points to is the one replaced
+        std::error_code ec;
+        const fs::path resolved = fs::weakly_canonical(fs::path(path), ec);
+        if (ec) return error_ = "the link " + path + " cannot be followed: " + ec.message();
+        path_ = resolved.string();
+    }
+    const fs::path target(path_);
     fs::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    struct stat st {};
     if (::stat(folder.c_str(), &st) != 0)
         return error_ = errno == ENOENT ? "the folder " + folder.string() + " does not exist" : why(errno);
     if (!S_ISDIR(st.st_mode)) return error_ = folder.string() + " is not a folder";
     mode_t mode = 0666;
     bool keep_mode = false;
-    if (::stat(path.c_str(), &st) == 0) {
+    if (::stat(path_.c_str(), &st) == 0) {
         // a rename over a device or a folder would replace it, not write into it
         if (S_ISDIR(st.st_mode)) return error_ = "it is a folder";
         if (!S_ISREG(st.st_mode)) return error_ = "it is not a regular file (a device or a pipe)";
+        // the rename needs only the folder's permission: a file its owner protected stays
+        if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0) return error_ = why(errno);
         mode = st.st_mode & 07777;
         keep_mode = true;
     }
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_ = (folder / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter++)))
+        // the name's start only, so that a long name still leaves room for the suffix
+        temp_ = (folder / ("." + target.filename().string().substr(0, 200) + ".tmp-" + std::to_string(::getpid()) +
+                           "-" + std::to_string(counter++)))
                     .string();
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0 || errno != EEXIST) break;
@@ -82,9 +92,17 @@ std::string AtomicFile::write(std::string_view data) {
 std::string AtomicFile::commit() {
     if (!error_.empty()) return error_;
     if (fd_ < 0) return error_ = "the file is not open";
-    // a full disk may show only here
+    // a full disk may show only here; and the data reach the disk before the name does,
+    // so that a system crash cannot leave the new name on an empty file
     const int fd = fd_;
     fd_ = -1;
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        const int e = errno;
+        ::close(fd);
+        error_ = why(e);
+        discard();
+        return error_;
+    }
     if (::close(fd) != 0) {
         error_ = why(errno);
         discard();

@@ -336,7 +336,7 @@ void Form1::create_menus() {
         const QStringList files = recent_files();
         if (files.isEmpty()) recent_menu_->addAction("(none yet)")->setEnabled(false);
         for (const QString& path : files)
-            recent_menu_->addAction(QDir::toNativeSeparators(path), this,
+            recent_menu_->addAction(QString(QDir::toNativeSeparators(path)).replace('&', "&&"), this,
                                     [this, path] { guarded([this, path] { open_data_file(path); }); });
     });
     file->addSeparator();
@@ -539,6 +539,17 @@ std::optional<T> Form1::run_off_thread(const QString& what, const std::function<
         }
         finished = true;
     });
+    // whatever is thrown below, the worker is stopped and joined, never left running
+    struct StopOnExit {
+        std::thread& worker;
+        std::atomic<bool>& cancel;
+        ~StopOnExit() {
+            if (worker.joinable()) {
+                cancel = true;
+                worker.join();
+            }
+        }
+    } stop_on_exit{worker, cancel};
 
     busy_ = true;
     centralWidget()->setEnabled(false);
@@ -653,8 +664,14 @@ void Form1::open_data_file(const QString& path) {
     if (busy_) return;
     // the path box shows what is read; setting it runs its handler, which leaves simulation
     const QSignalBlocker block(txtData);
+    const QString before = txtData->text();
     txtData->setText(path);
-    read_data_file();
+    try {
+        read_data_file();
+    } catch (...) {
+        txtData->setText(before);  // the box keeps naming the data the window holds
+        throw;
+    }
 }
 
 void Form1::read_data_file() {
@@ -911,6 +928,8 @@ void Form1::save_predictions_csv(const QString& path) {
 }
 
 void Form1::save_charts(const QString& path) {
+    if (picCount->empty() && picLL->empty())
+        throw UserError("There are no charts to save yet: they are drawn by an estimate.", "Save charts");
     const QFileInfo info(path);
     const bool svg = info.suffix().compare("svg", Qt::CaseInsensitive) == 0;
     const QString stem = info.dir().filePath(info.completeBaseName());
@@ -920,7 +939,12 @@ void Form1::save_charts(const QString& path) {
         const QString file = stem + name + suffix;
         QString error;
         const bool ok = svg ? box->save_svg(file, &error) : box->save_png(file, &error);
-        if (!ok) throw UserError("The chart could not be written to " + to8bit(file) + ": " + to8bit(error) + ".", "Save charts");
+        if (!ok) {
+            // say what did get written, so that no one takes a lone chart for the pair
+            const std::string done = written.isEmpty() ? "" : " (" + to8bit(written.join(", ")) + " was written)";
+            throw UserError("The chart could not be written to " + to8bit(file) + ": " + to8bit(error) + done + ".",
+                            "Save charts");
+        }
         written << QDir::toNativeSeparators(file);
     }
     statusBar()->showMessage("wrote " + written.join(" and "));
@@ -947,6 +971,7 @@ void Form1::compare_models() {
 }
 
 void Form1::use_model(const ModelRow& row) {
+    if (busy_) return;  // the running work was given the boxes as they were
     // the distribution first (it writes its default start values), then the predictors,
     // then the model's own estimates as the start values
     if (optErr[row.dist - 1]->isChecked())

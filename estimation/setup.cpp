@@ -1,6 +1,7 @@
 #include "setup.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 
 #include "cycle/number_format.h"
@@ -34,12 +35,15 @@ Packed pack(const FitSetup& f) {
     p.ints[11] = static_cast<int32_t>(d.wards);
     p.ints[12] = static_cast<int32_t>(d.nobs());
     const auto n = static_cast<std::size_t>(d.nobs());
+    // the old tables' whole numbers; values beyond 32 bits are held at its ends
+    auto whole = [](double v) {
+        return static_cast<int32_t>(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0));
+    };
     for (std::size_t i = 0; i < n; ++i) {
         p.ints.push_back(d.y[i]);
-        for (int j = 0; j < d.np; ++j)
-            p.ints.push_back(static_cast<int32_t>(std::nearbyint(d.x[i + n * static_cast<std::size_t>(j)])));
+        for (int j = 0; j < d.np; ++j) p.ints.push_back(whole(d.x[i + n * static_cast<std::size_t>(j)]));
     }
-    for (int j = 0; j < d.np; ++j) p.ints.push_back(static_cast<int32_t>(std::nearbyint(d.x_sum[static_cast<std::size_t>(j)])));
+    for (int j = 0; j < d.np; ++j) p.ints.push_back(whole(d.x_sum[static_cast<std::size_t>(j)]));
     p.ints.push_back(d.dist);
     for (int k = 0; k < f.params.positions(); ++k) {
         const auto u = static_cast<std::size_t>(k);

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <memory>
 
+#include "cycle/user_error.h"
 #include "estimation/uniform.h"
 #include "help.h"
 #include "main_window.h"
@@ -292,6 +293,31 @@ private slots:
         QCOMPARE(int(messages.size()), 1);
         QVERIFY(QString::fromStdString(messages[0].text).contains("gone.txt"));
         QCOMPARE(w->state().n_surveyed, 32);
+        // and the path box still names the data the window holds, with the title
+        QCOMPARE(get<QLineEdit>("txtData")->text(), data);
+        QCOMPARE(w->windowTitle(), QString("valdmora V1.01 — example.txt"));
+        QCOMPARE(command()->text(), QString("estimate population size"));
+        // a recent path with an ampersand shows it, not a keyboard mnemonic
+        QFile::remove("a&b.txt");
+        QVERIFY(QFile::copy(VALDMORA_EXAMPLE_DATA, "a&b.txt"));
+        answer = QDir::current().absoluteFilePath("a&b.txt");
+        open->trigger();
+        QMenu* recent = w->findChild<QMenu*>("menuRecent");
+        QVERIFY(recent);
+        emit recent->aboutToShow();
+        QVERIFY(!recent->actions().isEmpty());
+        QCOMPARE(recent->actions().value(0)->text(), QDir::toNativeSeparators(answer).replace('&', "&&"));
+        // charts saved before anything is drawn: a message, no empty images
+        make();
+        QFile::remove("empty-counts.png");
+        bool refused = false;
+        try {
+            w->save_charts(QDir::current().absoluteFilePath("empty.png"));
+        } catch (const valdmora::UserError& e) {
+            refused = QString(e.what()).contains("no charts");
+        }
+        QVERIFY(refused);
+        QVERIFY(!QFile::exists("empty-counts.png"));
     }
 
     void aDroppedFileIsRead() {

@@ -170,6 +170,15 @@ TEST_F(ClickTest, FreeListAndExtraParameterBox) {
     EXPECT_EQ(r.free_pos, (std::vector<int32_t>{1, 3, 4}));
 }
 
+TEST_F(ClickTest, TheOldLayoutHoldsValuesBeyondItsWholeNumbersAtTheirEnds) {
+    load("a\nS1,1,5\nS2,2,7\nS3,3,9\nU1,1e12\nU2,-3e9\n");
+    choose(2);
+    const ClickResult r = click();
+    const std::string user = file(r, "user.txt");
+    // the two sums of the one predictor: 1e12 - 3e9 held at 2^31 - 1
+    EXPECT_NE(user.find("\r\n 2147483647 \r\n 2 \r\n"), std::string::npos) << user.substr(0, 200);
+}
+
 TEST_F(ClickTest, BeyondNinetyNineWardsTheUserFileTakesTheSizeFreeLayout) {
     std::string data = "a,b\n";
     for (int i = 1; i <= 120; ++i)

@@ -96,7 +96,7 @@ std::string AtomicFile::commit() {
     // so that a system crash cannot leave the new name on an empty file
     const int fd = fd_;
     fd_ = -1;
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    if (::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) {
         const int e = errno;
         ::close(fd);
         error_ = why(e);

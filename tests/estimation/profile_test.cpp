@@ -19,6 +19,15 @@ namespace {
 
 const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
 
+// The shipped example data, read, with the distribution chosen.
+EstimationState example_state(int16_t dist) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
+    s.err_dist = dist;
+    return s;
+}
+
 struct Example {
     EstimationState state;
     ClickResult result;
@@ -28,9 +37,7 @@ struct Example {
 // send the old profile's fits into worse basins at the low end.
 Example hard_profile() {
     Example e;
-    form_load(e.state);
-    store_count_data(e.state, read_count_file(VALDMORA_EXAMPLE_DATA));
-    e.state.err_dist = 1;
+    e.state = example_state(1);
     ClickInput in;
     in.data_path = "counts.txt";
     in.beta_checked = {true, true, false, false, false};
@@ -91,10 +98,7 @@ TEST(Profile, EveryPointIsAtLeastTheBestOfManyStarts) {
 }
 
 TEST(Profile, LimitsAreUnavailableWithTheReason) {
-    EstimationState s;
-    form_load(s);
-    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
-    s.err_dist = 2;
+    EstimationState s = example_state(2);
     ClickInput in;
     in.data_path = "counts.txt";
     in.beta_text = {"10", "0", "0", "0", "0", "10"};
@@ -132,10 +136,7 @@ TEST(Profile, LimitsAreUnavailableWithTheReason) {
 // Where the main fit stopped short of the maximum and a chart point lies above it, the
 // limits still bracket the maximum: the same limits as from the true estimates.
 TEST(Profile, LimitsCentreOnTheHighestPointWhenTheFitFellShort) {
-    EstimationState s;
-    form_load(s);
-    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
-    s.err_dist = 2;
+    EstimationState s = example_state(2);
     ClickInput in;
     in.data_path = "counts.txt";
     in.beta_checked = {true, true, false, false, false};
@@ -167,10 +168,7 @@ TEST(Profile, LimitsCentreOnTheHighestPointWhenTheFitFellShort) {
 }
 
 TEST(Bootstrap, TheSameSeedGivesTheSameLimits) {
-    EstimationState s;
-    form_load(s);
-    store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
-    s.err_dist = 3;
+    EstimationState s = example_state(3);
     ClickInput in;
     in.data_path = "counts.txt";
     in.beta_checked = {true, true, false, false, false};

@@ -37,7 +37,7 @@ Setup file_click(int dist) {
     s.in.data_path = "counts.txt";
     s.in.beta_checked = {true, true, true, true, true};
     s.in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
-    s.services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    s.services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     return s;
 }
 
@@ -82,7 +82,7 @@ void BM_SimulateAndEstimate(benchmark::State& state) {
     s.state.beta_entered(5) = 0.25;
     s.in.data_path = "";
     s.in.beta_checked = {true, false, false, false, false};
-    s.services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    s.services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     MersenneUniform u(1);
     s.services.random = &u;
     s.services.reseed_from_clock = false;

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         const EstimationState state =
             testing::simulated_survey(n, n, 4, 3, 2.0, {0.01, 0.02, 0.015, 0.03}, 1.0, 11);
         ClickServices services;
-        services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+        services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
         const auto start = std::chrono::steady_clock::now();
         const ModelTable t = compare_models(state, {"a", "b", "c", "d"}, services, {});
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     in.beta_checked = {true, true, true, true, false};
     in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
     ClickServices services;
-    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     const auto dir = std::filesystem::temp_directory_path();
 
     const auto start = std::chrono::steady_clock::now();

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     const int problems = argc > 1 ? std::atoi(argv[1]) : 40;
     const int random_starts = argc > 2 ? std::atoi(argv[2]) : 60;
     std::mt19937 gen(2026);
-    const ModelLibrary library{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    const ModelLibrary library{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     long short_points = 0, points = 0, evaluations = 0;
     double worst = 0.0;
     for (int t = 0; t < problems; ++t) {

@@ -34,6 +34,14 @@ double quantile(const std::vector<double>& sorted, double p) {
     return sorted[lo] + (h - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
 }
 
+double quantile_error(const std::vector<double>& sorted, double p) {
+    if (sorted.size() < 2) return std::nan("");
+    const double b = static_cast<double>(sorted.size());
+    const double sd = std::sqrt(b * p * (1.0 - p));
+    const double lo = std::clamp(b * p - sd, 0.0, b - 1.0), hi = std::clamp(b * p + sd, 0.0, b - 1.0);
+    return (sorted[static_cast<std::size_t>(std::ceil(hi))] - sorted[static_cast<std::size_t>(std::floor(lo))]) / 2.0;
+}
+
 namespace {
 
 double linear_predictor(const std::vector<double>& value, const std::vector<double>& x, std::size_t i, std::size_t n,
@@ -103,6 +111,8 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
     }
     out.lower = quantile(out.totals, 0.025);
     out.upper = quantile(out.totals, 0.975);
+    out.lower_error = quantile_error(out.totals, 0.025);
+    out.upper_error = quantile_error(out.totals, 0.975);
     out.available = true;
     return out;
 }

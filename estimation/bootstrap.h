@@ -18,6 +18,8 @@ struct BootstrapResult {
     int reps = 0;    // replicates asked for
     int failed = 0;  // refits that did not give a usable fit, left out of the limits
     double lower = 0.0, upper = 0.0;
+    // Monte Carlo standard errors of the two limits: what another seed could move them by
+    double lower_error = 0.0, upper_error = 0.0;
     bool available = false;
     std::string problem;
     std::vector<double> totals;  // the drawn totals of the replicates that count, sorted
@@ -37,5 +39,9 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
 // The p-quantile of sorted values, interpolated between order statistics (the usual
 // definition, type 7).
 double quantile(const std::vector<double>& sorted, double p);
+
+// The Monte Carlo standard error of that quantile: half the distance between the order
+// statistics one binomial standard deviation either side of it.
+double quantile_error(const std::vector<double>& sorted, double p);
 
 }  // namespace valdmora

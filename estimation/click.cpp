@@ -49,9 +49,70 @@ double check_inputs(const ClickInput& in, const EstimationState& s, const std::a
     return range;
 }
 
-std::string limits_sentence(double lower, double upper, const NumberFormat& fmt) {
-    return grouped(lower, fmt) + " to " + grouped(upper, fmt);
+// A limit as the interval lines write it: grouped, and 0 as 0 (the pattern alone writes
+// nothing for a value that rounds to zero).
+std::string limit_text(double v, const NumberFormat& fmt) {
+    const std::string text = grouped(v, fmt);
+    return text.empty() || text == "-" ? "0" : text;
 }
+
+std::string limits_sentence(double lower, double upper, const NumberFormat& fmt) {
+    return limit_text(lower, fmt) + " to " + limit_text(upper, fmt);
+}
+
+// Positions whose estimate ended on one of its bounds.
+std::vector<int32_t> positions_on_bounds(const Parameters& p, const std::vector<int32_t>& free,
+                                         const std::vector<double>& value) {
+    std::vector<int32_t> out;
+    for (int32_t k : free) {
+        const auto u = static_cast<std::size_t>(k - 1);
+        for (double bound : {p.lower[u], p.upper[u]})
+            if (std::fabs(value[u] - bound) <= 1e-6 * std::max(1.0, std::fabs(bound))) {
+                out.push_back(k);
+                break;
+            }
+    }
+    return out;
+}
+
+// The notices a result needs before it can be trusted: an estimate on a bound, limits of
+// no width, a lower limit far below zero.
+void trust_notices(ClickResult& r, const ClickInput& in, const Parameters& p, int np) {
+    for (int32_t k : r.on_bound) {
+        const auto u = static_cast<std::size_t>(k - 1);
+        const int box = k <= np + 1 ? k - 1 : 5;
+        const bool lower = std::fabs(r.par_value[u] - p.lower[u]) <= std::fabs(r.par_value[u] - p.upper[u]);
+        r.notices.push_back(
+            {"Estimate",
+             "The estimate of " + in.beta_label[static_cast<std::size_t>(box)] + " ended on its " +
+                 (lower ? "lower" : "upper") + " bound of " + general_number(lower ? p.lower[u] : p.upper[u], in.fmt) +
+                 ": the likelihood still rises beyond it, so that estimate, its standard error and the Wald limits "
+                 "are unreliable.",
+             box == 5 && lower && r.state.err_dist == 3
+                 ? "The counts vary no more than Poisson counts would; see the overdispersion check."
+                 : "Check the counts and the predictors, or fix this parameter and estimate again.",
+             false});
+    }
+    if (r.bootstrap && r.bootstrap->available && !(r.bootstrap->upper > r.bootstrap->lower))
+        r.notices.push_back({"Bootstrap",
+                             "The bootstrap limits have no width: every replicate drew the same total, so they say "
+                             "nothing about the uncertainty.",
+                             "The counts may all be equal, or a parameter may sit on a bound.", false});
+    if (r.limits_ok && !r.no_unsurveyed_ward) {
+        if (!(r.pop_upper > r.pop_lower))
+            r.notices.push_back({"Estimate",
+                                 "The limits of the estimate have no width: the model sees no uncertainty in it, "
+                                 "which real counts never justify.",
+                                 "A parameter may sit on a bound, or the counts may all be equal.", false});
+        else if (r.pop_lower < -0.1 * r.pop_est)
+            r.notices.push_back({"Estimate",
+                                 "The lower limit of the estimate is far below zero: the symmetric Wald interval "
+                                 "does not suit these data.",
+                                 "Read the profile-likelihood or bootstrap limits instead.", false});
+    }
+}
+
+
 
 }  // namespace
 
@@ -115,6 +176,10 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
                         "Estimate");
     if (in.files) r.files.push_back({kUserFile, user_file_text(setup, fmt)});
     r.free_pos = setup.free;
+    r.lower_bound = setup.params.lower;
+    r.upper_bound = setup.params.upper;
+    r.on_bound = positions_on_bounds(setup.params, setup.free, fit.value);
+    r.par_value = fit.value;
     const long n_free = static_cast<long>(setup.free.size());
     if (!r.fit_ok)
         r.notices.push_back({"Estimate",
@@ -134,9 +199,11 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         if (text == std::string(1, fmt.decimal)) text = "0";  // the box's own change rule
         r.beta_text[static_cast<std::size_t>(box)] = text;
     }
-    // the rest of the report reads the coefficients back from the boxes, as shown
+    // Everything reported is computed from the estimates at full precision: the boxes'
+    // four decimals can leave a slope of 0.0005 one significant digit.
     BoxValues b{};
-    for (int i = 0; i < 6; ++i) b[static_cast<std::size_t>(i)] = i <= s.n_pred || i == 5 ? box_number(in, r.beta_text, i, "Estimate") : 0.0;
+    for (int k = 1; k <= s.n_pred + 2; ++k)
+        b[static_cast<std::size_t>(k <= s.n_pred + 1 ? k - 1 : 5)] = estimates.value[static_cast<std::size_t>(k - 1)];
 
     // 3, 4: the unsurveyed wards' predictions and their total
     predict_unsurveyed(s, b);
@@ -181,6 +248,23 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         r.limits_ok = false;
     } else {
         r.label8 = est.sentence;
+    }
+    // the expected total's confidence limits by the delta method, beside the profile's
+    if (r.no_unsurveyed_ward) {
+        r.delta.reason = "there is no unsurveyed ward";
+    } else if (est.ward_missing) {
+        r.delta.reason = "the named ward was not found";
+    } else if (!cov.ok) {
+        r.delta.reason = cov.problem;
+    } else {
+        const double v = expected_total_variance(s, b, cov.cov, est.ward_named ? est.ward_index : 0);
+        if (v >= 0.0 && std::isfinite(v)) {
+            r.delta.available = true;
+            r.delta.lower = est.pop_est - t * std::sqrt(v);
+            r.delta.upper = est.pop_est + t * std::sqrt(v);
+        } else {
+            r.delta.reason = "the variance of the expected total is negative";
+        }
     }
     for (long w = 1; w <= s.n_unsurveyed; ++w) {
         const auto k = static_cast<std::size_t>(w - 1);
@@ -241,12 +325,23 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
                                                         : "the profile was not asked for";
         r.clear_likelihood = r.no_unsurveyed_ward;
     }
+    // Two targets: the dogs actually in the unsurveyed wards (prediction limits) and their
+    // expected number (confidence limits). Each line names its own.
     std::string intervals;
-    if (!est.limits_ok && !r.no_unsurveyed_ward) intervals = "no limits for the estimate: " + est.problem + "\n";
+    if (!r.no_unsurveyed_ward) {
+        if (est.limits_ok)
+            intervals = "in brackets: Wald 95 % prediction limits of the dogs in the " +
+                        std::string(est.ward_named ? "ward" : "unsurveyed wards") + "\n";
+        else
+            intervals = "no limits for the estimate: " + est.problem + "\n";
+        if (r.delta.available)
+            intervals += "delta-method 95 % confidence limits of the expected number of dogs: " +
+                         limits_sentence(r.delta.lower, r.delta.upper, fmt) + "\n";
+    }
     if (r.profile_limits.available)
-        intervals += "profile-likelihood 95 % limits of the unsurveyed wards' summed linear predictor (the estimate "
-                    "when no mean sits on the floor): " +
-                    limits_sentence(r.profile_limits.lower, r.profile_limits.upper, fmt);
+        intervals += "profile-likelihood 95 % confidence limits of the expected number of dogs (the unsurveyed "
+                     "wards' summed linear predictor, the estimate when no mean sits on the floor): " +
+                     limits_sentence(r.profile_limits.lower, r.profile_limits.upper, fmt);
     else
         intervals += "profile-likelihood limits not available: " + r.profile_limits.reason;
     if (in.bootstrap_reps > 0) {
@@ -263,9 +358,10 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         const BootstrapResult& bs = *r.bootstrap;
         intervals += "\n";
         if (bs.available)
-            intervals += "bootstrap 95 % prediction limits of the unsurveyed wards' dogs (" +
+            intervals += "bootstrap 95 % prediction limits of the dogs in the unsurveyed wards (" +
                          std::to_string(bs.reps - bs.failed) + " of " + std::to_string(bs.reps) +
-                         " replicates): " + limits_sentence(bs.lower, bs.upper, fmt) +
+                         " replicates): " + limits_sentence(bs.lower, bs.upper, fmt) + ", Monte Carlo error " +
+                         limit_text(bs.lower_error, fmt) + " and " + limit_text(bs.upper_error, fmt) +
                          (bs.failed > 0 ? "; " + std::to_string(bs.failed) + " refits failed and were left out" : "");
         else
             intervals += "bootstrap limits not available: " + bs.problem;
@@ -293,9 +389,11 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         if (!score.empty()) intervals += "\n" + score;
     }
     r.interval_text = intervals;
+    trust_notices(r, in, setup.params, s.n_pred);
+    if (r.profile_limits.available && r.profile_limits.upper <= r.profile_limits.lower)
+        r.notices.push_back({"Estimate", "The profile-likelihood limits have no width.", "", false});
     // 15
     r.show_ward_controls = !in.data_path.empty();
-    r.par_value = fit.value;
     return r;
 }
 

@@ -20,6 +20,13 @@
 
 namespace valdmora {
 
+// Limits that are there, or why not.
+struct Limits {
+    bool available = false;
+    double lower = 0.0, upper = 0.0;
+    std::string reason;
+};
+
 struct Evaluations {
     long fit = 0, covariance = 0, profile = 0, profile_limits = 0;
 };
@@ -54,6 +61,9 @@ struct ClickResult {
     int32_t fail_code = 0;
     bool fit_ok = false;  // failure code 0 or 5
     std::vector<int32_t> free_pos;
+    std::vector<double> lower_bound, upper_bound;  // by position, as the fit had them
+    std::vector<int32_t> on_bound;  // free positions whose estimate ended on a bound
+    Limits delta;  // the expected total's confidence limits by the delta method
     std::vector<double> par_value;  // positions 1..np+2 at 0..np+1
     CovarianceMatrix cov{};
     bool covariance_ok = false;

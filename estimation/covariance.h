@@ -1,5 +1,5 @@
-// The parameter covariance: the observed information matrix from second differences of
-// the log likelihood, and its inverse.
+// The parameter covariance: the inverse of the observed information matrix, the exact
+// second derivatives of -log likelihood at the estimates.
 #pragma once
 
 #include <array>
@@ -20,14 +20,9 @@ struct Covariance {
     bool ok = false;
     std::string problem;  // why there is none
     long evaluations = 0;
-    // The values after the differences' moves, which put every value back to the rounding
-    // of the moves.
-    std::vector<double> value_after;
+    std::vector<double> value_after;  // every parameter at its estimate or fixed value
 };
 
-// For every pair of free parameters the four moves of the differences are made in place on
-// the values left by the move before, as they always have been; the 4 n^2 evaluations are
-// then independent, and run on both cores for large data.
 Covariance covariance(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
                       const Progress& progress);
 

@@ -59,4 +59,17 @@ double FitCall::objective(const std::vector<double>& value, const std::vector<do
     return library_.objective(&m, 0, nullptr, nullptr);
 }
 
+std::vector<double> FitCall::information(const std::vector<double>& value, const std::vector<int32_t>& free) const {
+    const auto n = free.size();
+    if (!library_.hessian || n == 0) return {};
+    // in the parameters themselves, whatever scale the search used
+    const std::vector<double> unit(value.size(), 1.0);
+    const valdmora_model m = model(value, unit, 0.0);
+    std::vector<double> x(n), h(n * n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = value[static_cast<std::size_t>(free[i] - 1)];
+    const int32_t code = library_.hessian(&m, static_cast<int32_t>(n), free.data(), x.data(), nullptr, nullptr, h.data());
+    if (code != VALDMORA_FIT_OK) return {};
+    return h;
+}
+
 }  // namespace valdmora

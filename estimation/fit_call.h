@@ -13,12 +13,14 @@ namespace valdmora {
 
 using FitEntry = decltype(&VALDMORA_FIT);
 using ObjectiveEntry = decltype(&VALDMORA_OBJECTIVE);
+using HessianEntry = decltype(&VALDMORA_HESSIAN);
 
 // The bound entries of the model library.
 struct ModelLibrary {
     FitEntry fit = nullptr;
     ObjectiveEntry objective = nullptr;
     FitEntry search = nullptr;  // the fit's search without its confirmation; null: fit
+    HessianEntry hessian = nullptr;  // exact second derivatives; null: no covariance
     bool bound() const { return fit && objective; }
 };
 
@@ -68,6 +70,10 @@ public:
     // -log likelihood at the values, no variable free.
     double objective(const std::vector<double>& value, const std::vector<double>& scale,
                      double fixed_total = 0.0) const;
+
+    // The observed information (the Hessian of -log likelihood) in the free parameters'
+    // values, row after row, n x n; empty when the library cannot give it there.
+    std::vector<double> information(const std::vector<double>& value, const std::vector<int32_t>& free) const;
 
     const ModelData& data() const { return data_; }
     const ModelLibrary& library() const { return library_; }

@@ -94,12 +94,13 @@ ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates)
         m.fit = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_FIT"));
         m.objective = reinterpret_cast<ObjectiveEntry>(dlsym(lib, "VALDMORA_OBJECTIVE"));
         m.search = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_SEARCH"));
-        if (m.bound() && m.search) return m;  // stays loaded for the life of the program
+        m.hessian = reinterpret_cast<HessianEntry>(dlsym(lib, "VALDMORA_HESSIAN"));
+        if (m.bound() && m.search && m.hessian) return m;  // stays loaded for the life of the program
         found_without_entry = c;
     }
     if (!found_without_entry.empty())
         throw UserError("The model library " + found_without_entry +
-                            " was found but lacks the entries VALDMORA_FIT, VALDMORA_SEARCH and VALDMORA_OBJECTIVE; it may be "
+                            " was found but lacks the entries VALDMORA_FIT, VALDMORA_SEARCH, VALDMORA_OBJECTIVE and VALDMORA_HESSIAN; it may be "
                             "an older "
                             "version, from another program, or damaged. Reinstall valdmora.",
                         "Model library");

@@ -101,6 +101,7 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
                 lp_var = lp.ward[k];
                 count_var = counts.ward[k];
                 e.ward_named = true;
+                e.ward_index = w;
                 break;
             }
         e.ward_missing = !e.ward_named;
@@ -123,6 +124,22 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
     }
     if (!e.ward_named) e.sentence += "plus " + format_number(counts.counted_total, "0", fmt) + " counted";
     return e;
+}
+
+double expected_total_variance(const EstimationState& s, const BoxValues& b, const CovarianceMatrix& cov, long ward) {
+    const int p = s.n_pred;
+    // g = sum over the wards of dm/dh times the ward's regressors (1, x_1 .. x_p)
+    double g[kMaxPredictors + 1] = {};
+    for (long w = ward > 0 ? ward : 1; w <= (ward > 0 ? ward : s.n_unsurveyed); ++w) {
+        const double h = unsurveyed_linear_predictor(s, b, w);
+        const double slope = h >= 2.0 ? 1.0 : 1.0 / ((3.0 - h) * (3.0 - h));
+        g[0] += slope;
+        for (int j = 1; j <= p; ++j) g[j] += slope * static_cast<double>(s.unsurveyed_x(j, w));
+    }
+    double v = 0.0;
+    for (int a = 0; a <= p; ++a)
+        for (int c = 0; c <= p; ++c) v += g[a] * cov[static_cast<std::size_t>(a)][static_cast<std::size_t>(c)] * g[c];
+    return v;
 }
 
 }  // namespace valdmora

@@ -1,7 +1,6 @@
 // Ward predictions and the population estimate: the unsurveyed wards' predicted counts and
 // their total, the variances of their counts and linear predictors, the predictions file
-// and the estimate sentence. The coefficients are the box values, the estimates rounded to
-// four decimals as the boxes show them.
+// and the estimate sentence, from the estimates at full precision.
 #pragma once
 
 #include <array>
@@ -56,6 +55,7 @@ struct Estimate {
     bool limits_ok = false;
     std::string problem;       // why there are no limits
     bool ward_named = false;   // the estimate is one ward's
+    long ward_index = 0;       // which unsurveyed ward, when one is named
     bool ward_missing = false; // a ward was named and is not among the unsurveyed wards
     std::string sentence;
 };
@@ -64,5 +64,10 @@ struct Estimate {
 // counting) when ward is not empty and found.
 Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
                   const PredictorVariances& lp, std::string limits_problem, double t, const NumberFormat& fmt);
+
+// The variance of the expected number of dogs (the sum of the wards' floored means, or
+// one ward's when ward > 0) by the delta method: g' C g, g its gradient in the coefficients.
+double expected_total_variance(const EstimationState& s, const BoxValues& b, const CovarianceMatrix& cov,
+                               long ward = 0);
 
 }  // namespace valdmora

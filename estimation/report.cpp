@@ -7,7 +7,6 @@
 
 namespace valdmora {
 
-double difference_step(double value) { return std::max(std::fabs(0.01 * value), 0.001); }
 
 double profile_total(double range_percent, int k, double pop_est) {
     const double total = (range_percent * k / 1000.0 + 1.0) * pop_est;

@@ -9,9 +9,6 @@
 
 namespace valdmora {
 
-// Step of the second differences for a parameter value: 1 % of it, at least 0.001.
-double difference_step(double value);
-
 // Fixed total of profile point k (-10..10): (r k / 1000 + 1) times the estimate, at least 1.
 double profile_total(double range_percent, int k, double pop_est);
 

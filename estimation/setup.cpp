@@ -72,17 +72,54 @@ ModelData model_data(const EstimationState& s) {
     return d;
 }
 
+ParameterBounds parameter_bounds(const ModelData& d) {
+    // A slope can be at most the counts' spread over the predictor's spread, and the
+    // intercept must reach the counts from any predictor values; a tenfold margin
+    // keeps every plausible survey clear of the bounds.
+    double count_scale = 1.0;
+    for (int32_t y : d.y) count_scale = std::max(count_scale, std::fabs(static_cast<double>(y)));
+    ParameterBounds b;
+    const auto n = static_cast<std::size_t>(d.nobs());
+    double reach = 1.0;  // the intercept's reach, in counts
+    std::vector<double> slope;
+    for (int j = 0; j < d.np; ++j) {
+        double lo = 0.0, hi = 0.0, largest = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double x = d.x[i + n * static_cast<std::size_t>(j)];
+            if (i == 0 || x < lo) lo = x;
+            if (i == 0 || x > hi) hi = x;
+            largest = std::max(largest, std::fabs(x));
+        }
+        // a constant predictor is measured by its size
+        const double spread = hi > lo ? hi - lo : largest > 0.0 ? largest : 1.0;
+        slope.push_back(std::max(kCoefficientBound, 10.0 * count_scale / spread));
+        reach += largest / spread;
+    }
+    const double intercept = std::max(kCoefficientBound, 10.0 * count_scale * reach);
+    b.lower.push_back(-intercept);
+    b.upper.push_back(intercept);
+    for (double s : slope) {
+        b.lower.push_back(-s);
+        b.upper.push_back(s);
+    }
+    b.lower.push_back(kExtraLowerBound);
+    b.upper.push_back(std::max(kExtraUpperBound, 10.0 * count_scale));
+    return b;
+}
+
 FitSetup set_up_fit(const EstimationState& s, const std::array<double, 6>& box_values,
                     const std::array<bool, 5>& checked) {
     FitSetup f;
     f.data = model_data(s);
     const int p = s.n_pred;
+    const ParameterBounds bounds = parameter_bounds(f.data);
     for (int k = 1; k <= p + 2; ++k) {
         const bool extra = k == p + 2;
+        const auto u = static_cast<std::size_t>(k - 1);
         f.params.value.push_back(box_values[static_cast<std::size_t>(extra ? 5 : k - 1)]);
         f.params.scale.push_back(1.0);
-        f.params.lower.push_back(extra ? 0.01 : -1000.0);
-        f.params.upper.push_back(extra ? 100.0 : 1000.0);
+        f.params.lower.push_back(bounds.lower[u]);
+        f.params.upper.push_back(bounds.upper[u]);
     }
     // a box of a predictor beyond the model's (ticked in an earlier mode) frees nothing
     for (int j = 0; j <= std::min(4, p); ++j)

@@ -23,8 +23,24 @@ struct FitSetup {
 // library's whole numbers raises a UserError naming the ward.
 ModelData model_data(const EstimationState& s);
 
+// The narrowest bounds any survey gets: coefficients within +-1000, the extra parameter
+// within 0.01..100.
+constexpr double kCoefficientBound = 1000.0;
+constexpr double kExtraLowerBound = 0.01;
+constexpr double kExtraUpperBound = 100.0;
+
+struct ParameterBounds {
+    std::vector<double> lower, upper;  // by position 1..np+2 at 0..np+1
+};
+
+// Bounds from the data's scale, so that they never bind for a plausible survey: a slope
+// within 10 times the largest count over the predictor's spread, the intercept within ten
+// times reach of the counts from any predictor value, the extra parameter up to 10 times
+// the largest count; never narrower than the narrowest bounds above.
+ParameterBounds parameter_bounds(const ModelData& d);
+
 // Start values from the six box values (0 the constant, 1..4 the predictors, 5 the extra
-// parameter), bounds +-1000 and 0.01..100; free: each ticked box 0..np in order, then the
+// parameter), bounds from parameter_bounds; free: each ticked box 0..np in order, then the
 // extra parameter always.
 FitSetup set_up_fit(const EstimationState& s, const std::array<double, 6>& box_values,
                     const std::array<bool, 5>& checked);

@@ -99,6 +99,11 @@ double log_gamma(double v);
 // (divided by their scale factors) and the fixed-total rule applied.
 double objective(const Model& d, int32_t n, const int32_t* positions, const double* x);
 
+// The objective, its gradient and its exact Hessian (column after column, n x n) in the n
+// variables at x; false where a value is not finite. The caller has checked the model.
+bool objective_hessian(const Model& d, int32_t n, const int32_t* positions, const double* x, double* f,
+                       double* gradient, double* hessian);
+
 // One fit: the search, then the objective's own value at the point it returns. The codes
 // are those of modellib.h; evaluations counts every evaluation, the last one included. The
 // caller has checked the model, the positions and the bounds.

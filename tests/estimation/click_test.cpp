@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const NumberFormat kPoint{'.', ','};
-const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
 
 // A stand-in for the model library whose log likelihood is exactly quadratic about the
 // targets: -sum (value - target)^2 / (2 sd^2). Its fit lands on the targets, so every
@@ -51,6 +51,16 @@ struct QuadraticModel {
         }
         return f;
     }
+    // its curvature: 1 / sd^2 on the diagonal
+    static int32_t hessian(const valdmora_model*, int32_t n, const int32_t* free_pos, const double*, double*, double*,
+                           double* h) {
+        for (int32_t u = 0; u < n; ++u)
+            for (int32_t v = 0; v < n; ++v) {
+                const double s = sd[static_cast<std::size_t>(free_pos[u] - 1)];
+                h[u + n * v] = u == v ? 1.0 / (s * s) : 0.0;
+            }
+        return 0;
+    }
 };
 
 // A flat likelihood: its information matrix is zero, not positive definite.
@@ -61,6 +71,10 @@ int32_t flat_fit(const valdmora_model*, int32_t n, const int32_t*, const double*
     return 0;
 }
 double flat_objective(const valdmora_model*, int32_t, const int32_t*, const double*) { return 10.0; }
+int32_t flat_hessian(const valdmora_model*, int32_t n, const int32_t*, const double*, double*, double*, double* h) {
+    for (int32_t k = 0; k < n * n; ++k) h[k] = 0.0;
+    return 0;
+}
 
 class ClickTest : public ::testing::Test {
 protected:
@@ -149,8 +163,34 @@ TEST_F(ClickTest, PackedModelDataInTheUserFile) {
     EXPECT_EQ(lines[118], " 2 \r");     // the distribution code
     EXPECT_EQ(lines[119], " 25 \r");
     EXPECT_EQ(lines[120], " 10 \r");
-    EXPECT_EQ(lines[122], "-1000 \r");
+    EXPECT_LT(std::stod(lines[122]), -1000.0);  // the intercept's bound, widened to these data
     EXPECT_EQ(lines[144], " 0 \r");  // no fixed total
+}
+
+// Bounds from the data's scale, worked by hand: counts up to 1800, a predictor of 2,000..12,000
+// people (spread 10,000) and a constant one of 5.
+TEST(Bounds, FollowTheDataScaleAndNeverNarrowBelowTheOldOnes) {
+    ModelData d;
+    d.np = 2;
+    d.y = {1200, 1800, 1500};
+    d.x = {2000, 12000, 7000, 5, 5, 5};
+    const ParameterBounds b = parameter_bounds(d);
+    ASSERT_EQ(b.lower.size(), 4u);
+    // intercept: 10 x 1800 x (1 + 12000/10000 + 5/5) = 57,600
+    EXPECT_DOUBLE_EQ(b.upper[0], 57600.0);
+    EXPECT_DOUBLE_EQ(b.lower[0], -57600.0);
+    // the population slope: 10 x 1800 / 10000 = 1.8, below the old bound, which holds
+    EXPECT_DOUBLE_EQ(b.upper[1], 1000.0);
+    // the constant predictor, by its size: 10 x 1800 / 5
+    EXPECT_DOUBLE_EQ(b.upper[2], 3600.0);
+    EXPECT_DOUBLE_EQ(b.lower[3], 0.01);
+    EXPECT_DOUBLE_EQ(b.upper[3], 18000.0);
+    // small counts keep the old bounds
+    ModelData small;
+    small.y = {3, 5};
+    const ParameterBounds s = parameter_bounds(small);
+    EXPECT_EQ(s.lower, (std::vector<double>{-1000.0, 0.01}));
+    EXPECT_EQ(s.upper, (std::vector<double>{1000.0, 100.0}));
 }
 
 TEST_F(ClickTest, FreeListAndExtraParameterBox) {
@@ -195,7 +235,8 @@ TEST_F(ClickTest, BeyondNinetyNineWardsTheUserFileTakesTheSizeFreeLayout) {
               0u)
         << user.substr(0, 200);
     EXPECT_NE(user.find("\r\n23 120 0\r\nsums 5 0.5\r\nposition 1 10 1 -1000 1000\r\n"), std::string::npos) << user.substr(user.size() - 200);
-    EXPECT_NE(user.find("position 4 1 1 0.01 100\r\nfixed total 0\r\n"), std::string::npos);
+    // the extra parameter up to ten times the largest count, 28
+    EXPECT_NE(user.find("position 4 1 1 0.01 280\r\nfixed total 0\r\n"), std::string::npos);
 }
 
 // Every stage's numbers on a likelihood known exactly, worked by hand: 25 surveyed wards,
@@ -204,7 +245,7 @@ TEST_F(ClickTest, BeyondNinetyNineWardsTheUserFileTakesTheSizeFreeLayout) {
 // quadratic's curvature.
 TEST_F(ClickTest, ReportStagesWorkedByHand) {
     load(hand_worked_data());
-    services_.library = {QuadraticModel::fit, QuadraticModel::objective};
+    services_.library = {QuadraticModel::fit, QuadraticModel::objective, nullptr, QuadraticModel::hessian};
     in_.beta_checked = {true, true, false, false, false};
     struct Case {
         int dist;
@@ -325,7 +366,7 @@ TEST_F(ClickTest, ExampleDataEndToEnd) {
         EXPECT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
         EXPECT_LT(r.profile_limits.lower, r.profile_total_hat);
         EXPECT_GT(r.profile_limits.upper, r.profile_total_hat);
-        EXPECT_EQ(r.evaluations.covariance, 4L * static_cast<long>(r.free_pos.size() * r.free_pos.size()));
+        EXPECT_EQ(r.evaluations.covariance, 1);
         EXPECT_TRUE(r.show_ward_controls);
         // the boxes hold the estimates at 4 decimals, which a second click starts from
         EXPECT_EQ(r.beta_text[4], "0");
@@ -374,7 +415,7 @@ TEST_F(ClickTest, TheHigherProfileSentenceOnlyComparesLikeWithLike) {
 
 TEST_F(ClickTest, NoPositiveDefiniteMatrixMeansNoLimitsAndARedSentence) {
     load("a\nS1,1,5\nS2,2,6\nS3,3,7\nU1,1\nU2,2\n");
-    services_.library = {flat_fit, flat_objective};
+    services_.library = {flat_fit, flat_objective, nullptr, flat_hessian};
     in_.beta_checked = {false, true, false, false, false};
     choose(2);
     const ClickResult r = click();
@@ -407,8 +448,6 @@ TEST_F(ClickTest, AFailedFitSaysSo) {
 }
 
 TEST(Report, SmallRules) {
-    EXPECT_EQ(difference_step(0.05), 0.001);
-    EXPECT_DOUBLE_EQ(difference_step(-20), 0.2);
     EXPECT_DOUBLE_EQ(profile_total(50, -10, 400), 200);
     EXPECT_DOUBLE_EQ(profile_total(50, -9, 400), 220);
     EXPECT_DOUBLE_EQ(profile_total(50, 0, 400), 400);
@@ -440,4 +479,84 @@ TEST(SpdInverse, LayoutAndFailure) {
     EXPECT_EQ(spd_inverse(2, b, 7), 2);
     EXPECT_EQ(b[2], 0.0);  // unchanged
     EXPECT_EQ(spd_inverse(7, b, 7), 1);
+}
+
+// Results that cannot be trusted say so: an estimate on a bound, limits of no width.
+TEST_F(ClickTest, AllZeroCountsPutTheInterceptOnItsBoundAndSaySo) {
+    std::string data = "a\n";
+    for (int i = 1; i <= 12; ++i) data += "S" + std::to_string(i) + "," + std::to_string(i) + ",0\n";
+    load(data + "U1,3\nU2,5\n");
+    choose(3);
+    in_.beta_checked = {true, false, false, false, false};
+    in_.beta_text = {"5", "0", "0", "0", "0", "1"};
+    const ClickResult r = click();
+    ASSERT_FALSE(r.on_bound.empty());
+    bool named = false;
+    for (const Notice& n : r.notices)
+        named = named || n.text.find("The estimate of the constant ended on its lower bound of -1000") != std::string::npos;
+    EXPECT_TRUE(named);
+    expect_no_nonfinite(r.label8 + r.interval_text);
+}
+
+TEST_F(ClickTest, LargeCountsAreNotStoppedByTheOldBounds) {
+    // twenty wards of 1,200..1,800 dogs: an intercept near 1,500 used to stop at 1,000
+    std::string data = "a\n";
+    for (int i = 1; i <= 20; ++i)
+        data += "S" + std::to_string(i) + "," + std::to_string(i % 3) + "," + std::to_string(1200 + 31 * i) + "\n";
+    for (int i = 1; i <= 10; ++i) data += "U" + std::to_string(i) + ",1\n";
+    load(data);
+    for (int dist : {1, 2, 3}) {
+        choose(dist);
+        in_.beta_checked = {true, false, false, false, false};
+        in_.beta_text = {"10", "0", "0", "0", "0", dist == 2 ? "10" : "1"};
+        const ClickResult r = click();
+        SCOPED_TRACE(dist);
+        EXPECT_TRUE(r.fit_ok);
+        EXPECT_TRUE(r.on_bound.empty());
+        // the mean of the counts, 1,525.5, times the ten unsurveyed wards
+        EXPECT_NEAR(r.pop_est, 15255.0, 0.02 * 15255.0);
+        EXPECT_TRUE(r.notices.empty()) << r.notices[0].text;
+    }
+}
+
+TEST_F(ClickTest, IntervalsNameTheirTargetsAndALowerLimitOfZeroIsWritten) {
+    load_example();
+    choose(3);
+    in_.beta_checked = {true, true, false, true, false};
+    in_.beta_text = {"10", "0", "0", "0", "0", "1"};
+    in_.bootstrap_reps = 60;
+    in_.bootstrap_seed = 3;
+    const ClickResult r = click();
+    ASSERT_TRUE(r.limits_ok);
+    EXPECT_NE(r.interval_text.find("in brackets: Wald 95 % prediction limits of the dogs in the unsurveyed wards"),
+              std::string::npos);
+    EXPECT_NE(r.interval_text.find("delta-method 95 % confidence limits of the expected number of dogs: "),
+              std::string::npos);
+    EXPECT_NE(r.interval_text.find("profile-likelihood 95 % confidence limits of the expected number of dogs"),
+              std::string::npos);
+    EXPECT_NE(r.interval_text.find("bootstrap 95 % prediction limits of the dogs in the unsurveyed wards (60 of 60 "
+                                   "replicates): "),
+              std::string::npos)
+        << r.interval_text;
+    EXPECT_NE(r.interval_text.find(", Monte Carlo error "), std::string::npos);
+    // the delta-method interval is narrower than the prediction interval: it leaves out the counts' own variance
+    ASSERT_TRUE(r.delta.available);
+    EXPECT_GT(r.delta.lower, r.pop_lower);
+    EXPECT_LT(r.delta.upper, r.pop_upper);
+    // one small ward named: its Wald lower limit is 0 and is written as 0
+    in_.ward = "Greencroft";
+    in_.bootstrap_reps = 0;
+    const ClickResult w = click();
+    EXPECT_NE(w.interval_text.find("in brackets: Wald 95 % prediction limits of the dogs in the ward"), std::string::npos);
+    ASSERT_TRUE(w.delta.available);
+    EXPECT_NE(w.interval_text.find("confidence limits of the expected number of dogs: "), std::string::npos);
+}
+
+TEST(BootstrapError, IsHalfTheSpreadOfTheNeighbouringOrderStatistics) {
+    std::vector<double> sorted(1000);
+    for (std::size_t i = 0; i < sorted.size(); ++i) sorted[i] = static_cast<double>(i);
+    // 1000 x 0.025 = 25, one binomial sd = sqrt(24.375) = 4.94: order statistics 20 and 30
+    EXPECT_DOUBLE_EQ(quantile_error(sorted, 0.025), 5.0);
+    EXPECT_DOUBLE_EQ(quantile_error(std::vector<double>(50, 216.0), 0.975), 0.0);
+    EXPECT_TRUE(std::isnan(quantile_error({1.0}, 0.5)));
 }

@@ -21,7 +21,7 @@ using namespace valdmora;
 
 namespace {
 
-const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
 
 std::map<std::string, double> reference_values(const std::string& file) {
     return valdmora::testing::reference_values(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);

@@ -17,7 +17,7 @@ using namespace valdmora;
 
 namespace {
 
-const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
 
 // The shipped example data, read, with the distribution chosen.
 EstimationState example_state(int16_t dist) {

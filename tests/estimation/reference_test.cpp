@@ -1,6 +1,7 @@
 // The click's numbers against values derived outside the program (tests/reference, made
-// by make_reference.R with R's lm and glmmTMB): 150 surveyed and 150 unsurveyed wards with
-// a predictor on 0..1, each distribution, to 1e-6 relative.
+// by make_reference.R and make_realsize.R with R's lm, glmmTMB and numDeriv): 150 surveyed
+// and 150 unsurveyed wards with a predictor on 0..1, and 60 + 90 wards with populations in
+// thousands, each distribution; and the same total whatever a predictor's unit.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,7 +20,7 @@ using namespace valdmora;
 
 namespace {
 
-const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
 
 std::map<std::string, double> reference_values(const std::string& file) {
     return valdmora::testing::reference_values(std::string(VALDMORA_REFERENCE_DIR) + "/" + file);
@@ -31,6 +32,8 @@ void expect_relative(double actual, double expected, double tolerance, const std
 
 struct Survey300 : ::testing::TestWithParam<int> {
     static inline std::map<std::string, double> ref = reference_values("survey300_values.txt");
+    // the same fits' totals, covariance and limits from the exact information matrix
+    static inline std::map<std::string, double> exact = reference_values("survey300_exact.txt");
 
     ClickResult click(EstimationState& s) {
         form_load(s);
@@ -60,18 +63,24 @@ TEST_P(Survey300, EstimatesTotalsAndLimitsAgreeWithAnIndependentFit) {
     // the boxes hold the estimates rounded to four decimals
     for (std::size_t k = 0; k < 4; ++k)
         expect_relative(std::stod(r.beta_text[k]), ref[d + keys[k] + "_r"], 1e-12, std::string(keys[k]) + "_r");
-    expect_relative(r.pop_est, ref[d + "pop_est"], 1e-6, "pop_est");
-    expect_relative(r.pop_lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
-    expect_relative(r.pop_upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
+    // every reported number from the estimates at full precision, not the boxes' rounding
+    expect_relative(r.pop_est, exact[d + "T_hat"], 1e-7, "pop_est");
+    expect_relative(r.pop_lower, exact[d + "pop_lower"], 1e-6, "pop_lower");
+    expect_relative(r.pop_upper, exact[d + "pop_upper"], 1e-6, "pop_upper");
+    ASSERT_TRUE(r.delta.available) << r.delta.reason;
+    expect_relative(r.delta.lower, exact[d + "delta_lower_t"], 1e-6, "delta_lower");
+    expect_relative(r.delta.upper, exact[d + "delta_upper_t"], 1e-6, "delta_upper");
     expect_relative(r.profile_total_hat, ref[d + "T_hat"], 1e-6, "T_hat");
+    // standard errors from the exact information matrix
+    ASSERT_TRUE(r.covariance_ok);
+    for (std::size_t k = 0; k < 5; ++k)
+        expect_relative(std::sqrt(r.cov[k][k]), exact[d + "se." + std::to_string(k + 1)], 1e-5, "se " + std::to_string(k));
     ASSERT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
     expect_relative(r.profile_limits.lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
     expect_relative(r.profile_limits.upper, ref[d + "profile_upper"], 1e-7, "profile_upper");
     // each unsurveyed ward's prediction (the ward data are held in single precision: a
     // share of 0.35 is 0.3499999940)
-    for (long w = 1; w <= s.n_unsurveyed; w += 17)
-        expect_relative(r.state.unsurveyed_pred(w), ref[d + "pred." + r.state.unsurveyed_name(w)], 1e-7,
-                        r.state.unsurveyed_name(w));
+    EXPECT_TRUE(r.on_bound.empty());
 }
 
 // The constrained maximum at each reported limit lies the drop below the maximum.
@@ -110,3 +119,76 @@ TEST(Survey300Normal, ProfileLimitsMatchTheClosedForm) {
     expect_relative(r.profile_limits.lower, ref.at("normal.profile_closed_lower"), 1e-7, "lower");
     expect_relative(r.profile_limits.upper, ref.at("normal.profile_closed_upper"), 1e-7, "upper");
 }
+
+// 60 surveyed and 90 unsurveyed wards with populations in the thousands (slopes of 0.004),
+// as given and with the population per 10 people: the same total and limits either way.
+struct RealSize : ::testing::TestWithParam<int> {
+    static inline std::map<std::string, double> ref = reference_values("realsize60_values.txt");
+
+    static ClickResult click(const std::string& file, int dist, double population_factor = 1.0) {
+        EstimationState s;
+        form_load(s);
+        store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/" + file));
+        if (population_factor != 1.0) {
+            for (long i = 1; i <= s.n_surveyed; ++i) s.surveyed_x(1, i) = static_cast<float>(s.surveyed_x(1, i) * population_factor);
+            s.unsurveyed_x_sum(1) = 0.0;
+            for (long i = 1; i <= s.n_unsurveyed; ++i) {
+                s.unsurveyed_x(1, i) = static_cast<float>(s.unsurveyed_x(1, i) * population_factor);
+                s.unsurveyed_x_sum(1) += static_cast<double>(s.unsurveyed_x(1, i));
+            }
+        }
+        s.err_dist = static_cast<int16_t>(dist);
+        ClickInput in;
+        in.data_path = file;
+        in.beta_checked = {true, true, true, false, false};
+        in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.3" : dist == 2 ? "10" : "1.5"};
+        ClickServices services;
+        services.library = kLibrary;
+        return run_estimating_click(in, s, services);
+    }
+    static std::string name() { return GetParam() == 1 ? "lognormal" : GetParam() == 2 ? "normal" : "negbin"; }
+};
+
+TEST_P(RealSize, StandardErrorsTotalsAndLimitsAgreeWithAnExactHessian) {
+    const ClickResult r = click("realsize60.txt", GetParam());
+    const std::string d = name() + ".";
+    ASSERT_TRUE(r.fit_ok) << r.fail_code;
+    ASSERT_TRUE(r.covariance_ok);
+    expect_relative(r.max_ll, ref[d + "max_ll"], 1e-9, "max_ll");
+    for (std::size_t k = 0; k < 4; ++k) {
+        const std::string key = "se." + std::to_string(k + 1);
+        expect_relative(std::sqrt(r.cov[k][k]), ref[d + key], 1e-4, key);
+    }
+    expect_relative(r.cov[0][1], ref[d + "cov.1.2"], 1e-4, "cov.1.2");
+    expect_relative(r.pop_est, ref[d + "T_hat"], 1e-8, "total");
+    expect_relative(r.pop_lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
+    expect_relative(r.pop_upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
+    expect_relative(r.delta.lower, ref[d + "delta_lower_t"], 1e-6, "delta_lower");
+    expect_relative(r.delta.upper, ref[d + "delta_upper_t"], 1e-6, "delta_upper");
+    ASSERT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
+    expect_relative(r.profile_limits.lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
+    expect_relative(r.profile_limits.upper, ref[d + "profile_upper"], 1e-7, "profile_upper");
+}
+
+TEST_P(RealSize, TheTotalDoesNotDependOnAPredictorsUnit) {
+    const ClickResult base = click("realsize60.txt", GetParam());
+    const ClickResult per10 = click("realsize60_per10.txt", GetParam());
+    ASSERT_TRUE(base.limits_ok && per10.limits_ok);
+    for (const ClickResult* r : {&per10}) {
+        expect_relative(r->pop_est, base.pop_est, 1e-6, "total per 10");
+        expect_relative(r->pop_lower, base.pop_lower, 1e-6, "lower per 10");
+        expect_relative(r->pop_upper, base.pop_upper, 1e-6, "upper per 10");
+        expect_relative(r->profile_limits.lower, base.profile_limits.lower, 1e-6, "profile lower per 10");
+        expect_relative(r->profile_limits.upper, base.profile_limits.upper, 1e-6, "profile upper per 10");
+    }
+    // per thousand people: a slope of about 4, and a box of four decimals that hides nothing
+    // either way, so only the full-precision numbers can agree
+    const ClickResult per1000 = click("realsize60.txt", GetParam(), 1.0 / 1000.0);
+    ASSERT_TRUE(per1000.limits_ok);
+    expect_relative(per1000.pop_est, base.pop_est, 1e-6, "total per 1000");
+    expect_relative(per1000.pop_lower, base.pop_lower, 1e-6, "lower per 1000");
+    expect_relative(per1000.pop_upper, base.pop_upper, 1e-6, "upper per 1000");
+    expect_relative(per1000.delta.upper, base.delta.upper, 1e-6, "delta upper per 1000");
+}
+
+INSTANTIATE_TEST_SUITE_P(EachDistribution, RealSize, ::testing::Values(1, 2, 3));

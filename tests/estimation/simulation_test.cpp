@@ -200,7 +200,7 @@ TEST_F(SimulationTest, UnusableInputsChangeNothing) {
 
 TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
     ClickServices services;
-    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     MersenneUniform u(2026);
     services.random = &u;
     services.reseed_from_clock = false;
@@ -232,7 +232,7 @@ TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
 
 TEST_F(SimulationTest, AClickWithoutUnsurveyedWardsSaysSoAndIsLeftOutOfTheScore) {
     ClickServices services;
-    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH};
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     MersenneUniform u(5);
     services.random = &u;
     services.reseed_from_clock = false;

@@ -4,8 +4,8 @@
  * - the four 99-record entries N_E04JYF, FUNCT1, LOGLIK and RLOGCOMBIN, whose model data
  *   are packed into two fixed tables of whole numbers and doubles (layout below), every
  *   argument passed by address;
- * - the size-free entries VALDMORA_FIT, VALDMORA_SEARCH, VALDMORA_OBJECTIVE and
- *   VALDMORA_LOGLIK (at the end),
+ * - the size-free entries VALDMORA_FIT, VALDMORA_SEARCH, VALDMORA_OBJECTIVE,
+ *   VALDMORA_HESSIAN and VALDMORA_LOGLIK (at the end),
  *   with explicit sizes and plain arrays of any length, predictor values as doubles.
  * Integers are 32-bit signed unless named otherwise, reals are doubles. Nothing crosses
  * this interface as an exception, and the library keeps no state.
@@ -157,6 +157,17 @@ VALDMORA_API int32_t VALDMORA_FIT(const valdmora_model *model, int32_t n, const 
 VALDMORA_API int32_t VALDMORA_SEARCH(const valdmora_model *model, int32_t n, const int32_t *free_pos,
                                      const double *lower, const double *upper, double *x, double *f,
                                      int64_t *evaluations);
+
+/* The exact second derivatives of VALDMORA_OBJECTIVE in the n variables x[0..n) placed at
+ * free_pos[0..n), for the observed information matrix: hessian[u + n * v] receives
+ * d2f / dx_u dx_v (symmetric, n * n entries). *f (may be NULL) receives the objective and
+ * gradient[0..n) (may be NULL) its gradient, both as VALDMORA_OBJECTIVE and VALDMORA_FIT
+ * have them. Returns VALDMORA_FIT_OK; VALDMORA_FIT_START_NOT_FINITE where the likelihood
+ * or a derivative is not finite there (e.g. a lognormal count below 1); VALDMORA_FIT_BAD_ARGS
+ * (nothing written) for n outside 1..np+2, a position outside 1..np+2 or given twice, a
+ * value that is not finite, a missing array or a model that cannot be used. */
+VALDMORA_API int32_t VALDMORA_HESSIAN(const valdmora_model *model, int32_t n, const int32_t *free_pos,
+                                      const double *x, double *f, double *gradient, double *hessian);
 
 /* Log likelihood of nobs count records: predictor j (from 0) of record i at x[i + ldx * j],
  * ldx >= nobs. The normal and lognormal values carry no -ln(2 pi)/2 constant; a lognormal

@@ -1,0 +1,184 @@
+// The objective's exact second derivatives, for the information matrix. Each record's log
+// likelihood is l(m, e) with m = floored_mean(h) and h linear in the coefficients, so
+//   d2l/da db = (l_mm m'^2 + l_m m'') z_a z_b,  d2l/da de = l_me m' z_a,  d2l/de2 = l_ee,
+// z_a the record's regressor of coefficient a (1 for the intercept, x_j for slope j; with
+// a fixed total the intercept follows the slopes and z_j = x_j - S_j / M). One call per
+// estimate, so the records are taken one at a time, plainly.
+#include <cmath>
+#include <limits>
+
+#include "model.h"
+#include "valdmora/floored_mean.h"
+#include "valdmora/modellib.h"
+
+namespace valdmora::model {
+namespace {
+
+// psi'(v) for v >= 32 from its asymptotic series.
+double trigamma_large(double v) {
+    const double w = 1.0 / (v * v);
+    return 1.0 / v + w / 2.0 + w / v * (1.0 / 6.0 - w * (1.0 / 30.0 - w * (1.0 / 42.0 - w / 30.0)));
+}
+
+double digamma_large(double v) {
+    const double w = 1.0 / (v * v);
+    return std::log(v) - 0.5 / v -
+           w * (1.0 / 12.0 - w * (1.0 / 120.0 - w * (1.0 / 252.0 - w * (1.0 / 240.0 - w / 132.0))));
+}
+
+// The sums over t = 0..y-1 of 1/(r + t) and 1/(r + t)^2: the first two derivatives of
+// ln Gamma(r + y) - ln Gamma(r), the negative binomial's count term, in r.
+void count_term_slopes(double r, int32_t y, double& first, double& second) {
+    constexpr int32_t kDirect = 32;
+    first = second = 0.0;
+    const int32_t direct = y < kDirect ? y : kDirect;
+    for (int32_t t = 0; t < direct; ++t) {
+        const double q = 1.0 / (r + t);
+        first += q;
+        second += q * q;
+    }
+    if (y > kDirect) {
+        first += digamma_large(r + y) - digamma_large(r + kDirect);
+        second += trigamma_large(r + kDirect) - trigamma_large(r + y);
+    }
+}
+
+// One record's l_m, l_mm, l_e, l_ee and l_me.
+struct RecordSlopes {
+    double m = 0, mm = 0, e = 0, ee = 0, me = 0;
+};
+
+RecordSlopes record_slopes(int32_t dist, double y, double m, double e) {
+    RecordSlopes s;
+    if (dist == 1) {
+        // lognormal: l = -d^2 / (2 v) - ln v / 2 - ln y, d = ln y - ln m + v / 2, v = ln(1 + e^2)
+        const double v = std::log1p(e * e);
+        const double d = std::log(y) - std::log(m) + v / 2.0;
+        const double l_v = -d / (2.0 * v) + d * d / (2.0 * v * v) - 1.0 / (2.0 * v);
+        const double l_vv = -1.0 / (4.0 * v) + d / (v * v) - d * d / (v * v * v) + 1.0 / (2.0 * v * v);
+        const double l_mv = (1.0 / (2.0 * v) - d / (v * v)) / m;
+        const double v_e = 2.0 * e / (1.0 + e * e);
+        const double v_ee = 2.0 * (1.0 - e * e) / ((1.0 + e * e) * (1.0 + e * e));
+        s.m = d / (v * m);
+        s.mm = -(1.0 + d) / (v * m * m);
+        s.e = l_v * v_e;
+        s.ee = l_vv * v_e * v_e + l_v * v_ee;
+        s.me = l_mv * v_e;
+    } else if (dist == 2) {
+        // normal: l = -(y - m)^2 / (2 e^2) - ln e
+        const double dev = y - m;
+        s.m = dev / (e * e);
+        s.mm = -1.0 / (e * e);
+        s.e = dev * dev / (e * e * e) - 1.0 / e;
+        s.ee = -3.0 * dev * dev / (e * e * e * e) + 1.0 / (e * e);
+        s.me = -2.0 * dev / (e * e * e);
+    } else {
+        // negative binomial: l = lnG(r + y) - lnG(r) - ln y! - (r + y) ln(1 + e) + y ln e, r = m / e
+        const double r = m / e;
+        double d1 = 0.0, d2 = 0.0;
+        if (y >= 1.0) count_term_slopes(r, static_cast<int32_t>(y), d1, d2);
+        const double l_r = d1 - std::log1p(e);
+        const double l_rr = -d2;
+        const double l_re = -1.0 / (1.0 + e);  // at fixed r
+        const double l_e = -(r + y) / (1.0 + e) + y / e;
+        const double l_ee = (r + y) / ((1.0 + e) * (1.0 + e)) - y / (e * e);
+        const double r_e = -m / (e * e), r_ee = 2.0 * m / (e * e * e);
+        s.m = l_r / e;
+        s.mm = l_rr / (e * e);
+        s.e = l_r * r_e + l_e;
+        s.ee = l_rr * r_e * r_e + 2.0 * l_re * r_e + l_r * r_ee + l_ee;
+        s.me = (l_rr * r_e + l_re) / e - l_r / (e * e);
+    }
+    return s;
+}
+
+}  // namespace
+
+// The Hessian and gradient of -log likelihood in the n variables (scale * value) at x.
+// False when a value is not finite (a lognormal count below 1, a mean without a logarithm).
+bool objective_hessian(const Model& d, int32_t n, const int32_t* positions, const double* x, double* f,
+                       double* gradient, double* hessian) {
+    const Parameters par = place_parameters(d, n, positions, x);
+    const int32_t np = d.np;
+    const int32_t nv = np + 2;  // by position: the intercept, the slopes, e
+    double g[kMaxPositions] = {};
+    double h[kMaxPositions][kMaxPositions] = {};
+    const bool tied = d.fixed_total > 0.0;
+    for (int64_t i = 0; i < d.nobs; ++i) {
+        double lin = par.b0;
+        for (int32_t j = 0; j < np; ++j) lin += d.predictor(i, j) * par.beta[j];
+        const double m = floored_mean(lin);
+        const double m1 = lin >= 2.0 ? 1.0 : 1.0 / ((3.0 - lin) * (3.0 - lin));
+        const double m2 = lin >= 2.0 ? 0.0 : 2.0 / ((3.0 - lin) * (3.0 - lin) * (3.0 - lin));
+        const double y = static_cast<double>(d.y[i]);
+        if (d.dist == 1 && y < 1.0) return false;
+        const RecordSlopes s = record_slopes(d.dist, y, m, par.e);
+        double z[kMaxPositions] = {};
+        z[0] = tied ? 0.0 : 1.0;
+        for (int32_t j = 0; j < np; ++j) z[1 + j] = d.predictor(i, j) - (tied ? d.x_sum[j] / d.wards : 0.0);
+        const double hh = s.mm * m1 * m1 + s.m * m2;
+        for (int32_t a = 0; a <= np; ++a) {
+            g[a] += s.m * m1 * z[a];
+            for (int32_t b = 0; b <= a; ++b) h[a][b] += hh * z[a] * z[b];
+            h[np + 1][a] += s.me * m1 * z[a];
+        }
+        g[np + 1] += s.e;
+        h[np + 1][np + 1] += s.ee;
+    }
+    for (int32_t a = 0; a < nv; ++a)
+        for (int32_t b = 0; b < a; ++b) h[b][a] = h[a][b];
+    const double ll = loglik(d.nobs, np, d.y, d.x, d.ldx, par.b0, par.beta, par.e, d.dist);
+    if (f) *f = -ll;
+    bool finite = std::isfinite(ll);
+    for (int32_t u = 0; u < n; ++u) {
+        const int32_t a = positions[u] - 1;
+        if (gradient) gradient[u] = -g[a] / d.scale[a];
+        for (int32_t v = 0; v < n; ++v) {
+            const int32_t b = positions[v] - 1;
+            const double value = -h[a][b] / (d.scale[a] * d.scale[b]);
+            hessian[u + n * v] = value;
+            finite = finite && std::isfinite(value);
+        }
+    }
+    return finite;
+}
+
+}  // namespace valdmora::model
+
+namespace {
+
+bool usable(const valdmora_model* m) {
+    using namespace valdmora::model;
+    if (!m || m->nobs < 0 || m->np < 0 || m->np > kMaxPredictors || !m->value || !m->scale) return false;
+    if (m->nobs > 0 && (!m->y || (m->np > 0 && !m->x))) return false;
+    return !(m->fixed_total > 0.0 && m->np > 0 && !m->x_sum);
+}
+
+}  // namespace
+
+extern "C" int32_t VALDMORA_HESSIAN(const valdmora_model* model, int32_t n, const int32_t* free_pos,
+                                    const double* x, double* f, double* gradient, double* hessian) {
+    using namespace valdmora::model;
+    if (!usable(model) || n < 1 || n > kMaxPositions || !free_pos || !x || !hessian ||
+        !free_positions_valid(n, free_pos, model->np))
+        return VALDMORA_FIT_BAD_ARGS;
+    for (int32_t u = 0; u < n; ++u) {
+        if (!std::isfinite(x[u])) return VALDMORA_FIT_BAD_ARGS;
+        for (int32_t v = 0; v < u; ++v)
+            if (free_pos[u] == free_pos[v]) return VALDMORA_FIT_BAD_ARGS;
+    }
+    Model d;
+    d.nobs = model->nobs;
+    d.np = model->np;
+    d.dist = model->dist;
+    d.y = model->y;
+    d.x = model->x;
+    d.ldx = model->nobs;
+    d.x_sum = model->x_sum;
+    d.wards = model->wards;
+    d.value = model->value;
+    d.scale = model->scale;
+    d.fixed_total = model->fixed_total;
+    return objective_hessian(d, n, free_pos, x, f, gradient, hessian) ? VALDMORA_FIT_OK
+                                                                       : VALDMORA_FIT_START_NOT_FINITE;
+}

@@ -220,6 +220,22 @@ json result_json(const Session& s, const ClickResult& r) {
                              {"se", free && r.covariance_ok && var >= 0.0 ? finite_or_null(std::sqrt(var)) : json(nullptr)}});
     }
     j["estimates"] = estimates;
+    // the covariance of the free parameters, in the order of "free_parameters"
+    json free_names = json::array(), matrix = json::array();
+    auto box_of = [np](int32_t k) { return k <= np + 1 ? k - 1 : 5; };
+    for (int32_t a : r.free_pos) {
+        free_names.push_back(names[static_cast<std::size_t>(box_of(a))]);
+        json row = json::array();
+        for (int32_t b : r.free_pos)
+            row.push_back(r.covariance_ok ? finite_or_null(r.cov[static_cast<std::size_t>(a - 1)][static_cast<std::size_t>(b - 1)])
+                                          : json(nullptr));
+        matrix.push_back(row);
+    }
+    j["free_parameters"] = free_names;
+    j["covariance"] = matrix;
+    json on_bound = json::array();
+    for (int32_t k : r.on_bound) on_bound.push_back(names[static_cast<std::size_t>(box_of(k))]);
+    j["on_bound"] = on_bound;
     j["max_ll"] = finite_or_null(r.max_ll);
     j["pop_est"] = finite_or_null(r.pop_est);
     j["limits_ok"] = r.limits_ok;
@@ -234,6 +250,35 @@ json result_json(const Session& s, const ClickResult& r) {
         j["boot_reps"] = r.bootstrap->reps;
         j["boot_failed"] = r.bootstrap->failed;
     }
+    // every interval with what it covers: the dogs present (prediction) or their expected
+    // number (confidence)
+    auto limits = [](const char* kind, const char* target, bool available, double lower, double upper,
+                     const std::string& reason) {
+        json l{{"kind", kind}, {"target", target}, {"available", available}};
+        l["lower"] = available ? finite_or_null(lower) : json(nullptr);
+        l["upper"] = available ? finite_or_null(upper) : json(nullptr);
+        if (!available) l["reason"] = reason;
+        return l;
+    };
+    const char* dogs = "prediction interval of the dogs in the unsurveyed wards";
+    const char* expected = "confidence interval of the expected number of dogs in the unsurveyed wards";
+    json intervals = json::array();
+    intervals.push_back(limits("wald", dogs, r.limits_ok, r.pop_lower, r.pop_upper,
+                               r.no_unsurveyed_ward ? "there is no unsurveyed ward" : "see the notices"));
+    intervals.push_back(limits("delta", expected, r.delta.available, r.delta.lower, r.delta.upper, r.delta.reason));
+    intervals.push_back(limits("profile", expected, r.profile_limits.available, r.profile_limits.lower,
+                               r.profile_limits.upper, r.profile_limits.reason));
+    if (r.bootstrap) {
+        json b = limits("bootstrap", dogs, r.bootstrap->available, r.bootstrap->lower, r.bootstrap->upper,
+                        r.bootstrap->problem);
+        b["monte_carlo_error"] = r.bootstrap->available ? json{finite_or_null(r.bootstrap->lower_error),
+                                                               finite_or_null(r.bootstrap->upper_error)}
+                                                         : json(nullptr);
+        intervals.push_back(b);
+    }
+    j["limits"] = intervals;
+    j["delta_lower"] = r.delta.available ? finite_or_null(r.delta.lower) : json(nullptr);
+    j["delta_upper"] = r.delta.available ? finite_or_null(r.delta.upper) : json(nullptr);
     j["counted_total"] = r.counted_total;
     j["df"] = r.df;
     j["label7"] = r.label7;

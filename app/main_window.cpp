@@ -360,6 +360,14 @@ void Form1::create_menus() {
     model->setObjectName("menuModel");
     compare_action_ = model->addAction("&Compare models…", this, [this] { guarded([this] { compare_models(); }); });
     check_action_ = model->addAction("C&heck model…", this, [this] { guarded([this] { check_model(); }); });
+    model->addSeparator();
+    // the bench's original draws unless asked: older seeded series were drawn with them
+    exact_generator_action_ = model->addAction("Simulate with &exact draws from the model");
+    exact_generator_action_->setObjectName("exactGenerator");
+    exact_generator_action_->setCheckable(true);
+    exact_generator_action_->setToolTip(
+        "Simulated counts drawn from the fitted model itself (gamma-Poisson, normal with SD e, lognormal with CV e) "
+        "instead of the bench's original sums of uniforms");
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->setObjectName("menuHelp");
@@ -743,6 +751,7 @@ void Form1::run_estimation() {
     in.range_text = to8bit(txtRange->text());
     in.origin_at_zero = chkZero->isChecked();
     in.n_surveys_text = to8bit(txtN_surveys->text());
+    in.generator = exact_generator_action_->isChecked() ? Generator::exact : Generator::classic;
     in.fmt = fmt_;
     if (chkBootstrap->isChecked()) {
         in.bootstrap_reps = kBootstrapReps;

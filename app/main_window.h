@@ -181,6 +181,7 @@ private:
     QAction* save_csv_action_ = nullptr;
     QAction* check_action_ = nullptr;
     QAction* compare_action_ = nullptr;
+    QAction* exact_generator_action_ = nullptr;
 };
 
 }  // namespace valdmora

@@ -58,6 +58,7 @@ struct Options {
     std::string csv;
     std::string bootstrap = "0";
     std::string residuals;
+    std::string generator = "exact";
 };
 
 // The residuals as a table: ward, count, fitted, pearson, quantile.
@@ -472,6 +473,7 @@ int run_simulate(const Options& o) {
     set_free(s, o.free);
     ClickInput in = click_input(s, o, "");
     in.bootstrap_reps = boot;
+    in.generator = o.generator == "classic" ? Generator::classic : Generator::exact;
     // check the number of surveys before anything is drawn or written
     if (o.file.empty()) (void)surveys_from_text(in.n_surveys_text, s.fmt);
 
@@ -487,6 +489,7 @@ int run_simulate(const Options& o) {
         std::string head = "rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
                            "profile_upper,profile_outside";
         if (boot > 0) head += ",boot_lower,boot_upper,boot_outside,boot_failed";
+        head += ",expected_total,delta_lower,delta_upper,delta_outside";
         const std::string w = csv.write(head + "\n");
         if (!w.empty()) throw UserError("The file " + o.csv + " cannot be written: " + w + ".");
     }
@@ -517,11 +520,10 @@ int run_simulate(const Options& o) {
                                          (outside_limits(r.pop_lower, r.pop_upper, r.state.sim_total) ? "outside" : "inside")
                                    : ",,outside";
                 row += "," + std::to_string(r.fail_code) + "," + number_text(r.state.sim_true_total_lp) + ",";
+                // confidence limits are scored against the expected total the generator drew about
                 const ProfileLimits& pl = r.profile_limits;
                 row += pl.available ? number_text(pl.lower) + "," + number_text(pl.upper) + "," +
-                                          (pl.lower < r.state.sim_true_total_lp && r.state.sim_true_total_lp < pl.upper
-                                               ? "inside"
-                                               : "outside")
+                                          (covers(pl.lower, pl.upper, r.state.sim_expected_total) ? "inside" : "outside")
                                     : ",,outside";
             }
             if (boot > 0) {
@@ -533,6 +535,15 @@ int run_simulate(const Options& o) {
                 else
                     row += ",,,outside," + std::to_string(r.bootstrap ? r.bootstrap->failed : 0);
             }
+            if (r.no_unsurveyed_ward)
+                row += ",,,,";
+            else
+                row += "," + number_text(r.state.sim_expected_total) + "," +
+                       (r.delta.available ? number_text(r.delta.lower) + "," + number_text(r.delta.upper) + "," +
+                                                (covers(r.delta.lower, r.delta.upper, r.state.sim_expected_total)
+                                                     ? "inside"
+                                                     : "outside")
+                                          : ",,outside");
             csv_problem = csv.write(row + "\n");
         }
         s.state = r.state;
@@ -576,6 +587,11 @@ int run_simulate(const Options& o) {
         j["est_total_mean"] = st.n_sims > 0 ? json(st.est_total_sum / st.n_sims) : json(nullptr);
         j["coverage"] = share(st.n_outside_cl, st.n_sims);
         j["coverage_profile"] = share(st.n_outside_profile, st.n_profile_scored);
+        j["coverage_delta"] = share(st.n_outside_delta, st.n_delta_scored);
+        j["generator"] = o.generator;
+        // the two targets: the dogs drawn (prediction limits), their expected number (confidence limits)
+        j["targets"] = {{"wald", "dogs drawn"}, {"bootstrap", "dogs drawn"}, {"delta", "expected number"},
+                        {"profile", "expected number"}};
         j["coverage_bootstrap"] = share(st.n_outside_boot, st.n_boot_scored);
         j["summary"] = summary;
         j["repetitions"] = done;
@@ -634,6 +650,10 @@ int main(int argc, char** argv) {
     sim->add_option("--out", o.out, "folder for the last repetition's ward_predictions.txt and user.txt (default: here)");
     sim->add_flag("--json", o.json, "print one JSON object instead of the summary");
     sim->add_option("--csv", o.csv, "write one row per repetition to this file");
+    sim->add_option("--generator", o.generator,
+                    "exact: counts drawn from the fitted model itself (default); classic: the bench's original "
+                    "draws (sums of ten uniforms, trials to the ceil(m/e)-th success), as older seeded series")
+        ->check(CLI::IsMember({"exact", "classic"}));
     auto* cmp = app.add_subcommand("compare", "A table of models: every subset of the predictors under each "
                                               "distribution, ranked by AICc.\n"
                                               "Example: valdmora-batch compare counts.txt --json");

@@ -113,8 +113,12 @@ struct EstimationState {
     // The latest simulation's unsurveyed wards' true linear predictors, summed: the
     // quantity the profile-likelihood limits estimate.
     double sim_true_total_lp = 0.0;
+    // The latest simulation's expected number of dogs in the unsurveyed wards under the
+    // generator that drew them: the target of the confidence limits.
+    double sim_expected_total = 0.0;
     // the score of the other intervals: simulations scored, and those outside
     int16_t n_profile_scored = 0, n_outside_profile = 0;
+    int16_t n_delta_scored = 0, n_outside_delta = 0;
     int16_t n_boot_scored = 0, n_outside_boot = 0;
 
     bool has_data_file() const { return data_read != 0; }

@@ -40,6 +40,7 @@ void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes
     s.n_outside_cl = 0;
     s.n_sims_left_out = 0;
     s.n_profile_scored = s.n_outside_profile = 0;
+    s.n_delta_scored = s.n_outside_delta = 0;
     s.n_boot_scored = s.n_outside_boot = 0;
 }
 

@@ -372,12 +372,16 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
             // without limits the true total cannot be shown inside them: it counts as outside
             if (!r.limits_ok || outside_limits(r.pop_lower, r.pop_upper, s.sim_total))
                 s.n_outside_cl = add16(s.n_outside_cl, 1, "number of simulations outside the limits");
+            // the confidence limits against the expected number of dogs the generator drew about
+            const double expected = s.sim_expected_total;
             if (profiled) {
                 s.n_profile_scored = add16(s.n_profile_scored, 1, "number of simulations scored");
-                if (!r.profile_limits.available ||
-                    !(r.profile_limits.lower < s.sim_true_total_lp && s.sim_true_total_lp < r.profile_limits.upper))
+                if (!r.profile_limits.available || !covers(r.profile_limits.lower, r.profile_limits.upper, expected))
                     s.n_outside_profile = add16(s.n_outside_profile, 1, "number of simulations outside the limits");
             }
+            s.n_delta_scored = add16(s.n_delta_scored, 1, "number of simulations scored");
+            if (!r.delta.available || !covers(r.delta.lower, r.delta.upper, expected))
+                s.n_outside_delta = add16(s.n_outside_delta, 1, "number of simulations outside the limits");
             if (r.bootstrap) {
                 s.n_boot_scored = add16(s.n_boot_scored, 1, "number of simulations scored");
                 if (!r.bootstrap->available || outside_limits(r.bootstrap->lower, r.bootstrap->upper, s.sim_total))
@@ -385,6 +389,10 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
             }
         }
         r.lbl_tot_sim_dog = simulation_summary_line(s, fmt);
+        if (!r.no_unsurveyed_ward)
+            intervals += "\nthis simulation: " + format_number(s.sim_total, "0", fmt) +
+                         " dogs drawn in the unsurveyed wards (the target of the prediction limits) about an expected " +
+                         format_number(s.sim_expected_total, "0", fmt) + " (the target of the confidence limits)";
         const std::string score = interval_scores(s);
         if (!score.empty()) intervals += "\n" + score;
     }

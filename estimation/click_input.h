@@ -10,6 +10,7 @@
 #include "cycle/number_text.h"
 #include "fit_call.h"
 #include "progress.h"
+#include "simulation_generator.h"
 #include "uniform.h"
 
 namespace valdmora {
@@ -24,6 +25,7 @@ struct ClickInput {
     std::string range_text = "50";          // txtRange
     bool origin_at_zero = true;             // chkZero
     std::string n_surveys_text = "20";      // txtN_surveys
+    Generator generator = Generator::classic;  // how a simulation draws its counts
     NumberFormat fmt;
     // A parametric bootstrap of the total with this many replicates (0: none), seeded.
     int bootstrap_reps = 0;

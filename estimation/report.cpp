@@ -52,11 +52,15 @@ std::string simulation_summary_line(const EstimationState& s, const NumberFormat
 std::string interval_scores(const EstimationState& s) {
     std::string text;
     auto line = [&](const std::string& l) { text += (text.empty() ? "" : "\n") + l; };
+    // each interval against its own target: the dogs drawn, or their expected number
+    if (s.n_delta_scored > 0)
+        line("delta-method confidence limits: expected number of dogs outside in " + std::to_string(s.n_outside_delta) +
+             " of " + std::to_string(s.n_delta_scored) + " simulations");
     if (s.n_profile_scored > 0)
-        line("profile-likelihood limits: true summed linear predictor outside in " + std::to_string(s.n_outside_profile) +
-             " of " + std::to_string(s.n_profile_scored) + " simulations");
+        line("profile-likelihood confidence limits: expected number of dogs outside in " +
+             std::to_string(s.n_outside_profile) + " of " + std::to_string(s.n_profile_scored) + " simulations");
     if (s.n_boot_scored > 0)
-        line("bootstrap limits: simulated population outside in " + std::to_string(s.n_outside_boot) + " of " +
+        line("bootstrap prediction limits: simulated dogs outside in " + std::to_string(s.n_outside_boot) + " of " +
              std::to_string(s.n_boot_scored) + " simulations");
     if (s.n_sims_left_out > 0)
         line(std::to_string(s.n_sims_left_out) +

@@ -21,6 +21,9 @@ std::string ward_prediction_line(const std::string& name, double pred, double va
 // A true total equal to a limit counts as outside.
 bool outside_limits(double lower, double upper, float sim_total);
 
+// Whether confidence limits hold an expected total strictly inside.
+inline bool covers(double lower, double upper, double expected) { return lower < expected && expected < upper; }
+
 // The summary of a simulation series.
 std::string simulation_summary_text(float sim_total, double sim_total_sum, double est_total_sum, int16_t n_outside,
                                     int16_t n_sims, const NumberFormat& fmt);

@@ -6,6 +6,7 @@
 
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
+#include "valdmora/floored_mean.h"
 
 namespace valdmora {
 
@@ -31,6 +32,56 @@ float simulated_count(double m, double e, int err_dist, UniformSource& u) {
             failures += 1.0;
     }
     return static_cast<float>(failures);
+}
+
+double ten_uniform_shortfall(double t) {
+    // Beyond the centre, the mirror image: E[(t - z)+] - E[(z - t)+] = t.
+    if (t > 0.0) return t + ten_uniform_shortfall(-t);
+    const double x = t + 5.0;  // the sum of ten uniforms on [0, 1)
+    if (x <= 0.0) return 0.0;
+    // The integral of the Irwin-Hall distribution function: sum_k (-1)^k C(10, k) (x - k)^11 / 11!
+    double sum = 0.0, binomial = 1.0;
+    for (int k = 0; k <= 10 && k < x; ++k) {
+        sum += (k % 2 == 0 ? 1.0 : -1.0) * binomial * std::pow(x - k, 11);
+        binomial = binomial * (10 - k) / (k + 1);
+    }
+    return sum / 39916800.0;
+}
+
+double classic_expected_count(double m, double e, int err_dist) {
+    if (err_dist == 1 || err_dist == 2) {
+        // y = m + c z, z the sum of ten uniforms less 5, held at 1
+        const double c = std::fabs(err_dist == 1 ? m * e / std::sqrt(5.0) : e / std::sqrt(5.0));
+        if (c == 0.0) return std::max(1.0, m);
+        return m + c * ten_uniform_shortfall((1.0 - m) / c);
+    }
+    const double p = static_cast<double>(static_cast<float>(1.0 / (e + 1.0)));
+    const double r = m / e;
+    if (!(r > 0.0)) return 1.0;
+    const double successes = std::ceil(r);
+    // failures before the last success, and a draw of 0 held at 1
+    return successes * (1.0 - p) / p + std::pow(p, successes);
+}
+
+double exact_count(double m, double e, int err_dist, std::mt19937_64& engine) {
+    if (err_dist == 1) {
+        const double s2 = std::log1p(e * e);
+        return std::max(1.0, std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine)));
+    }
+    if (err_dist == 2) return std::normal_distribution<double>(m, e)(engine);
+    const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
+    if (!(lambda > 0.0)) return 0.0;
+    return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
+}
+
+double exact_expected_count(double m, double e, int err_dist) {
+    if (err_dist != 1) return m;
+    // E[max(1, X)] = m + E[(1 - X)+], the latter as a put on a lognormal price
+    const double s = std::sqrt(std::log1p(e * e));
+    if (s == 0.0) return std::max(1.0, m);
+    const double d1 = (std::log(m) + s * s / 2.0) / s, d2 = d1 - s;
+    auto phi = [](double v) { return 0.5 * std::erfc(-v / std::sqrt(2.0)); };
+    return m + phi(-d2) - m * phi(-d1);
 }
 
 namespace {
@@ -99,21 +150,43 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
                             "Simulation");
     };
 
+    const bool exact = in.generator == Generator::exact;
+    if (exact && t.err_dist != 2 && !(e > 0.0))
+        throw UserError("The extra parameter must be above 0 to simulate (it is " + texts[5] + ").", "Simulation");
+    // the exact draws take their own engine, seeded from the series' uniform draws
+    std::mt19937_64 engine;
+    if (exact) {
+        uint64_t seed = 0;
+        for (int k = 0; k < 3; ++k) seed = (seed << 24) ^ static_cast<uint64_t>(u.next() * 16777216.0f);
+        engine.seed(seed);
+    }
+    // one ward's draw and its expected value: the classic draw is held at 1 or more, the
+    // exact one is the model's own, about the floored mean
+    auto draw = [&](float h, double& expected) -> float {
+        if (!exact) {
+            check_trials(h);
+            expected = classic_expected_count(h, e, t.err_dist);
+            return std::max(1.0f, simulated_count(h, e, t.err_dist, u));
+        }
+        const double m = floored_mean(static_cast<double>(h));
+        expected = exact_expected_count(m, e, t.err_dist);
+        return static_cast<float>(exact_count(m, e, t.err_dist, engine));
+    };
+
     t.sim_total = 0.0f;
     for (long i = 1; i <= t.n_unsurveyed; ++i) {
         const float m = ward_mean(b, t, false, i);
-        check_trials(m);
         out.true_total_lp += static_cast<double>(m);
-        const float y = std::max(1.0f, simulated_count(m, e, t.err_dist, u));
-        t.sim_total += y;
+        double expected = 0.0;
+        t.sim_total += draw(m, expected);
+        out.expected_total += expected;
     }
     out.key_names.reserve(static_cast<std::size_t>(std::min<long>(t.n_surveyed, 10)));
     for (long i = 1; i <= t.n_surveyed; ++i) {
         t.surveyed_name(i) = "Ward" + std::to_string(i);
         if (i <= 10) out.key_names.push_back(t.surveyed_name(i));
-        const float m = ward_mean(b, t, true, i);
-        check_trials(m);
-        t.surveyed_count(i) = std::max(1.0f, simulated_count(m, e, t.err_dist, u));
+        double expected = 0.0;
+        t.surveyed_count(i) = draw(ward_mean(b, t, true, i), expected);
     }
     if (t.n_unsurveyed > 0) {
         t.sim_total_sum += static_cast<double>(t.sim_total);
@@ -122,6 +195,7 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
         t.n_sims_left_out = add16(t.n_sims_left_out, 1, "number of simulations left out");
     }
     t.sim_true_total_lp = out.true_total_lp;
+    t.sim_expected_total = out.expected_total;
     s = std::move(t);
     boxes = texts;
     return out;

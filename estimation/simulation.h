@@ -3,6 +3,7 @@
 
 #include <array>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ constexpr long kMaxSimulatedSurveys = 100000000;
 struct SimulationOutcome {
     std::vector<std::string> key_names;  // the new surveyed wards' names, for the key
     double true_total_lp = 0.0;          // the unsurveyed wards' true linear predictors, summed
+    double expected_total = 0.0;         // the unsurveyed wards' expected draws, summed
 };
 
 // Refills the boxes from beta_entered, then draws the unsurveyed total and the surveyed
@@ -30,6 +32,22 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
 
 // One ward's simulated number from mean m under the distribution's error rule, as drawn.
 float simulated_count(double m, double e, int err_dist, UniformSource& u);
+
+// The expected value of that draw held at 1 or more, as the simulation keeps it: the
+// negative binomial's ceil(m / e) successes give ceil(m / e) e failures on average, and the
+// sums of ten uniforms have a standard deviation of sqrt(10/12), not sqrt(5).
+double classic_expected_count(double m, double e, int err_dist);
+
+// A draw from the fitted model with mean m: negative binomial as a gamma mixture of Poisson
+// counts (variance (1 + e) m), normal with standard deviation e, lognormal with
+// coefficient of variation e held at 1 or more (its likelihood needs counts of 1 or more).
+double exact_count(double m, double e, int err_dist, std::mt19937_64& engine);
+
+// The expected value of exact_count.
+double exact_expected_count(double m, double e, int err_dist);
+
+// E[(t - z)+] for z the sum of ten uniform draws on [-0.5, 0.5).
+double ten_uniform_shortfall(double t);
 
 // The number of surveys a text asks for: a number, to the nearest whole one (a half to the
 // even neighbour), at least 1; else a UserError.

@@ -475,7 +475,7 @@ TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
         EXPECT_GE(j[key].get<double>(), 0.95 - 3 * std::sqrt(0.95 * 0.05 / 200)) << key;
         EXPECT_LE(j[key].get<double>(), 1.0) << key;
     }
-    EXPECT_NE(j["summary"].get<std::string>().find("bootstrap limits: simulated population outside in"), std::string::npos);
+    EXPECT_NE(j["summary"].get<std::string>().find("bootstrap prediction limits: simulated dogs outside in"), std::string::npos);
     const std::string csv = file("study.csv");
     EXPECT_EQ(csv.rfind("rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
                         "profile_upper,profile_outside,boot_lower,boot_upper,boot_outside,boot_failed\n",

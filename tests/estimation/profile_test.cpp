@@ -74,16 +74,15 @@ TEST(Profile, EveryPointIsAtLeastTheBestOfManyStarts) {
     const Example e = hard_profile();
     const ClickResult& r = e.result;
     ASSERT_EQ(r.profile.size(), 21u);
-    // the constrained maxima at the 3rd to 7th totals, found by many random starts
-    const double maxima[5] = {-187.8567, -160.4622, -141.9652, -127.8701, -115.9983};
-    for (int k = 0; k < 5; ++k) EXPECT_NEAR(r.profile[static_cast<std::size_t>(2 + k)].log_likelihood, maxima[k], 2e-4) << k;
     const FitSetup setup = set_up_fit(e.state, {0, 0, 0, 0, 0, 1}, {true, true, false, false, false});
     const FitCall call(kLibrary, setup.data);
     Parameters at = setup.params;
     at.value = r.par_value;
-    for (std::size_t k = 0; k < r.profile.size(); k += 2) {
+    // the constrained maxima, found by many random starts: every point from the 3rd to the
+    // 7th (where the old profile fell into worse basins), and every other point beyond
+    for (std::size_t k = 0; k < r.profile.size(); k += k >= 2 && k < 6 ? 1 : 2) {
         const double best = best_of_random_starts(call, at, {2, 5}, r.profile[k].total, 60, static_cast<uint32_t>(k));
-        EXPECT_GE(r.profile[k].log_likelihood, best - 1e-3) << "point " << k;
+        EXPECT_GE(r.profile[k].log_likelihood, best - 2e-4) << "point " << k;
     }
     // and the profile has no dip: it rises to its maximum and falls after it
     std::size_t top = 0;

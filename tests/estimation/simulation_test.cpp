@@ -3,6 +3,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <tuple>
 
 #include "cycle/count_file.h"
 #include "estimation/click.h"
@@ -252,4 +254,109 @@ TEST_F(SimulationTest, AClickWithoutUnsurveyedWardsSaysSoAndIsLeftOutOfTheScore)
     ASSERT_TRUE(r.lbl_tot_sim_dog.has_value());
     EXPECT_NE(r.lbl_tot_sim_dog->find(" of 1 simulations"), std::string::npos) << *r.lbl_tot_sim_dog;
     EXPECT_NE(r.interval_text.find("1 simulation had no unsurveyed ward"), std::string::npos) << r.interval_text;
+}
+
+// The exact generator draws from the model that is fitted: the mean and variance of many
+// draws lie within their Monte Carlo error of m and the model's variance.
+TEST(ExactGenerator, DrawsHaveTheModelsMeanAndVariance) {
+    struct Case {
+        int dist;
+        double m, e, variance;
+    };
+    // negative binomial (1 + e) m, normal e^2, lognormal (e m)^2 (its hold at 1 is far away)
+    for (const Case& c : {Case{3, 10.0, 3.0, 40.0}, Case{3, 20.0, 6.0, 140.0}, Case{3, 250.0, 0.5, 375.0},
+                          Case{2, 30.0, 5.0, 25.0}, Case{1, 40.0, 0.3, 144.0}}) {
+        SCOPED_TRACE(c.dist);
+        std::mt19937_64 engine(99);
+        const int n = 200000;
+        double sum = 0.0, sum2 = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double y = exact_count(c.m, c.e, c.dist, engine);
+            sum += y;
+            sum2 += y * y;
+        }
+        const double mean = sum / n, var = sum2 / n - mean * mean;
+        EXPECT_NEAR(mean, c.m, 4.0 * std::sqrt(c.variance / n));
+        // the variance's own Monte Carlo error, about var sqrt(2 / n) and more for skewed draws
+        EXPECT_NEAR(var, c.variance, 6.0 * c.variance * std::sqrt(2.0 / n));
+        EXPECT_DOUBLE_EQ(exact_expected_count(c.m, c.e, c.dist), c.m);
+    }
+}
+
+TEST(ExactGenerator, TheLognormalHoldAtOneIsInItsExpectedValue) {
+    // mean 1.5 with CV 1: a good share of draws falls below 1 and is held there
+    std::mt19937_64 engine(7);
+    const int n = 400000;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += exact_count(1.5, 1.0, 1, engine);
+    const double expected = exact_expected_count(1.5, 1.0, 1);
+    EXPECT_GT(expected, 1.5 + 0.05);
+    EXPECT_NEAR(sum / n, expected, 4.0 * 1.5 / std::sqrt(n));
+}
+
+// The classic generator's own expected values, which its confidence limits are scored
+// against: m = 10, e = 3 gives ceil(10/3) = 4 successes and 4 x 3 = 12 failures on average.
+TEST(ClassicGenerator, ExpectedValuesMatchItsDraws) {
+    EXPECT_NEAR(classic_expected_count(10.0, 3.0, 3), 12.0 + std::pow(0.25, 4), 1e-6);
+    // the sum of ten uniforms: E[(t - z)+] is 0 far below, t far above, and its mirror rule
+    EXPECT_EQ(ten_uniform_shortfall(-5.0), 0.0);
+    EXPECT_NEAR(ten_uniform_shortfall(5.0), 5.0, 1e-12);
+    EXPECT_NEAR(ten_uniform_shortfall(0.7) - ten_uniform_shortfall(-0.7), 0.7, 1e-12);
+    // at the centre E|z| / 2, close to the normal's sd / sqrt(2 pi) for sd = sqrt(10/12)
+    EXPECT_NEAR(ten_uniform_shortfall(0.0), std::sqrt(10.0 / 12.0) / std::sqrt(2.0 * M_PI), 0.01);
+    for (const auto& [dist, m, e] : {std::tuple{3, 10.0, 3.0}, std::tuple{3, 20.0, 6.0}, std::tuple{2, 1.5, 4.0},
+                                     std::tuple{1, 3.0, 2.5}}) {
+        SCOPED_TRACE(dist);
+        MersenneUniform u(17);
+        const int n = 100000;
+        double sum = 0.0, sum2 = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double y = std::max(1.0f, simulated_count(m, e, dist, u));
+            sum += y;
+            sum2 += y * y;
+        }
+        const double mean = sum / n, sd = std::sqrt(sum2 / n - mean * mean);
+        EXPECT_NEAR(mean, classic_expected_count(m, e, dist), 4.0 * sd / std::sqrt(n));
+    }
+}
+
+// A seeded study of each interval with the exact generator: 40 surveyed and 10 unsurveyed
+// wards, each interval scored against its own target, within a binomial band about 95 %.
+TEST(ExactGenerator, ASeededStudyCoversEachTargetNearNinetyFivePerCent) {
+    EstimationState s;
+    form_load(s);
+    s.n_pred = 4;
+    for (int i = 0; i <= 5; ++i) s.beta_entered(i) = 0.0;
+    s.beta_entered(0) = 30.0;
+    s.beta_entered(1) = 0.02;
+    s.beta_entered(5) = 1.0;
+    s.err_dist = 3;
+    ClickInput in;
+    in.fmt = kPoint;
+    in.data_path = "";
+    in.beta_label = {"the constant", "b1", "b2", "b3", "b4", "the extra parameter"};
+    in.beta_checked = {true, true, false, false, false};
+    in.beta_text = {"30", "0.02", "0", "0", "0", "1"};
+    in.n_surveys_text = "40";
+    in.generator = Generator::exact;
+    ClickServices services;
+    services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
+    MersenneUniform u(2027);
+    services.random = &u;
+    services.reseed_from_clock = false;
+    const int reps = 300;
+    for (int k = 0; k < reps; ++k) {
+        const ClickResult r = run_estimating_click(in, s, services);
+        s = r.state;
+        in.beta_text = r.beta_text;
+    }
+    ASSERT_EQ(s.n_sims, reps);
+    ASSERT_EQ(s.n_delta_scored, reps);
+    ASSERT_EQ(s.n_profile_scored, reps);
+    // four binomial standard deviations either side of 5 % misses
+    const double band = 4.0 * std::sqrt(0.05 * 0.95 * reps);
+    for (int outside : {static_cast<int>(s.n_outside_cl), static_cast<int>(s.n_outside_delta),
+                        static_cast<int>(s.n_outside_profile)}) {
+        EXPECT_LT(std::abs(outside - 0.05 * reps), band) << outside;
+    }
 }

@@ -41,6 +41,7 @@
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
+#include "estimation/dispersion_checks.h"
 #include "estimation/progress.h"
 #include "help.h"
 #include "model_check_window.h"
@@ -1009,6 +1010,12 @@ void Form1::check_model() {
         check_window_->setFont(font());
     }
     check_window_->show_residuals(residuals, fmt_, static_cast<int>(r.state.err_dist));
+    const DispersionChecks checks =
+        dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos,
+                          model_binder_ ? model_binder_() : bind_model_library(), 1);
+    std::string sentences = checks.simulated.available ? checks.simulated.sentence : "";
+    if (checks.poisson.available) sentences = checks.poisson.sentence + "\n" + sentences;
+    check_window_->show_checks(sentences);
     check_window_->show();
     check_window_->raise();
 }

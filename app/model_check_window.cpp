@@ -21,6 +21,11 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
     summary_->setObjectName("summary");
     summary_->setWordWrap(true);
     layout->addWidget(summary_, 0, 0, 1, 2);
+    checks_ = new QLabel(this);
+    checks_->setObjectName("checks");
+    checks_->setWordWrap(true);
+    checks_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(checks_, 3, 0, 1, 2);
     pearson_ = new PictureBox(this);
     pearson_->setObjectName("picPearson");
     pearson_->setAccessibleName("Pearson residuals against fitted means");
@@ -43,7 +48,7 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
     connect(save_quantile, &QPushButton::clicked, this, [this] { save(quantile_); });
     layout->addWidget(save_pearson, 2, 0, Qt::AlignLeft);
     layout->addWidget(save_quantile, 2, 1, Qt::AlignLeft);
-    resize(900, 420);
+    resize(900, 500);
 }
 
 void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fmt, int dist) {
@@ -68,6 +73,10 @@ void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fm
 }
 
 QString ModelCheckWindow::summary() const { return summary_->text(); }
+
+void ModelCheckWindow::show_checks(const std::string& sentences) { checks_->setText(QString::fromStdString(sentences)); }
+
+QString ModelCheckWindow::checks() const { return checks_->text(); }
 
 void ModelCheckWindow::save(PictureBox* box) {
     const QString path =

@@ -23,10 +23,14 @@ public:
     PictureBox* pearson_box() const { return pearson_; }
     PictureBox* quantile_box() const { return quantile_; }
     QString summary() const;
+    // the overdispersion checks' sentences, one a line
+    void show_checks(const std::string& sentences);
+    QString checks() const;
 
 private:
     void save(PictureBox* box);
     QLabel* summary_ = nullptr;
+    QLabel* checks_ = nullptr;
     PictureBox* pearson_ = nullptr;
     PictureBox* quantile_ = nullptr;
 };

@@ -14,6 +14,7 @@
 
 #include "cycle/atomic_file.h"
 #include "cycle/number_format.h"
+#include "estimation/model_average.h"
 
 namespace valdmora {
 namespace {
@@ -65,6 +66,16 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     note->setObjectName("note");
     note->setWordWrap(true);
     layout->addWidget(note);
+    const ModelAverage average = model_average(table_);
+    auto* averaged = new QLabel(QString::fromStdString(average.available ? "Model-averaged total: " + average.sentence + "."
+                                                                         : "No model-averaged total: " + average.reason + "."),
+                                this);
+    averaged->setObjectName("average");
+    averaged->setWordWrap(true);
+    averaged->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    averaged->setToolTip("Each model's total weighted by its Akaike weight (AICc); the unconditional standard error "
+                         "adds the spread of the models' totals to each model's own variance (Burnham and Anderson).");
+    layout->addWidget(averaged);
 
     auto* buttons = new QHBoxLayout;
     use_ = new QPushButton("Use this model", this);

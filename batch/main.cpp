@@ -25,6 +25,8 @@
 #include "cycle/text.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
+#include "estimation/dispersion_checks.h"
+#include "estimation/model_average.h"
 #include "estimation/model_table.h"
 #include "estimation/report.h"
 #include "estimation/residuals.h"
@@ -59,6 +61,7 @@ struct Options {
     std::string bootstrap = "0";
     std::string residuals;
     std::string generator = "exact";
+    bool checks = false;
 };
 
 // The residuals as a table: ward, count, fitted, pearson, quantile.
@@ -368,13 +371,39 @@ int run_estimate(const Options& o) {
             status = 1;
         }
     }
+    // the dispersion checks cost a few hundred simulated data sets: for the JSON, or when asked
+    std::optional<DispersionChecks> checks;
+    if (o.json || o.checks)
+        checks = dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos, sv.library,
+                                   o.seed.empty() ? 1 : option_seed(o.seed));
     if (o.json) {
         json j = result_json(s, r);
         j["dispersion"] = finite_or_null(res.dispersion);
+        const PoissonLimitTest& pt = checks->poisson;
+        j["poisson_limit_test"] = pt.available ? json{{"statistic", pt.statistic},
+                                                      {"p_value", pt.p_value},
+                                                      {"negbin_log_lik", pt.negbin_log_lik},
+                                                      {"poisson_log_lik", pt.poisson_log_lik},
+                                                      {"sentence", pt.sentence}}
+                                               : json{{"available", false}, {"reason", pt.reason}};
+        const SimulatedDispersion& sd = checks->simulated;
+        j["simulated_dispersion"] = sd.available ? json{{"observed", sd.observed},
+                                                        {"data_sets", sd.sets},
+                                                        {"share_at_or_above", sd.share_above},
+                                                        {"p_value", sd.p_value},
+                                                        {"sentence", sd.sentence}}
+                                                 : json{{"available", false}, {"reason", sd.reason}};
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";
     } else {
         std::cout << r.label7 << "\n" << r.label8 << "\n" << r.interval_text << "\n";
+        if (checks) {
+            if (checks->poisson.available) std::cout << checks->poisson.sentence << "\n";
+            std::cout << (checks->simulated.available ? checks->simulated.sentence
+                                                      : "simulated dispersion check not available: " +
+                                                            checks->simulated.reason)
+                      << "\n";
+        }
         if (!r.fit_ok) std::cout << "the fit failed (failure code " << r.fail_code << "): see the message above\n";
     }
     print_notices(notices);
@@ -436,6 +465,15 @@ int run_compare(const Options& o) {
             models.push_back(row);
         }
         json j = {{"models", models}, {"note", t.note}, {"notices", notices_json(notices)}};
+        const ModelAverage a = model_average(t);
+        j["model_average"] = a.available ? json{{"total", a.total},
+                                                {"se", a.se},
+                                                {"lower", a.lower},
+                                                {"upper", a.upper},
+                                                {"models", a.models},
+                                                {"weights", "AICc"},
+                                                {"sentence", a.sentence}}
+                                         : json{{"available", false}, {"reason", a.reason}};
         std::cout << dump(j) << "\n";
     } else if (o.csv.empty()) {
         std::printf("%-10s %-34s %2s %6s %12s %10s %8s %7s %10s\n", "dist", "predictors", "k", "n", "log_lik", "AICc",
@@ -452,6 +490,8 @@ int run_compare(const Options& o) {
                         format_number(m.weight, "0.000", s.fmt).c_str(), format_number(m.pop_est, "##,###", s.fmt).c_str());
         }
         std::cout << t.note << "\n";
+        const ModelAverage a = model_average(t);
+        std::cout << "model-averaged total: " << (a.available ? a.sentence : "not available: " + a.reason) << "\n";
     }
     print_notices(notices);
     return status;
@@ -634,6 +674,9 @@ int main(int argc, char** argv) {
     est->add_option("--seed", o.seed, "seed of the bootstrap, 0..18446744073709551615 (default 1)");
     est->add_option("--residuals", o.residuals, "write each surveyed ward's residuals to this CSV file");
     est->add_flag("--json", o.json, "print one JSON object instead of the result lines");
+    est->add_flag("--checks", o.checks,
+                  "also print the overdispersion checks: the negative binomial against its Poisson limit, and the "
+                  "counts' dispersion against data simulated from the fitted model (always in --json)");
 
     auto* sim = app.add_subcommand("simulate", "A series of simulate-and-estimate clicks that scores the limits.\n"
                                                "Example: valdmora-batch simulate --reps 1000 --seed 7 --json");

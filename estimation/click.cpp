@@ -241,6 +241,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.pop_lower = est.lower;
     r.pop_upper = est.upper;
     r.limits_ok = est.limits_ok;
+    r.total_variance = est.variance;
     r.ward_missing = est.ward_missing;
     if (!est.limits_ok) r.label8_colour = kRed;
     if (r.no_unsurveyed_ward) {

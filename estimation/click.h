@@ -70,6 +70,7 @@ struct ClickResult {
     double max_ll = 0.0;
     double pop_est = 0.0, pop_lower = 0.0, pop_upper = 0.0;
     bool limits_ok = false;
+    double total_variance = 0.0;  // the variance behind the Wald limits
     bool ward_missing = false;  // a ward was named and not found
     double counted_total = 0.0;
     long df = 0;

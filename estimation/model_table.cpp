@@ -97,6 +97,7 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             row.limits_ok = r.limits_ok;
             row.pop_lower = r.limits_ok ? r.pop_lower : std::nan("");
             row.pop_upper = r.limits_ok ? r.pop_upper : std::nan("");
+            row.total_variance = r.limits_ok ? r.total_variance : std::nan("");
             row.boxes = r.beta_text;
             if (!r.fit_ok) row.reason = "the fit did not converge (failure code " + std::to_string(r.fail_code) + ")";
         } catch (const UserError& e) {

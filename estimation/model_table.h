@@ -26,6 +26,7 @@ struct ModelRow {
     double delta_aicc = 0.0, weight = 0.0;  // NaN without an AICc
     double pop_est = 0.0, pop_lower = 0.0, pop_upper = 0.0;
     bool limits_ok = false;
+    double total_variance = 0.0;       // the variance behind the Wald limits (NaN without them)
     std::array<std::string, 6> boxes;  // the estimates as the boxes show them
 };
 

@@ -107,6 +107,7 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
         e.ward_missing = !e.ward_named;
     }
     const double variance = lp_var + count_var;
+    e.variance = variance;
     if (limits_problem.empty() && !(variance >= 0.0 && std::isfinite(variance)))
         limits_problem = "the variance of the estimate is negative (a negative linear predictor, or an unusable "
                          "covariance matrix)";

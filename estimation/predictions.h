@@ -52,6 +52,7 @@ std::string predictions_file_text(const EstimationState& s, const CountVariances
 struct Estimate {
     double pop_est = 0.0;
     double lower = 0.0, upper = 0.0;
+    double variance = 0.0;     // of the linear predictor and the counts, behind the limits
     bool limits_ok = false;
     std::string problem;       // why there are no limits
     bool ward_named = false;   // the estimate is one ward's

@@ -470,7 +470,7 @@ TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
              "40,0.02,0,0,0,6", "--free", "0,1", "--bootstrap", "200", "--json", "--csv", "study.csv"});
     ASSERT_EQ(r.status, 0) << r.err;
     j = json::parse(r.out);
-    for (const char* key : {"coverage", "coverage_profile", "coverage_bootstrap"}) {
+    for (const char* key : {"coverage", "coverage_profile", "coverage_bootstrap", "coverage_delta"}) {
         // three binomial standard deviations about 95 % for 200 draws
         EXPECT_GE(j[key].get<double>(), 0.95 - 3 * std::sqrt(0.95 * 0.05 / 200)) << key;
         EXPECT_LE(j[key].get<double>(), 1.0) << key;
@@ -478,7 +478,8 @@ TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
     EXPECT_NE(j["summary"].get<std::string>().find("bootstrap prediction limits: simulated dogs outside in"), std::string::npos);
     const std::string csv = file("study.csv");
     EXPECT_EQ(csv.rfind("rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
-                        "profile_upper,profile_outside,boot_lower,boot_upper,boot_outside,boot_failed\n",
+                        "profile_upper,profile_outside,boot_lower,boot_upper,boot_outside,boot_failed,expected_total,"
+                        "delta_lower,delta_upper,delta_outside\n",
                         0),
               0u);
 }

@@ -11,7 +11,10 @@
 
 #include "cycle/count_file.h"
 #include "estimation/click.h"
+#include "estimation/dispersion_checks.h"
+#include "estimation/model_average.h"
 #include "estimation/model_table.h"
+#include "estimation/setup.h"
 #include "estimation/residuals.h"
 #include "testkit/survey.h"
 #include "testkit/reference_values.h"
@@ -44,6 +47,18 @@ std::vector<ReferenceRow> reference_rows() {
         if (line.back() == ',') f.emplace_back();
         rows.push_back({f[0], f[1], std::stod(f[4]), std::stod(f[5]), std::stod(f[6]), std::stod(f[7]), std::stod(f[8]),
                         std::stod(f[9]), std::stod(f[10]), std::stod(f[11])});
+    }
+    // the totals and limits at full precision with the exact covariance, row for row
+    std::ifstream exact(std::string(VALDMORA_REFERENCE_DIR) + "/compare40_exact.csv");
+    std::getline(exact, line);
+    for (ReferenceRow& r : rows) {
+        std::getline(exact, line);
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        for (std::string item; std::getline(ss, item, ',');) f.push_back(item);
+        r.pop_est = std::stod(f[8]);
+        r.pop_lower = std::stod(f[9]);
+        r.pop_upper = std::stod(f[10]);
     }
     return rows;
 }
@@ -88,6 +103,59 @@ TEST(ModelTable, EveryRowAgreesWithAnIndependentFit) {
         EXPECT_NEAR(row.pop_upper, ref[i].pop_upper, 1e-6 * ref[i].pop_upper);
     }
     EXPECT_NE(t.note.find("only approximate"), std::string::npos);
+    // averaged by the Akaike weights, with Burnham and Anderson's unconditional error
+    const auto extra = reference_values("compare40_extra.txt");
+    const ModelAverage a = model_average(t);
+    ASSERT_TRUE(a.available) << a.reason;
+    EXPECT_EQ(a.models, 24);
+    EXPECT_NEAR(a.total, extra.at("avg.total"), 1e-6 * a.total);
+    EXPECT_NEAR(a.se, extra.at("avg.se"), 1e-5 * a.se);
+    EXPECT_NE(a.sentence.find("averaged over 24 models by their AICc weights: 947 dogs"), std::string::npos) << a.sentence;
+}
+
+TEST(DispersionChecks, PoissonLimitTestAgreesWithAnIndependentFit) {
+    const auto extra = reference_values("compare40_extra.txt");
+    EstimationState s = load("compare40.txt");
+    s.err_dist = 3;
+    for (const char* which : {"full", "const"}) {
+        SCOPED_TRACE(which);
+        const bool full = std::string(which) == "full";
+        const std::array<bool, 5> ticks{true, full, full, full, false};
+        const FitSetup setup = set_up_fit(s, {10, 0, 0, 0, 0, 1}, ticks);
+        const FitCall call(kLibrary, setup.data);
+        const FitOutcome f = call.fit(setup.params, setup.free);
+        ASSERT_TRUE(f.accepted());
+        Parameters fitted = setup.params;
+        fitted.value = f.value;
+        const PoissonLimitTest t = poisson_limit_test(call, fitted, setup.free);
+        ASSERT_TRUE(t.available) << t.reason;
+        const std::string k = std::string("od.") + which + ".";
+        EXPECT_NEAR(t.poisson_log_lik, extra.at(k + "poisson_ll"), 1e-6);
+        EXPECT_NEAR(t.negbin_log_lik, extra.at(k + "negbin_ll"), 1e-6);
+        EXPECT_NEAR(t.statistic, extra.at(k + "lr"), 2e-6);
+        EXPECT_NEAR(t.p_value, extra.at(k + "p"), 1e-6 * extra.at(k + "p") + 1e-12);
+        if (full) {
+            EXPECT_NEAR(t.poisson_value[1], extra.at("od.full.poisson.beta1"), 1e-6);
+            // p = 0.040: just below 5 %, so the sentence says the extra variance is needed
+            EXPECT_EQ(t.sentence.rfind("The counts vary more than Poisson counts would", 0), 0u) << t.sentence;
+        }
+    }
+}
+
+TEST(DispersionChecks, TheSimulatedTestAcceptsTheModelsOwnDataAndFlagsTooMuchSpread) {
+    // drawn from the negative binomial, fitted with it: its own spread
+    EstimationState s = valdmora::testing::simulated_survey(200, 20, 3, 3, 15.0, {0.02, 0.01, 0.005}, 1.0, 8);
+    const std::vector<double> truth{15.0, 0.02, 0.01, 0.005, 1.0};
+    const SimulatedDispersion own = simulated_dispersion_test(s, truth, 5, 400, 1);
+    ASSERT_TRUE(own.available) << own.reason;
+    EXPECT_GT(own.p_value, 0.01);
+    EXPECT_EQ(own.sentence.rfind("The counts spread as the fitted model says they should", 0), 0u) << own.sentence;
+    // the same counts read as Poisson-like (VoM - 1 of 0.05): far too much spread
+    std::vector<double> narrow = truth;
+    narrow[4] = 0.05;
+    const SimulatedDispersion wide = simulated_dispersion_test(s, narrow, 5, 400, 1);
+    EXPECT_LT(wide.p_value, 0.01);
+    EXPECT_NE(wide.sentence.find("spread more than the fitted model allows"), std::string::npos) << wide.sentence;
 }
 
 TEST(ModelTable, TheLognormalIsUnavailableWithACountBelowOne) {

@@ -216,14 +216,12 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     progress.stage("likelihood profile", kProfilePoints);
 
     // The middle point from the estimates; then each side outward, every point from its
-    // inner neighbour's optimum, the two sides on the two cores; and every other point from
-    // the main estimates too, taken by whichever core is free. Each point keeps the better.
+    // inner neighbour's optimum, the two sides on the two cores. Further starts (the main
+    // estimates among them) only where a point looks suspicious, below.
     points[10] = pr.best_fit(profile_total(in.range_percent, 0, in.pop_est), {&in.estimates.value}, evaluations[0],
                              fits[0]);
     progress.step();
-    std::vector<ProfilePoint> from_estimates(kProfilePoints);
     std::atomic<long> confirm_evaluations{0};
-    std::atomic<int> next{0};
     parallel_for(2, true, [&](int lane) {
         auto& n_evaluations = evaluations[static_cast<std::size_t>(lane)];
         auto& n_fits = fits[static_cast<std::size_t>(lane)];
@@ -235,18 +233,7 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
                 pr.best_fit(profile_total(in.range_percent, index - 10, in.pop_est), {&inner.value}, n_evaluations, n_fits);
             progress.step();
         }
-        for (int i = next++; i < kProfilePoints - 1; i = next++) {
-            const int index = i < 10 ? i : i + 1;
-            from_estimates[static_cast<std::size_t>(index)] = pr.best_fit(
-                profile_total(in.range_percent, index - 10, in.pop_est), {&in.estimates.value}, n_evaluations, n_fits);
-        }
     });
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        ProfilePoint& q = from_estimates[i];
-        if (i != 10 && std::isfinite(q.log_likelihood) &&
-            (!std::isfinite(points[i].log_likelihood) || q.log_likelihood > points[i].log_likelihood))
-            points[i] = std::move(q);
-    }
     // A start from a neighbour's optimum is fitted only where that start is already better
     // than the point's optimum: one evaluation decides.
     auto improve_from = [&](ProfilePoint& p, const ProfilePoint& from) {
@@ -322,7 +309,7 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
         for (std::size_t i = 0; i < points.size(); ++i) {
             if (!suspicious(i)) continue;
             ProfilePoint& p = points[i];
-            std::vector<std::vector<double>> starts;
+            std::vector<std::vector<double>> starts{in.estimates.value};
             for (std::size_t n : {i - 1, i + 1}) {
                 if (n >= points.size() || points[n].value.empty() || !std::isfinite(points[n].log_likelihood)) continue;
                 for (double factor : {2.0, 0.5}) {

@@ -40,6 +40,33 @@ int main(int argc, char** argv) {
                     static_cast<double>(usage.ru_maxrss) / 1024.0);
         return 0;
     }
+    if (std::string(argv[1]) == "bootstrap" && argc > 4) {
+        // click_scale bootstrap DIST SURVEYED REPLICATES: the bootstrap alone, as many unsurveyed wards
+        const int dist = std::atoi(argv[2]);
+        const long n = std::atol(argv[3]);
+        const int reps = std::atoi(argv[4]);
+        const double e = dist == 1 ? 0.3 : dist == 2 ? 6.0 : 1.0;
+        const EstimationState state = testing::simulated_survey(n, n, 3, dist, 2.0, {0.01, 0.02, 0.015}, e, 7);
+        ClickInput in;
+        in.data_path = "counts.txt";
+        in.beta_checked = {true, true, true, true, false};
+        in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+        in.profile = false;
+        in.files = false;
+        ClickServices services;
+        services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
+        const ClickResult fit = run_estimating_click(in, state, services);
+        in.bootstrap_reps = reps;
+        in.bootstrap_seed = 1;
+        const auto start = std::chrono::steady_clock::now();
+        const ClickResult r = run_estimating_click(in, state, services);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        std::printf("bootstrap dist %d, %ld+%ld wards, %d replicates: %.0f ms with the click (the click alone %s), "
+                    "%d failed, limits %.1f to %.1f\n",
+                    dist, n, n, reps, ms, fit.fit_ok ? "fits" : "fails", r.bootstrap ? r.bootstrap->failed : -1,
+                    r.bootstrap ? r.bootstrap->lower : 0.0, r.bootstrap ? r.bootstrap->upper : 0.0);
+        return 0;
+    }
     const int dist = std::atoi(argv[1]);
     const long surveyed = std::atol(argv[2]);
     const long unsurveyed = argc > 3 ? std::atol(argv[3]) : surveyed;

@@ -88,7 +88,10 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
             std::mt19937_64 engine(seq);
             for (std::size_t i = 0; i < n; ++i)
                 d.y[i] = static_cast<int32_t>(std::min(2147483647.0, draw_count(data.dist, fitted[i], e_hat, engine)));
-            const FitOutcome f = refit.fit(estimates, free);
+            // each refit starts at the estimates, close to its optimum, where Newton's method
+            // with the exact second derivatives takes a few steps; where it cannot, the fit
+            FitOutcome f = refit.newton(estimates, free);
+            if (!(f.accepted() && f.finite)) f = refit.fit(estimates, free);
             if (f.accepted() && f.finite) {
                 const double e = f.value.back();
                 double total = 0.0;

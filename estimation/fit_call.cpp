@@ -1,5 +1,6 @@
 #include "fit_call.h"
 
+#include <Eigen/Dense>
 #include <cmath>
 
 namespace valdmora {
@@ -70,6 +71,70 @@ std::vector<double> FitCall::information(const std::vector<double>& value, const
     const int32_t code = library_.hessian(&m, static_cast<int32_t>(n), free.data(), x.data(), nullptr, nullptr, h.data());
     if (code != VALDMORA_FIT_OK) return {};
     return h;
+}
+
+FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free) const {
+    FitOutcome out;
+    out.code = VALDMORA_FIT_FAILED;
+    out.value = p.value;
+    const auto n = static_cast<Eigen::Index>(free.size());
+    if (!library_.hessian || n == 0) return out;
+    const std::vector<double> unit(p.value.size(), 1.0);
+    std::vector<double> value = p.value;
+    auto place = [&](const Eigen::VectorXd& x) {
+        for (Eigen::Index i = 0; i < n; ++i) value[static_cast<std::size_t>(free[static_cast<std::size_t>(i)] - 1)] = x[i];
+    };
+    Eigen::VectorXd x(n), g(n);
+    Eigen::MatrixXd h(n, n);
+    for (Eigen::Index i = 0; i < n; ++i) x[i] = p.value[static_cast<std::size_t>(free[static_cast<std::size_t>(i)] - 1)];
+    place(x);
+    double f = objective(value, unit);
+    ++out.evaluations;
+    if (!std::isfinite(f)) return out;
+    for (int iteration = 0; iteration < 30; ++iteration) {
+        place(x);
+        const valdmora_model m = model(value, unit, 0.0);
+        ++out.evaluations;
+        // f is known at x: from the start, or from the line search that chose x
+        if (library_.hessian(&m, static_cast<int32_t>(n), free.data(), x.data(), nullptr, g.data(), h.data()) !=
+            VALDMORA_FIT_OK)
+            return out;
+        const Eigen::LDLT<Eigen::MatrixXd> ldlt(h);
+        if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || (ldlt.vectorD().array() <= 0.0).any()) return out;
+        const Eigen::VectorXd step = -ldlt.solve(g);
+        const double decrement = -g.dot(step);  // the predicted fall of f, twice over
+        if (!(decrement >= 0.0) || !std::isfinite(decrement)) return out;
+        if (decrement < 1e-10) {
+            place(x);
+            out.code = VALDMORA_FIT_OK;
+            out.objective = f;
+            out.value = value;
+            out.finite = std::isfinite(f);
+            return out;
+        }
+        // halve the step until f falls as the quadratic promises (Armijo) within the bounds
+        double t = 1.0;
+        bool moved = false;
+        for (int halving = 0; halving < 30 && !moved; ++halving, t /= 2.0) {
+            const Eigen::VectorXd trial = x + t * step;
+            bool inside = true;
+            for (Eigen::Index i = 0; i < n; ++i) {
+                const auto k = static_cast<std::size_t>(free[static_cast<std::size_t>(i)] - 1);
+                inside = inside && trial[i] >= p.lower[k] && trial[i] <= p.upper[k];
+            }
+            if (!inside) continue;
+            place(trial);
+            ++out.evaluations;
+            const double ft = objective(value, unit);
+            if (std::isfinite(ft) && ft <= f - 1e-4 * t * decrement) {
+                x = trial;
+                f = ft;
+                moved = true;
+            }
+        }
+        if (!moved) return out;
+    }
+    return out;
 }
 
 }  // namespace valdmora

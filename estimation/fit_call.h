@@ -67,6 +67,12 @@ public:
     // The same search without the derivative-free confirmation: for many refits of which
     // the caller keeps one and confirms it with fit.
     FitOutcome search(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0) const;
+    // Newton's method with the exact second derivatives, from p's values: for refits that
+    // start close to their optimum (a bootstrap replicate from the estimates). Code 0 when
+    // the Newton decrement falls below 1e-10 within p's bounds; VALDMORA_FIT_FAILED where
+    // the information is not positive definite, a step leaves the bounds or the search
+    // stalls, and the caller falls back to fit.
+    FitOutcome newton(const Parameters& p, const std::vector<int32_t>& free) const;
     // -log likelihood at the values, no variable free.
     double objective(const std::vector<double>& value, const std::vector<double>& scale,
                      double fixed_total = 0.0) const;

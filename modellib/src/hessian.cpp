@@ -4,6 +4,7 @@
 // z_a the record's regressor of coefficient a (1 for the intercept, x_j for slope j; with
 // a fixed total the intercept follows the slopes and z_j = x_j - S_j / M). One call per
 // estimate, so the records are taken one at a time, plainly.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,17 +30,21 @@ double digamma_large(double v) {
 // The sums over t = 0..y-1 of 1/(r + t) and 1/(r + t)^2: the first two derivatives of
 // ln Gamma(r + y) - ln Gamma(r), the negative binomial's count term, in r.
 void count_term_slopes(double r, int32_t y, double& first, double& second) {
-    constexpr int32_t kDirect = 32;
+    // Terms one by one until r + t reaches 32, the rest as differences of the asymptotic
+    // series; one by one throughout for a few counts, or where r is so large that the
+    // differences would cancel.
+    constexpr double kSeries = 32.0;
     first = second = 0.0;
-    const int32_t direct = y < kDirect ? y : kDirect;
+    int32_t direct = y;
+    if (y > 8 && r < 1e6) direct = std::min<int32_t>(y, static_cast<int32_t>(std::max(0.0, std::ceil(kSeries - r))));
     for (int32_t t = 0; t < direct; ++t) {
         const double q = 1.0 / (r + t);
         first += q;
         second += q * q;
     }
-    if (y > kDirect) {
-        first += digamma_large(r + y) - digamma_large(r + kDirect);
-        second += trigamma_large(r + kDirect) - trigamma_large(r + y);
+    if (y > direct) {
+        first += digamma_large(r + y) - digamma_large(r + direct);
+        second += trigamma_large(r + direct) - trigamma_large(r + y);
     }
 }
 
@@ -48,11 +53,19 @@ struct RecordSlopes {
     double m = 0, mm = 0, e = 0, ee = 0, me = 0;
 };
 
-RecordSlopes record_slopes(int32_t dist, double y, double m, double e) {
+// What depends on e alone, worked out once for all records.
+struct ExtraTerms {
+    double e = 0.0;
+    double v = 0.0;           // lognormal: ln(1 + e^2)
+    double log1p_e = 0.0;     // negative binomial: ln(1 + e)
+};
+
+RecordSlopes record_slopes(int32_t dist, double y, double m, const ExtraTerms& c) {
     RecordSlopes s;
+    const double e = c.e;
     if (dist == 1) {
         // lognormal: l = -d^2 / (2 v) - ln v / 2 - ln y, d = ln y - ln m + v / 2, v = ln(1 + e^2)
-        const double v = std::log1p(e * e);
+        const double v = c.v;
         const double d = std::log(y) - std::log(m) + v / 2.0;
         const double l_v = -d / (2.0 * v) + d * d / (2.0 * v * v) - 1.0 / (2.0 * v);
         const double l_vv = -1.0 / (4.0 * v) + d / (v * v) - d * d / (v * v * v) + 1.0 / (2.0 * v * v);
@@ -77,7 +90,7 @@ RecordSlopes record_slopes(int32_t dist, double y, double m, double e) {
         const double r = m / e;
         double d1 = 0.0, d2 = 0.0;
         if (y >= 1.0) count_term_slopes(r, static_cast<int32_t>(y), d1, d2);
-        const double l_r = d1 - std::log1p(e);
+        const double l_r = d1 - c.log1p_e;
         const double l_rr = -d2;
         const double l_re = -1.0 / (1.0 + e);  // at fixed r
         const double l_e = -(r + y) / (1.0 + e) + y / e;
@@ -104,6 +117,10 @@ bool objective_hessian(const Model& d, int32_t n, const int32_t* positions, cons
     double g[kMaxPositions] = {};
     double h[kMaxPositions][kMaxPositions] = {};
     const bool tied = d.fixed_total > 0.0;
+    ExtraTerms c;
+    c.e = par.e;
+    c.v = std::log1p(par.e * par.e);
+    c.log1p_e = std::log1p(par.e);
     for (int64_t i = 0; i < d.nobs; ++i) {
         double lin = par.b0;
         for (int32_t j = 0; j < np; ++j) lin += d.predictor(i, j) * par.beta[j];
@@ -112,7 +129,7 @@ bool objective_hessian(const Model& d, int32_t n, const int32_t* positions, cons
         const double m2 = lin >= 2.0 ? 0.0 : 2.0 / ((3.0 - lin) * (3.0 - lin) * (3.0 - lin));
         const double y = static_cast<double>(d.y[i]);
         if (d.dist == 1 && y < 1.0) return false;
-        const RecordSlopes s = record_slopes(d.dist, y, m, par.e);
+        const RecordSlopes s = record_slopes(d.dist, y, m, c);
         double z[kMaxPositions] = {};
         z[0] = tied ? 0.0 : 1.0;
         for (int32_t j = 0; j < np; ++j) z[1 + j] = d.predictor(i, j) - (tied ? d.x_sum[j] / d.wards : 0.0);
@@ -127,9 +144,13 @@ bool objective_hessian(const Model& d, int32_t n, const int32_t* positions, cons
     }
     for (int32_t a = 0; a < nv; ++a)
         for (int32_t b = 0; b < a; ++b) h[b][a] = h[a][b];
-    const double ll = loglik(d.nobs, np, d.y, d.x, d.ldx, par.b0, par.beta, par.e, d.dist);
-    if (f) *f = -ll;
-    bool finite = std::isfinite(ll);
+    // the value only when asked: a Newton step already has it from its line search
+    bool finite = true;
+    if (f) {
+        const double ll = loglik(d.nobs, np, d.y, d.x, d.ldx, par.b0, par.beta, par.e, d.dist);
+        *f = -ll;
+        finite = std::isfinite(ll);
+    }
     for (int32_t u = 0; u < n; ++u) {
         const int32_t a = positions[u] - 1;
         if (gradient) gradient[u] = -g[a] / d.scale[a];

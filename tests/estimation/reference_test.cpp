@@ -192,3 +192,27 @@ TEST_P(RealSize, TheTotalDoesNotDependOnAPredictorsUnit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachDistribution, RealSize, ::testing::Values(1, 2, 3));
+
+// Newton's method with the exact second derivatives, as the bootstrap refits: from a start
+// near the optimum it reaches the independent fit's maximum; where a step would leave the
+// bounds it gives up, for the caller to fit instead.
+TEST_P(RealSize, NewtonRefitsReachTheMaximumFromNearby) {
+    const std::string d = name() + ".";
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt"));
+    s.err_dist = static_cast<int16_t>(GetParam());
+    const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, {true, true, true, false, false});
+    const FitCall call(kLibrary, setup.data);
+    Parameters start = setup.params;
+    start.value = {ref[d + "b0"] * 1.05, ref[d + "beta1"] * 0.97, ref[d + "beta2"] * 1.03, ref[d + "e"] * 1.1};
+    const FitOutcome f = call.newton(start, setup.free);
+    ASSERT_EQ(f.code, VALDMORA_FIT_OK);
+    EXPECT_NEAR(-f.objective, ref[d + "max_ll"], 1e-9 * std::fabs(ref[d + "max_ll"]));
+    expect_relative(f.value[1], ref[d + "beta1"], 1e-6, "beta1");
+    EXPECT_LT(f.evaluations, 30);
+    // bounds that shut the optimum out
+    Parameters fenced = start;
+    fenced.upper[1] = ref[d + "beta1"] * 0.98;
+    EXPECT_EQ(call.newton(fenced, setup.free).code, VALDMORA_FIT_FAILED);
+}

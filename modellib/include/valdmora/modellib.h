@@ -160,9 +160,9 @@ VALDMORA_API int32_t VALDMORA_SEARCH(const valdmora_model *model, int32_t n, con
 
 /* The exact second derivatives of VALDMORA_OBJECTIVE in the n variables x[0..n) placed at
  * free_pos[0..n), for the observed information matrix: hessian[u + n * v] receives
- * d2f / dx_u dx_v (symmetric, n * n entries). *f (may be NULL) receives the objective and
- * gradient[0..n) (may be NULL) its gradient, both as VALDMORA_OBJECTIVE and VALDMORA_FIT
- * have them. Returns VALDMORA_FIT_OK; VALDMORA_FIT_START_NOT_FINITE where the likelihood
+ * d2f / dx_u dx_v (symmetric, n * n entries). *f (may be NULL, which saves an evaluation)
+ * receives the objective and gradient[0..n) (may be NULL) its gradient, both as
+ * VALDMORA_OBJECTIVE and VALDMORA_FIT have them. Returns VALDMORA_FIT_OK; VALDMORA_FIT_START_NOT_FINITE where the likelihood
  * or a derivative is not finite there (e.g. a lognormal count below 1); VALDMORA_FIT_BAD_ARGS
  * (nothing written) for n outside 1..np+2, a position outside 1..np+2 or given twice, a
  * value that is not finite, a missing array or a model that cannot be used. */

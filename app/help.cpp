@@ -42,16 +42,38 @@ says how far either side, in per cent), the model is refitted with the dogs of t
 unsurveyed wards held at that total, and the best log likelihood is plotted in blue.</p>
 <ul>
 <li>The <b>red dashed line</b> lies 1.92 below the highest point: where the profile crosses it
-are the profile-likelihood 95 % limits of the total.</li>
+are the profile-likelihood 95 % confidence limits of the expected total.</li>
 <li>The short <b>blue dashed marks</b> on it are those limits, found by refitting at the crossings
 themselves. They are limits of the unsurveyed wards' summed linear predictor, which is the
 estimate whenever no ward's mean sits on the floor near 1.</li>
-<li>The <b>green lines</b> are the 95 % limits of the estimate shown in the sentence above the
-charts (a t value times the standard error of the total, counts' own variation included).</li>
+<li>The <b>green lines</b> are the 95 % prediction limits of the estimate shown in the sentence
+above the charts (a t value times the standard error of the total, counts' own variation
+included): they cover the dogs present, not only their expected number.</li>
 <li>In a simulation, the <b>red line</b> is the true simulated total.</li>
 </ul>
 <p>Ticking <i>bootstrap limits</i> adds prediction limits from refits to counts simulated from
-the fitted model.</p>)";
+the fitted model.</p>
+<h3>What each interval covers</h3>
+<p>There are two things to be uncertain about, and each interval names its own:</p>
+<ul>
+<li><b>Prediction limits</b> cover the dogs actually in the unsurveyed wards today: the limits in
+brackets in the sentence (Wald: the estimate's standard error with each ward's own count
+variance added) and the bootstrap limits (refits to simulated counts, with their Monte Carlo
+error: what another seed could move them by).</li>
+<li><b>Confidence limits</b> cover the expected number of dogs there, the model's mean, and are
+narrower: the delta-method limits (the standard error of the estimate alone) and the
+profile-likelihood limits (where the profile falls 1.92 below its top).</li>
+</ul>
+<p>A notice says when a result cannot be trusted: an estimate that ended on one of its bounds
+(then its standard error and the Wald limits are unreliable), limits of no width, or a lower
+limit far below zero. The bounds follow the data's scale, so a plausible survey never meets them.</p>
+<p>In the test bench, prediction limits are scored against the dogs drawn and confidence limits
+against their expected number. <i>Model → Simulate with exact draws from the model</i> draws
+the counts from the fitted model itself (gamma-Poisson, normal with SD e, lognormal with CV e);
+unticked, the bench's original draws are used, as older seeded series were.</p>
+<p><i>Model → Check model</i> also tests the counts' spread: the negative binomial against its
+Poisson limit, and the dispersion statistic against data sets simulated from the fitted model.
+<i>Model → Compare models</i> gives the total averaged over all models by their AICc weights.</p>)";
     return QString(R"(<h2>valdmora %1</h2>
 <p>Estimates the roaming dogs in the wards of a town from street-survey counts by maximum
 likelihood, with a test bench that scores the limits on simulated surveys.</p>

@@ -560,3 +560,23 @@ TEST(BootstrapError, IsHalfTheSpreadOfTheNeighbouringOrderStatistics) {
     EXPECT_DOUBLE_EQ(quantile_error(std::vector<double>(50, 216.0), 0.975), 0.0);
     EXPECT_TRUE(std::isnan(quantile_error({1.0}, 0.5)));
 }
+
+TEST_F(ClickTest, AConstantCountNamesTheBoundAndTheBootstrapsMissingWidth) {
+    std::string data = "a\n";
+    for (int i = 1; i <= 15; ++i) data += "S" + std::to_string(i) + "," + std::to_string(i) + ",12\n";
+    load(data + "U1,3\nU2,4\n");
+    choose(2);
+    in_.beta_checked = {true, false, false, false, false};
+    in_.beta_text = {"10", "0", "0", "0", "0", "10"};
+    in_.bootstrap_reps = 40;
+    in_.bootstrap_seed = 1;
+    const ClickResult r = click();
+    std::string all;
+    for (const Notice& n : r.notices) all += n.text + "\n";
+    // the standard deviation goes to its floor, and every replicate draws the same total
+    EXPECT_NE(all.find("The estimate of the extra parameter ended on its lower bound of 0.01"), std::string::npos) << all;
+    ASSERT_TRUE(r.bootstrap && r.bootstrap->available);
+    EXPECT_EQ(r.bootstrap->lower, r.bootstrap->upper);
+    EXPECT_NE(all.find("The bootstrap limits have no width"), std::string::npos) << all;
+    EXPECT_NE(r.interval_text.find("): 24 to 24, Monte Carlo error 0 and 0"), std::string::npos) << r.interval_text;
+}

@@ -73,7 +73,7 @@ std::vector<double> FitCall::information(const std::vector<double>& value, const
     return h;
 }
 
-FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free) const {
+FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free, double fixed_total) const {
     FitOutcome out;
     out.code = VALDMORA_FIT_FAILED;
     out.value = p.value;
@@ -88,12 +88,12 @@ FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free
     Eigen::MatrixXd h(n, n);
     for (Eigen::Index i = 0; i < n; ++i) x[i] = p.value[static_cast<std::size_t>(free[static_cast<std::size_t>(i)] - 1)];
     place(x);
-    double f = objective(value, unit);
+    double f = objective(value, unit, fixed_total);
     ++out.evaluations;
     if (!std::isfinite(f)) return out;
     for (int iteration = 0; iteration < 30; ++iteration) {
         place(x);
-        const valdmora_model m = model(value, unit, 0.0);
+        const valdmora_model m = model(value, unit, fixed_total);
         ++out.evaluations;
         // f is known at x: from the start, or from the line search that chose x
         if (library_.hessian(&m, static_cast<int32_t>(n), free.data(), x.data(), nullptr, g.data(), h.data()) !=
@@ -125,7 +125,7 @@ FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free
             if (!inside) continue;
             place(trial);
             ++out.evaluations;
-            const double ft = objective(value, unit);
+            const double ft = objective(value, unit, fixed_total);
             if (std::isfinite(ft) && ft <= f - 1e-4 * t * decrement) {
                 x = trial;
                 f = ft;

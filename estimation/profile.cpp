@@ -29,7 +29,14 @@ public:
             progress_.check_cancel();
             Parameters p = in_.estimates;
             p.value = *start;
-            const FitOutcome r = call_.search(p, in_.free, total);
+            // from a start near its optimum (a neighbour's, the estimates) Newton's method
+            // takes a few steps; the search where it cannot
+            FitOutcome r = call_.newton(p, in_.free, total);
+            if (!(r.accepted() && r.finite)) {
+                const long newton_evaluations = r.evaluations;
+                r = call_.search(p, in_.free, total);
+                r.evaluations += newton_evaluations;
+            }
             evaluations += r.evaluations;
             ++fits;
             const double ll = -r.objective;

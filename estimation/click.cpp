@@ -16,7 +16,6 @@ namespace {
 const Rgb kGreen{0, 192, 0};
 const Rgb kRed{255, 0, 0};
 
-std::string grouped(double v, const NumberFormat& fmt) { return format_number(v, "##,###", fmt); }
 
 // Inputs that can be checked before anything is fitted or written.
 double check_inputs(const ClickInput& in, const EstimationState& s, const std::array<std::string, 6>& boxes) {
@@ -47,13 +46,6 @@ double check_inputs(const ClickInput& in, const EstimationState& s, const std::a
                                     "normal or negative binomial distribution.",
                                 "Estimate");
     return range;
-}
-
-// A limit as the interval lines write it: grouped, and 0 as 0 (the pattern alone writes
-// nothing for a value that rounds to zero).
-std::string limit_text(double v, const NumberFormat& fmt) {
-    const std::string text = grouped(v, fmt);
-    return text.empty() || text == "-" ? "0" : text;
 }
 
 std::string limits_sentence(double lower, double upper, const NumberFormat& fmt) {

@@ -27,6 +27,11 @@ std::string ward_prediction_line(const std::string& name, double pred, double va
     return line + ")";
 }
 
+std::string limit_text(double v, const NumberFormat& fmt) {
+    const std::string text = format_number(v, "##,###", fmt);
+    return text.empty() || text == "-" ? "0" : text;
+}
+
 bool outside_limits(double lower, double upper, float sim_total) {
     return static_cast<float>(lower) >= sim_total || static_cast<float>(upper) <= sim_total;
 }

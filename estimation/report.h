@@ -21,6 +21,10 @@ std::string ward_prediction_line(const std::string& name, double pred, double va
 // A true total equal to a limit counts as outside.
 bool outside_limits(double lower, double upper, float sim_total);
 
+// A limit as the interval lines write it: grouped ("##,###"), and a value that rounds to
+// zero as 0, where the pattern alone writes nothing.
+std::string limit_text(double v, const NumberFormat& fmt);
+
 // Whether confidence limits hold an expected total strictly inside.
 inline bool covers(double lower, double upper, double expected) { return lower < expected && expected < upper; }
 

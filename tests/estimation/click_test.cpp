@@ -448,6 +448,12 @@ TEST_F(ClickTest, AFailedFitSaysSo) {
 }
 
 TEST(Report, SmallRules) {
+    // a lower limit of 0 is written, not left blank
+    EXPECT_EQ(limit_text(0.0, kPoint), "0");
+    EXPECT_EQ(limit_text(0.3, kPoint), "0");
+    EXPECT_EQ(limit_text(-0.2, kPoint), "0");
+    EXPECT_EQ(limit_text(-12.0, kPoint), "-12");
+    EXPECT_EQ(limit_text(1234.4, kPoint), "1,234");
     EXPECT_DOUBLE_EQ(profile_total(50, -10, 400), 200);
     EXPECT_DOUBLE_EQ(profile_total(50, -9, 400), 220);
     EXPECT_DOUBLE_EQ(profile_total(50, 0, 400), 400);

@@ -40,6 +40,8 @@
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
+#include "cycle/output_paths.h"
+#include "cycle/text.h"
 #include "cycle/user_error.h"
 #include "estimation/progress.h"
 #include "help.h"
@@ -99,13 +101,6 @@ int widest_word(const QLabel* label) {
     for (const QString& word : label->text().split(' ', Qt::SkipEmptyParts))
         widest = std::max(widest, label->fontMetrics().horizontalAdvance(word));
     return widest + 2 * label->margin() + 2;
-}
-
-QString csv_field(const std::string& s) {
-    if (s.find_first_of(",\"\n") == std::string::npos) return from8bit(s);
-    QString out = "\"";
-    for (QChar c : from8bit(s)) out += c == '"' ? QString("\"\"") : QString(c);
-    return out + "\"";
 }
 
 }  // namespace
@@ -373,6 +368,7 @@ void Form1::create_menus() {
             guarded([this, b] {
                 const QString path = choose_file("Save chart", "PNG images (*.png);;SVG drawings (*.svg)", true);
                 if (path.isEmpty()) return;
+                refuse_clash({path}, "Save chart");
                 QString error;
                 const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? b->save_svg(path, &error)
                                                                            : b->save_png(path, &error);
@@ -501,6 +497,16 @@ void Form1::show_message(const Notice& m) {
     QMessageBox box(QMessageBox::Critical, from8bit(m.title), from8bit(m.text), QMessageBox::Ok, this);
     if (!m.detail.empty()) box.setInformativeText(from8bit(m.detail));
     box.exec();
+}
+
+void Form1::refuse_clash(const QStringList& paths, const char* title) const {
+    // the data held and the estimate's own files are never replaced by a save
+    std::vector<NamedPath> inputs{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile}};
+    if (state_.has_data_file()) inputs.insert(inputs.begin(), {"the data file", to8bit(txtData->text())});
+    std::vector<NamedPath> outputs;
+    for (const QString& p : paths) outputs.push_back({"the file", QFile::encodeName(p).toStdString()});
+    const std::string clash = output_clash(inputs, outputs);
+    if (!clash.empty()) throw UserError(clash, title);
 }
 
 QString Form1::choose_file(const QString& title, const QString& filter, bool save) {
@@ -916,14 +922,12 @@ void Form1::chkBeta_Click(int index) {
 void Form1::save_predictions_csv(const QString& path) {
     if (!last_result_ || last_result_->ward_predictions.empty())
         throw UserError("There are no ward predictions yet: estimate first.", "Save ward predictions");
-    // for programs: points for decimals, whatever the locale
-    std::string csv = "ward,prediction,lower,upper\n";
-    for (const ClickResult::WardPrediction& w : last_result_->ward_predictions)
-        csv += to8bit(csv_field(w.name)) + "," + shortest_number(w.prediction) + "," + shortest_number(w.lower) + "," +
-               shortest_number(w.upper) + "\n";
-    const std::string e = write_file_atomically(QFile::encodeName(path).toStdString(), csv);
+    refuse_clash({path}, "Save ward predictions");
+    const std::string e =
+        write_file_atomically(QFile::encodeName(path).toStdString(), ward_predictions_csv(last_result_->ward_predictions));
     if (!e.empty())
-        throw UserError("The file " + to8bit(path) + " could not be written: " + e + ".", "Save ward predictions");
+        throw UserError("The file " + printable(to8bit(path), 200) + " could not be written: " + e + ".",
+                        "Save ward predictions");
     statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
 }
 
@@ -934,6 +938,7 @@ void Form1::save_charts(const QString& path) {
     const bool svg = info.suffix().compare("svg", Qt::CaseInsensitive) == 0;
     const QString stem = info.dir().filePath(info.completeBaseName());
     const QString suffix = svg ? ".svg" : ".png";
+    refuse_clash({stem + "-counts" + suffix, stem + "-likelihood" + suffix}, "Save charts");
     QStringList written;
     for (auto [box, name] : {std::pair{picCount, "-counts"}, std::pair{picLL, "-likelihood"}}) {
         const QString file = stem + name + suffix;

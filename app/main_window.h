@@ -107,6 +107,8 @@ private:
     void use_model(const ModelRow& row);
     void remember_recent(const QString& path);
     QString choose_file(const QString& title, const QString& filter, bool save);
+    // Throws a UserError when a path would replace the data file or the estimate's files.
+    void refuse_clash(const QStringList& paths, const char* title) const;
 
     // Runs work off the window's thread: the window keeps painting, a progress bar with a
     // Cancel button appears after half a second, and Cancel gives nothing back.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -128,7 +129,7 @@ QString ModelTableDialog::as_text(bool csv) const {
 }
 
 bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
-    const std::string e = write_file_atomically(path.toStdString(), as_text(true).toStdString());
+    const std::string e = write_file_atomically(QFile::encodeName(path).toStdString(), model_table_csv(table_));
     if (!e.empty() && error) *error = QString::fromStdString(e);
     return e.empty();
 }

@@ -2,17 +2,19 @@
 // table of models, from the command line, through the same engine as the window.
 //
 // Exit status: 0 done; 1 a data or fit problem, an output not written whole, or a named
-// ward not found; 2 a usage error; 130 / 143 a simulation stopped by SIGINT / SIGTERM
-// after writing what it had finished.
+// ward not found; 2 a usage error; 130 / 143 stopped by SIGINT / SIGTERM (a simulation
+// after writing the rows it had finished).
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -21,7 +23,9 @@
 #include "cycle/atomic_file.h"
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
+#include "cycle/csv.h"
 #include "cycle/number_format.h"
+#include "cycle/output_paths.h"
 #include "cycle/text.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
@@ -36,7 +40,29 @@ using json = nlohmann::ordered_json;
 namespace {
 
 volatile std::sig_atomic_t g_stop_signal = 0;
-extern "C" void on_stop_signal(int signal) { g_stop_signal = signal; }
+// the engine's Cancel, seen by the bootstrap, the table of models and every long loop
+std::atomic<bool> g_cancel{false};
+// a simulation keeps the rows it has finished; other work is simply abandoned
+volatile std::sig_atomic_t g_keep_rows = 0;
+
+extern "C" void on_stop_signal(int signal) {
+    const bool again = g_stop_signal != 0;
+    g_stop_signal = signal;
+    g_cancel.store(true);
+    if (g_keep_rows && !again) return;
+    remove_live_temporaries();
+    const char* say = signal == SIGINT ? "stopped by SIGINT\n" : "stopped by SIGTERM\n";
+    (void)!::write(2, say, std::strlen(say));
+    ::_exit(128 + signal);
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // A usage error: exit status 2.
 struct UsageError : std::runtime_error {
@@ -60,22 +86,6 @@ struct Options {
     std::string residuals;
 };
 
-// The residuals as a table: ward, count, fitted, pearson, quantile.
-std::string residuals_csv(const Residuals& r) {
-    std::string out = "ward,count,fitted,pearson,quantile\n";
-    for (std::size_t i = 0; i < r.ward.size(); ++i) {
-        std::string name = r.ward[i];
-        if (name.find_first_of(",\"\n") != std::string::npos) {
-            std::string quoted = "\"";
-            for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-            name = quoted + "\"";
-        }
-        out += name + "," + shortest_number(r.count[i]) + "," + shortest_number(r.fitted[i]) + "," +
-               shortest_number(r.pearson[i]) + "," + shortest_number(r.quantile[i]) + "\n";
-    }
-    return out;
-}
-
 // Numbers on the command line are written with '.', whatever the locale.
 double option_number(const std::string& text, const char* option) {
     const auto v = parse_data_number(text, false);
@@ -90,6 +100,15 @@ long option_whole(const std::string& text, const char* option, long lo, long hi)
         throw UsageError(std::string(option) + ": \"" + printable(text) + "\" must be a whole number from " +
                          std::to_string(lo) + " to " + std::to_string(hi) + ".");
     return v;
+}
+
+// A number of surveys, rounded as the window rounds it (a half to the even neighbour).
+long option_surveys(const std::string& text) {
+    const double v = std::nearbyint(option_number(text, "--surveys"));
+    if (!(v >= 1.0 && v <= static_cast<double>(kMaxSimulatedSurveys)))
+        throw UsageError("--surveys: \"" + printable(text) + "\" must be a number of surveys from 1 to " +
+                         std::to_string(kMaxSimulatedSurveys) + ".");
+    return static_cast<long>(v);
 }
 
 uint64_t option_seed(const std::string& text) {
@@ -120,8 +139,6 @@ NumberFormat locale_format() {
     return f;
 }
 
-std::string number_text(double v) { return shortest_number(v); }
-std::string number_text(float v) { return shortest_number(v); }
 
 json finite_or_null(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
@@ -183,8 +200,12 @@ ClickInput click_input(const Session& s, const Options& o, const std::string& da
     in.beta_checked = s.checked;
     in.data_path = data_path;
     in.ward = o.ward;
-    in.range_text = general_number(option_number(o.range, "--range"), s.fmt);
-    if (!o.surveys.empty()) in.n_surveys_text = general_number(option_number(o.surveys, "--surveys"), s.fmt);
+    const double range = option_number(o.range, "--range");
+    if (!(range > 0.0))
+        throw UsageError("--range: \"" + printable(o.range) + "\" must be a percentage above 0, such as 50.");
+    in.range_text = general_number(range, s.fmt);
+    if (!o.surveys.empty())
+        in.n_surveys_text = std::to_string(option_surveys(o.surveys));
     in.fmt = s.fmt;
     return in;
 }
@@ -195,8 +216,21 @@ json notices_json(const std::vector<Notice>& notices) {
     return a;
 }
 
+// A line for the terminal: control bytes escaped, nothing cut.
+std::string shown(const std::string& text) { return printable(text, std::string::npos); }
+
+std::string shown_lines(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        out += shown(text.substr(start, end - start)) + "\n";
+    return out + shown(text.substr(start));
+}
+
 void print_notices(const std::vector<Notice>& notices) {
-    for (const Notice& n : notices) std::cerr << n.text << (n.detail.empty() ? "" : " " + n.detail) << "\n";
+    // names from files and command lines never reach the terminal raw
+    for (const Notice& n : notices)
+        std::cerr << shown(n.text) << (n.detail.empty() ? "" : " " + shown(n.detail)) << "\n";
 }
 
 json result_json(const Session& s, const ClickResult& r) {
@@ -263,13 +297,33 @@ std::vector<Notice> click_notices(const ClickResult& r) {
     return n;
 }
 
+std::string not_written(const std::string& path, const std::string& why) {
+    return "The file " + printable(path, 200) + " could not be written: " + why + ".";
+}
+
+// No output may replace the data file or another output of the run; refused before any
+// work, compared by the file each path reaches.
+void refuse_clashes(const std::string& data_file, const std::vector<NamedPath>& outputs) {
+    std::vector<NamedPath> inputs;
+    if (!data_file.empty()) inputs.push_back({"the data file", data_file});
+    const std::string clash = output_clash(inputs, outputs);
+    if (!clash.empty()) throw UsageError(clash);
+}
+
+std::vector<NamedPath> click_outputs(const std::string& dir) {
+    namespace fs = std::filesystem;
+    return {{"the output " + std::string(kPredictionsFile), (fs::path(dir) / kPredictionsFile).string()},
+            {"the output " + std::string(kUserFile), (fs::path(dir) / kUserFile).string()}};
+}
+
 // The output folder must exist and take files; said before any work is done.
 void check_output_folder(const std::string& dir) {
     std::error_code ec;
-    if (!std::filesystem::exists(dir, ec)) throw UserError("The output folder " + dir + " does not exist.");
-    if (!std::filesystem::is_directory(dir, ec)) throw UserError("The output path " + dir + " is not a folder.");
+    const std::string shown = printable(dir, 200);
+    if (!std::filesystem::exists(dir, ec)) throw UserError("The output folder " + shown + " does not exist.");
+    if (!std::filesystem::is_directory(dir, ec)) throw UserError("The output path " + shown + " is not a folder.");
     if (::access(dir.c_str(), W_OK) != 0)
-        throw UserError("The output folder " + dir + " cannot be written: " + std::strerror(errno) + ".");
+        throw UserError("The output folder " + shown + " cannot be written: " + std::strerror(errno) + ".");
 }
 
 // Writes the click's files whole into dir; the messages of those that could not be.
@@ -278,20 +332,23 @@ std::vector<std::string> write_outputs(const ClickResult& r, const std::string& 
     for (const OutputFile& f : r.files) {
         const std::string path = (std::filesystem::path(dir) / f.name).string();
         const std::string e = write_file_atomically(path, f.content);
-        if (!e.empty()) problems.push_back("The file " + path + " could not be written: " + e + ".");
+        if (!e.empty()) problems.push_back(not_written(path, e));
     }
     return problems;
 }
 
-ClickServices services(const Options& o) {
+ClickServices services() {
     ClickServices sv;
     sv.library = bind_model_library();
-    (void)o;
+    sv.progress = Progress(nullptr, &g_cancel);
     return sv;
 }
 
 int run_estimate(const Options& o) {
     check_output_folder(o.out);
+    std::vector<NamedPath> outputs = click_outputs(o.out);
+    outputs.push_back({"--residuals", o.residuals});
+    refuse_clashes(o.file, outputs);
     Session s;
     read_file(s, o.file);
     choose_distribution(s.state, option_index(o.dist), s.boxes, s.fmt);
@@ -300,7 +357,7 @@ int run_estimate(const Options& o) {
     ClickInput in = click_input(s, o, o.file);
     in.bootstrap_reps = static_cast<int>(option_whole(o.bootstrap, "--bootstrap", 0, 1000000));
     in.bootstrap_seed = o.seed.empty() ? 1 : option_seed(o.seed);
-    const ClickServices sv = services(o);
+    const ClickServices sv = services();
     const ClickResult r = run_estimating_click(in, s.state, sv);
 
     std::vector<Notice> notices = s.notices;
@@ -318,7 +375,7 @@ int run_estimate(const Options& o) {
     if (!o.residuals.empty()) {
         const std::string e = write_file_atomically(o.residuals, residuals_csv(res));
         if (!e.empty()) {
-            notices.push_back({"Output file", "The file " + o.residuals + " could not be written: " + e + ".", "", true});
+            notices.push_back({"Output file", not_written(o.residuals, e), "", true});
             status = 1;
         }
     }
@@ -328,7 +385,7 @@ int run_estimate(const Options& o) {
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";
     } else {
-        std::cout << r.label7 << "\n" << r.label8 << "\n" << r.interval_text << "\n";
+        std::cout << shown(r.label7) << "\n" << shown(r.label8) << "\n" << shown_lines(r.interval_text) << "\n";
         if (!r.fit_ok) std::cout << "the fit failed (failure code " << r.fail_code << "): see the message above\n";
     }
     print_notices(notices);
@@ -337,9 +394,10 @@ int run_estimate(const Options& o) {
 
 int run_compare(const Options& o) {
     if (o.json && !o.csv.empty()) throw UsageError("compare writes either --json or --csv, not both.");
+    refuse_clashes(o.file, {{"--csv", o.csv}});
     Session s;
     read_file(s, o.file);
-    ClickServices sv = services(o);
+    ClickServices sv = services();
     const ModelTable t = compare_models(s.state, s.predictors, sv, s.fmt);
     static const char* kDist[4] = {"", "lognormal", "normal", "negbin"};
     std::vector<Notice> notices = s.notices;
@@ -351,21 +409,9 @@ int run_compare(const Options& o) {
                                "", false});
     int status = 0;
     if (!o.csv.empty()) {
-        std::string csv = "dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n";
-        for (const ModelRow& m : t.rows) {
-            csv += std::string(kDist[m.dist]) + "," + m.predictor_names + "," + std::to_string(m.k) + "," +
-                   std::to_string(m.n) + ",";
-            if (m.available)
-                csv += std::to_string(m.fail_code) + "," + number_text(m.log_lik) + "," + number_text(m.aic) + "," +
-                       number_text(m.aicc) + "," + number_text(m.delta_aicc) + "," + number_text(m.weight) + "," +
-                       number_text(m.pop_est) + "," + number_text(m.pop_lower) + "," + number_text(m.pop_upper);
-            else
-                csv += ",,,,,,,,";
-            csv += "\n";
-        }
-        const std::string e = write_file_atomically(o.csv, csv);
+        const std::string e = write_file_atomically(o.csv, model_table_csv(t));
         if (!e.empty()) {
-            notices.push_back({"Output file", "The file " + o.csv + " could not be written: " + e + ".", "", true});
+            notices.push_back({"Output file", not_written(o.csv, e), "", true});
             status = 1;
         }
     }
@@ -395,7 +441,7 @@ int run_compare(const Options& o) {
         std::printf("%-10s %-34s %2s %6s %12s %10s %8s %7s %10s\n", "dist", "predictors", "k", "n", "log_lik", "AICc",
                     "dAICc", "weight", "estimate");
         for (const ModelRow& m : t.rows) {
-            const std::string name = m.predictor_names.empty() ? "(constant only)" : m.predictor_names;
+            const std::string name = m.predictor_names.empty() ? "(constant only)" : shown(m.predictor_names);
             if (!m.available) {
                 std::printf("%-10s %-34s %2d %6ld   unavailable\n", kDist[m.dist], name.c_str(), m.k, m.n);
                 continue;
@@ -418,19 +464,34 @@ int run_simulate(const Options& o) {
     const int boot = static_cast<int>(option_whole(o.bootstrap, "--bootstrap", 0, 1000000));
     const bool seeded = !o.seed.empty();
     const uint64_t seed = seeded ? option_seed(o.seed) : clock_seed();
+    if (!o.surveys.empty()) {
+        const long surveys = option_surveys(o.surveys);
+        const std::string problem = surveys_memory_problem(surveys);
+        if (!problem.empty()) throw UsageError("--surveys " + o.surveys + ": " + problem);
+    }
     check_output_folder(o.out);
+    std::vector<NamedPath> outputs = click_outputs(o.out);
+    outputs.push_back({"--csv", o.csv});
+    refuse_clashes(o.file, outputs);
     Session s;
     if (!o.file.empty()) read_file(s, o.file);
     choose_distribution(s.state, option_index(o.dist), s.boxes, s.fmt);
     if (!o.start.empty()) set_boxes(s, o.start, "--true");
     empty_data_path(s.state, s.boxes, s.fmt);  // the window's data path emptied
     set_free(s, o.free);
+    if (!o.surveys.empty()) {
+        // the fit needs one surveyed ward more than its free parameters, the extra one included
+        const long free = 1 + std::count(s.checked.begin(), s.checked.end(), true);
+        if (option_surveys(o.surveys) <= free)
+            throw UsageError("--surveys " + o.surveys + ": the fit of " + std::to_string(free) +
+                             " free parameters needs at least " + std::to_string(free + 1) + " surveyed wards.");
+    }
     ClickInput in = click_input(s, o, "");
     in.bootstrap_reps = boot;
     // check the number of surveys before anything is drawn or written
     if (o.file.empty()) (void)surveys_from_text(in.n_surveys_text, s.fmt);
 
-    ClickServices sv = services(o);
+    ClickServices sv = services();
     MersenneUniform random(seed);
     sv.random = &random;
     sv.reseed_from_clock = !seeded;
@@ -438,57 +499,63 @@ int run_simulate(const Options& o) {
     AtomicFile csv;
     if (!o.csv.empty()) {
         const std::string e = csv.open(o.csv);
-        if (!e.empty()) throw UserError("The file " + o.csv + " cannot be written: " + e + ".");
+        if (!e.empty()) throw UserError("The file " + printable(o.csv, 200) + " cannot be written: " + e + ".");
         std::string head = "rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
                            "profile_upper,profile_outside";
         if (boot > 0) head += ",boot_lower,boot_upper,boot_outside,boot_failed";
         const std::string w = csv.write(head + "\n");
-        if (!w.empty()) throw UserError("The file " + o.csv + " cannot be written: " + w + ".");
+        if (!w.empty()) throw UserError("The file " + printable(o.csv, 200) + " cannot be written: " + w + ".");
     }
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 
     const bool bar = isatty(2) != 0;
     std::optional<ClickResult> last;
     std::vector<Notice> notices = s.notices;
     long done = 0;
     std::string csv_problem;
+    long rows = 0;  // rows in the file so far
     for (long rep = 1; rep <= reps && !g_stop_signal; ++rep) {
         in.beta_text = s.boxes;
         in.bootstrap_seed = seed + static_cast<uint64_t>(rep);
-        ClickResult r = run_estimating_click(in, s.state, sv);
+        std::optional<ClickResult> run;
+        try {
+            run = run_estimating_click(in, s.state, sv);
+        } catch (const Cancelled&) {
+            break;  // the repetition in hand is dropped whole
+        }
+        ClickResult& r = *run;
         for (const Notice& n : click_notices(r))
             if (n.modal) notices.push_back(n);
         if (csv.is_open() && csv_problem.empty()) {
-            std::string row = std::to_string(rep) + "," + number_text(r.state.sim_total) + ",";
+            CsvRow row;
+            row.whole(rep).number(r.state.sim_total);
+            const char* const side[2] = {"inside", "outside"};
             if (r.no_unsurveyed_ward) {
-                row += ",,,left_out," + std::to_string(r.fail_code) + ",,,,";
+                row.empty().empty().empty().text("left_out").whole(r.fail_code).empty().empty().empty().empty();
             } else {
-                row += number_text(r.pop_est) + ",";
-                row += r.limits_ok ? number_text(r.pop_lower) + "," + number_text(r.pop_upper) + "," +
-                                         (outside_limits(r.pop_lower, r.pop_upper, r.state.sim_total) ? "outside" : "inside")
-                                   : ",,outside";
-                row += "," + std::to_string(r.fail_code) + "," + number_text(r.state.sim_true_total_lp) + ",";
+                row.number(r.pop_est);
+                if (r.limits_ok)
+                    row.number(r.pop_lower).number(r.pop_upper).text(
+                        side[outside_limits(r.pop_lower, r.pop_upper, r.state.sim_total) ? 1 : 0]);
+                else
+                    row.empty().empty().text("outside");
+                row.whole(r.fail_code).number(r.state.sim_true_total_lp);
                 const ProfileLimits& pl = r.profile_limits;
-                row += pl.available ? number_text(pl.lower) + "," + number_text(pl.upper) + "," +
-                                          (pl.lower < r.state.sim_true_total_lp && r.state.sim_true_total_lp < pl.upper
-                                               ? "inside"
-                                               : "outside")
-                                    : ",,outside";
+                const double lp = r.state.sim_true_total_lp;
+                if (pl.available)
+                    row.number(pl.lower).number(pl.upper).text(side[pl.lower < lp && lp < pl.upper ? 0 : 1]);
+                else
+                    row.empty().empty().text("outside");
             }
             if (boot > 0) {
                 if (r.bootstrap && r.bootstrap->available && !r.no_unsurveyed_ward)
-                    row += "," + number_text(r.bootstrap->lower) + "," + number_text(r.bootstrap->upper) + "," +
-                           (outside_limits(r.bootstrap->lower, r.bootstrap->upper, r.state.sim_total) ? "outside"
-                                                                                                     : "inside") +
-                           "," + std::to_string(r.bootstrap->failed);
+                    row.number(r.bootstrap->lower).number(r.bootstrap->upper).text(
+                        side[outside_limits(r.bootstrap->lower, r.bootstrap->upper, r.state.sim_total) ? 1 : 0]);
                 else
-                    row += ",,,outside," + std::to_string(r.bootstrap ? r.bootstrap->failed : 0);
+                    row.empty().empty().text("outside");
+                row.whole(r.bootstrap ? r.bootstrap->failed : 0);
             }
-            csv_problem = csv.write(row + "\n");
+            csv_problem = csv.write(row.line());
+            if (csv_problem.empty()) ++rows;
         }
         s.state = r.state;
         s.boxes = r.beta_text;
@@ -506,7 +573,7 @@ int run_simulate(const Options& o) {
     if (csv.is_open() || !csv_problem.empty()) {
         if (csv_problem.empty()) csv_problem = csv.commit();
         if (!csv_problem.empty()) {
-            notices.push_back({"Output file", "The file " + o.csv + " could not be written: " + csv_problem + ".", "", true});
+            notices.push_back({"Output file", not_written(o.csv, csv_problem), "", true});
             status = 1;
         }
     }
@@ -537,11 +604,15 @@ int run_simulate(const Options& o) {
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";
     } else {
-        std::cout << summary << "\n";
+        std::cout << shown_lines(summary) << "\n";
     }
     print_notices(notices);
-    std::cerr << done << " of " << reps << " repetitions done"
-              << (o.csv.empty() ? "" : "; " + o.csv + " holds " + std::to_string(done) + " rows") << "\n";
+    // what the file holds, not what was computed: a file not written keeps its old rows
+    std::string held;
+    if (!o.csv.empty())
+        held = csv_problem.empty() ? "; " + printable(o.csv, 200) + " holds " + std::to_string(rows) + " rows"
+                                   : "; " + printable(o.csv, 200) + " was not written";
+    std::cerr << done << " of " << reps << " repetitions done" << held << "\n";
     if (g_stop_signal) {
         std::cerr << "stopped by " << (g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
         return 128 + g_stop_signal;
@@ -577,7 +648,9 @@ int main(int argc, char** argv) {
     auto* sim = app.add_subcommand("simulate", "A series of simulate-and-estimate clicks that scores the limits.\n"
                                                "Example: valdmora-batch simulate --reps 1000 --seed 7 --json");
     sim->add_option("--file", o.file, "keep this file's wards and predictors; simulate only the counts");
-    sim->add_option("--surveys", o.surveys, "surveyed wards to simulate without a file, 1 or more (default 20)");
+    sim->add_option("--surveys", o.surveys, "surveyed wards to simulate without a file: one more than the free parameters "
+                                                "(the extra parameter counts; 3 with the default --free 0), up to "
+                                                "100000000 (default 20)");
     sim->add_option("--dist", o.dist, dists)->check(CLI::IsMember({"lognormal", "normal", "negbin"}));
     sim->add_option("--free", o.free, "free parameters, as for estimate (default 0)");
     sim->add_option("--true", o.start, "true values B0,B1,B2,B3,B4,E in box order (default 10,0,0,0,0 and the "
@@ -596,6 +669,13 @@ int main(int argc, char** argv) {
     cmp->add_flag("--json", o.json, "print one JSON object instead of the table");
     cmp->add_option("--csv", o.csv, "write the table to this CSV file");
     app.footer("Run valdmora-batch SUBCOMMAND --help to see a subcommand's options.");
+    // an empty value is a slip in a script, never a request for the default
+    const CLI::Validator not_empty(
+        [](std::string& value) { return value.empty() ? std::string("the value must not be empty") : std::string(); },
+        "", "NOT_EMPTY");
+    for (CLI::App* sub : {est, sim, cmp})
+        for (CLI::Option* opt : sub->get_options())
+            if (opt->get_type_size() != 0 && opt->get_name() != "--help") opt->check(not_empty);
 
     try {
         app.parse(argc, argv);
@@ -607,13 +687,17 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
+    g_keep_rows = sim->parsed() ? 1 : 0;
+    catch_stop_signals();
     try {
         return est->parsed() ? run_estimate(o) : cmp->parsed() ? run_compare(o) : run_simulate(o);
+    } catch (const Cancelled&) {
+        return 128 + g_stop_signal;
     } catch (const UsageError& e) {
-        std::cerr << e.what() << "\n";
+        std::cerr << shown(e.what()) << "\n";
         return 2;
     } catch (const UserError& e) {
-        std::cerr << e.what() << (e.detail().empty() ? "" : "\n" + e.detail()) << "\n";
+        std::cerr << shown(e.what()) << (e.detail().empty() ? "" : "\n" + shown(e.detail())) << "\n";
         return 1;
     } catch (const std::bad_alloc&) {
         std::cerr << "There is not enough memory for this data.\n";

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "cycle/command_cycle.h"
+#include "cycle/csv.h"
 #include "cycle/number_format.h"
+#include "cycle/text.h"
 #include "predictions.h"
 #include "report.h"
 #include "setup.h"
@@ -26,7 +28,7 @@ double check_inputs(const ClickInput& in, const EstimationState& s, const std::a
     if (in.ward.empty()) {
         const auto r = parse_number(in.range_text, in.fmt);
         if (!r || !(*r > 0.0))
-            throw UserError("The range of the likelihood chart is \"" + in.range_text +
+            throw UserError("The range of the likelihood chart is \"" + printable(in.range_text) +
                                 "\"; it must be a percentage above 0, such as 50.",
                             "Estimate");
         range = *r;
@@ -41,7 +43,7 @@ double check_inputs(const ClickInput& in, const EstimationState& s, const std::a
     if (s.err_dist == 1)
         for (long i = 1; i <= s.n_surveyed; ++i)
             if (s.surveyed_count(i) < 1.0f)
-                throw UserError("Ward " + s.surveyed_name(i) + " has a count of " +
+                throw UserError("Ward " + printable(s.surveyed_name(i)) + " has a count of " +
                                     general_number(s.surveyed_count(i), in.fmt) +
                                     "; the lognormal distribution needs every count to be at least 1. Choose the "
                                     "normal or negative binomial distribution.",
@@ -194,7 +196,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     }
     if (est.ward_missing)
         r.notices.push_back({"Ward", "specified unsurveyed ward not found in data file",
-                             "No unsurveyed ward is named \"" + in.ward +
+                             "No unsurveyed ward is named \"" + printable(in.ward, 200) +
                                  "\" (letter case counts); the estimate shown is for all unsurveyed wards.",
                              true});
 
@@ -297,6 +299,14 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.show_ward_controls = !in.data_path.empty();
     r.par_value = fit.value;
     return r;
+}
+
+std::string ward_predictions_csv(const std::vector<ClickResult::WardPrediction>& wards) {
+    // for programs: points for decimals, whatever the locale
+    std::string csv = "ward,prediction,lower,upper\n";
+    for (const ClickResult::WardPrediction& w : wards)
+        csv += CsvRow().text(w.name).number(w.prediction).number(w.lower).number(w.upper).line();
+    return csv;
 }
 
 }  // namespace valdmora

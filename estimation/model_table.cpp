@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "click.h"
+#include "cycle/csv.h"
 #include "cycle/number_format.h"
 #include "parallel.h"
 
@@ -124,6 +125,23 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
     for (ModelRow& r : table.rows)
         if (!std::isnan(r.weight)) r.weight /= total;
     return table;
+}
+
+std::string model_table_csv(const ModelTable& table) {
+    static const char* const kDist[4] = {"", "lognormal", "normal", "negbin"};
+    std::string out = "dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n";
+    for (const ModelRow& m : table.rows) {
+        CsvRow row;
+        row.text(kDist[m.dist]).text(m.predictor_names).whole(m.k).whole(m.n);
+        if (m.available) {
+            row.whole(m.fail_code).number(m.log_lik).number(m.aic).number(m.aicc).number(m.delta_aicc).number(m.weight);
+            row.number(m.pop_est).number(m.pop_lower).number(m.pop_upper);
+        } else {
+            for (int c = 0; c < 9; ++c) row.empty();
+        }
+        out += row.line();
+    }
+    return out;
 }
 
 }  // namespace valdmora

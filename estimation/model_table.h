@@ -43,6 +43,9 @@ double complete_log_likelihood(int dist, double reported, long n);
 ModelTable compare_models(const EstimationState& s, const std::vector<std::string>& predictor_names,
                           const ClickServices& services, const NumberFormat& fmt);
 
+// The table as CSV, for the batch and the window alike.
+std::string model_table_csv(const ModelTable& table);
+
 // The sentence under the table.
 inline constexpr const char* kModelTableNote =
     "Comparisons within one distribution are sound. Comparing a density (normal, lognormal) with a probability "

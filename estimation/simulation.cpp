@@ -1,9 +1,15 @@
 #include "simulation.h"
 
-#include <chrono>
-#include <algorithm>
-#include <cmath>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+
+#include "cycle/text.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
 
@@ -47,11 +53,45 @@ float ward_mean(const std::array<double, 5>& b, const EstimationState& s, bool s
 
 }  // namespace
 
+namespace {
+
+// What this process may still allocate: the memory free for programs, within its own limit.
+double memory_available() {
+    double bytes = std::numeric_limits<double>::infinity();
+    std::ifstream info("/proc/meminfo");
+    for (std::string key; info >> key;) {
+        double kib = 0.0;
+        info >> kib;
+        if (key == "MemAvailable:") bytes = kib * 1024.0;
+        info.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        bytes = std::min(bytes, static_cast<double>(limit.rlim_cur));
+    return bytes;
+}
+
+std::string gigabytes(double bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", bytes / 1073741824.0);
+    return buf;
+}
+
+}  // namespace
+
+std::string surveys_memory_problem(long surveys) {
+    const double need = static_cast<double>(surveys) * kBytesPerSimulatedSurvey;
+    const double have = memory_available();
+    if (need <= have) return {};
+    return "that many surveyed wards need about " + gigabytes(need) + " GB of memory, and " + gigabytes(have) +
+           " GB is free for this program.";
+}
+
 long surveys_from_text(const std::string& text, const NumberFormat& fmt) {
     const auto v = parse_number(text, fmt);
     const double rounded = v ? std::nearbyint(*v) : 0.0;
     if (!v || rounded < 1.0 || rounded > static_cast<double>(kMaxSimulatedSurveys))
-        throw UserError("The number of surveys \"" + text + "\" must be a whole number of at least 1.", "Simulation");
+        throw UserError("The number of surveys \"" + printable(text) + "\" must be a whole number of at least 1.", "Simulation");
     return static_cast<long>(rounded);
 }
 
@@ -64,6 +104,9 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
 
     // Check every input before anything is drawn.
     const long surveys = s.has_data_file() ? s.n_surveyed : surveys_from_text(in.n_surveys_text, in.fmt);
+    if (!s.has_data_file())
+        if (const std::string problem = surveys_memory_problem(surveys); !problem.empty())
+            throw UserError("The number of surveys is too large: " + problem, "Simulation");
     std::array<std::string, 6> texts = boxes;
     texts[0] = general_number(s.beta_entered(0), in.fmt);
     for (int j = 1; j <= s.n_pred; ++j) texts[j] = general_number(s.beta_entered(j), in.fmt);

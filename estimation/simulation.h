@@ -35,4 +35,11 @@ float simulated_count(double m, double e, int err_dist, UniformSource& u);
 // even neighbour), at least 1; else a UserError.
 long surveys_from_text(const std::string& text, const NumberFormat& fmt);
 
+// About what an estimate on this many simulated surveys holds in memory at its peak.
+constexpr long kBytesPerSimulatedSurvey = 400;
+
+// "" when the surveys fit in the memory this program may still take, else why not; said
+// before anything is allocated.
+std::string surveys_memory_problem(long surveys);
+
 }  // namespace valdmora

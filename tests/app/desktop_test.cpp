@@ -287,6 +287,23 @@ private slots:
         QFile svg("charts-likelihood.svg");
         QVERIFY(svg.open(QIODevice::ReadOnly));
         QVERIFY(svg.readAll().contains("<svg"));
+        // a save never replaces the data it came from, however its path is spelt
+        QFile data_file("example.txt");
+        QVERIFY(data_file.open(QIODevice::ReadOnly));
+        const QByteArray data_before = data_file.readAll();
+        data_file.close();
+        QAction* save_csv = nullptr;
+        for (QAction* a : w->findChild<QMenu*>("menuFile")->actions())
+            if (a->text().startsWith("Save ward predictions")) save_csv = a;
+        QVERIFY(save_csv);
+        answer = QDir::currentPath() + "/./example.txt";
+        save_csv->trigger();
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY2(QString::fromStdString(messages[0].text).contains("is the data file"), messages[0].text.c_str());
+        messages.clear();
+        QVERIFY(data_file.open(QIODevice::ReadOnly));
+        QCOMPARE(data_file.readAll(), data_before);
+        data_file.close();
         // a file that is not there: a message, and the window keeps its data
         answer = QDir::current().absoluteFilePath("gone.txt");
         open->trigger();

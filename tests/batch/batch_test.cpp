@@ -3,6 +3,7 @@
 // the exit status and the files left behind.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
@@ -411,7 +412,23 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
                                                {"simulate", "--reps", "40000"},
                                                {"simulate", "--surveys", "abc"},
                                                {"simulate", "--file", "counts.txt", "--surveys", "20"},
-                                               {"estimate", "counts.txt", "--bootstrap", "-3"}}) {
+                                               {"estimate", "counts.txt", "--bootstrap", "-3"},
+                                               // an empty value is never taken for the default
+                                               {"estimate", "counts.txt", "--seed", ""},
+                                               {"estimate", "counts.txt", "--residuals", ""},
+                                               {"estimate", "", "--json"},
+                                               {"compare", "counts.txt", "--csv", ""},
+                                               {"simulate", "--csv", ""},
+                                               {"simulate", "--free", ""},
+                                               // numbers out of their range, each with its option named
+                                               {"simulate", "--surveys", "0"},
+                                               {"simulate", "--surveys", "-4"},
+                                               {"simulate", "--surveys", "1e9"},
+                                               {"simulate", "--surveys", "2"},
+                                               {"simulate", "--surveys", "3", "--free", "0,1"},
+                                               {"estimate", "counts.txt", "--range", "0"},
+                                               {"estimate", "counts.txt", "--range", "-50"},
+                                               {"simulate", "--range", "nan"}}) {
         const Outcome r = run(bad);
         std::string line;
         for (const auto& a : bad) line += a + " ";
@@ -427,6 +444,9 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
     r = run({"simulate", "--dist", "negbin", "--true", "10,0,0,0,0,0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("VoM - 1"), std::string::npos) << r.err;
+    // the least number of surveys the help names works
+    EXPECT_EQ(run({"simulate", "--surveys", "3", "--seed", "1"}).status, 0);
+    EXPECT_NE(run({"simulate", "--help"}).out.find("3 with the default --free 0"), std::string::npos);
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* text : {"estimate", "simulate", "One estimate from a count data file", "SUBCOMMAND --help"})
@@ -513,4 +533,179 @@ TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {
     const std::string res = file("res.csv");
     EXPECT_EQ(res.rfind("ward,count,fitted,pearson,quantile\nSouthdale,36,", 0), 0u) << res.substr(0, 80);
     EXPECT_EQ(std::count(res.begin(), res.end(), '\n'), 33);
+}
+
+TEST_F(BatchTest, MoreSurveysThanTheMemoryHoldsAreRefusedBeforeAnyIsDrawn) {
+    // a limit of 4 GB for the program, whatever this machine has
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 4ull << 30;
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &small), 0);
+    const Outcome r = run({"simulate", "--surveys", "100000000", "--seed", "1"});
+    ::setrlimit(RLIMIT_AS, &before);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("need about 37.3 GB of memory"), std::string::npos) << r.err;
+}
+
+TEST_F(BatchTest, AnOutputThatReachesTheDataOrAnotherOutputIsRefusedBeforeAnythingIsWritten) {
+    const std::string data = file("counts.txt");
+    fs::create_directories(dir_ / "D");
+    fs::create_hard_link(dir_ / "counts.txt", dir_ / "hard.txt");
+    fs::create_symlink("counts.txt", dir_ / "soft.txt");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"estimate", "counts.txt", "--residuals", "counts.txt"},
+             {"estimate", "counts.txt", "--residuals", "./D/../counts.txt"},
+             {"estimate", "counts.txt", "--out", "D", "--residuals", "D/ward_predictions.txt"},
+             {"estimate", "soft.txt", "--out", "D", "--residuals", "D/../D/./user.txt"},
+             {"compare", "counts.txt", "--csv", "hard.txt"},
+             {"compare", "counts.txt", "--csv", "soft.txt"},
+             {"simulate", "--file", "counts.txt", "--csv", "counts.txt"},
+             {"simulate", "--csv", "D/user.txt", "--out", "D"},
+             {"estimate", "user.txt"}}) {
+        std::string line;
+        for (const auto& a : args) line += a + " ";
+        if (args.back() == "user.txt") {
+            // the data file may itself be named like an output: it is one of the run's
+            fs::copy_file(dir_ / "counts.txt", dir_ / "user.txt");
+        }
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << line << r.err;
+        EXPECT_NE(r.err.find("writing it would destroy that file"), std::string::npos) << line << r.err;
+        EXPECT_EQ(file("counts.txt"), data) << line;
+        EXPECT_FALSE(fs::exists(dir_ / "D" / "ward_predictions.txt")) << line;
+        EXPECT_FALSE(fs::exists(dir_ / "ward_predictions.txt")) << line;
+        EXPECT_TRUE(fs::is_symlink(dir_ / "soft.txt"));
+    }
+    // a different file of the same name elsewhere is not the data
+    fs::copy_file(dir_ / "counts.txt", dir_ / "D" / "counts.txt");
+    EXPECT_EQ(run({"compare", "D/counts.txt", "--csv", "counts.csv"}).status, 0);
+}
+
+TEST_F(BatchTest, EchoedNamesNeverCarryRawTerminalBytes) {
+    const std::string hostile = "nodir\x1b]0;pwned\x07";
+    write("esc.txt", "a\nW\x1b[2J1,1,0.5\nW2,2,3\nW3,3,4\nW4,4,5\nU\x07,5\n");
+    const std::vector<std::vector<std::string>> runs{
+        {"compare", "counts.txt", "--csv", hostile + "/r.csv"},
+        {"estimate", "counts.txt", "--residuals", hostile + "/r.csv"},
+        {"estimate", "counts.txt", "--out", hostile},
+        {"simulate", "--csv", hostile + "/s.csv"},
+        {"estimate", "counts.txt", "--ward", "Atl\x1b]2;x\x07ntis"},
+        {"estimate", "counts.txt", "--range", "\x1b[31m"},
+        {"estimate", "esc.txt"},
+        {"estimate", hostile + ".txt"}};
+    for (const auto& args : runs) {
+        const Outcome r = run(args);
+        EXPECT_NE(r.status, 0) << args.back();
+        for (const std::string* text : {&r.out, &r.err}) {
+            EXPECT_EQ(text->find('\x1b'), std::string::npos) << args.back() << ": " << *text;
+            EXPECT_EQ(text->find('\x07'), std::string::npos) << args.back() << ": " << *text;
+        }
+        EXPECT_NE(r.err.find("\\x1B"), std::string::npos) << args.back() << ": " << r.err;
+    }
+}
+
+TEST_F(BatchTest, ADanglingLinkAsOutputIsWrittenThroughAndStaysALink) {
+    fs::create_directories(dir_ / "t");
+    fs::create_symlink("t/models.csv", dir_ / "link.csv");
+    ASSERT_EQ(run({"compare", "counts.txt", "--csv", "link.csv"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
+    EXPECT_EQ(file("t/models.csv").rfind("dist,predictors,", 0), 0u);
+    // a link into a folder that is not there is refused, and stays as it was
+    fs::create_symlink("none/models.csv", dir_ / "nowhere.csv");
+    const Outcome r = run({"compare", "counts.txt", "--csv", "nowhere.csv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("none does not exist"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir_ / "nowhere.csv"));
+}
+
+TEST_F(BatchTest, ASignalAtAnyMomentLeavesNoTemporaryAndOnlyWholeFiles) {
+    std::string big = "a,b\n";
+    for (int i = 0; i < 60; ++i)
+        big += "S" + std::to_string(i) + "," + std::to_string(i % 17 + 1) + "," + std::to_string(i % 5) + "," +
+               std::to_string(10 + i % 7) + "\n";
+    for (int i = 0; i < 200000; ++i) big += "Unsurveyed ward " + std::to_string(i) + "," + std::to_string(i % 40) + ",1\n";
+    write("big.txt", big);
+    const std::vector<std::string> args{"estimate", "big.txt", "--dist", "normal", "--free", "0,1,2"};
+    ASSERT_EQ(run(args).status, 0);
+    const std::string whole = file("ward_predictions.txt");
+    int stopped = 0;
+    for (int ms = 100; ms <= 1400; ms += 150) {
+        write("ward_predictions.txt", "earlier\n");
+        Process p(kBatch, args, dir_, {}, "sig");
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        p.signal(ms % 300 == 100 ? SIGINT : SIGTERM);
+        const Outcome r = p.wait(std::chrono::seconds(30));
+        ASSERT_TRUE(r.status == 0 || r.status == 130 || r.status == 143) << ms << ": " << r.status << r.err;
+        stopped += r.status != 0;
+        const std::string now = file("ward_predictions.txt");
+        EXPECT_TRUE(now == "earlier\n" || now == whole) << ms << " ms: " << now.size() << " bytes";
+        for (const auto& entry : fs::directory_iterator(dir_))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << ms << ": " << entry.path();
+    }
+    EXPECT_GT(stopped, 0);
+}
+
+TEST_F(BatchTest, ASignalStopsALongBootstrapWithinASecondKeepingWholeRows) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        Process p(kBatch, {"simulate", "--reps", "50", "--seed", "4", "--bootstrap", "100000", "--csv", "boot.csv"},
+                  dir_, {}, "boot");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto sent = std::chrono::steady_clock::now();
+        p.signal(sig);
+        const Outcome r = p.wait(std::chrono::seconds(30));
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+        EXPECT_EQ(r.status, 128 + sig) << r.err;
+        const std::string csv = file("boot.csv");
+        ASSERT_FALSE(csv.empty());
+        EXPECT_EQ(csv.back(), '\n');
+        const long rows = std::count(csv.begin(), csv.end(), '\n') - 1;
+        EXPECT_NE(r.err.find(std::to_string(rows) + " of 50 repetitions done; boot.csv holds " + std::to_string(rows) +
+                             " rows"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(BatchTest, ASimulationOnAFullDiskSaysItsFileWasNotWritten) {
+    const fs::path small = mount_tmpfs("small", "size=8k");
+    if (small.empty()) GTEST_SKIP() << "this machine does not allow mounting a small file system";
+    std::ofstream(small / "study.csv") << "earlier\n";
+    const Outcome r = run({"simulate", "--reps", "300", "--seed", "1", "--csv", (small / "study.csv").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("study.csv could not be written: No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("300 of 300 repetitions done; " + (small / "study.csv").string() + " was not written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("holds 300 rows"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(small / "study.csv"), "earlier\n");
+}
+
+TEST_F(BatchTest, EveryCsvQuotesNamesAndKeepsFormulasAsText) {
+    // a name with a comma comes in a ';' line, whose numbers may use '.' as well
+    write("names.txt",
+          "=SUM(1+1),b\n=HYPERLINK(\"x\"),1,0.5,3\nHill, North;2;-1.5;5\n+Plus,3,0.2,4\n"
+          "@At,4,0.1,9\n-Minus,5,0.3,6\nPlain,6,0.4,8\nU1,3,1\n");
+    Outcome r = run({"estimate", "names.txt", "--dist", "normal", "--free", "0,1", "--residuals", "res.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string res = file("res.csv");
+    EXPECT_NE(res.find("\n\"'=HYPERLINK(\"\"x\"\")\",3,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n\"Hill, North\",5,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n'+Plus,4,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n'@At,9,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n'-Minus,6,"), std::string::npos) << res;
+    // numbers keep their sign: a residual below the fit is negative, never quoted
+    EXPECT_NE(res.find(",-"), std::string::npos) << res;
+    EXPECT_EQ(res.find(",'-"), std::string::npos) << res;
+    r = run({"compare", "names.txt", "--csv", "models.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(file("models.csv"));
+    std::string line;
+    std::getline(lines, line);
+    bool named = false;
+    while (std::getline(lines, line)) {
+        if (line.find(",'=SUM(1+1)+b,") != std::string::npos) named = true;
+        EXPECT_EQ(line.find(",="), std::string::npos) << line;
+    }
+    EXPECT_TRUE(named);
 }

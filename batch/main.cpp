@@ -418,6 +418,7 @@ int run_compare(const Options& o) {
     if (o.json) {
         json models = json::array();
         for (const ModelRow& m : t.rows) {
+            const bool limits = m.available && m.limits_ok;
             json row = {{"dist", kDist[m.dist]},
                         {"predictors", m.predictor_names},
                         {"k", m.k},
@@ -430,8 +431,13 @@ int run_compare(const Options& o) {
                         {"delta_aicc", finite_or_null(m.delta_aicc)},
                         {"weight", finite_or_null(m.weight)},
                         {"pop_est", m.available ? finite_or_null(m.pop_est) : json(nullptr)},
-                        {"pop_lower", finite_or_null(m.pop_lower)},
-                        {"pop_upper", finite_or_null(m.pop_upper)}};
+                        {"pop_lower", limits ? finite_or_null(m.pop_lower) : json(nullptr)},
+                        {"pop_upper", limits ? finite_or_null(m.pop_upper) : json(nullptr)}};
+            if (!limits)
+                row["limits_reason"] = !m.available             ? "the model was not fitted"
+                                       : !m.aliased_with.empty() ? "aliased with " + m.aliased_with
+                                                                 : "the covariance of the estimates is not available";
+            if (!m.aliased_with.empty()) row["aliased_with"] = m.aliased_with;
             if (!m.reason.empty()) row["reason"] = m.reason;
             models.push_back(row);
         }
@@ -449,7 +455,7 @@ int run_compare(const Options& o) {
             std::printf("%-10s %-34s %2d %6ld %12s %10s %8s %7s %10s\n", kDist[m.dist], name.c_str(), m.k, m.n,
                         format_number(m.log_lik, "####.###", s.fmt).c_str(),
                         format_number(m.aicc, "####.###", s.fmt).c_str(), format_number(m.delta_aicc, "0.00", s.fmt).c_str(),
-                        format_number(m.weight, "0.000", s.fmt).c_str(), format_number(m.pop_est, "##,###", s.fmt).c_str());
+                        m.aliased_with.empty() ? format_number(m.weight, "0.000", s.fmt).c_str() : "aliased", format_number(m.pop_est, "##,###", s.fmt).c_str());
         }
         std::cout << t.note << "\n";
     }

@@ -161,7 +161,13 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.counts.title = "predicted";
     r.counts.origin_at_zero = in.origin_at_zero;
     // 9, 10: covariance and the linear predictors' variances
-    const Covariance cov = covariance(call, estimates, setup.free, progress);
+    Covariance cov = covariance(call, estimates, setup.free, progress);
+    if (cov.ok && !design_identifies(s, setup.free)) {
+        // a singular matrix's inverse is rounding noise, not limits
+        cov = Covariance{{}, false, "the free predictors are not of full rank on the surveyed wards (one is constant, "
+                                    "or copies others): the data do not identify every free parameter", cov.evaluations,
+                         cov.value_after};
+    }
     r.evaluations.covariance = cov.evaluations;
     r.cov = cov.cov;
     r.covariance_ok = cov.ok;

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "click.h"
+#include "covariance.h"
 #include "cycle/csv.h"
 #include "cycle/number_format.h"
 #include "parallel.h"
@@ -61,6 +62,26 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             table.rows.push_back(std::move(row));
         }
 
+    static const char* const kDistName[4] = {"", "lognormal", "normal", "negbin"};
+    for (ModelRow& row : table.rows) {
+        if (row.dist != 1) {
+            // the design is the same under every distribution
+            const ModelRow& first = table.rows[static_cast<std::size_t>(&row - table.rows.data()) % (1u << np)];
+            if (!first.aliased_with.empty())
+                row.aliased_with = kDistName[row.dist] + first.aliased_with.substr(first.aliased_with.find(' '));
+            continue;
+        }
+        services.progress.check_cancel();
+        const std::vector<int> kept = identified_predictors(state, row.predictors);
+        if (kept.size() == row.predictors.size()) continue;
+        std::string names;
+        for (int j : kept)
+            names += (names.empty() ? "" : "+") + (j <= static_cast<int>(predictor_names.size())
+                                                       ? predictor_names[static_cast<std::size_t>(j - 1)]
+                                                       : std::to_string(j) + "predictor");
+        row.aliased_with = std::string(kDistName[row.dist]) + " " + (names.empty() ? "(constant only)" : names);
+    }
+
     const Progress& progress = services.progress;
     progress.stage("models", static_cast<int>(table.rows.size()));
     parallel_for(static_cast<int>(table.rows.size()), true, [&](int index) {
@@ -100,6 +121,13 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             row.pop_upper = r.limits_ok ? r.pop_upper : std::nan("");
             row.boxes = r.beta_text;
             if (!r.fit_ok) row.reason = "the fit did not converge (failure code " + std::to_string(r.fail_code) + ")";
+            if (!row.aliased_with.empty()) {
+                row.limits_ok = false;
+                row.pop_lower = row.pop_upper = std::nan("");
+                if (row.reason.empty())
+                    row.reason = "aliased with " + row.aliased_with +
+                                 ": its predictors are not of full rank on the surveyed wards, so it has no limits";
+            }
         } catch (const UserError& e) {
             row.reason = e.what();
         }
@@ -119,7 +147,8 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
         if (r.available && !std::isnan(r.aicc) && std::isnan(best)) best = r.aicc;
     for (ModelRow& r : table.rows) {
         r.delta_aicc = r.available && !std::isnan(r.aicc) ? r.aicc - best : std::nan("");
-        r.weight = std::isnan(r.delta_aicc) ? std::nan("") : std::exp(-r.delta_aicc / 2.0);
+        // a model counted twice would take twice its weight
+        r.weight = std::isnan(r.delta_aicc) || !r.aliased_with.empty() ? std::nan("") : std::exp(-r.delta_aicc / 2.0);
         if (!std::isnan(r.weight)) total += r.weight;
     }
     for (ModelRow& r : table.rows)

@@ -26,6 +26,9 @@ struct ModelRow {
     double delta_aicc = 0.0, weight = 0.0;  // NaN without an AICc
     double pop_est = 0.0, pop_lower = 0.0, pop_upper = 0.0;
     bool limits_ok = false;
+    // A design not of full rank (a constant predictor, or one that copies others) is the
+    // model named here again: it gets no limits and no Akaike weight of its own.
+    std::string aliased_with;
     std::array<std::string, 6> boxes;  // the estimates as the boxes show them
 };
 

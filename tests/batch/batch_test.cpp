@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -708,4 +710,96 @@ TEST_F(BatchTest, EveryCsvQuotesNamesAndKeepsFormulasAsText) {
         EXPECT_EQ(line.find(",="), std::string::npos) << line;
     }
     EXPECT_TRUE(named);
+}
+
+namespace {
+
+// The example data with one more predictor column, made from each ward's fields.
+std::string with_column(const std::string& data, const std::string& name,
+                        const std::function<std::string(const std::vector<std::string>&)>& value) {
+    std::istringstream in(data);
+    std::string line, out;
+    std::getline(in, line);
+    out = line + "," + name + "\n";
+    while (std::getline(in, line) && !line.empty()) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        for (std::string x; std::getline(ss, x, ',');) f.push_back(x);
+        const std::string v = value(f);
+        if (f.size() == 5) f.insert(f.begin() + 4, v);
+        else f.push_back(v);
+        std::string joined;
+        for (const auto& x : f) joined += (joined.empty() ? "" : ",") + x;
+        out += joined + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(BatchTest, ADesignNotOfFullRankGivesAliasedRowsAndNoLimits) {
+    write("flat.txt", with_column(file("counts.txt"), "flat", [](const auto&) { return std::string("7"); }));
+    write("twin.txt", with_column(file("counts.txt"), "twin", [](const auto& f) { return f[1]; }));
+    Outcome r = run({"compare", "flat.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json j = json::parse(r.out);
+    int aliased = 0;
+    double weights = 0.0;
+    std::map<std::string, double> estimate;
+    for (const json& m : j["models"])
+        estimate[m["dist"].get<std::string>() + " " + (m["predictors"] == "" ? "(constant only)"
+                                                                              : m["predictors"].get<std::string>())] =
+            m["pop_est"].get<double>();
+    for (const json& m : j["models"]) {
+        const std::string predictors = m["predictors"];
+        const bool has_flat = predictors.find("flat") != std::string::npos;
+        EXPECT_EQ(m.contains("aliased_with"), has_flat) << predictors;
+        if (!has_flat) {
+            EXPECT_TRUE(m["pop_lower"].is_number()) << predictors;
+            weights += m["weight"].get<double>();
+            continue;
+        }
+        ++aliased;
+        EXPECT_TRUE(m["pop_lower"].is_null() && m["pop_upper"].is_null() && m["weight"].is_null()) << predictors;
+        EXPECT_NE(m["limits_reason"].get<std::string>().find("aliased with"), std::string::npos);
+        // the model it names is the one it repeats: the same estimate, to the fit's tolerance
+        const std::string twin = m["aliased_with"];
+        ASSERT_TRUE(estimate.count(twin)) << twin;
+        EXPECT_NEAR(m["pop_est"].get<double>(), estimate[twin], 1.0) << predictors << " / " << twin;
+    }
+    EXPECT_EQ(aliased, 24);
+    EXPECT_NEAR(weights, 1.0, 1e-12);
+    // a predictor that copies another: the rows with both are aliased, with the first alone
+    r = run({"compare", "twin.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    j = json::parse(r.out);
+    for (const json& m : j["models"])
+        if (m["predictors"] == "households+twin") {
+            EXPECT_EQ(m["aliased_with"], m["dist"].get<std::string>() + " households");
+        }
+    // an estimate that frees such a predictor has no limits from the singular matrix
+    for (const char* dist : {"lognormal", "normal", "negbin"}) {
+        r = run({"estimate", "flat.txt", "--dist", dist, "--free", "0,flat", "--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        j = json::parse(r.out);
+        EXPECT_TRUE(j["pop_lower"].is_null()) << dist;
+        for (const json& e : j["estimates"]) EXPECT_TRUE(e["se"].is_null()) << dist;
+    }
+}
+
+TEST_F(BatchTest, ModelsNeverFittedHaveNullLimitsWithTheReason) {
+    // a count below 1 rules out the lognormal
+    write("zero.txt", "a\nW1,1,0\nW2,2,3\nW3,3,4\nW4,4,6\nW5,5,5\nW6,6,9\nU1,3\n");
+    const Outcome r = run({"compare", "zero.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int unfitted = 0;
+    const json j = json::parse(r.out);
+    for (const json& m : j["models"]) {
+        if (m["available"].get<bool>()) continue;
+        ++unfitted;
+        EXPECT_TRUE(m["pop_lower"].is_null() && m["pop_upper"].is_null());
+        EXPECT_EQ(m["limits_reason"], "the model was not fitted");
+        EXPECT_NE(m["reason"].get<std::string>().find("below 1"), std::string::npos);
+    }
+    EXPECT_EQ(unfitted, 2);
 }

@@ -230,7 +230,7 @@ std::string shown_lines(const std::string& text) {
 void print_notices(const std::vector<Notice>& notices) {
     // names from files and command lines never reach the terminal raw
     for (const Notice& n : notices)
-        std::cerr << shown(n.text) << (n.detail.empty() ? "" : " " + shown(n.detail)) << "\n";
+        std::cerr << shown_lines(n.text) << (n.detail.empty() ? "" : " " + shown_lines(n.detail)) << "\n";
 }
 
 json result_json(const Session& s, const ClickResult& r) {
@@ -700,10 +700,10 @@ int main(int argc, char** argv) {
     } catch (const Cancelled&) {
         return 128 + g_stop_signal;
     } catch (const UsageError& e) {
-        std::cerr << shown(e.what()) << "\n";
+        std::cerr << shown_lines(e.what()) << "\n";
         return 2;
     } catch (const UserError& e) {
-        std::cerr << shown(e.what()) << (e.detail().empty() ? "" : "\n" + shown(e.detail())) << "\n";
+        std::cerr << shown_lines(e.what()) << (e.detail().empty() ? "" : "\n" + shown_lines(e.detail())) << "\n";
         return 1;
     } catch (const std::bad_alloc&) {
         std::cerr << "There is not enough memory for this data.\n";

@@ -803,3 +803,25 @@ TEST_F(BatchTest, ModelsNeverFittedHaveNullLimitsWithTheReason) {
     }
     EXPECT_EQ(unfitted, 2);
 }
+
+TEST_F(BatchTest, ATruncatedModelLibraryFoundThroughLdLibraryPathIsRefusedToo) {
+    // the program alone in its folder; the library only where LD_LIBRARY_PATH leads
+    fs::create_directories(dir_ / "bin");
+    fs::create_directories(dir_ / "libs");
+    fs::copy_file(kBatch, dir_ / "bin" / "valdmora-batch");
+    const std::string whole = slurp(fs::path(kBatch).parent_path() / "libvaldmora.so");
+    const std::string env = "LD_LIBRARY_PATH=/nonexistent::" + (dir_ / "libs").string();
+    for (std::size_t cut : {1000u, 9000u, 17000u, static_cast<unsigned>(whole.size() - 100)}) {
+        std::ofstream(dir_ / "libs" / "libvaldmora.so", std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+        const Outcome r = valdmora::testing::run_program((dir_ / "bin" / "valdmora-batch").string(),
+                                                         {"compare", "../counts.txt"}, dir_ / "bin", {env});
+        EXPECT_EQ(r.status, 1) << cut << ": " << r.err;
+        EXPECT_NE(r.err.find((dir_ / "libs" / "libvaldmora.so").string() + " cannot be used: it is cut off"),
+                  std::string::npos)
+            << cut << ": " << r.err;
+    }
+    std::ofstream(dir_ / "libs" / "libvaldmora.so", std::ios::binary | std::ios::trunc) << whole;
+    const Outcome r = valdmora::testing::run_program((dir_ / "bin" / "valdmora-batch").string(),
+                                                     {"estimate", "../counts.txt"}, dir_ / "bin", {env});
+    EXPECT_EQ(r.status, 0) << r.err;
+}

@@ -50,6 +50,11 @@
 #include "picture_box.h"
 
 namespace valdmora {
+
+QStringList window_face_preferences() {
+    return {"Liberation Sans", "Arimo", "Nimbus Sans", "Arial", "Helvetica", "DejaVu Sans"};
+}
+
 namespace {
 
 const QColor kBlue(0, 0, 255);
@@ -83,7 +88,7 @@ QFont window_face(const QString& forced) {
     if (!forced.isEmpty())
         face.setFamilies({forced});
     else
-        face.setFamilies({"Liberation Sans", "Arimo", "Nimbus Sans", "Arial", "Helvetica", "DejaVu Sans"});
+        face.setFamilies(window_face_preferences());
     face.setStyleHint(QFont::SansSerif);
     const QString widest = "negative binomial, with variance proportional to mean";
     for (int px = 11; px >= 8; --px) {

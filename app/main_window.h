@@ -32,6 +32,10 @@ class PictureBox;
 class UniformSource;
 class ModelCheckWindow;
 
+// The faces the window takes, the first installed one winning; with none of them, the
+// system's sans-serif face.
+QStringList window_face_preferences();
+
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:

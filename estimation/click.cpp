@@ -71,6 +71,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.state = state;
     r.beta_text = in.beta_text;
     EstimationState& s = r.state;
+    if (in.err_dist != 0) s.err_dist = in.err_dist;
     const Progress& progress = services.progress;
     const NumberFormat& fmt = in.fmt;
 
@@ -190,7 +191,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     } else {
         r.label8 = est.sentence;
     }
-    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+    for (long w = 1; in.files && w <= s.n_unsurveyed; ++w) {
         const auto k = static_cast<std::size_t>(w - 1);
         ClickResult::WardPrediction p{s.unsurveyed_name(w), s.unsurveyed_pred(w), std::nan(""), std::nan("")};
         const double variance = counts.ward[k] + lp.ward[k];

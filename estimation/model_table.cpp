@@ -92,23 +92,22 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             progress.step();
             return;
         }
-        EstimationState s = state;
-        s.err_dist = static_cast<int16_t>(row.dist);
         ClickInput in;
+        in.err_dist = static_cast<int16_t>(row.dist);
         in.fmt = fmt;
         in.data_path = "models";
         in.beta_text = {"10", "0", "0", "0", "0", with_locale_decimal(kDefaultExtra[row.dist - 1], fmt)};
         in.beta_label = {"the constant", "a slope", "a slope", "a slope", "a slope", "the extra parameter"};
         in.beta_checked = {true, false, false, false, false};
         for (int j : row.predictors) in.beta_checked[static_cast<std::size_t>(j)] = true;
-        in.extra_starts.push_back(start_from_counts(s, row.dist, fmt));
+        in.extra_starts.push_back(start_from_counts(state, row.dist, fmt));
         in.profile = false;
         in.files = false;
         ClickServices sv;
         sv.library = services.library;
         sv.progress = progress.silent();
         try {
-            const ClickResult r = run_estimating_click(in, s, sv);
+            const ClickResult r = run_estimating_click(in, state, sv);
             row.available = true;
             row.fail_code = r.fail_code;
             row.log_lik = complete_log_likelihood(row.dist, r.max_ll, row.n);

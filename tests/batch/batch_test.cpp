@@ -825,3 +825,34 @@ TEST_F(BatchTest, ATruncatedModelLibraryFoundThroughLdLibraryPathIsRefusedToo) {
                                                      {"estimate", "../counts.txt"}, dir_ / "bin", {env});
     EXPECT_EQ(r.status, 0) << r.err;
 }
+
+TEST_F(BatchTest, CompareOnThreeHundredThousandWardsKeepsTheMemoryBound) {
+    std::string data = "households,road_m,markets\n";
+    uint32_t x = 12345;
+    auto next = [&x](uint32_t range) { return (x = x * 1103515245u + 12345u) / 65536u % range; };
+    for (int i = 0; i < 300000; ++i) {
+        const uint32_t h = 100 + next(1900);
+        data += "W" + std::to_string(i) + "," + std::to_string(h) + "," + std::to_string(500 + next(8500)) + "," +
+                std::to_string(next(6)) + (i % 2 ? "" : "," + std::to_string(1 + h / 30 + next(10))) + "\n";
+    }
+    write("wards.txt", data);
+    // the peak of the batch alone, measured in a process of its own
+    const fs::path peak = dir_ / "peak";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const Outcome r = valdmora::testing::run_program(kBatch, {"compare", "wards.txt", "--json"}, dir_);
+        rusage usage{};
+        ::getrusage(RUSAGE_CHILDREN, &usage);
+        std::ofstream(peak) << r.status << " " << usage.ru_maxrss << "\n";
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::ifstream in(peak);
+    int exit_status = -1;
+    long kib = 0;
+    in >> exit_status >> kib;
+    EXPECT_EQ(exit_status, 0);
+    const double bound_kib = 64.0 * 1024 + 8.0 * static_cast<double>(data.size()) / 1024;
+    EXPECT_LT(kib, bound_kib) << kib / 1024 << " MiB for " << data.size() / 1048576.0 << " MiB of data";
+}

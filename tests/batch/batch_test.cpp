@@ -856,3 +856,39 @@ TEST_F(BatchTest, CompareOnThreeHundredThousandWardsKeepsTheMemoryBound) {
     const double bound_kib = 64.0 * 1024 + 8.0 * static_cast<double>(data.size()) / 1024;
     EXPECT_LT(kib, bound_kib) << kib / 1024 << " MiB for " << data.size() / 1048576.0 << " MiB of data";
 }
+
+TEST_F(BatchTest, TheDataReachTheDiskBeforeTheNameAndAFailingSyncKeepsTheOldFile) {
+    const std::string preload = std::string("LD_PRELOAD=") + VALDMORA_SYNC_SPY;
+    const std::string log = "SYNC_SPY_LOG=" + (dir_ / "calls.log").string();
+    // a sanitized build lets the spy load before its runtime
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string order = std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+    Outcome r = run({"estimate", "counts.txt", "--residuals", "res.csv"}, {preload, log, order});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // every file written is synced, as its temporary, before the rename gives it its name
+    std::istringstream calls(file("calls.log"));
+    std::map<std::string, int> synced_at, renamed_at;
+    int at = 0;
+    for (std::string what, a, b; calls >> what >> a;) {
+        ++at;
+        if (what == "fdatasync") synced_at[fs::path(a).filename().string()] = at;
+        if (what == "rename") {
+            calls >> b;
+            EXPECT_TRUE(synced_at.count(fs::path(a).filename().string())) << a << " renamed unsynced";
+            EXPECT_LT(synced_at[fs::path(a).filename().string()], at) << a;
+            renamed_at[fs::path(b).filename().string()] = at;
+        }
+    }
+    for (const char* name : {"ward_predictions.txt", "user.txt", "res.csv"}) EXPECT_TRUE(renamed_at.count(name)) << name;
+    // a sync that fails: each file keeps its earlier content, and the run says so
+    for (const char* name : {"ward_predictions.txt", "user.txt", "res.csv"}) write(name, "earlier\n");
+    r = run({"estimate", "counts.txt", "--residuals", "res.csv"}, {preload, "SYNC_SPY_FAIL=1", order});
+    EXPECT_EQ(r.status, 1);
+    for (const char* name : {"ward_predictions.txt", "user.txt", "res.csv"}) {
+        EXPECT_EQ(file(name), "earlier\n") << name;
+        EXPECT_NE(r.err.find(std::string(name) + " could not be written: Input/output error"), std::string::npos)
+            << r.err;
+    }
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}

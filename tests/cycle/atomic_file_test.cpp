@@ -133,3 +133,25 @@ TEST_F(AtomicFileTest, OutputsAreToldApartByTheFileTheyReach) {
               std::string::npos);
     EXPECT_EQ(output_clash(data, {{"--csv", ""}, {"--residuals", (dir_ / "r.csv").string()}}), "");
 }
+
+TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissionBits) {
+    for (mode_t mode : {0600, 0640, 0664, 0755}) {
+        const std::string p = path("mode.txt");
+        ASSERT_EQ(write_file_atomically(p, "old"), "");
+        ASSERT_EQ(::chmod(p.c_str(), mode), 0);
+        ASSERT_EQ(write_file_atomically(p, "new"), "");
+        struct stat st {};
+        ASSERT_EQ(::stat(p.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+        EXPECT_EQ(content(p), "new");
+    }
+    // through a link the file it names keeps its bits, and the link stays
+    ASSERT_EQ(write_file_atomically(path("target.txt"), "old"), "");
+    ASSERT_EQ(::chmod(path("target.txt").c_str(), 0600), 0);
+    fs::create_symlink("target.txt", dir_ / "link.txt");
+    ASSERT_EQ(write_file_atomically(path("link.txt"), "new"), "");
+    struct stat st {};
+    ASSERT_EQ(::stat(path("target.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
+}

@@ -430,7 +430,15 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
                                                {"simulate", "--surveys", "3", "--free", "0,1"},
                                                {"estimate", "counts.txt", "--range", "0"},
                                                {"estimate", "counts.txt", "--range", "-50"},
-                                               {"simulate", "--range", "nan"}}) {
+                                               {"simulate", "--range", "nan"},
+                                               // both sides of every whole-number limit
+                                               {"simulate", "--reps", "0"},
+                                               {"simulate", "--reps", "-1"},
+                                               {"simulate", "--reps", "32768"},
+                                               {"simulate", "--bootstrap", "-1"},
+                                               {"estimate", "counts.txt", "--bootstrap", "1000001"},
+                                               {"simulate", "--seed", "-0"},
+                                               {"estimate", "counts.txt", "--range", "-0"}}) {
         const Outcome r = run(bad);
         std::string line;
         for (const auto& a : bad) line += a + " ";
@@ -891,4 +899,38 @@ TEST_F(BatchTest, TheDataReachTheDiskBeforeTheNameAndAFailingSyncKeepsTheOldFile
     }
     for (const auto& entry : fs::directory_iterator(dir_))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(BatchTest, StandardErrorsAreTheRootsOfTheCovariancesDiagonal) {
+    // the normal with the constant alone has closed forms at its optimum: the mean's
+    // standard error sigma / sqrt(n) and sigma's own sigma / sqrt(2 n)
+    fs::copy_file(VALDMORA_REFERENCE_DIR "/compare40.txt", dir_ / "compare40.txt");
+    const Outcome r = run({"estimate", "compare40.txt", "--dist", "normal", "--free", "0", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const json& e = j["estimates"];
+    ASSERT_EQ(e.size(), 5u);
+    const double sigma = e[4]["value"].get<double>();
+    EXPECT_EQ(e[4]["box"], 5);
+    EXPECT_NEAR(sigma, 12.905401001131271, 1e-4);  // tests/reference: R
+    EXPECT_NEAR(e[0]["se"].get<double>(), sigma / std::sqrt(40.0), 2e-3 * sigma / std::sqrt(40.0));
+    EXPECT_NEAR(e[4]["se"].get<double>(), sigma / std::sqrt(80.0), 2e-3 * sigma / std::sqrt(80.0));
+    for (int box : {1, 2, 3}) EXPECT_TRUE(e[box]["se"].is_null()) << box;
+}
+
+TEST_F(BatchTest, AFileWithoutUnsurveyedWardsSaysExactlyThat) {
+    write("surveyed.txt", "a\nW1,1,5\nW2,2,7\nW3,3,9\nW4,4,8\n");
+    Outcome r = run({"estimate", "surveyed.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "maximum log likelihood = -3.776, change = -3.776\n"
+              "no unsurveyed ward to estimate; 29 dogs counted\n"
+              "profile-likelihood limits not available: there is no unsurveyed ward\n");
+    EXPECT_EQ(r.err, "");
+    r = run({"estimate", "surveyed.txt", "--json", "--bootstrap", "20"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["notices"], json::array({"The bootstrap limits are not available: there is no unsurveyed ward."}));
+    EXPECT_TRUE(j["pop_lower"].is_null() && j["profile_lower"].is_null() && j["boot_lower"].is_null());
+    EXPECT_EQ(file("ward_predictions.txt"), "");
 }

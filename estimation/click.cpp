@@ -84,7 +84,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
             u = own.get();
         }
         if (services.reseed_from_clock || !services.random) u->reseed(clock_seed());
-        r.key_names = simulate_data(in, s, r.beta_text, *u).key_names;
+        r.key_names = simulate_data(in, s, r.beta_text, *u, progress).key_names;
         r.simulated = true;
     }
     const double range_percent = check_inputs(in, s, r.beta_text);

@@ -96,7 +96,11 @@ long surveys_from_text(const std::string& text, const NumberFormat& fmt) {
 }
 
 SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
-                                UniformSource& u) {
+                                UniformSource& u, const Progress& progress) {
+    // a cheap look every so many wards keeps a large survey stoppable at once
+    auto look = [&progress](long i) {
+        if ((i & 0xFFFF) == 0) progress.check_cancel();
+    };
     SimulationOutcome out;
     if (s.n_sims == 32767 || s.n_sims_left_out == 32767)
         throw UserError("The series of simulations is full at 32767. Empty the data path to start a new series.",
@@ -124,8 +128,10 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
         // more surveys than wards leaves no unsurveyed ward, not a negative number of them
         t.resize_wards(static_cast<int32_t>(surveys), static_cast<int32_t>(std::max(0L, kSimulatedWards - surveys)));
         for (int j = 1; j <= t.n_pred; ++j) t.unsurveyed_x_sum(j) = 0.0;
-        for (long i = 1; i <= t.n_surveyed; ++i)
+        for (long i = 1; i <= t.n_surveyed; ++i) {
+            look(i);
             for (int j = 1; j <= t.n_pred; ++j) t.surveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
+        }
         for (long i = 1; i <= t.n_unsurveyed; ++i)
             for (int j = 1; j <= t.n_pred; ++j) {
                 t.unsurveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
@@ -152,6 +158,7 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
     }
     out.key_names.reserve(static_cast<std::size_t>(std::min<long>(t.n_surveyed, 10)));
     for (long i = 1; i <= t.n_surveyed; ++i) {
+        look(i);
         t.surveyed_name(i) = "Ward" + std::to_string(i);
         if (i <= 10) out.key_names.push_back(t.surveyed_name(i));
         const float m = ward_mean(b, t, true, i);

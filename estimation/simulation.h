@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "click_input.h"
+#include "progress.h"
 #include "cycle/estimation_state.h"
 
 namespace valdmora {
@@ -25,8 +26,9 @@ struct SimulationOutcome {
 // counts (and, without a data file, the study area). Raises a UserError, having changed
 // nothing the caller keeps, for an unusable number of surveys or parameter. A draw with no
 // unsurveyed ward is not counted in the series: there is nothing to score it by.
+// A stop request is honoured between wards.
 SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
-                                UniformSource& u);
+                                UniformSource& u, const Progress& progress = Progress());
 
 // One ward's simulated number from mean m under the distribution's error rule, as drawn.
 float simulated_count(double m, double e, int err_dist, UniformSource& u);

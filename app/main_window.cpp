@@ -504,13 +504,17 @@ void Form1::show_message(const Notice& m) {
     box.exec();
 }
 
-void Form1::refuse_clash(const QStringList& paths, const char* title) const {
+std::vector<NamedPath> Form1::kept_files() const {
     // the data held and the estimate's own files are never replaced by a save
-    std::vector<NamedPath> inputs{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile}};
-    if (state_.has_data_file()) inputs.insert(inputs.begin(), {"the data file", to8bit(txtData->text())});
+    std::vector<NamedPath> kept{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile}};
+    if (state_.has_data_file()) kept.insert(kept.begin(), {"the data file", to8bit(txtData->text())});
+    return kept;
+}
+
+void Form1::refuse_clash(const QStringList& paths, const char* title) const {
     std::vector<NamedPath> outputs;
     for (const QString& p : paths) outputs.push_back({"the file", QFile::encodeName(p).toStdString()});
-    const std::string clash = output_clash(inputs, outputs);
+    const std::string clash = output_clash(kept_files(), outputs);
     if (!clash.empty()) throw UserError(clash, title);
 }
 
@@ -975,6 +979,7 @@ void Form1::compare_models() {
     });
     if (!table) return;
     auto* dialog = new ModelTableDialog(std::move(*table), fmt_, this);
+    dialog->set_kept_files(kept_files());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
     dialog->show();

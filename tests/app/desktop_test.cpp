@@ -402,6 +402,15 @@ private slots:
         QVERIFY(QApplication::clipboard()->text().startsWith("dist\tpredictors\tk\tn"));
         QString error;
         QVERIFY(dialog->save_csv("models.csv", &error));
+        // never over the data it was computed from
+        QFile data("compare40.txt");
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        const QByteArray before = data.readAll();
+        data.close();
+        QVERIFY(!dialog->save_csv(QDir::currentPath() + "/./compare40.txt", &error));
+        QVERIFY2(error.contains("is the data file"), qPrintable(error));
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        QCOMPARE(data.readAll(), before);
         // the second row, lognormal with all three predictors, into the main window
         table->selectRow(1);
         QVERIFY(dialog->findChild<QPushButton*>("use")->isEnabled());

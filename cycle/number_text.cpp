@@ -76,8 +76,12 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fm
     return whole_plain_number(plain, negative);
 }
 
-std::optional<double> parse_data_number(std::string_view text, bool decimal_comma) {
-    const bool negative = trim_and_take_sign(text);
+namespace {
+
+// The text in the plain form from_chars reads, or nothing when it is not written as a data
+// number; the sign taken off into negative.
+std::optional<std::string> plain_data_number(std::string_view text, bool decimal_comma, bool& negative) {
+    negative = trim_and_take_sign(text);
     std::string plain;
     plain.reserve(text.size());
     int separators = 0;
@@ -99,7 +103,25 @@ std::optional<double> parse_data_number(std::string_view text, bool decimal_comm
         }
     }
     if (!digit) return std::nullopt;
-    return whole_plain_number(plain, negative);
+    return plain;
+}
+
+}  // namespace
+
+std::optional<double> parse_data_number(std::string_view text, bool decimal_comma) {
+    bool negative = false;
+    const auto plain = plain_data_number(text, decimal_comma, negative);
+    if (!plain) return std::nullopt;
+    return whole_plain_number(*plain, negative);
+}
+
+bool data_number_too_large(std::string_view text, bool decimal_comma) {
+    bool negative = false;
+    const auto plain = plain_data_number(text, decimal_comma, negative);
+    if (!plain) return false;
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(plain->data(), plain->data() + plain->size(), value);
+    return end == plain->data() + plain->size() && ec == std::errc::result_out_of_range && !below_smallest(*plain);
 }
 
 bool isnum(const std::string& alphanum) {

@@ -166,6 +166,7 @@ TEST(CountFile, PointDecimalsAndSpreadsheetSemicolonLines) {
     // below the smallest double: read as 0, not refused as "not a number"
     TempFile tiny("a\nW1,1e-400,4\nW2,2,5\nW3,3,6\n");
     EXPECT_EQ(read_count_file(tiny.path()).surveyed[0].x[0], 0.0f);
+    EXPECT_NE(read_error("a\nW1,1e400,4\n").find("\"1e400\" is too large"), std::string::npos);
 }
 
 TEST(CountFile, EveryBadInputNamesFileLineAndField) {

@@ -782,7 +782,9 @@ void Form1::apply_result(ClickResult& r) {
     std::vector<Notice> notices = r.notices;
     QStringList written;
     for (const OutputFile& f : r.files) {
-        const std::string e = write_file_atomically(f.name, f.content);
+        // a data file that happens to carry an output's name is read, never replaced
+        const bool is_data = state_.has_data_file() && same_file_as(f.name, {{"the data file", to8bit(txtData->text())}});
+        const std::string e = is_data ? "it is the data file, which is never replaced" : write_file_atomically(f.name, f.content);
         if (e.empty())
             written.prepend(QString::fromStdString(f.name));  // the predictions, the user's result, named first
         else

@@ -479,7 +479,7 @@ int run_simulate(const Options& o) {
     if (!o.surveys.empty()) {
         const long surveys = option_surveys(o.surveys);
         const std::string problem = surveys_memory_problem(surveys);
-        if (!problem.empty()) throw UsageError("--surveys " + o.surveys + ": " + problem);
+        if (!problem.empty()) throw UsageError("--surveys " + printable(o.surveys) + ": " + problem);
     }
     check_output_folder(o.out);
     std::vector<NamedPath> outputs = click_outputs(o.out);
@@ -495,7 +495,7 @@ int run_simulate(const Options& o) {
         // the fit needs one surveyed ward more than its free parameters, the extra one included
         const long free = 1 + std::count(s.checked.begin(), s.checked.end(), true);
         if (option_surveys(o.surveys) <= free)
-            throw UsageError("--surveys " + o.surveys + ": the fit of " + std::to_string(free) +
+            throw UsageError("--surveys " + printable(o.surveys) + ": the fit of " + std::to_string(free) +
                              " free parameters needs at least " + std::to_string(free + 1) + " surveyed wards.");
     }
     ClickInput in = click_input(s, o, "");

@@ -45,17 +45,18 @@ test-sanitize: deps
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# Each fuzz target for FUZZ_SECONDS, from the seed corpora; a crash fails.
+# Each fuzz target for FUZZ_SECONDS, from the seed corpora; a crash fails. The batch target
+# runs the whole program on generated options and files in a scratch folder under /tmp.
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@cmake -S . -B build-fuzz -DVALDMORA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@for t in count_file modellib; do \
+	@for t in count_file modellib batch; do \
 	  mkdir -p build-fuzz/corpus-$$t && \
 	  echo "fuzzing $$t for $(FUZZ_SECONDS) s" && \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
-	    -artifact_prefix=build-fuzz/crash-$$t- build-fuzz/corpus-$$t fuzz/corpus/$$t 2>build-fuzz/fuzz-$$t.log \
+	    -artifact_prefix=$(CURDIR)/build-fuzz/crash-$$t- build-fuzz/corpus-$$t fuzz/corpus/$$t 2>build-fuzz/fuzz-$$t.log \
 	    || { tail -40 build-fuzz/fuzz-$$t.log; exit 1; }; \
 	  grep -E "^(stat::number_of_executed_units|#[0-9]+ +DONE)" build-fuzz/fuzz-$$t.log; \
 	done

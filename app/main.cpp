@@ -4,9 +4,24 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <csignal>
+
+#include "cycle/atomic_file.h"
 #include "main_window.h"
 
+namespace {
+
+// A file being written when the window is told to end leaves no temporary behind.
+extern "C" void on_end_signal(int signal) {
+    valdmora::remove_live_temporaries();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, on_end_signal);
 #if defined(Q_OS_LINUX)
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {

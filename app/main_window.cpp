@@ -40,6 +40,8 @@
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
+#include "cycle/output_paths.h"
+#include "cycle/text.h"
 #include "cycle/user_error.h"
 #include "estimation/dispersion_checks.h"
 #include "estimation/progress.h"
@@ -49,6 +51,11 @@
 #include "picture_box.h"
 
 namespace valdmora {
+
+QStringList window_face_preferences() {
+    return {"Liberation Sans", "Arimo", "Nimbus Sans", "Arial", "Helvetica", "DejaVu Sans"};
+}
+
 namespace {
 
 const QColor kBlue(0, 0, 255);
@@ -82,7 +89,7 @@ QFont window_face(const QString& forced) {
     if (!forced.isEmpty())
         face.setFamilies({forced});
     else
-        face.setFamilies({"Liberation Sans", "Arimo", "Nimbus Sans", "Arial", "Helvetica", "DejaVu Sans"});
+        face.setFamilies(window_face_preferences());
     face.setStyleHint(QFont::SansSerif);
     const QString widest = "negative binomial, with variance proportional to mean";
     for (int px = 11; px >= 8; --px) {
@@ -100,13 +107,6 @@ int widest_word(const QLabel* label) {
     for (const QString& word : label->text().split(' ', Qt::SkipEmptyParts))
         widest = std::max(widest, label->fontMetrics().horizontalAdvance(word));
     return widest + 2 * label->margin() + 2;
-}
-
-QString csv_field(const std::string& s) {
-    if (s.find_first_of(",\"\n") == std::string::npos) return from8bit(s);
-    QString out = "\"";
-    for (QChar c : from8bit(s)) out += c == '"' ? QString("\"\"") : QString(c);
-    return out + "\"";
 }
 
 }  // namespace
@@ -382,6 +382,7 @@ void Form1::create_menus() {
             guarded([this, b] {
                 const QString path = choose_file("Save chart", "PNG images (*.png);;SVG drawings (*.svg)", true);
                 if (path.isEmpty()) return;
+                refuse_clash({path}, "Save chart");
                 QString error;
                 const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? b->save_svg(path, &error)
                                                                            : b->save_png(path, &error);
@@ -510,6 +511,20 @@ void Form1::show_message(const Notice& m) {
     QMessageBox box(QMessageBox::Critical, from8bit(m.title), from8bit(m.text), QMessageBox::Ok, this);
     if (!m.detail.empty()) box.setInformativeText(from8bit(m.detail));
     box.exec();
+}
+
+std::vector<NamedPath> Form1::kept_files() const {
+    // the data held and the estimate's own files are never replaced by a save
+    std::vector<NamedPath> kept{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile}};
+    if (state_.has_data_file()) kept.insert(kept.begin(), {"the data file", to8bit(txtData->text())});
+    return kept;
+}
+
+void Form1::refuse_clash(const QStringList& paths, const char* title) const {
+    std::vector<NamedPath> outputs;
+    for (const QString& p : paths) outputs.push_back({"the file", QFile::encodeName(p).toStdString()});
+    const std::string clash = output_clash(kept_files(), outputs);
+    if (!clash.empty()) throw UserError(clash, title);
 }
 
 QString Form1::choose_file(const QString& title, const QString& filter, bool save) {
@@ -777,7 +792,9 @@ void Form1::apply_result(ClickResult& r) {
     std::vector<Notice> notices = r.notices;
     QStringList written;
     for (const OutputFile& f : r.files) {
-        const std::string e = write_file_atomically(f.name, f.content);
+        // a data file that happens to carry an output's name is read, never replaced
+        const bool is_data = state_.has_data_file() && same_file_as(f.name, {{"the data file", to8bit(txtData->text())}});
+        const std::string e = is_data ? "it is the data file, which is never replaced" : write_file_atomically(f.name, f.content);
         if (e.empty())
             written.prepend(QString::fromStdString(f.name));  // the predictions, the user's result, named first
         else
@@ -926,14 +943,12 @@ void Form1::chkBeta_Click(int index) {
 void Form1::save_predictions_csv(const QString& path) {
     if (!last_result_ || last_result_->ward_predictions.empty())
         throw UserError("There are no ward predictions yet: estimate first.", "Save ward predictions");
-    // for programs: points for decimals, whatever the locale
-    std::string csv = "ward,prediction,lower,upper\n";
-    for (const ClickResult::WardPrediction& w : last_result_->ward_predictions)
-        csv += to8bit(csv_field(w.name)) + "," + shortest_number(w.prediction) + "," + shortest_number(w.lower) + "," +
-               shortest_number(w.upper) + "\n";
-    const std::string e = write_file_atomically(QFile::encodeName(path).toStdString(), csv);
+    refuse_clash({path}, "Save ward predictions");
+    const std::string e =
+        write_file_atomically(QFile::encodeName(path).toStdString(), ward_predictions_csv(last_result_->ward_predictions));
     if (!e.empty())
-        throw UserError("The file " + to8bit(path) + " could not be written: " + e + ".", "Save ward predictions");
+        throw UserError("The file " + printable(to8bit(path), 200) + " could not be written: " + e + ".",
+                        "Save ward predictions");
     statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
 }
 
@@ -944,6 +959,7 @@ void Form1::save_charts(const QString& path) {
     const bool svg = info.suffix().compare("svg", Qt::CaseInsensitive) == 0;
     const QString stem = info.dir().filePath(info.completeBaseName());
     const QString suffix = svg ? ".svg" : ".png";
+    refuse_clash({stem + "-counts" + suffix, stem + "-likelihood" + suffix}, "Save charts");
     QStringList written;
     for (auto [box, name] : {std::pair{picCount, "-counts"}, std::pair{picLL, "-likelihood"}}) {
         const QString file = stem + name + suffix;
@@ -975,6 +991,7 @@ void Form1::compare_models() {
     });
     if (!table) return;
     auto* dialog = new ModelTableDialog(std::move(*table), fmt_, this);
+    dialog->set_kept_files(kept_files());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
     dialog->show();

@@ -13,6 +13,7 @@
 
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
+#include "cycle/output_paths.h"
 #include "cycle/user_error.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
@@ -31,6 +32,10 @@ namespace valdmora {
 class PictureBox;
 class UniformSource;
 class ModelCheckWindow;
+
+// The faces the window takes, the first installed one winning; with none of them, the
+// system's sans-serif face.
+QStringList window_face_preferences();
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -107,6 +112,9 @@ private:
     void use_model(const ModelRow& row);
     void remember_recent(const QString& path);
     QString choose_file(const QString& title, const QString& filter, bool save);
+    // Throws a UserError when a path would replace the data file or the estimate's files.
+    void refuse_clash(const QStringList& paths, const char* title) const;
+    std::vector<NamedPath> kept_files() const;
 
     // Runs work off the window's thread: the window keeps painting, a progress bar with a
     // Cancel button appears after half a second, and Cancel gives nothing back.

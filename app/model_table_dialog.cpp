@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -139,7 +140,12 @@ QString ModelTableDialog::as_text(bool csv) const {
 }
 
 bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
-    const std::string e = write_file_atomically(path.toStdString(), as_text(true).toStdString());
+    const std::string clash = output_clash(kept_, {{"the file", QFile::encodeName(path).toStdString()}});
+    if (!clash.empty()) {
+        if (error) *error = QString::fromStdString(clash);
+        return false;
+    }
+    const std::string e = write_file_atomically(QFile::encodeName(path).toStdString(), model_table_csv(table_));
     if (!e.empty() && error) *error = QString::fromStdString(e);
     return e.empty();
 }

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include "cycle/number_text.h"
+#include "cycle/output_paths.h"
 #include "estimation/model_table.h"
 
 class QLabel;
@@ -21,8 +22,9 @@ public:
     // The table as text: tab-separated for the clipboard, or CSV with '.' decimals.
     QString as_text(bool csv) const;
     QTableWidget* table_widget() const { return view_; }
-    // Writes the CSV whole, or says why not.
+    // Writes the CSV whole, or says why not; never over a file the window must keep.
     bool save_csv(const QString& path, QString* error) const;
+    void set_kept_files(std::vector<NamedPath> files) { kept_ = std::move(files); }
 
 signals:
     void useModel(const ModelRow& row);
@@ -33,6 +35,7 @@ private:
     NumberFormat fmt_;
     QTableWidget* view_ = nullptr;
     QPushButton* use_ = nullptr;
+    std::vector<NamedPath> kept_;  // the data file and the estimate's files
 };
 
 }  // namespace valdmora

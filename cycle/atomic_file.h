@@ -29,8 +29,13 @@ public:
 private:
     void discard();
     int fd_ = -1;
+    int slot_ = -1;  // the temporary file's entry among the live ones
     std::string path_, temp_, error_;
 };
+
+// Unlinks every temporary file not yet renamed; safe to call from a signal handler, which
+// then ends the program.
+void remove_live_temporaries() noexcept;
 
 // The whole content at once; "" or why the file could not be written.
 std::string write_file_atomically(const std::string& path, std::string_view content);

@@ -289,6 +289,8 @@ private:
 
     double number(const std::string& text, int field, const std::string& what) {
         const auto v = parse_data_number(text, semicolon_);
+        if (!v && data_number_too_large(text, semicolon_))
+            fail_field(field, "the " + what + " " + in_quotes(text) + " is too large: numbers go up to about 1.8e308.");
         if (!v)
             fail_field(field, "the " + what + " " + in_quotes(text) + " is not a number" +
                                   (semicolon_ ? "." : " (write decimals with a point, such as 19.4)."));

@@ -20,11 +20,38 @@ bool trim_and_take_sign(std::string_view& text) {
     return negative;
 }
 
-// The value of a plain C-locale number that must be all of the text, and finite.
+// True when a plain number out of a double's range is below its smallest value (1e-400)
+// rather than beyond its largest (1e400): the power of ten of its first significant digit
+// is negative.
+bool below_smallest(const std::string& plain) {
+    const std::size_t e = plain.find_first_of("eE");
+    const std::string_view mantissa = std::string_view(plain).substr(0, e);
+    long long exponent = 0;
+    if (e != std::string::npos) {
+        std::string_view digits = std::string_view(plain).substr(e + 1);
+        const bool minus = !digits.empty() && digits.front() == '-';
+        if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) digits.remove_prefix(1);
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        if (ec == std::errc::result_out_of_range) return minus;  // an exponent of a thousand digits
+        if (minus) exponent = -exponent;
+    }
+    const std::size_t point = mantissa.find('.');
+    const std::string_view whole = mantissa.substr(0, point);
+    const std::size_t lead = whole.find_first_not_of('0');
+    if (lead != std::string_view::npos) return static_cast<long long>(whole.size() - lead) - 1 + exponent < 0;
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : mantissa.substr(point + 1);
+    const std::size_t first = fraction.find_first_not_of('0');
+    return first == std::string_view::npos || -static_cast<long long>(first) - 1 + exponent < 0;
+}
+
+// The value of a plain C-locale number that must be all of the text, and finite; one below
+// the smallest double is 0, as near as a double comes to it.
 std::optional<double> whole_plain_number(const std::string& plain, bool negative) {
     double value = 0.0;
     const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) return std::nullopt;
+    if (end != plain.data() + plain.size()) return std::nullopt;
+    if (ec == std::errc::result_out_of_range && below_smallest(plain)) value = 0.0;
+    else if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
     return negative ? -value : value;
 }
 
@@ -49,8 +76,12 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fm
     return whole_plain_number(plain, negative);
 }
 
-std::optional<double> parse_data_number(std::string_view text, bool decimal_comma) {
-    const bool negative = trim_and_take_sign(text);
+namespace {
+
+// The text in the plain form from_chars reads, or nothing when it is not written as a data
+// number; the sign taken off into negative.
+std::optional<std::string> plain_data_number(std::string_view text, bool decimal_comma, bool& negative) {
+    negative = trim_and_take_sign(text);
     std::string plain;
     plain.reserve(text.size());
     int separators = 0;
@@ -72,7 +103,25 @@ std::optional<double> parse_data_number(std::string_view text, bool decimal_comm
         }
     }
     if (!digit) return std::nullopt;
-    return whole_plain_number(plain, negative);
+    return plain;
+}
+
+}  // namespace
+
+std::optional<double> parse_data_number(std::string_view text, bool decimal_comma) {
+    bool negative = false;
+    const auto plain = plain_data_number(text, decimal_comma, negative);
+    if (!plain) return std::nullopt;
+    return whole_plain_number(*plain, negative);
+}
+
+bool data_number_too_large(std::string_view text, bool decimal_comma) {
+    bool negative = false;
+    const auto plain = plain_data_number(text, decimal_comma, negative);
+    if (!plain) return false;
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(plain->data(), plain->data() + plain->size(), value);
+    return end == plain->data() + plain->size() && ec == std::errc::result_out_of_range && !below_smallest(*plain);
 }
 
 bool isnum(const std::string& alphanum) {

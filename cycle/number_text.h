@@ -23,6 +23,10 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fm
 // Nothing else is a number (an empty text, 1.2.3, 1.000,5, inf, nan, 0x10).
 std::optional<double> parse_data_number(std::string_view text, bool decimal_comma);
 
+// True when the text is written as a data number but lies beyond the largest double
+// (1e400): a number, only too large to hold.
+bool data_number_too_large(std::string_view text, bool decimal_comma);
+
 // True when the text begins with a digit or a minus sign; only the first character counts.
 bool isnum(const std::string& alphanum);
 

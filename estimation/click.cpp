@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "cycle/command_cycle.h"
+#include "cycle/csv.h"
 #include "cycle/number_format.h"
+#include "cycle/text.h"
 #include "predictions.h"
 #include "report.h"
 #include "setup.h"
@@ -25,7 +27,7 @@ double check_inputs(const ClickInput& in, const EstimationState& s, const std::a
     if (in.ward.empty()) {
         const auto r = parse_number(in.range_text, in.fmt);
         if (!r || !(*r > 0.0))
-            throw UserError("The range of the likelihood chart is \"" + in.range_text +
+            throw UserError("The range of the likelihood chart is \"" + printable(in.range_text) +
                                 "\"; it must be a percentage above 0, such as 50.",
                             "Estimate");
         range = *r;
@@ -40,7 +42,7 @@ double check_inputs(const ClickInput& in, const EstimationState& s, const std::a
     if (s.err_dist == 1)
         for (long i = 1; i <= s.n_surveyed; ++i)
             if (s.surveyed_count(i) < 1.0f)
-                throw UserError("Ward " + s.surveyed_name(i) + " has a count of " +
+                throw UserError("Ward " + printable(s.surveyed_name(i)) + " has a count of " +
                                     general_number(s.surveyed_count(i), in.fmt) +
                                     "; the lognormal distribution needs every count to be at least 1. Choose the "
                                     "normal or negative binomial distribution.",
@@ -122,6 +124,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.state = state;
     r.beta_text = in.beta_text;
     EstimationState& s = r.state;
+    if (in.err_dist != 0) s.err_dist = in.err_dist;
     const Progress& progress = services.progress;
     const NumberFormat& fmt = in.fmt;
 
@@ -134,7 +137,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
             u = own.get();
         }
         if (services.reseed_from_clock || !services.random) u->reseed(clock_seed());
-        r.key_names = simulate_data(in, s, r.beta_text, *u).key_names;
+        r.key_names = simulate_data(in, s, r.beta_text, *u, progress).key_names;
         r.simulated = true;
     }
     const double range_percent = check_inputs(in, s, r.beta_text);
@@ -218,7 +221,13 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.counts.title = "predicted";
     r.counts.origin_at_zero = in.origin_at_zero;
     // 9, 10: covariance and the linear predictors' variances
-    const Covariance cov = covariance(call, estimates, setup.free, progress);
+    Covariance cov = covariance(call, estimates, setup.free, progress);
+    if (cov.ok && !design_identifies(s, setup.free)) {
+        // a singular matrix's inverse is rounding noise, not limits
+        cov = Covariance{{}, false, "the free predictors are not of full rank on the surveyed wards (one is constant, "
+                                    "or copies others): the data do not identify every free parameter", cov.evaluations,
+                         cov.value_after};
+    }
     r.evaluations.covariance = cov.evaluations;
     r.cov = cov.cov;
     r.covariance_ok = cov.ok;
@@ -259,7 +268,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
             r.delta.reason = "the variance of the expected total is negative";
         }
     }
-    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+    for (long w = 1; in.files && w <= s.n_unsurveyed; ++w) {
         const auto k = static_cast<std::size_t>(w - 1);
         ClickResult::WardPrediction p{s.unsurveyed_name(w), s.unsurveyed_pred(w), std::nan(""), std::nan("")};
         const double variance = counts.ward[k] + lp.ward[k];
@@ -271,7 +280,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     }
     if (est.ward_missing)
         r.notices.push_back({"Ward", "specified unsurveyed ward not found in data file",
-                             "No unsurveyed ward is named \"" + in.ward +
+                             "No unsurveyed ward is named \"" + printable(in.ward, 200) +
                                  "\" (letter case counts); the estimate shown is for all unsurveyed wards.",
                              true});
 
@@ -396,6 +405,14 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     // 15
     r.show_ward_controls = !in.data_path.empty();
     return r;
+}
+
+std::string ward_predictions_csv(const std::vector<ClickResult::WardPrediction>& wards) {
+    // for programs: points for decimals, whatever the locale
+    std::string csv = "ward,prediction,lower,upper\n";
+    for (const ClickResult::WardPrediction& w : wards)
+        csv += CsvRow().text(w.name).number(w.prediction).number(w.lower).number(w.upper).line();
+    return csv;
 }
 
 }  // namespace valdmora

@@ -92,6 +92,9 @@ struct ClickResult {
 // The whole report sequence of one click, simulating first in simulation mode.
 ClickResult run_estimating_click(const ClickInput& in, const EstimationState& state, const ClickServices& services);
 
+// The unsurveyed wards' predictions as CSV: ward, prediction, lower, upper.
+std::string ward_predictions_csv(const std::vector<ClickResult::WardPrediction>& wards);
+
 // The two outputs the window and the batch write after an estimate.
 inline constexpr const char* kPredictionsFile = "ward_predictions.txt";
 inline constexpr const char* kUserFile = "user.txt";

@@ -34,8 +34,12 @@ struct ClickInput {
     std::vector<std::array<std::string, 6>> extra_starts;
     // The likelihood profile and its limits, and the texts of the two files; a table of
     // models needs neither.
+    // The per-ward predictions go with the files.
     bool profile = true;
     bool files = true;
+    // The distribution to fit (1..3) in place of the state's: a table of models shares one
+    // state among all its models. 0: the state's own.
+    int16_t err_dist = 0;
 };
 
 // What the engine needs from outside: the model library, random draws, progress and Cancel.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cycle/estimation_state.h"
 #include "fit_call.h"
 #include "progress.h"
 
@@ -25,5 +26,14 @@ struct Covariance {
 
 Covariance covariance(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
                       const Progress& progress);
+
+// The predictors (1..np) of a subset that the surveyed wards identify: each kept when it adds
+// to the rank of the constant (when free) and the predictors kept before it. A pivoted QR
+// of unit-length columns, so that the predictors' units do not count.
+std::vector<int> identified_predictors(const EstimationState& s, const std::vector<int>& subset, bool constant = true);
+
+// True when the free parameters' design (the constant and the free slopes, by position) is
+// of full rank on the surveyed wards.
+bool design_identifies(const EstimationState& s, const std::vector<int32_t>& free);
 
 }  // namespace valdmora

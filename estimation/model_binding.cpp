@@ -2,7 +2,11 @@
 
 #include <dlfcn.h>
 #include <elf.h>
+#include <glob.h>
+#include <sys/auxv.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +48,61 @@ std::string check_elf(std::ifstream& f, uint64_t size) {
     return {};
 }
 
+// The folders the system's loader searches for a bare name, in its order: LD_LIBRARY_PATH
+// (unless the program runs with raised privileges), the folders of its cache as
+// /etc/ld.so.conf lists them, then the default ones.
+std::vector<std::string> loader_folders() {
+    std::vector<std::string> out;
+    const char* env = std::getenv("LD_LIBRARY_PATH");
+    if (env && ::getauxval(AT_SECURE) == 0) {
+        std::string dir;
+        for (const char* c = env;; ++c) {
+            if (*c == ':' || *c == ';' || *c == '\0') {
+                out.push_back(dir.empty() ? "." : dir);  // an empty entry is the current folder
+                dir.clear();
+                if (*c == '\0') break;
+            } else {
+                dir += *c;
+            }
+        }
+    }
+    std::vector<std::string> conf{"/etc/ld.so.conf"};
+    for (std::size_t i = 0; i < conf.size() && i < 64; ++i) {
+        std::ifstream f(conf[i]);
+        for (std::string line; std::getline(f, line);) {
+            line = line.substr(0, line.find('#'));
+            while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+            if (line.rfind("include", 0) == 0) {
+                std::string pattern = line.substr(7);
+                pattern.erase(0, pattern.find_first_not_of(" \t"));
+                glob_t g{};
+                if (::glob(pattern.c_str(), 0, nullptr, &g) == 0)
+                    for (std::size_t k = 0; k < g.gl_pathc; ++k) conf.emplace_back(g.gl_pathv[k]);
+                ::globfree(&g);
+            } else if (!line.empty() && line[0] == '/') {
+                out.push_back(line);
+            }
+        }
+    }
+    for (const char* d : {"/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib64", "/usr/lib64", "/lib", "/usr/lib"})
+        out.emplace_back(d);
+    return out;
+}
+
+// The file the loader would open for a bare name: the first of its folders holding one of
+// this machine's kind. "" when there is none.
+std::string loader_file(const std::string& name) {
+    for (const std::string& dir : loader_folders()) {
+        const std::string path = dir + "/" + name;
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) continue;
+        // the loader passes over a file built for another kind of machine
+        if (check_shared_library_file(path) == "it is built for another kind of machine") continue;
+        return path;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string check_shared_library_file(const std::string& path) {
@@ -78,17 +137,23 @@ ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates)
     std::string tried, found_without_entry;
     for (const std::string& c : candidates) {
         tried += "\n  " + c;
-        // a path with a folder is checked before it is mapped; a bare name is the system's
-        if (c.find('/') != std::string::npos) {
+        // every file is checked before it is mapped: a bare name as the system's loader
+        // would find it (LD_LIBRARY_PATH included), and then loaded from that very file
+        std::string file = c;
+        if (c.find('/') == std::string::npos) {
+            const std::string found = loader_file(c);
+            if (!found.empty()) file = found;
+        }
+        if (file.find('/') != std::string::npos) {
             std::error_code ec;
-            if (!std::filesystem::exists(c, ec)) continue;
-            const std::string problem = check_shared_library_file(c);
+            if (!std::filesystem::exists(file, ec)) continue;
+            const std::string problem = check_shared_library_file(file);
             if (!problem.empty())
-                throw UserError("The model library " + c + " cannot be used: " + problem +
+                throw UserError("The model library " + file + " cannot be used: " + problem +
                                     ". Reinstall valdmora so that a whole copy lies beside the program.",
                                 "Model library");
         }
-        void* lib = dlopen(c.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* lib = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!lib) continue;
         ModelLibrary m;
         m.fit = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_FIT"));

@@ -5,6 +5,8 @@
 #include <numbers>
 
 #include "click.h"
+#include "covariance.h"
+#include "cycle/csv.h"
 #include "cycle/number_format.h"
 #include "parallel.h"
 
@@ -60,6 +62,26 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             table.rows.push_back(std::move(row));
         }
 
+    static const char* const kDistName[4] = {"", "lognormal", "normal", "negbin"};
+    for (ModelRow& row : table.rows) {
+        if (row.dist != 1) {
+            // the design is the same under every distribution
+            const ModelRow& first = table.rows[static_cast<std::size_t>(&row - table.rows.data()) % (1u << np)];
+            if (!first.aliased_with.empty())
+                row.aliased_with = kDistName[row.dist] + first.aliased_with.substr(first.aliased_with.find(' '));
+            continue;
+        }
+        services.progress.check_cancel();
+        const std::vector<int> kept = identified_predictors(state, row.predictors);
+        if (kept.size() == row.predictors.size()) continue;
+        std::string names;
+        for (int j : kept)
+            names += (names.empty() ? "" : "+") + (j <= static_cast<int>(predictor_names.size())
+                                                       ? predictor_names[static_cast<std::size_t>(j - 1)]
+                                                       : std::to_string(j) + "predictor");
+        row.aliased_with = std::string(kDistName[row.dist]) + " " + (names.empty() ? "(constant only)" : names);
+    }
+
     const Progress& progress = services.progress;
     progress.stage("models", static_cast<int>(table.rows.size()));
     parallel_for(static_cast<int>(table.rows.size()), true, [&](int index) {
@@ -70,23 +92,22 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             progress.step();
             return;
         }
-        EstimationState s = state;
-        s.err_dist = static_cast<int16_t>(row.dist);
         ClickInput in;
+        in.err_dist = static_cast<int16_t>(row.dist);
         in.fmt = fmt;
         in.data_path = "models";
         in.beta_text = {"10", "0", "0", "0", "0", with_locale_decimal(kDefaultExtra[row.dist - 1], fmt)};
         in.beta_label = {"the constant", "a slope", "a slope", "a slope", "a slope", "the extra parameter"};
         in.beta_checked = {true, false, false, false, false};
         for (int j : row.predictors) in.beta_checked[static_cast<std::size_t>(j)] = true;
-        in.extra_starts.push_back(start_from_counts(s, row.dist, fmt));
+        in.extra_starts.push_back(start_from_counts(state, row.dist, fmt));
         in.profile = false;
         in.files = false;
         ClickServices sv;
         sv.library = services.library;
         sv.progress = progress.silent();
         try {
-            const ClickResult r = run_estimating_click(in, s, sv);
+            const ClickResult r = run_estimating_click(in, state, sv);
             row.available = true;
             row.fail_code = r.fail_code;
             row.log_lik = complete_log_likelihood(row.dist, r.max_ll, row.n);
@@ -100,6 +121,13 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             row.total_variance = r.limits_ok ? r.total_variance : std::nan("");
             row.boxes = r.beta_text;
             if (!r.fit_ok) row.reason = "the fit did not converge (failure code " + std::to_string(r.fail_code) + ")";
+            if (!row.aliased_with.empty()) {
+                row.limits_ok = false;
+                row.pop_lower = row.pop_upper = std::nan("");
+                if (row.reason.empty())
+                    row.reason = "aliased with " + row.aliased_with +
+                                 ": its predictors are not of full rank on the surveyed wards, so it has no limits";
+            }
         } catch (const UserError& e) {
             row.reason = e.what();
         }
@@ -119,12 +147,30 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
         if (r.available && !std::isnan(r.aicc) && std::isnan(best)) best = r.aicc;
     for (ModelRow& r : table.rows) {
         r.delta_aicc = r.available && !std::isnan(r.aicc) ? r.aicc - best : std::nan("");
-        r.weight = std::isnan(r.delta_aicc) ? std::nan("") : std::exp(-r.delta_aicc / 2.0);
+        // a model counted twice would take twice its weight
+        r.weight = std::isnan(r.delta_aicc) || !r.aliased_with.empty() ? std::nan("") : std::exp(-r.delta_aicc / 2.0);
         if (!std::isnan(r.weight)) total += r.weight;
     }
     for (ModelRow& r : table.rows)
         if (!std::isnan(r.weight)) r.weight /= total;
     return table;
+}
+
+std::string model_table_csv(const ModelTable& table) {
+    static const char* const kDist[4] = {"", "lognormal", "normal", "negbin"};
+    std::string out = "dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n";
+    for (const ModelRow& m : table.rows) {
+        CsvRow row;
+        row.text(kDist[m.dist]).text(m.predictor_names).whole(m.k).whole(m.n);
+        if (m.available) {
+            row.whole(m.fail_code).number(m.log_lik).number(m.aic).number(m.aicc).number(m.delta_aicc).number(m.weight);
+            row.number(m.pop_est).number(m.pop_lower).number(m.pop_upper);
+        } else {
+            for (int c = 0; c < 9; ++c) row.empty();
+        }
+        out += row.line();
+    }
+    return out;
 }
 
 }  // namespace valdmora

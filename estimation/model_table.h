@@ -27,6 +27,9 @@ struct ModelRow {
     double pop_est = 0.0, pop_lower = 0.0, pop_upper = 0.0;
     bool limits_ok = false;
     double total_variance = 0.0;       // the variance behind the Wald limits (NaN without them)
+    // A design not of full rank (a constant predictor, or one that copies others) is the
+    // model named here again: it gets no limits and no Akaike weight of its own.
+    std::string aliased_with;
     std::array<std::string, 6> boxes;  // the estimates as the boxes show them
 };
 
@@ -43,6 +46,9 @@ double complete_log_likelihood(int dist, double reported, long n);
 // start taken from the counts' mean and spread, the better kept.
 ModelTable compare_models(const EstimationState& s, const std::vector<std::string>& predictor_names,
                           const ClickServices& services, const NumberFormat& fmt);
+
+// The table as CSV, for the batch and the window alike.
+std::string model_table_csv(const ModelTable& table);
 
 // The sentence under the table.
 inline constexpr const char* kModelTableNote =

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "cycle/text.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
 #include "report.h"
@@ -20,7 +21,7 @@ void predict_unsurveyed(EstimationState& s, const BoxValues& b) {
     for (long w = 1; w <= s.n_unsurveyed; ++w) {
         const double mu_ward = floored_mean(unsurveyed_linear_predictor(s, b, w));
         if (!std::isfinite(mu_ward))
-            throw UserError("The prediction for ward " + s.unsurveyed_name(w) + " is not a finite number.", "Estimate");
+            throw UserError("The prediction for ward " + printable(s.unsurveyed_name(w)) + " is not a finite number.", "Estimate");
         s.unsurveyed_pred(w) = mu_ward;
         s.pop_est += mu_ward;
     }

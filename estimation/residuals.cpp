@@ -1,5 +1,7 @@
 #include "residuals.h"
 
+#include "cycle/csv.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -94,6 +96,13 @@ ScatterChartData quantile_chart(const Residuals& r) {
     c.y_title = "quantile residual";
     c.reference = ScatterChartData::Reference::Identity;
     return c;
+}
+
+std::string residuals_csv(const Residuals& r) {
+    std::string out = "ward,count,fitted,pearson,quantile\n";
+    for (std::size_t i = 0; i < r.ward.size(); ++i)
+        out += CsvRow().text(r.ward[i]).number(r.count[i]).number(r.fitted[i]).number(r.pearson[i]).number(r.quantile[i]).line();
+    return out;
 }
 
 }  // namespace valdmora

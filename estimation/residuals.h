@@ -26,6 +26,9 @@ struct Residuals {
 // function at y - 1 and at y, from a generator seeded with seed.
 Residuals model_residuals(const EstimationState& s, const std::vector<double>& value, long k, uint64_t seed);
 
+// The residuals as CSV: ward, count, fitted, pearson, quantile.
+std::string residuals_csv(const Residuals& r);
+
 // The variance of a count with mean m under distribution dist with extra parameter e.
 double count_variance(int dist, double m, double e);
 

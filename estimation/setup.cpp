@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cycle/text.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
 
@@ -14,7 +15,7 @@ int32_t whole_count(float v, const std::string& ward) {
     // to the nearest, a half to the even neighbour
     const double r = std::nearbyint(static_cast<double>(v));
     if (!(std::fabs(r) <= 2147483647.0))
-        throw UserError("The count of ward " + ward + " is too large for the model library.", "Estimate");
+        throw UserError("The count of ward " + printable(ward) + " is too large for the model library.", "Estimate");
     return static_cast<int32_t>(r);
 }
 

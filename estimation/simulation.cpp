@@ -1,9 +1,15 @@
 #include "simulation.h"
 
-#include <chrono>
-#include <algorithm>
-#include <cmath>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+
+#include "cycle/text.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
 #include "valdmora/floored_mean.h"
@@ -98,16 +104,54 @@ float ward_mean(const std::array<double, 5>& b, const EstimationState& s, bool s
 
 }  // namespace
 
+namespace {
+
+// What this process may still allocate: the memory free for programs, within its own limit.
+double memory_available() {
+    double bytes = std::numeric_limits<double>::infinity();
+    std::ifstream info("/proc/meminfo");
+    for (std::string key; info >> key;) {
+        double kib = 0.0;
+        info >> kib;
+        if (key == "MemAvailable:") bytes = kib * 1024.0;
+        info.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        bytes = std::min(bytes, static_cast<double>(limit.rlim_cur));
+    return bytes;
+}
+
+std::string gigabytes(double bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", bytes / 1073741824.0);
+    return buf;
+}
+
+}  // namespace
+
+std::string surveys_memory_problem(long surveys) {
+    const double need = static_cast<double>(surveys) * kBytesPerSimulatedSurvey;
+    const double have = memory_available();
+    if (need <= have) return {};
+    return "that many surveyed wards need about " + gigabytes(need) + " GB of memory, and " + gigabytes(have) +
+           " GB is free for this program.";
+}
+
 long surveys_from_text(const std::string& text, const NumberFormat& fmt) {
     const auto v = parse_number(text, fmt);
     const double rounded = v ? std::nearbyint(*v) : 0.0;
     if (!v || rounded < 1.0 || rounded > static_cast<double>(kMaxSimulatedSurveys))
-        throw UserError("The number of surveys \"" + text + "\" must be a whole number of at least 1.", "Simulation");
+        throw UserError("The number of surveys \"" + printable(text) + "\" must be a whole number of at least 1.", "Simulation");
     return static_cast<long>(rounded);
 }
 
 SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
-                                UniformSource& u) {
+                                UniformSource& u, const Progress& progress) {
+    // a cheap look every so many wards keeps a large survey stoppable at once
+    auto look = [&progress](long i) {
+        if ((i & 0xFFFF) == 0) progress.check_cancel();
+    };
     SimulationOutcome out;
     if (s.n_sims == 32767 || s.n_sims_left_out == 32767)
         throw UserError("The series of simulations is full at 32767. Empty the data path to start a new series.",
@@ -115,6 +159,9 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
 
     // Check every input before anything is drawn.
     const long surveys = s.has_data_file() ? s.n_surveyed : surveys_from_text(in.n_surveys_text, in.fmt);
+    if (!s.has_data_file())
+        if (const std::string problem = surveys_memory_problem(surveys); !problem.empty())
+            throw UserError("The number of surveys is too large: " + problem, "Simulation");
     std::array<std::string, 6> texts = boxes;
     texts[0] = general_number(s.beta_entered(0), in.fmt);
     for (int j = 1; j <= s.n_pred; ++j) texts[j] = general_number(s.beta_entered(j), in.fmt);
@@ -132,8 +179,10 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
         // more surveys than wards leaves no unsurveyed ward, not a negative number of them
         t.resize_wards(static_cast<int32_t>(surveys), static_cast<int32_t>(std::max(0L, kSimulatedWards - surveys)));
         for (int j = 1; j <= t.n_pred; ++j) t.unsurveyed_x_sum(j) = 0.0;
-        for (long i = 1; i <= t.n_surveyed; ++i)
+        for (long i = 1; i <= t.n_surveyed; ++i) {
+            look(i);
             for (int j = 1; j <= t.n_pred; ++j) t.surveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
+        }
         for (long i = 1; i <= t.n_unsurveyed; ++i)
             for (int j = 1; j <= t.n_pred; ++j) {
                 t.unsurveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
@@ -183,6 +232,7 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
     }
     out.key_names.reserve(static_cast<std::size_t>(std::min<long>(t.n_surveyed, 10)));
     for (long i = 1; i <= t.n_surveyed; ++i) {
+        look(i);
         t.surveyed_name(i) = "Ward" + std::to_string(i);
         if (i <= 10) out.key_names.push_back(t.surveyed_name(i));
         double expected = 0.0;

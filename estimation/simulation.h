@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "click_input.h"
+#include "progress.h"
 #include "cycle/estimation_state.h"
 
 namespace valdmora {
@@ -27,8 +28,9 @@ struct SimulationOutcome {
 // counts (and, without a data file, the study area). Raises a UserError, having changed
 // nothing the caller keeps, for an unusable number of surveys or parameter. A draw with no
 // unsurveyed ward is not counted in the series: there is nothing to score it by.
+// A stop request is honoured between wards.
 SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
-                                UniformSource& u);
+                                UniformSource& u, const Progress& progress = Progress());
 
 // One ward's simulated number from mean m under the distribution's error rule, as drawn.
 float simulated_count(double m, double e, int err_dist, UniformSource& u);
@@ -52,5 +54,12 @@ double ten_uniform_shortfall(double t);
 // The number of surveys a text asks for: a number, to the nearest whole one (a half to the
 // even neighbour), at least 1; else a UserError.
 long surveys_from_text(const std::string& text, const NumberFormat& fmt);
+
+// About what an estimate on this many simulated surveys holds in memory at its peak.
+constexpr long kBytesPerSimulatedSurvey = 400;
+
+// "" when the surveys fit in the memory this program may still take, else why not; said
+// before anything is allocated.
+std::string surveys_memory_problem(long surveys);
 
 }  // namespace valdmora

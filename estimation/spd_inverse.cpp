@@ -14,6 +14,15 @@ int32_t spd_inverse(int32_t n, double* a, int32_t lda) {
     // Cholesky of the lower triangle; it fails exactly when the matrix is not positive definite.
     const Eigen::LLT<Eigen::MatrixXd> llt(m);
     if (llt.info() != Eigen::Success) return 2;
+    if (!(m.diagonal().minCoeff() > 0.0)) return 2;
+    // Singular up to the differences' noise: a parameter the data do not identify (a constant
+    // predictor, or one that copies another). Measured on the correlation form, so that the
+    // parameters' units do not count; identified fits stay far above the bound.
+    const Eigen::VectorXd unit = m.diagonal().cwiseSqrt().cwiseInverse();
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(unit.asDiagonal() * m * unit.asDiagonal(),
+                                                               Eigen::EigenvaluesOnly);
+    if (eigen.info() != Eigen::Success) return 2;
+    if (!(eigen.eigenvalues().minCoeff() > kSingularBound * eigen.eigenvalues().maxCoeff())) return 3;
     const Eigen::MatrixXd inv = llt.solve(Eigen::MatrixXd::Identity(n, n));
     if (!inv.allFinite()) return 2;
     for (int32_t j = 0; j < n; ++j)

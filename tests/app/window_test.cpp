@@ -296,6 +296,29 @@ private slots:
         QCOMPARE(theirs.readAll(), predictions.readAll());
     }
 
+    void aDataFileNamedLikeAnOutputIsNeverReplaced() {
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        QFile::remove(dir.filePath("user.txt"));
+        QVERIFY(QFile::copy(VALDMORA_EXAMPLE_DATA, dir.filePath("user.txt")));
+        QFile data(dir.filePath("user.txt"));
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        const QByteArray before = data.readAll();
+        data.close();
+        type_into(get<QLineEdit>("txtData"), "./user.txt");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY2(QString::fromStdString(messages[0].text).contains("it is the data file"), messages[0].text.c_str());
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        QCOMPARE(data.readAll(), before);
+        // the other output is written, and the estimate stands
+        QVERIFY(QFile::exists(dir.filePath("ward_predictions.txt")));
+        QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs = "));
+        QFile::remove(dir.filePath("user.txt"));
+    }
+
     void simulationSeriesThenReestimate() {
         valdmora::MersenneUniform random(99);
         w->set_random_source(&random);

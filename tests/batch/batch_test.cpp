@@ -3,11 +3,14 @@
 // the exit status and the files left behind.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -24,6 +27,19 @@ using valdmora::testing::Process;
 namespace {
 
 const std::string kBatch = VALDMORA_BATCH;
+
+// Built with the address sanitizer (as the batch under test then is): memory bounds do not hold.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 std::string slurp(const fs::path& p) { return Process::slurp(p); }
 
@@ -411,7 +427,31 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
                                                {"simulate", "--reps", "40000"},
                                                {"simulate", "--surveys", "abc"},
                                                {"simulate", "--file", "counts.txt", "--surveys", "20"},
-                                               {"estimate", "counts.txt", "--bootstrap", "-3"}}) {
+                                               {"estimate", "counts.txt", "--bootstrap", "-3"},
+                                               // an empty value is never taken for the default
+                                               {"estimate", "counts.txt", "--seed", ""},
+                                               {"estimate", "counts.txt", "--residuals", ""},
+                                               {"estimate", "", "--json"},
+                                               {"compare", "counts.txt", "--csv", ""},
+                                               {"simulate", "--csv", ""},
+                                               {"simulate", "--free", ""},
+                                               // numbers out of their range, each with its option named
+                                               {"simulate", "--surveys", "0"},
+                                               {"simulate", "--surveys", "-4"},
+                                               {"simulate", "--surveys", "1e9"},
+                                               {"simulate", "--surveys", "2"},
+                                               {"simulate", "--surveys", "3", "--free", "0,1"},
+                                               {"estimate", "counts.txt", "--range", "0"},
+                                               {"estimate", "counts.txt", "--range", "-50"},
+                                               {"simulate", "--range", "nan"},
+                                               // both sides of every whole-number limit
+                                               {"simulate", "--reps", "0"},
+                                               {"simulate", "--reps", "-1"},
+                                               {"simulate", "--reps", "32768"},
+                                               {"simulate", "--bootstrap", "-1"},
+                                               {"estimate", "counts.txt", "--bootstrap", "1000001"},
+                                               {"simulate", "--seed", "-0"},
+                                               {"estimate", "counts.txt", "--range", "-0"}}) {
         const Outcome r = run(bad);
         std::string line;
         for (const auto& a : bad) line += a + " ";
@@ -427,6 +467,9 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
     r = run({"simulate", "--dist", "negbin", "--true", "10,0,0,0,0,0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("VoM - 1"), std::string::npos) << r.err;
+    // the least number of surveys the help names works
+    EXPECT_EQ(run({"simulate", "--surveys", "3", "--seed", "1"}).status, 0);
+    EXPECT_NE(run({"simulate", "--help"}).out.find("3 with the default --free 0"), std::string::npos);
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* text : {"estimate", "simulate", "One estimate from a count data file", "SUBCOMMAND --help"})
@@ -514,4 +557,396 @@ TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {
     const std::string res = file("res.csv");
     EXPECT_EQ(res.rfind("ward,count,fitted,pearson,quantile\nSouthdale,36,", 0), 0u) << res.substr(0, 80);
     EXPECT_EQ(std::count(res.begin(), res.end(), '\n'), 33);
+}
+
+TEST_F(BatchTest, MoreSurveysThanTheMemoryHoldsAreRefusedBeforeAnyIsDrawn) {
+    if (kSanitized) GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+    // a limit of 4 GB for the program, whatever this machine has
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 4ull << 30;
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &small), 0);
+    const Outcome r = run({"simulate", "--surveys", "100000000", "--seed", "1"});
+    ::setrlimit(RLIMIT_AS, &before);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("need about 37.3 GB of memory"), std::string::npos) << r.err;
+}
+
+TEST_F(BatchTest, AnOutputThatReachesTheDataOrAnotherOutputIsRefusedBeforeAnythingIsWritten) {
+    const std::string data = file("counts.txt");
+    fs::create_directories(dir_ / "D");
+    fs::create_hard_link(dir_ / "counts.txt", dir_ / "hard.txt");
+    fs::create_symlink("counts.txt", dir_ / "soft.txt");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"estimate", "counts.txt", "--residuals", "counts.txt"},
+             {"estimate", "counts.txt", "--residuals", "./D/../counts.txt"},
+             {"estimate", "counts.txt", "--out", "D", "--residuals", "D/ward_predictions.txt"},
+             {"estimate", "soft.txt", "--out", "D", "--residuals", "D/../D/./user.txt"},
+             {"compare", "counts.txt", "--csv", "hard.txt"},
+             {"compare", "counts.txt", "--csv", "soft.txt"},
+             {"simulate", "--file", "counts.txt", "--csv", "counts.txt"},
+             {"simulate", "--csv", "D/user.txt", "--out", "D"},
+             {"estimate", "user.txt"}}) {
+        std::string line;
+        for (const auto& a : args) line += a + " ";
+        if (args.back() == "user.txt") {
+            // the data file may itself be named like an output: it is one of the run's
+            fs::copy_file(dir_ / "counts.txt", dir_ / "user.txt");
+        }
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << line << r.err;
+        EXPECT_NE(r.err.find("writing it would destroy that file"), std::string::npos) << line << r.err;
+        EXPECT_EQ(file("counts.txt"), data) << line;
+        EXPECT_FALSE(fs::exists(dir_ / "D" / "ward_predictions.txt")) << line;
+        EXPECT_FALSE(fs::exists(dir_ / "ward_predictions.txt")) << line;
+        EXPECT_TRUE(fs::is_symlink(dir_ / "soft.txt"));
+    }
+    // a different file of the same name elsewhere is not the data
+    fs::copy_file(dir_ / "counts.txt", dir_ / "D" / "counts.txt");
+    EXPECT_EQ(run({"compare", "D/counts.txt", "--csv", "counts.csv"}).status, 0);
+}
+
+TEST_F(BatchTest, EchoedNamesNeverCarryRawTerminalBytes) {
+    const std::string hostile = "nodir\x1b]0;pwned\x07";
+    write("esc.txt", "a\nW\x1b[2J1,1,0.5\nW2,2,3\nW3,3,4\nW4,4,5\nU\x07,5\n");
+    const std::vector<std::vector<std::string>> runs{
+        {"compare", "counts.txt", "--csv", hostile + "/r.csv"},
+        {"estimate", "counts.txt", "--residuals", hostile + "/r.csv"},
+        {"estimate", "counts.txt", "--out", hostile},
+        {"simulate", "--csv", hostile + "/s.csv"},
+        {"estimate", "counts.txt", "--ward", "Atl\x1b]2;x\x07ntis"},
+        {"estimate", "counts.txt", "--range", "\x1b[31m"},
+        {"estimate", "esc.txt"},
+        {"estimate", hostile + ".txt"}};
+    for (const auto& args : runs) {
+        const Outcome r = run(args);
+        EXPECT_NE(r.status, 0) << args.back();
+        for (const std::string* text : {&r.out, &r.err}) {
+            EXPECT_EQ(text->find('\x1b'), std::string::npos) << args.back() << ": " << *text;
+            EXPECT_EQ(text->find('\x07'), std::string::npos) << args.back() << ": " << *text;
+        }
+        EXPECT_NE(r.err.find("\\x1B"), std::string::npos) << args.back() << ": " << r.err;
+    }
+}
+
+TEST_F(BatchTest, ADanglingLinkAsOutputIsWrittenThroughAndStaysALink) {
+    fs::create_directories(dir_ / "t");
+    fs::create_symlink("t/models.csv", dir_ / "link.csv");
+    ASSERT_EQ(run({"compare", "counts.txt", "--csv", "link.csv"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
+    EXPECT_EQ(file("t/models.csv").rfind("dist,predictors,", 0), 0u);
+    // a link into a folder that is not there is refused, and stays as it was
+    fs::create_symlink("none/models.csv", dir_ / "nowhere.csv");
+    const Outcome r = run({"compare", "counts.txt", "--csv", "nowhere.csv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("none does not exist"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir_ / "nowhere.csv"));
+}
+
+TEST_F(BatchTest, ASignalAtAnyMomentLeavesNoTemporaryAndOnlyWholeFiles) {
+    std::string big = "a,b\n";
+    for (int i = 0; i < 60; ++i)
+        big += "S" + std::to_string(i) + "," + std::to_string(i % 17 + 1) + "," + std::to_string(i % 5) + "," +
+               std::to_string(10 + i % 7) + "\n";
+    for (int i = 0; i < 200000; ++i) big += "Unsurveyed ward " + std::to_string(i) + "," + std::to_string(i % 40) + ",1\n";
+    write("big.txt", big);
+    const std::vector<std::string> args{"estimate", "big.txt", "--dist", "normal", "--free", "0,1,2"};
+    ASSERT_EQ(run(args).status, 0);
+    const std::string whole = file("ward_predictions.txt");
+    int stopped = 0;
+    for (int ms = 100; ms <= 1400; ms += 150) {
+        write("ward_predictions.txt", "earlier\n");
+        Process p(kBatch, args, dir_, {}, "sig");
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        p.signal(ms % 300 == 100 ? SIGINT : SIGTERM);
+        const Outcome r = p.wait(std::chrono::seconds(30));
+        ASSERT_TRUE(r.status == 0 || r.status == 130 || r.status == 143) << ms << ": " << r.status << r.err;
+        stopped += r.status != 0;
+        const std::string now = file("ward_predictions.txt");
+        EXPECT_TRUE(now == "earlier\n" || now == whole) << ms << " ms: " << now.size() << " bytes";
+        for (const auto& entry : fs::directory_iterator(dir_))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << ms << ": " << entry.path();
+    }
+    EXPECT_GT(stopped, 0);
+}
+
+TEST_F(BatchTest, ASignalStopsALongBootstrapWithinASecondKeepingWholeRows) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        Process p(kBatch, {"simulate", "--reps", "50", "--seed", "4", "--bootstrap", "100000", "--csv", "boot.csv"},
+                  dir_, {}, "boot");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto sent = std::chrono::steady_clock::now();
+        p.signal(sig);
+        const Outcome r = p.wait(std::chrono::seconds(30));
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+        EXPECT_EQ(r.status, 128 + sig) << r.err;
+        const std::string csv = file("boot.csv");
+        ASSERT_FALSE(csv.empty());
+        EXPECT_EQ(csv.back(), '\n');
+        const long rows = std::count(csv.begin(), csv.end(), '\n') - 1;
+        EXPECT_NE(r.err.find(std::to_string(rows) + " of 50 repetitions done; boot.csv holds " + std::to_string(rows) +
+                             " rows"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(BatchTest, ASimulationOnAFullDiskSaysItsFileWasNotWritten) {
+    const fs::path small = mount_tmpfs("small", "size=8k");
+    if (small.empty()) GTEST_SKIP() << "this machine does not allow mounting a small file system";
+    std::ofstream(small / "study.csv") << "earlier\n";
+    const Outcome r = run({"simulate", "--reps", "300", "--seed", "1", "--csv", (small / "study.csv").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("study.csv could not be written: No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("300 of 300 repetitions done; " + (small / "study.csv").string() + " was not written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("holds 300 rows"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(small / "study.csv"), "earlier\n");
+}
+
+TEST_F(BatchTest, EveryCsvQuotesNamesAndKeepsFormulasAsText) {
+    // a name with a comma comes in a ';' line, whose numbers may use '.' as well
+    write("names.txt",
+          "=SUM(1+1),b\n=HYPERLINK(\"x\"),1,0.5,3\nHill, North;2;-1.5;5\n+Plus,3,0.2,4\n"
+          "@At,4,0.1,9\n-Minus,5,0.3,6\nPlain,6,0.4,8\nU1,3,1\n");
+    Outcome r = run({"estimate", "names.txt", "--dist", "normal", "--free", "0,1", "--residuals", "res.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string res = file("res.csv");
+    EXPECT_NE(res.find("\n\"'=HYPERLINK(\"\"x\"\")\",3,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n\"Hill, North\",5,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n'+Plus,4,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n'@At,9,"), std::string::npos) << res;
+    EXPECT_NE(res.find("\n'-Minus,6,"), std::string::npos) << res;
+    // numbers keep their sign: a residual below the fit is negative, never quoted
+    EXPECT_NE(res.find(",-"), std::string::npos) << res;
+    EXPECT_EQ(res.find(",'-"), std::string::npos) << res;
+    r = run({"compare", "names.txt", "--csv", "models.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(file("models.csv"));
+    std::string line;
+    std::getline(lines, line);
+    bool named = false;
+    while (std::getline(lines, line)) {
+        if (line.find(",'=SUM(1+1)+b,") != std::string::npos) named = true;
+        EXPECT_EQ(line.find(",="), std::string::npos) << line;
+    }
+    EXPECT_TRUE(named);
+}
+
+namespace {
+
+// The example data with one more predictor column, made from each ward's fields.
+std::string with_column(const std::string& data, const std::string& name,
+                        const std::function<std::string(const std::vector<std::string>&)>& value) {
+    std::istringstream in(data);
+    std::string line, out;
+    std::getline(in, line);
+    out = line + "," + name + "\n";
+    while (std::getline(in, line) && !line.empty()) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        for (std::string x; std::getline(ss, x, ',');) f.push_back(x);
+        const std::string v = value(f);
+        if (f.size() == 5) f.insert(f.begin() + 4, v);
+        else f.push_back(v);
+        std::string joined;
+        for (const auto& x : f) joined += (joined.empty() ? "" : ",") + x;
+        out += joined + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(BatchTest, ADesignNotOfFullRankGivesAliasedRowsAndNoLimits) {
+    write("flat.txt", with_column(file("counts.txt"), "flat", [](const auto&) { return std::string("7"); }));
+    write("twin.txt", with_column(file("counts.txt"), "twin", [](const auto& f) { return f[1]; }));
+    Outcome r = run({"compare", "flat.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json j = json::parse(r.out);
+    int aliased = 0;
+    double weights = 0.0;
+    std::map<std::string, double> estimate;
+    for (const json& m : j["models"])
+        estimate[m["dist"].get<std::string>() + " " + (m["predictors"] == "" ? "(constant only)"
+                                                                              : m["predictors"].get<std::string>())] =
+            m["pop_est"].get<double>();
+    for (const json& m : j["models"]) {
+        const std::string predictors = m["predictors"];
+        const bool has_flat = predictors.find("flat") != std::string::npos;
+        EXPECT_EQ(m.contains("aliased_with"), has_flat) << predictors;
+        if (!has_flat) {
+            EXPECT_TRUE(m["pop_lower"].is_number()) << predictors;
+            weights += m["weight"].get<double>();
+            continue;
+        }
+        ++aliased;
+        EXPECT_TRUE(m["pop_lower"].is_null() && m["pop_upper"].is_null() && m["weight"].is_null()) << predictors;
+        EXPECT_NE(m["limits_reason"].get<std::string>().find("aliased with"), std::string::npos);
+        // the model it names is the one it repeats: the same estimate, to the fit's tolerance
+        const std::string twin = m["aliased_with"];
+        ASSERT_TRUE(estimate.count(twin)) << twin;
+        EXPECT_NEAR(m["pop_est"].get<double>(), estimate[twin], 1.0) << predictors << " / " << twin;
+    }
+    EXPECT_EQ(aliased, 24);
+    EXPECT_NEAR(weights, 1.0, 1e-12);
+    // a predictor that copies another: the rows with both are aliased, with the first alone
+    r = run({"compare", "twin.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    j = json::parse(r.out);
+    for (const json& m : j["models"])
+        if (m["predictors"] == "households+twin") {
+            EXPECT_EQ(m["aliased_with"], m["dist"].get<std::string>() + " households");
+        }
+    // an estimate that frees such a predictor has no limits from the singular matrix
+    for (const char* dist : {"lognormal", "normal", "negbin"}) {
+        r = run({"estimate", "flat.txt", "--dist", dist, "--free", "0,flat", "--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        j = json::parse(r.out);
+        EXPECT_TRUE(j["pop_lower"].is_null()) << dist;
+        for (const json& e : j["estimates"]) EXPECT_TRUE(e["se"].is_null()) << dist;
+    }
+}
+
+TEST_F(BatchTest, ModelsNeverFittedHaveNullLimitsWithTheReason) {
+    // a count below 1 rules out the lognormal
+    write("zero.txt", "a\nW1,1,0\nW2,2,3\nW3,3,4\nW4,4,6\nW5,5,5\nW6,6,9\nU1,3\n");
+    const Outcome r = run({"compare", "zero.txt", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int unfitted = 0;
+    const json j = json::parse(r.out);
+    for (const json& m : j["models"]) {
+        if (m["available"].get<bool>()) continue;
+        ++unfitted;
+        EXPECT_TRUE(m["pop_lower"].is_null() && m["pop_upper"].is_null());
+        EXPECT_EQ(m["limits_reason"], "the model was not fitted");
+        EXPECT_NE(m["reason"].get<std::string>().find("below 1"), std::string::npos);
+    }
+    EXPECT_EQ(unfitted, 2);
+}
+
+TEST_F(BatchTest, ATruncatedModelLibraryFoundThroughLdLibraryPathIsRefusedToo) {
+    // the program alone in its folder; the library only where LD_LIBRARY_PATH leads
+    fs::create_directories(dir_ / "bin");
+    fs::create_directories(dir_ / "libs");
+    fs::copy_file(kBatch, dir_ / "bin" / "valdmora-batch");
+    const std::string whole = slurp(fs::path(kBatch).parent_path() / "libvaldmora.so");
+    const std::string env = "LD_LIBRARY_PATH=/nonexistent::" + (dir_ / "libs").string();
+    for (std::size_t cut : {1000u, 9000u, 17000u, static_cast<unsigned>(whole.size() - 100)}) {
+        std::ofstream(dir_ / "libs" / "libvaldmora.so", std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+        const Outcome r = valdmora::testing::run_program((dir_ / "bin" / "valdmora-batch").string(),
+                                                         {"compare", "../counts.txt"}, dir_ / "bin", {env});
+        EXPECT_EQ(r.status, 1) << cut << ": " << r.err;
+        EXPECT_NE(r.err.find((dir_ / "libs" / "libvaldmora.so").string() + " cannot be used: it is cut off"),
+                  std::string::npos)
+            << cut << ": " << r.err;
+    }
+    std::ofstream(dir_ / "libs" / "libvaldmora.so", std::ios::binary | std::ios::trunc) << whole;
+    const Outcome r = valdmora::testing::run_program((dir_ / "bin" / "valdmora-batch").string(),
+                                                     {"estimate", "../counts.txt"}, dir_ / "bin", {env});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(BatchTest, CompareOnThreeHundredThousandWardsKeepsTheMemoryBound) {
+    if (kSanitized) GTEST_SKIP() << "the address sanitizer's own memory is not the program's";
+    std::string data = "households,road_m,markets\n";
+    uint32_t x = 12345;
+    auto next = [&x](uint32_t range) { return (x = x * 1103515245u + 12345u) / 65536u % range; };
+    for (int i = 0; i < 300000; ++i) {
+        const uint32_t h = 100 + next(1900);
+        data += "W" + std::to_string(i) + "," + std::to_string(h) + "," + std::to_string(500 + next(8500)) + "," +
+                std::to_string(next(6)) + (i % 2 ? "" : "," + std::to_string(1 + h / 30 + next(10))) + "\n";
+    }
+    write("wards.txt", data);
+    // the peak of the batch alone, measured in a process of its own
+    const fs::path peak = dir_ / "peak";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const Outcome r = valdmora::testing::run_program(kBatch, {"compare", "wards.txt", "--json"}, dir_);
+        rusage usage{};
+        ::getrusage(RUSAGE_CHILDREN, &usage);
+        std::ofstream(peak) << r.status << " " << usage.ru_maxrss << "\n";
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::ifstream in(peak);
+    int exit_status = -1;
+    long kib = 0;
+    in >> exit_status >> kib;
+    EXPECT_EQ(exit_status, 0);
+    const double bound_kib = 64.0 * 1024 + 8.0 * static_cast<double>(data.size()) / 1024;
+    EXPECT_LT(kib, bound_kib) << kib / 1024 << " MiB for " << data.size() / 1048576.0 << " MiB of data";
+}
+
+TEST_F(BatchTest, TheDataReachTheDiskBeforeTheNameAndAFailingSyncKeepsTheOldFile) {
+    const std::string preload = std::string("LD_PRELOAD=") + VALDMORA_SYNC_SPY;
+    const std::string log = "SYNC_SPY_LOG=" + (dir_ / "calls.log").string();
+    // a sanitized build lets the spy load before its runtime
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string order = std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+    Outcome r = run({"estimate", "counts.txt", "--residuals", "res.csv"}, {preload, log, order});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // every file written is synced, as its temporary, before the rename gives it its name
+    std::istringstream calls(file("calls.log"));
+    std::map<std::string, int> synced_at, renamed_at;
+    int at = 0;
+    for (std::string what, a, b; calls >> what >> a;) {
+        ++at;
+        if (what == "fdatasync") synced_at[fs::path(a).filename().string()] = at;
+        if (what == "rename") {
+            calls >> b;
+            EXPECT_TRUE(synced_at.count(fs::path(a).filename().string())) << a << " renamed unsynced";
+            EXPECT_LT(synced_at[fs::path(a).filename().string()], at) << a;
+            renamed_at[fs::path(b).filename().string()] = at;
+        }
+    }
+    for (const char* name : {"ward_predictions.txt", "user.txt", "res.csv"}) EXPECT_TRUE(renamed_at.count(name)) << name;
+    // a sync that fails: each file keeps its earlier content, and the run says so
+    for (const char* name : {"ward_predictions.txt", "user.txt", "res.csv"}) write(name, "earlier\n");
+    r = run({"estimate", "counts.txt", "--residuals", "res.csv"}, {preload, "SYNC_SPY_FAIL=1", order});
+    EXPECT_EQ(r.status, 1);
+    for (const char* name : {"ward_predictions.txt", "user.txt", "res.csv"}) {
+        EXPECT_EQ(file(name), "earlier\n") << name;
+        EXPECT_NE(r.err.find(std::string(name) + " could not be written: Input/output error"), std::string::npos)
+            << r.err;
+    }
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(BatchTest, StandardErrorsAreTheRootsOfTheCovariancesDiagonal) {
+    // the normal with the constant alone has closed forms at its optimum: the mean's
+    // standard error sigma / sqrt(n) and sigma's own sigma / sqrt(2 n)
+    fs::copy_file(VALDMORA_REFERENCE_DIR "/compare40.txt", dir_ / "compare40.txt");
+    const Outcome r = run({"estimate", "compare40.txt", "--dist", "normal", "--free", "0", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const json& e = j["estimates"];
+    ASSERT_EQ(e.size(), 5u);
+    const double sigma = e[4]["value"].get<double>();
+    EXPECT_EQ(e[4]["box"], 5);
+    EXPECT_NEAR(sigma, 12.905401001131271, 1e-4);  // tests/reference: R
+    EXPECT_NEAR(e[0]["se"].get<double>(), sigma / std::sqrt(40.0), 2e-3 * sigma / std::sqrt(40.0));
+    EXPECT_NEAR(e[4]["se"].get<double>(), sigma / std::sqrt(80.0), 2e-3 * sigma / std::sqrt(80.0));
+    for (int box : {1, 2, 3}) EXPECT_TRUE(e[box]["se"].is_null()) << box;
+}
+
+TEST_F(BatchTest, AFileWithoutUnsurveyedWardsSaysExactlyThat) {
+    write("surveyed.txt", "a\nW1,1,5\nW2,2,7\nW3,3,9\nW4,4,8\n");
+    Outcome r = run({"estimate", "surveyed.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "maximum log likelihood = -3.776, change = -3.776\n"
+              "no unsurveyed ward to estimate; 29 dogs counted\n"
+              "profile-likelihood limits not available: there is no unsurveyed ward\n");
+    EXPECT_EQ(r.err, "");
+    r = run({"estimate", "surveyed.txt", "--json", "--bootstrap", "20"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["notices"], json::array({"The bootstrap limits are not available: there is no unsurveyed ward."}));
+    EXPECT_TRUE(j["pop_lower"].is_null() && j["profile_lower"].is_null() && j["boot_lower"].is_null());
+    EXPECT_EQ(file("ward_predictions.txt"), "");
 }

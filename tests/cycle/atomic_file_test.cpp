@@ -5,12 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "cycle/atomic_file.h"
+#include "cycle/csv.h"
+#include "cycle/output_paths.h"
 
 using namespace valdmora;
 namespace fs = std::filesystem;
@@ -98,4 +101,57 @@ TEST_F(AtomicFileTest, FoldersDevicesAndProtectedFilesAreRefused) {
     }
     EXPECT_EQ(content(path("kept.txt")), "kept");
     EXPECT_EQ(entries(), 1u);
+}
+
+TEST(CsvRow, NamesQuotedAndGuardedNumbersLeftAsNumbers) {
+    EXPECT_EQ(CsvRow().text("Hill, North").text("say \"hi\"").text("two\nlines").line(),
+              "\"Hill, North\",\"say \"\"hi\"\"\",\"two\nlines\"\n");
+    for (const char* formula : {"=1+1", "+1", "-1", "@SUM(A1)"})
+        EXPECT_EQ(csv_text_cell(formula), std::string("'") + formula) << formula;
+    EXPECT_EQ(csv_text_cell("=A1,B1"), "\"'=A1,B1\"");
+    EXPECT_EQ(CsvRow().number(-1.5).number(std::nan("")).whole(-3).number(2.5f).empty().line(), "-1.5,,-3,2.5,\n");
+}
+
+TEST_F(AtomicFileTest, OutputsAreToldApartByTheFileTheyReach) {
+    std::ofstream(dir_ / "data.txt") << "x";
+    fs::create_hard_link(dir_ / "data.txt", dir_ / "hard.txt");
+    fs::create_symlink("data.txt", dir_ / "soft.txt");
+    fs::create_symlink("new.csv", dir_ / "dangling.csv");
+    const std::vector<NamedPath> data{{"the data file", (dir_ / "data.txt").string()}};
+    for (const fs::path& same : {dir_ / "hard.txt", dir_ / "soft.txt", dir_ / "." / "data.txt"})
+        EXPECT_TRUE(same_file_as(same.string(), data)) << same;
+    EXPECT_FALSE(same_file_as((dir_ / "other.txt").string(), data));
+    // files not there yet: by resolved folder and name, a dangling link by what it names
+    const std::vector<NamedPath> planned{{"--csv", (dir_ / "new.csv").string()}};
+    EXPECT_TRUE(same_file_as((dir_ / "dangling.csv").string(), planned));
+    EXPECT_TRUE(same_file_as((dir_ / "." / "new.csv").string(), planned));
+    EXPECT_FALSE(same_file_as((dir_ / "New.csv").string(), planned));
+    EXPECT_NE(output_clash(data, {{"--residuals", (dir_ / "soft.txt").string()}}).find("is the data file"),
+              std::string::npos);
+    EXPECT_NE(output_clash({}, {{"--csv", (dir_ / "a.csv").string()}, {"--residuals", (dir_ / "./a.csv").string()}})
+                  .find("is --csv"),
+              std::string::npos);
+    EXPECT_EQ(output_clash(data, {{"--csv", ""}, {"--residuals", (dir_ / "r.csv").string()}}), "");
+}
+
+TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissionBits) {
+    for (mode_t mode : {0600, 0640, 0664, 0755}) {
+        const std::string p = path("mode.txt");
+        ASSERT_EQ(write_file_atomically(p, "old"), "");
+        ASSERT_EQ(::chmod(p.c_str(), mode), 0);
+        ASSERT_EQ(write_file_atomically(p, "new"), "");
+        struct stat st {};
+        ASSERT_EQ(::stat(p.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+        EXPECT_EQ(content(p), "new");
+    }
+    // through a link the file it names keeps its bits, and the link stays
+    ASSERT_EQ(write_file_atomically(path("target.txt"), "old"), "");
+    ASSERT_EQ(::chmod(path("target.txt").c_str(), 0600), 0);
+    fs::create_symlink("target.txt", dir_ / "link.txt");
+    ASSERT_EQ(write_file_atomically(path("link.txt"), "new"), "");
+    struct stat st {};
+    ASSERT_EQ(::stat(path("target.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
 }

@@ -150,6 +150,23 @@ TEST(CountFile, PointDecimalsAndSpreadsheetSemicolonLines) {
     EXPECT_NE(read_error("a;b\nW1;1.000,5;2\n").find("not a number"), std::string::npos);
     for (const char* bad : {"inf", "nan", "0x10", "1.2.3", "--1", "1e", "."})
         EXPECT_NE(read_error(std::string("a\tb\nW\t") + bad + "\t1\n").find("is not a number"), std::string::npos) << bad;
+    // '.' decimals in a ';' line, alone and beside decimal commas in other fields
+    TempFile h("a;b\nW1;1.5;2.25;3\nW2;0,5;4.75;7.0\nW3;-1.5e1;2,5\n");
+    const CountData m = read_count_file(h.path());
+    ASSERT_EQ(m.surveyed.size(), 2u);
+    EXPECT_EQ(m.surveyed[0].x[0], 1.5);
+    EXPECT_EQ(m.surveyed[0].x[1], 2.25);
+    EXPECT_EQ(m.surveyed[1].x[0], 0.5);
+    EXPECT_EQ(m.surveyed[1].x[1], 4.75);
+    EXPECT_EQ(m.surveyed[1].count, 7.0);
+    EXPECT_EQ(m.unsurveyed[0].x[0], -15.0);
+    EXPECT_EQ(m.unsurveyed[0].x[1], 2.5);
+    // one field with both marks is no number
+    EXPECT_NE(read_error("a;b\nW1;1.5,2;3\n").find("not a number"), std::string::npos);
+    // below the smallest double: read as 0, not refused as "not a number"
+    TempFile tiny("a\nW1,1e-400,4\nW2,2,5\nW3,3,6\n");
+    EXPECT_EQ(read_count_file(tiny.path()).surveyed[0].x[0], 0.0f);
+    EXPECT_NE(read_error("a\nW1,1e400,4\n").find("\"1e400\" is too large"), std::string::npos);
 }
 
 TEST(CountFile, EveryBadInputNamesFileLineAndField) {

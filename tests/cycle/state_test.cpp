@@ -99,4 +99,13 @@ TEST(NumberText, DataFileNumbersIgnoreTheLocale) {
     EXPECT_EQ(parse_data_number("6944,5", true), 6944.5);
     for (const char* bad : {"", "1.000,5", "1,2,3", "e5", "1e", "1e+", "--1", "inf", "1 2", "0x1"})
         EXPECT_FALSE(parse_data_number(bad, true).has_value()) << bad;
+    // below the smallest double is as near 0 as a double comes; beyond the largest is no number
+    for (const char* tiny : {"1e-400", "-1e-400", "0.0000001e-399", "1e-99999999999999999999", "1000e-403"})
+        EXPECT_EQ(parse_data_number(tiny, false), 0.0) << tiny;
+    EXPECT_EQ(parse_data_number("0,5e-400", true), 0.0);
+    for (const char* huge : {"1e400", "-1e309", "0.001e312", "1e99999999999999999999"}) {
+        EXPECT_FALSE(parse_data_number(huge, false).has_value()) << huge;
+        EXPECT_TRUE(data_number_too_large(huge, false)) << huge;
+    }
+    for (const char* other : {"1e-400", "abc", "1e", "19,4", "1.7e308"}) EXPECT_FALSE(data_number_too_large(other, false)) << other;
 }

@@ -485,6 +485,11 @@ TEST(SpdInverse, LayoutAndFailure) {
     EXPECT_EQ(spd_inverse(2, b, 7), 2);
     EXPECT_EQ(b[2], 0.0);  // unchanged
     EXPECT_EQ(spd_inverse(7, b, 7), 1);
+    // positive definite only by rounding: a parameter the data do not identify
+    double c[7 * 6] = {};
+    c[0] = 1e6, c[1] = 1e3, c[7] = 1e3, c[8] = 1.0 + 1e-9;
+    EXPECT_EQ(spd_inverse(2, c, 7), 3);
+    EXPECT_EQ(c[2], 0.0);
 }
 
 // Results that cannot be trusted say so: an estimate on a bound, limits of no width.

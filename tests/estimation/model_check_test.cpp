@@ -248,3 +248,38 @@ TEST(Residuals, ChartsKeepWardOrderForTheKeysColours) {
     EXPECT_FLOAT_EQ(q.x[0], 0.0f);
     EXPECT_EQ(q.y, (std::vector<float>{0.3f, -1.2f, 0.9f}));
 }
+
+// On few wards the small-sample term outweighs a better fit: AIC and AICc rank the models
+// differently, and the table follows AICc, its weights worked from AICc alone.
+TEST(ModelTable, RanksByAiccWhereAicWouldRankOtherwise) {
+    const std::string path = ::testing::TempDir() + "/few_wards.txt";
+    std::ofstream(path) << "h,r\nA,120,30,9\nB,340,80,14\nC,560,20,17\nD,780,95,28\nE,900,10,27\nF,150,60,8\n"
+                           "G,610,45,21\nH,420,70,15\nU1,500,50\nU2,300,40\n";
+    EstimationState s;
+    form_load(s);
+    const CountData d = read_count_file(path);
+    store_count_data(s, d);
+    ClickServices services;
+    services.library = kLibrary;
+    const ModelTable t = compare_models(s, d.predictor_names, services, {});
+    bool aic_disagrees = false;
+    double total = 0.0;
+    for (std::size_t i = 0; i < t.rows.size(); ++i) {
+        const ModelRow& r = t.rows[i];
+        if (!r.available || std::isnan(r.aicc)) continue;
+        const double gap = static_cast<double>(r.n - r.k - 1);
+        EXPECT_NEAR(r.aicc, r.aic + 2.0 * r.k * (r.k + 1) / gap, 1e-9);
+        EXPECT_NEAR(r.delta_aicc, r.aicc - t.rows[0].aicc, 1e-9);
+        total += std::exp(-r.delta_aicc / 2.0);
+        if (i > 0) {
+            EXPECT_GE(r.aicc, t.rows[i - 1].aicc);
+        }
+        for (std::size_t j = i + 1; j < t.rows.size(); ++j)
+            if (t.rows[j].available && !std::isnan(t.rows[j].aicc) && t.rows[j].aic < r.aic) aic_disagrees = true;
+    }
+    EXPECT_TRUE(aic_disagrees);
+    for (const ModelRow& r : t.rows)
+        if (r.available && !std::isnan(r.aicc)) {
+            EXPECT_NEAR(r.weight, std::exp(-r.delta_aicc / 2.0) / total, 1e-12);
+        }
+}

@@ -3,6 +3,7 @@
 // reproducible.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -212,4 +213,51 @@ TEST(Bootstrap, QuantilesAndDraws) {
         EXPECT_GE(draw_count(1, 3.0, 2.0, engine), 1.0);  // the lognormal's counts are at least 1
         EXPECT_GE(draw_count(2, 1.0, 5.0, engine), 0.0);
     }
+}
+
+namespace {
+
+// A stand-in library that reports a failed fit whenever the counts sum to a multiple of
+// three, except on the data the estimate itself is fitted to.
+int64_t g_own_sum = -1;
+int32_t failing_fit(const valdmora_model* model, int32_t n, const int32_t* free_pos, const double* lower,
+                    const double* upper, double* x, double* f, int64_t* evaluations) {
+    int64_t sum = 0;
+    for (int64_t i = 0; i < model->nobs; ++i) sum += model->y[i];
+    const int32_t code = VALDMORA_FIT(model, n, free_pos, lower, upper, x, f, evaluations);
+    return sum != g_own_sum && sum % 3 == 0 ? VALDMORA_FIT_FAILED : code;
+}
+
+}  // namespace
+
+TEST(Bootstrap, RefitsThatFailAreCountedAndLeftOutOfTheLimits) {
+    const EstimationState s = example_state(3);
+    ClickInput in;
+    in.data_path = "counts.txt";
+    in.beta_checked = {true, true, false, false, false};
+    in.beta_text = {"10", "0", "0", "0", "0", "1"};
+    in.bootstrap_reps = 300;
+    in.bootstrap_seed = 7;
+    ClickServices whole;
+    whole.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, nullptr};
+    const ClickResult all = run_estimating_click(in, s, whole);
+    ASSERT_TRUE(all.bootstrap && all.bootstrap->available);
+    ASSERT_EQ(all.bootstrap->failed, 0);
+    g_own_sum = 0;
+    for (float c : s.surveyed_count.values()) g_own_sum += static_cast<int64_t>(std::nearbyint(c));
+    ClickServices failing;
+    failing.library = {failing_fit, VALDMORA_OBJECTIVE, nullptr};
+    const ClickResult some = run_estimating_click(in, s, failing);
+    ASSERT_TRUE(some.bootstrap && some.bootstrap->available) << some.bootstrap->problem;
+    const BootstrapResult& b = *some.bootstrap;
+    // about a third fail; each replicate draws alike either way, so the totals that count
+    // are those of the whole run less the failed ones
+    EXPECT_GT(b.failed, 50);
+    EXPECT_LT(b.failed, 150);
+    EXPECT_EQ(static_cast<int>(b.totals.size()) + b.failed, 300);
+    EXPECT_TRUE(std::includes(all.bootstrap->totals.begin(), all.bootstrap->totals.end(), b.totals.begin(),
+                              b.totals.end()));
+    EXPECT_EQ(b.lower, quantile(b.totals, 0.025));
+    EXPECT_EQ(b.upper, quantile(b.totals, 0.975));
+    EXPECT_NE(some.interval_text.find(std::to_string(b.failed)), std::string::npos) << some.interval_text;
 }

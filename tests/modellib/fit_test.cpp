@@ -152,3 +152,20 @@ TEST(Fit, FailuresComeBackAsCodes) {
         N_E04JYF(&n, &ib, f.bl, f.bu, f.x, &f.f, f.iw, &liw, f.w, &lw, p.ints.data(), p.reals.data(), nullptr);
     }
 }
+
+TEST(Fit, AVariableHeldByEqualBoundsStaysAndTheOthersFit) {
+    const Records r = simulate(60, 2, 5.0, {0.02, 0.03}, 0.5, 3, 5);
+    PackedModel p = PackedModel::make(r, {10, 0.025, 0, 1.0}, 3, {1, 2, 3, 4});
+    p.reals[4 * 1 + 2] = p.reals[4 * 1 + 3] = 0.025;  // slope 1 held at 0.025, its start
+    const Fit f = fit(p);
+    EXPECT_TRUE(f.ifail == 0 || f.ifail == 5) << f.ifail;
+    EXPECT_EQ(f.x[1], 0.025 * p.reals[4 * 1 + 1]);
+    EXPECT_TRUE(std::isfinite(f.f));
+    EXPECT_LE(f.f, reference_optimum(p, f) + 1e-8);
+    // held at a value away from the start: the start is moved onto it
+    PackedModel q = PackedModel::make(r, {10, 0.05, 0, 1.0}, 3, {1, 2, 3, 4});
+    q.reals[4 * 1 + 2] = q.reals[4 * 1 + 3] = 0.01;
+    const Fit g = fit(q);
+    EXPECT_TRUE(g.ifail == 0 || g.ifail == 5) << g.ifail;
+    EXPECT_DOUBLE_EQ(g.x[1], 0.01 * q.reals[4 * 1 + 1]);
+}

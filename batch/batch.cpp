@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <csignal>
@@ -71,6 +72,9 @@ void catch_stop_signals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+// How often a simulation's rows are put in its --csv file while it runs.
+constexpr std::chrono::seconds kCheckpointEvery{2};
 
 // A usage error: exit status 2.
 struct UsageError : std::runtime_error {
@@ -595,24 +599,34 @@ int run_simulate(const Options& o) {
     sv.random = &random;
     sv.reseed_from_clock = !seeded;
 
-    AtomicFile csv;
+    // The rows are kept here and the file replaced whole with them every few seconds and
+    // at the end: a run killed outright still leaves the rows of its last checkpoint.
+    std::string table;
+    long rows = 0, rows_in_file = 0;  // rows finished; rows the file holds now
+    bool file_written = false;
+    std::string csv_problem;
+    auto checkpoint = [&] {
+        csv_problem = write_file_atomically(o.csv, table);
+        if (csv_problem.empty()) {
+            rows_in_file = rows;
+            file_written = true;
+        }
+    };
     if (!o.csv.empty()) {
-        const std::string e = csv.open(o.csv);
+        AtomicFile probe;  // said before any work: a path that cannot take the file
+        const std::string e = probe.open(o.csv);
         if (!e.empty()) throw UserError("The file " + printable(o.csv, 200) + " cannot be written: " + e + ".");
-        std::string head = "rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
-                           "profile_upper,profile_outside";
-        if (boot > 0) head += ",boot_lower,boot_upper,boot_outside,boot_failed";
-        head += ",expected_total,delta_lower,delta_upper,delta_outside";
-        const std::string w = csv.write(head + "\n");
-        if (!w.empty()) throw UserError("The file " + printable(o.csv, 200) + " cannot be written: " + w + ".");
+        table = "rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,profile_upper,"
+                "profile_outside";
+        if (boot > 0) table += ",boot_lower,boot_upper,boot_outside,boot_failed";
+        table += ",expected_total,delta_lower,delta_upper,delta_outside\n";
     }
+    auto last_checkpoint = std::chrono::steady_clock::now();
 
     const bool bar = isatty(2) != 0;
     std::optional<ClickResult> last;
     std::vector<Notice> notices = s.notices;
     long done = 0;
-    std::string csv_problem;
-    long rows = 0;  // rows in the file so far
     for (long rep = 1; rep <= reps && !g_stop_signal; ++rep) {
         in.beta_text = s.boxes;
         in.bootstrap_seed = seed + static_cast<uint64_t>(rep);
@@ -625,7 +639,7 @@ int run_simulate(const Options& o) {
         ClickResult& r = *run;
         for (const Notice& n : click_notices(r))
             if (n.modal) notices.push_back(n);
-        if (csv.is_open() && csv_problem.empty()) {
+        if (!o.csv.empty()) {
             CsvRow row;
             row.whole(rep).number(r.state.sim_total);
             const char* const side[2] = {"inside", "outside"};
@@ -666,8 +680,12 @@ int run_simulate(const Options& o) {
                 else
                     row.empty().empty().text("outside");
             }
-            csv_problem = csv.write(row.line());
-            if (csv_problem.empty()) ++rows;
+            table += row.line();
+            ++rows;
+            if (std::chrono::steady_clock::now() - last_checkpoint > kCheckpointEvery) {
+                checkpoint();
+                last_checkpoint = std::chrono::steady_clock::now();
+            }
         }
         s.state = r.state;
         s.boxes = r.beta_text;
@@ -682,8 +700,8 @@ int run_simulate(const Options& o) {
     }
     if (bar && g_stop_signal) std::fputc('\n', stderr);
     int status = 0;
-    if (csv.is_open() || !csv_problem.empty()) {
-        if (csv_problem.empty()) csv_problem = csv.commit();
+    if (!o.csv.empty()) {
+        checkpoint();
         if (!csv_problem.empty()) {
             notices.push_back({"Output file", not_written(o.csv, csv_problem), "", true});
             status = 1;
@@ -727,8 +745,9 @@ int run_simulate(const Options& o) {
     // what the file holds, not what was computed: a file not written keeps its old rows
     std::string held;
     if (!o.csv.empty())
-        held = csv_problem.empty() ? "; " + printable(o.csv, 200) + " holds " + std::to_string(rows) + " rows"
-                                   : "; " + printable(o.csv, 200) + " was not written";
+        held = !file_written ? "; " + printable(o.csv, 200) + " was not written"
+                             : "; " + printable(o.csv, 200) + " holds " + std::to_string(rows_in_file) + " rows" +
+                                   (csv_problem.empty() ? "" : ", those of its last checkpoint");
     std::cerr << done << " of " << reps << " repetitions done" << held << "\n";
     if (g_stop_signal) {
         std::cerr << "stopped by " << (g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
@@ -784,7 +803,8 @@ int batch_main(int argc, char** argv, const ModelLibrary* library) {
     sim->add_option("--bootstrap", o.bootstrap, "also score bootstrap limits of this many replicates (default 0)");
     sim->add_option("--out", o.out, "folder for the last repetition's ward_predictions.txt and user.txt (default: here)");
     sim->add_flag("--json", o.json, "print one JSON object instead of the summary");
-    sim->add_option("--csv", o.csv, "write one row per repetition to this file");
+    sim->add_option("--csv", o.csv, "write one row per repetition to this file (replaced whole with the rows so far "
+                                    "every two seconds and at the end)");
     sim->add_option("--generator", o.generator,
                     "exact: counts drawn from the fitted model itself (default); classic: the bench's original "
                     "draws (sums of ten uniforms, trials to the ceil(m/e)-th success), as older seeded series")

@@ -34,7 +34,7 @@ click() { xdotool mousemove $((X + $1)) $((Y + menu + $2)) click 1; sleep 0.3; }
 await() { for _ in $(seq 1 300); do [ -s "$1" ] && return 0; sleep 0.1; done; fail "$1 was not written"; }
 dialog() {  # waits for a window named $1 and types a path into its file name box
     local d
-    d=$(timeout 20 xdotool search --sync --name "$1" | head -1) || fail "no '$1' dialog"
+    d=$(timeout 40 xdotool search --sync --name "$1" | head -1) || fail "no '$1' dialog"
     sleep 0.5
     xdotool type --delay 20 "$2"; xdotool key Return; sleep 1
 }
@@ -42,7 +42,7 @@ dialog() {  # waits for a window named $1 and types a path into its file name bo
 # File > Open data file… with its dialog
 xdotool windowfocus --sync "$wid"; xdotool key ctrl+o
 dialog "Open data file" "$work/example.txt"
-timeout 10 xdotool search --sync --name "valdmora V1.01 — example.txt" >/dev/null || fail "the title does not name the file read"
+timeout 30 xdotool search --sync --name "valdmora V1.01 — example.txt" >/dev/null || fail "the title does not name the file read"
 click 815 35; click 815 58; click 815 82      # tick the three predictors
 click 87 96                                   # negative binomial
 rm -f ward_predictions.txt user.txt

@@ -73,11 +73,8 @@ std::vector<double> FitCall::information(const std::vector<double>& value, const
     return h;
 }
 
-// The largest first Newton decrement (twice the fall the quadratic predicts) trusted to stay
-// in the start's basin.
-constexpr double kNewtonReach = 4.0;
-
-FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free, double fixed_total) const {
+FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free, double fixed_total,
+                          double reach) const {
     FitOutcome out;
     out.code = VALDMORA_FIT_FAILED;
     out.value = p.value;
@@ -109,7 +106,7 @@ FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free
         const double decrement = -g.dot(step);  // the predicted fall of f, twice over
         if (!(decrement >= 0.0) || !std::isfinite(decrement)) return out;
         // far from the optimum the quadratic can point into another basin: the search there
-        if (iteration == 0 && decrement > kNewtonReach) return out;
+        if (iteration == 0 && decrement > reach) return out;
         if (decrement < 1e-10) {
             place(x);
             out.code = VALDMORA_FIT_OK;

@@ -72,7 +72,10 @@ public:
     // the Newton decrement falls below 1e-10 within p's bounds; VALDMORA_FIT_FAILED where
     // the information is not positive definite, a step leaves the bounds or the search
     // stalls, and the caller falls back to fit.
-    FitOutcome newton(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0) const;
+    // reach: the largest first Newton decrement (twice the fall the quadratic predicts) to
+    // go on from; beyond it the start may lie in another basin and the caller fits instead.
+    FitOutcome newton(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0,
+                      double reach = std::numeric_limits<double>::infinity()) const;
     // -log likelihood at the values, no variable free.
     double objective(const std::vector<double>& value, const std::vector<double>& scale,
                      double fixed_total = 0.0) const;

@@ -31,7 +31,8 @@ public:
             p.value = *start;
             // from a start near its optimum (a neighbour's, the estimates) Newton's method
             // takes a few steps; the search where it cannot
-            FitOutcome r = call_.newton(p, in_.free, total);
+            // (a neighbour's optimum within the quadratic's reach: a first decrement of 4 at most)
+            FitOutcome r = call_.newton(p, in_.free, total, 4.0);
             if (!(r.accepted() && r.finite)) {
                 const long newton_evaluations = r.evaluations;
                 r = call_.search(p, in_.free, total);

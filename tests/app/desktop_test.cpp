@@ -121,6 +121,8 @@ private slots:
         const QStringList faces = QFontDatabase::families();
         QVERIFY(!faces.isEmpty());
         for (const QString& face : faces) {
+            // a face without Latin letters (math symbols, icons) is not one a window sets text in
+            if (!QFontDatabase::writingSystems(face).contains(QFontDatabase::Latin)) continue;
             make(face);
             QStringList problems = clipped_or_overlapping(page());
             read_example();

@@ -4,7 +4,7 @@
 # As root it runs apt-get; otherwise it prints the command to run and stops.
 set -eu
 
-PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
+PACKAGES="build-essential cmake pkg-config qt6-base-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
 libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick
 locales fonts-liberation2 dpkg-dev file appstream desktop-file-utils man-db librsvg2-bin"
 

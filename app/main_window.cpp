@@ -36,6 +36,7 @@
 
 #include "charts/charts.h"
 #include "cycle/atomic_file.h"
+#include "file_name.h"
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
@@ -80,8 +81,14 @@ QFont window_face(const QString& forced) {
     QFont face;
     if (!forced.isEmpty())
         face.setFamilies({forced});
+#ifdef Q_OS_WIN
+    // as Windows draws its own windows (Wine offers its Tahoma in their place)
+    else
+        face.setFamilies({"Segoe UI", "Tahoma", "Arial"});
+#else
     else
         face.setFamilies({"Liberation Sans", "Arimo", "Nimbus Sans", "Arial", "Helvetica", "DejaVu Sans"});
+#endif
     face.setStyleHint(QFont::SansSerif);
     const QString widest = "negative binomial, with variance proportional to mean";
     for (int px = 11; px >= 8; --px) {
@@ -677,7 +684,7 @@ void Form1::open_data_file(const QString& path) {
 void Form1::read_data_file() {
     // Read everything first: a failed read leaves the state and the window as they were.
     const QString path = txtData->text();
-    const CountData file = read_count_file(QFile::encodeName(path).toStdString());
+    const CountData file = read_count_file(engine_path(path));
     store_count_data(state_, file);
     predictor_names_ = file.predictor_names;
     last_result_.reset();
@@ -921,7 +928,7 @@ void Form1::save_predictions_csv(const QString& path) {
     for (const ClickResult::WardPrediction& w : last_result_->ward_predictions)
         csv += to8bit(csv_field(w.name)) + "," + shortest_number(w.prediction) + "," + shortest_number(w.lower) + "," +
                shortest_number(w.upper) + "\n";
-    const std::string e = write_file_atomically(QFile::encodeName(path).toStdString(), csv);
+    const std::string e = write_file_atomically(engine_path(path), csv);
     if (!e.empty())
         throw UserError("The file " + to8bit(path) + " could not be written: " + e + ".", "Save ward predictions");
     statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));

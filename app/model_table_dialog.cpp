@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "cycle/atomic_file.h"
+#include "file_name.h"
 #include "cycle/number_format.h"
 
 namespace valdmora {
@@ -128,7 +129,7 @@ QString ModelTableDialog::as_text(bool csv) const {
 }
 
 bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
-    const std::string e = write_file_atomically(path.toStdString(), as_text(true).toStdString());
+    const std::string e = write_file_atomically(engine_path(path), as_text(true).toStdString());
     if (!e.empty() && error) *error = QString::fromStdString(e);
     return e.empty();
 }

@@ -3,9 +3,9 @@
 //
 // Exit status: 0 done; 1 a data or fit problem, an output not written whole, or a named
 // ward not found; 2 a usage error; 130 / 143 a simulation stopped by SIGINT / SIGTERM
-// after writing what it had finished.
+// (on Windows: Ctrl-C / Ctrl-Break or the console closed) after writing what it had
+// finished.
 #include <CLI/CLI.hpp>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -22,6 +22,7 @@
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
+#include "cycle/platform_file.h"
 #include "cycle/text.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
@@ -29,14 +30,12 @@
 #include "estimation/report.h"
 #include "estimation/residuals.h"
 #include "estimation/simulation.h"
+#include "stop_request.h"
 
 using namespace valdmora;
 using json = nlohmann::ordered_json;
 
 namespace {
-
-volatile std::sig_atomic_t g_stop_signal = 0;
-extern "C" void on_stop_signal(int signal) { g_stop_signal = signal; }
 
 // A usage error: exit status 2.
 struct UsageError : std::runtime_error {
@@ -266,17 +265,18 @@ std::vector<Notice> click_notices(const ClickResult& r) {
 // The output folder must exist and take files; said before any work is done.
 void check_output_folder(const std::string& dir) {
     std::error_code ec;
-    if (!std::filesystem::exists(dir, ec)) throw UserError("The output folder " + dir + " does not exist.");
-    if (!std::filesystem::is_directory(dir, ec)) throw UserError("The output path " + dir + " is not a folder.");
-    if (::access(dir.c_str(), W_OK) != 0)
-        throw UserError("The output folder " + dir + " cannot be written: " + std::strerror(errno) + ".");
+    const std::filesystem::path folder = platform::path_from_utf8(dir);
+    if (!std::filesystem::exists(folder, ec)) throw UserError("The output folder " + dir + " does not exist.");
+    if (!std::filesystem::is_directory(folder, ec)) throw UserError("The output path " + dir + " is not a folder.");
+    const std::string problem = platform::folder_write_problem(folder);
+    if (!problem.empty()) throw UserError("The output folder " + dir + " cannot be written: " + problem + ".");
 }
 
 // Writes the click's files whole into dir; the messages of those that could not be.
 std::vector<std::string> write_outputs(const ClickResult& r, const std::string& dir) {
     std::vector<std::string> problems;
     for (const OutputFile& f : r.files) {
-        const std::string path = (std::filesystem::path(dir) / f.name).string();
+        const std::string path = platform::path_to_utf8(platform::path_from_utf8(dir) / f.name);
         const std::string e = write_file_atomically(path, f.content);
         if (!e.empty()) problems.push_back("The file " + path + " could not be written: " + e + ".");
     }
@@ -445,18 +445,14 @@ int run_simulate(const Options& o) {
         const std::string w = csv.write(head + "\n");
         if (!w.empty()) throw UserError("The file " + o.csv + " cannot be written: " + w + ".");
     }
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    watch_for_stop_requests();
 
-    const bool bar = isatty(2) != 0;
+    const bool bar = stderr_is_terminal();
     std::optional<ClickResult> last;
     std::vector<Notice> notices = s.notices;
     long done = 0;
     std::string csv_problem;
-    for (long rep = 1; rep <= reps && !g_stop_signal; ++rep) {
+    for (long rep = 1; rep <= reps && !stop_requested(); ++rep) {
         in.beta_text = s.boxes;
         in.bootstrap_seed = seed + static_cast<uint64_t>(rep);
         ClickResult r = run_estimating_click(in, s.state, sv);
@@ -501,7 +497,7 @@ int run_simulate(const Options& o) {
         }
         last = std::move(r);
     }
-    if (bar && g_stop_signal) std::fputc('\n', stderr);
+    if (bar && stop_requested()) std::fputc('\n', stderr);
     int status = 0;
     if (csv.is_open() || !csv_problem.empty()) {
         if (csv_problem.empty()) csv_problem = csv.commit();
@@ -542,9 +538,10 @@ int run_simulate(const Options& o) {
     print_notices(notices);
     std::cerr << done << " of " << reps << " repetitions done"
               << (o.csv.empty() ? "" : "; " + o.csv + " holds " + std::to_string(done) + " rows") << "\n";
-    if (g_stop_signal) {
-        std::cerr << "stopped by " << (g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
-        return 128 + g_stop_signal;
+    if (stop_requested()) {
+        std::cerr << "stopped by " << stop_request_name() << "\n";
+        stop_request_handled();
+        return stop_request_exit_status();
     }
     return status;
 }
@@ -553,6 +550,13 @@ int run_simulate(const Options& o) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    plain_line_ends();
+    // on Windows the arguments as UTF-8, whatever the ANSI code page can hold
+    const std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<char*> arg_pointers;
+    for (const std::string& a : args) arg_pointers.push_back(const_cast<char*>(a.c_str()));
+    argc = static_cast<int>(args.size());
+    argv = arg_pointers.data();
     CLI::App app{"valdmora-batch: estimate roaming dogs from a count data file, run a simulation study, or compare "
                  "models, with the same engine as the valdmora window."};
     app.require_subcommand(1);

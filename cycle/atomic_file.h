@@ -4,6 +4,7 @@
 // whole, never a cut-off file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,12 +24,12 @@ public:
     std::string write(std::string_view data);
     // Closes and renames the temporary file over path.
     std::string commit();
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return fd_ != -1; }
     const std::string& path() const { return path_; }
 
 private:
     void discard();
-    int fd_ = -1;
+    std::intptr_t fd_ = -1;  // platform::FileHandle
     std::string path_, temp_, error_;
 };
 

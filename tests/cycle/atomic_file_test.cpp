@@ -1,9 +1,17 @@
 // Files written whole or not at all, and only where the user meant: a link keeps pointing
 // at the file it named, a protected file stays, a long name still fits its temporary.
 #include <gtest/gtest.h>
+#include <unistd.h>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +19,7 @@
 #include <string>
 
 #include "cycle/atomic_file.h"
+#include "cycle/platform_file.h"
 
 using namespace valdmora;
 namespace fs = std::filesystem;
@@ -25,9 +34,11 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const {
+        return platform::path_to_utf8(dir_ / platform::path_from_utf8(name));
+    }
     static std::string content(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
+        std::ifstream in(platform::path_from_utf8(p), std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
@@ -56,6 +67,7 @@ TEST_F(AtomicFileTest, ReplacesWholeAndLeavesNoTemporary) {
     EXPECT_EQ(entries(), 1u);
 }
 
+#ifndef _WIN32
 TEST_F(AtomicFileTest, ALinkStaysALinkAndItsFileIsReplaced) {
     ASSERT_EQ(write_file_atomically(path("real.txt"), "old"), "");
     fs::create_symlink("real.txt", dir_ / "link.txt");
@@ -65,6 +77,18 @@ TEST_F(AtomicFileTest, ALinkStaysALinkAndItsFileIsReplaced) {
     EXPECT_EQ(entries(), 2u);
 }
 
+#endif
+
+// a name beyond the ANSI code page and outside Latin-1 is the file's name, letter for letter
+TEST_F(AtomicFileTest, ANameInAnyScriptIsKept) {
+    const std::string name = "Wards \xc3\xa5 \xce\xa9 \xe5\x8c\x97.txt";  // å, Omega, a CJK letter
+    ASSERT_EQ(write_file_atomically(path(name), "first"), "");
+    ASSERT_EQ(write_file_atomically(path(name), "second"), "");
+    EXPECT_EQ(content(path(name)), "second");
+    ASSERT_EQ(entries(), 1u);
+    EXPECT_EQ(platform::path_to_utf8(fs::directory_iterator(dir_)->path().filename()), name);
+}
+
 TEST_F(AtomicFileTest, ALongNameStillGetsItsTemporary) {
     const std::string name(250, 'n');
     ASSERT_EQ(write_file_atomically(path(name), "x"), "");
@@ -72,6 +96,26 @@ TEST_F(AtomicFileTest, ALongNameStillGetsItsTemporary) {
     EXPECT_EQ(entries(), 1u);
 }
 
+#ifdef _WIN32
+// A spreadsheet holding the file open: a clear message, and the old file stays whole.
+TEST_F(AtomicFileTest, AFileHeldOpenElsewhereIsKeptAndSaidSo) {
+    ASSERT_EQ(write_file_atomically(path("held.csv"), "old"), "");
+    const HANDLE held = CreateFileW((dir_ / "held.csv").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string e = write_file_atomically(path("held.csv"), "new");
+    CloseHandle(held);
+    EXPECT_NE(e.find("open in another program"), std::string::npos) << e;
+    EXPECT_EQ(content(path("held.csv")), "old");
+    EXPECT_EQ(entries(), 1u);
+    // a read-only file is refused, a folder is not replaced
+    ASSERT_TRUE(SetFileAttributesW((dir_ / "held.csv").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(write_file_atomically(path("held.csv"), "x").find("read-only"), std::string::npos);
+    SetFileAttributesW((dir_ / "held.csv").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(write_file_atomically(dir_.string(), "x"), "it is a folder");
+    EXPECT_NE(write_file_atomically(path("no\\such\\folder\\a.txt"), "x").find("does not exist"), std::string::npos);
+}
+#else
 TEST_F(AtomicFileTest, FoldersDevicesAndProtectedFilesAreRefused) {
     EXPECT_NE(write_file_atomically(path("no/such/folder/a.txt"), "x").find("does not exist"), std::string::npos);
     EXPECT_EQ(write_file_atomically(dir_.string(), "x"), "it is a folder");
@@ -99,3 +143,4 @@ TEST_F(AtomicFileTest, FoldersDevicesAndProtectedFilesAreRefused) {
     EXPECT_EQ(content(path("kept.txt")), "kept");
     EXPECT_EQ(entries(), 1u);
 }
+#endif

@@ -94,8 +94,8 @@ windows: deps windows-sdk
 	@rm -rf $(WIN_BUILD)/dist && cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist >/dev/null
 	@echo "windows: $(WIN_BUILD)/dist holds valdmora.exe, valdmora-batch.exe and valdmora.dll"
 
-# The engine, cycle, model-library and batch tests under Wine, and the batch's outputs
-# compared with the Linux build's byte for byte.
+# The engine, cycle, model-library and batch tests under Wine; the batch's outputs and the
+# 32-bit library's answers compared with the Linux build's; the window end to end.
 # The 32-bit model library alone (static NLopt from the SDK's i686 folder) and its C caller.
 WIN32_BUILD ?= build-windows32
 windows32: deps windows-sdk
@@ -113,6 +113,8 @@ windows-test: windows windows32 build
 	@bash tests/windows/same_outputs.sh $(BUILD)/bin/valdmora-batch $(WIN_BUILD)/dist/valdmora-batch.exe examples/counts.txt
 	@bash tests/windows/exports.sh $(WIN_BUILD)/bin/valdmora.dll $(WIN32_BUILD)/bin/valdmora.dll
 	@bash tests/windows/stdcall32.sh $(BUILD)/bin $(WIN32_BUILD)/bin examples/counts.txt
+	@bash tests/windows/window_e2e.sh $(WIN_BUILD)/dist/valdmora.exe $(BUILD)/bin/valdmora-batch examples/counts.txt \
+	  $(WIN_BUILD)/artifacts; rc=$$?; [ $$rc -eq 77 ] || exit $$rc
 
 clean:
 	@rm -rf $(BUILD)

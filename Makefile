@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test package-test test-sanitize fuzz bench clean windows windows-sdk windows-test windows32
+.PHONY: all deps configure build run test package-test test-sanitize fuzz bench clean windows windows-sdk windows-test windows32 windows-package
 
 all: build
 
@@ -115,6 +115,23 @@ windows-test: windows windows32 build
 	@bash tests/windows/stdcall32.sh $(BUILD)/bin $(WIN32_BUILD)/bin examples/counts.txt
 	@bash tests/windows/window_e2e.sh $(WIN_BUILD)/dist/valdmora.exe $(BUILD)/bin/valdmora-batch examples/counts.txt \
 	  $(WIN_BUILD)/artifacts; rc=$$?; [ $$rc -eq 77 ] || exit $$rc
+
+# The installer (Start-menu entry, uninstaller, licence page) and the portable zip, into
+# $(WIN_BUILD)/packages.
+VERSION := $(shell grep -m1 -o 'valdmora VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+windows-package: windows
+	@rm -rf $(WIN_BUILD)/packages && mkdir -p $(WIN_BUILD)/packages/valdmora-$(VERSION)
+	@{ echo "valdmora is built with Qt and NLopt, whose licences follow."; echo; \
+	   for f in LICENSE.Qt.LGPL-3.0.txt LICENSE.NLopt.txt LICENSE.NLopt.COPYRIGHT.txt; do \
+	     echo "==== $$f"; cat $(WIN_BUILD)/dist/licences/$$f; echo; done; } > $(WIN_BUILD)/packages/licences.txt
+	@makensis -V2 -DVERSION=$(VERSION) -DDIST=$(CURDIR)/$(WIN_BUILD)/dist -DLICENCE=$(CURDIR)/$(WIN_BUILD)/packages/licences.txt \
+	  -DOUTFILE=$(CURDIR)/$(WIN_BUILD)/packages/valdmora-$(VERSION)-setup.exe packaging/windows/valdmora.nsi
+	@cp -r $(WIN_BUILD)/dist/. $(WIN_BUILD)/packages/valdmora-$(VERSION)/
+	@cd $(WIN_BUILD)/packages && rm -f valdmora-$(VERSION)-windows-portable.zip && \
+	  zip -qr -X valdmora-$(VERSION)-windows-portable.zip valdmora-$(VERSION) && rm -rf valdmora-$(VERSION)
+	@ls -l $(WIN_BUILD)/packages/*.exe $(WIN_BUILD)/packages/*.zip
+	@bash tests/windows/installer_test.sh $(WIN_BUILD)/packages/valdmora-$(VERSION)-setup.exe examples/counts.txt; \
+	  rc=$$?; [ $$rc -eq 77 ] || exit $$rc
 
 clean:
 	@rm -rf $(BUILD)

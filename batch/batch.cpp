@@ -2,19 +2,18 @@
 // table of models, from the command line, through the same engine as the window.
 //
 // Exit status: 0 done; 1 a data or fit problem, an output not written whole, or a named
-// ward not found; 2 a usage error; 130 / 143 stopped by SIGINT / SIGTERM (a simulation
-// after writing the rows it had finished).
+// ward not found; 2 a usage error; 130 / 143 stopped by SIGINT / SIGTERM (on Windows:
+// Ctrl-C / Ctrl-Break or the console closed; a simulation after writing the rows it had
+// finished).
 #include "batch.h"
 
 #include <CLI/CLI.hpp>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -28,6 +27,7 @@
 #include "cycle/csv.h"
 #include "cycle/number_format.h"
 #include "cycle/output_paths.h"
+#include "cycle/platform_file.h"
 #include "cycle/text.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
@@ -37,6 +37,7 @@
 #include "estimation/report.h"
 #include "estimation/residuals.h"
 #include "estimation/simulation.h"
+#include "stop_request.h"
 
 namespace valdmora {
 
@@ -47,30 +48,9 @@ namespace {
 // the library to fit with in place of the one bound from its file (the fuzz target's)
 const ModelLibrary* g_library = nullptr;
 
-volatile std::sig_atomic_t g_stop_signal = 0;
-// the engine's Cancel, seen by the bootstrap, the table of models and every long loop
+// the engine's Cancel, seen by the bootstrap, the table of models and every long loop;
+// set by a stop request (stop_request.h)
 std::atomic<bool> g_cancel{false};
-// a simulation keeps the rows it has finished; other work is simply abandoned
-volatile std::sig_atomic_t g_keep_rows = 0;
-
-extern "C" void on_stop_signal(int signal) {
-    const bool again = g_stop_signal != 0;
-    g_stop_signal = signal;
-    g_cancel.store(true);
-    if (g_keep_rows && !again) return;
-    remove_live_temporaries();
-    const char* say = signal == SIGINT ? "stopped by SIGINT\n" : "stopped by SIGTERM\n";
-    (void)!::write(2, say, std::strlen(say));
-    ::_exit(128 + signal);
-}
-
-void catch_stop_signals() {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 // A usage error: exit status 2.
 struct UsageError : std::runtime_error {
@@ -367,25 +347,27 @@ void refuse_clashes(const std::string& data_file, const std::vector<NamedPath>& 
 
 std::vector<NamedPath> click_outputs(const std::string& dir) {
     namespace fs = std::filesystem;
-    return {{"the output " + std::string(kPredictionsFile), (fs::path(dir) / kPredictionsFile).string()},
-            {"the output " + std::string(kUserFile), (fs::path(dir) / kUserFile).string()}};
+    const fs::path folder = platform::path_from_utf8(dir);
+    return {{"the output " + std::string(kPredictionsFile), platform::path_to_utf8(folder / kPredictionsFile)},
+            {"the output " + std::string(kUserFile), platform::path_to_utf8(folder / kUserFile)}};
 }
 
 // The output folder must exist and take files; said before any work is done.
 void check_output_folder(const std::string& dir) {
     std::error_code ec;
     const std::string shown = printable(dir, 200);
-    if (!std::filesystem::exists(dir, ec)) throw UserError("The output folder " + shown + " does not exist.");
-    if (!std::filesystem::is_directory(dir, ec)) throw UserError("The output path " + shown + " is not a folder.");
-    if (::access(dir.c_str(), W_OK) != 0)
-        throw UserError("The output folder " + shown + " cannot be written: " + std::strerror(errno) + ".");
+    const std::filesystem::path folder = platform::path_from_utf8(dir);
+    if (!std::filesystem::exists(folder, ec)) throw UserError("The output folder " + shown + " does not exist.");
+    if (!std::filesystem::is_directory(folder, ec)) throw UserError("The output path " + shown + " is not a folder.");
+    const std::string problem = platform::folder_write_problem(folder);
+    if (!problem.empty()) throw UserError("The output folder " + shown + " cannot be written: " + problem + ".");
 }
 
 // Writes the click's files whole into dir; the messages of those that could not be.
 std::vector<std::string> write_outputs(const ClickResult& r, const std::string& dir) {
     std::vector<std::string> problems;
     for (const OutputFile& f : r.files) {
-        const std::string path = (std::filesystem::path(dir) / f.name).string();
+        const std::string path = platform::path_to_utf8(platform::path_from_utf8(dir) / f.name);
         const std::string e = write_file_atomically(path, f.content);
         if (!e.empty()) problems.push_back(not_written(path, e));
     }
@@ -607,13 +589,13 @@ int run_simulate(const Options& o) {
         if (!w.empty()) throw UserError("The file " + printable(o.csv, 200) + " cannot be written: " + w + ".");
     }
 
-    const bool bar = isatty(2) != 0;
+    const bool bar = stderr_is_terminal();
     std::optional<ClickResult> last;
     std::vector<Notice> notices = s.notices;
     long done = 0;
     std::string csv_problem;
     long rows = 0;  // rows in the file so far
-    for (long rep = 1; rep <= reps && !g_stop_signal; ++rep) {
+    for (long rep = 1; rep <= reps && !stop_requested(); ++rep) {
         in.beta_text = s.boxes;
         in.bootstrap_seed = seed + static_cast<uint64_t>(rep);
         std::optional<ClickResult> run;
@@ -680,7 +662,7 @@ int run_simulate(const Options& o) {
         }
         last = std::move(r);
     }
-    if (bar && g_stop_signal) std::fputc('\n', stderr);
+    if (bar && stop_requested()) std::fputc('\n', stderr);
     int status = 0;
     if (csv.is_open() || !csv_problem.empty()) {
         if (csv_problem.empty()) csv_problem = csv.commit();
@@ -730,9 +712,10 @@ int run_simulate(const Options& o) {
         held = csv_problem.empty() ? "; " + printable(o.csv, 200) + " holds " + std::to_string(rows) + " rows"
                                    : "; " + printable(o.csv, 200) + " was not written";
     std::cerr << done << " of " << reps << " repetitions done" << held << "\n";
-    if (g_stop_signal) {
-        std::cerr << "stopped by " << (g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
-        return 128 + g_stop_signal;
+    if (stop_requested()) {
+        std::cerr << "stopped by " << stop_request_name() << "\n";
+        stop_request_handled();
+        return stop_request_exit_status();
     }
     return status;
 }
@@ -741,9 +724,15 @@ int run_simulate(const Options& o) {
 
 int batch_main(int argc, char** argv, const ModelLibrary* library) {
     g_library = library;
-    g_stop_signal = 0;
     g_cancel.store(false);
     std::setlocale(LC_ALL, "");
+    plain_line_ends();
+    // on Windows the arguments as UTF-8, whatever the ANSI code page can hold
+    const std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<char*> arg_pointers;
+    for (const std::string& a : args) arg_pointers.push_back(const_cast<char*>(a.c_str()));
+    argc = static_cast<int>(args.size());
+    argv = arg_pointers.data();
     CLI::App app{"valdmora-batch: estimate roaming dogs from a count data file, run a simulation study, or compare "
                  "models, with the same engine as the valdmora window."};
     app.require_subcommand(1);
@@ -814,12 +803,12 @@ int batch_main(int argc, char** argv, const ModelLibrary* library) {
         app.exit(e);
         return 2;
     }
-    g_keep_rows = sim->parsed() ? 1 : 0;
-    catch_stop_signals();
+    // a simulation keeps the rows it has finished; other work is simply abandoned
+    watch_for_stop_requests(&g_cancel, sim->parsed());
     try {
         return est->parsed() ? run_estimate(o) : cmp->parsed() ? run_compare(o) : run_simulate(o);
     } catch (const Cancelled&) {
-        return 128 + g_stop_signal;
+        return stop_request_exit_status();
     } catch (const UsageError& e) {
         std::cerr << shown_lines(e.what()) << "\n";
         return 2;

@@ -144,6 +144,8 @@ private slots:
         make();
         QVERIFY2(faces.contains(QFontInfo(w->font()).family()), qPrintable(QFontInfo(w->font()).family()));
         for (const QString& face : faces) {
+            // a face without Latin letters (math symbols, icons) is not one a window sets text in
+            if (!QFontDatabase::writingSystems(face).contains(QFontDatabase::Latin)) continue;
             make(face);
             QStringList problems = clipped_or_overlapping(page());
             read_example();

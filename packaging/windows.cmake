@@ -19,6 +19,7 @@ add_custom_target(windows_runtime ALL
           ${_sdk}/plugins/platforms/qoffscreen.dll ${CMAKE_BINARY_DIR}/bin/platforms
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_sdk}/plugins/styles/qwindowsvistastyle.dll
           ${CMAKE_BINARY_DIR}/bin/styles
+  COMMENT "The Qt, NLopt and mingw runtime DLLs beside the programs in bin/"
   VERBATIM)
 
 install(TARGETS valdmora_exe valdmora_batch RUNTIME DESTINATION .)

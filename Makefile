@@ -108,9 +108,10 @@ windows32: deps windows-sdk
 
 windows-test: windows windows32 build
 	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS)
-	@# Wine's own services start once, outside CTest, whose output pipes they would hold open
-	@wineserver -p; sh scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null; \
-	  cd $(WIN_BUILD) && ctest --output-on-failure; rc=$$?; wineserver -k; exit $$rc
+	@# on a virtual display for the window's tests; Wine's own services start once, outside
+	@# CTest, whose output pipes they would hold open
+	@xvfb-run -a -s "-screen 0 1280x800x24" sh -c 'wineserver -p; sh scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null; \
+	  cd $(WIN_BUILD) && ctest --output-on-failure; rc=$$?; wineserver -k; exit $$rc'
 	@bash tests/windows/same_outputs.sh $(BUILD)/bin/valdmora-batch $(WIN_BUILD)/dist/valdmora-batch.exe examples/counts.txt
 	@bash tests/windows/exports.sh $(WIN_BUILD)/bin/valdmora.dll $(WIN32_BUILD)/bin/valdmora.dll
 	@bash tests/windows/stdcall32.sh $(BUILD)/bin $(WIN32_BUILD)/bin examples/counts.txt

@@ -104,8 +104,15 @@ std::string flush_and_close(FileHandle handle) {
 void close_file(FileHandle handle) { CloseHandle(handle_of(handle)); }
 
 std::string replace_file(const fs::path& from, const fs::path& to) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
-    DWORD e = GetLastError();
+    // Another program replacing the same file at this moment holds it for an instant, and
+    // virus scanners open new files briefly: a short while of retries before giving up.
+    DWORD e = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
+        e = GetLastError();
+        if (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION) break;
+        Sleep(25);
+    }
     if (e == ERROR_ACCESS_DENIED) {
         // denied, or held open by a program that did not share it: asking for the right
         // to delete it tells the two apart

@@ -14,11 +14,12 @@ foreach(dll ${_qt_dlls})
 endforeach()
 add_custom_target(windows_runtime ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/bin/platforms ${CMAKE_BINARY_DIR}/bin/styles
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_runtime_files} ${CMAKE_BINARY_DIR}/bin
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_runtime_files} ${_sdk}/bin/Qt6Test.dll ${CMAKE_BINARY_DIR}/bin
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_sdk}/plugins/platforms/qwindows.dll
           ${_sdk}/plugins/platforms/qoffscreen.dll ${CMAKE_BINARY_DIR}/bin/platforms
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_sdk}/plugins/styles/qwindowsvistastyle.dll
           ${CMAKE_BINARY_DIR}/bin/styles
+  COMMENT "The Qt, NLopt and mingw runtime DLLs beside the programs in bin/"
   VERBATIM)
 
 install(TARGETS valdmora_exe valdmora_batch RUNTIME DESTINATION .)

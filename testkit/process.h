@@ -65,7 +65,9 @@ public:
             for (const std::string& kv : env) block += wide(kv) + L'\0';
             block += L'\0';
         }
-        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+        // a group of its own, so that a Ctrl-Break can be sent to it alone
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
                            dir.c_str(), &si, &info_))
             CloseHandle(info_.hThread);
         else
@@ -78,6 +80,11 @@ public:
     ~Process() {
         if (info_.hProcess && !waited_) TerminateProcess(info_.hProcess, 137);
         if (info_.hProcess) CloseHandle(info_.hProcess);
+    }
+
+    // Ctrl-Break, as a console sends it; false where there is no console to send it through
+    bool send_ctrl_break() const {
+        return info_.hProcess && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info_.dwProcessId) != 0;
     }
 
     Outcome wait(std::chrono::seconds timeout = std::chrono::seconds(120)) {

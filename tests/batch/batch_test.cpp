@@ -311,6 +311,26 @@ TEST_F(BatchTest, ASignalStopsASimulationAfterTheRepetitionInHand) {
 }
 #endif
 
+#ifdef _WIN32
+// Ctrl-Break stops a simulation as SIGTERM does: after the repetition in hand, the rows so
+// far kept, exit 143.
+TEST_F(BatchTest, CtrlBreakStopsASimulationAfterTheRepetitionInHand) {
+    AllocConsole();  // a console for the child to share (none when run with output redirected)
+    Process p(kBatch, {"simulate", "--reps", "32767", "--seed", "3", "--csv", "study.csv"}, dir_, {}, "sim");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    if (!p.send_ctrl_break()) GTEST_SKIP() << "no console to send Ctrl-Break through";
+    const Outcome r = p.wait(std::chrono::seconds(60));
+    EXPECT_EQ(r.status, 143) << r.err;
+    const std::string csv = file("study.csv");
+    const auto rows = std::count(csv.begin(), csv.end(), '\n') - 1;
+    EXPECT_GT(rows, 0);
+    EXPECT_NE(r.err.find(std::to_string(rows) + " of 32767 repetitions done; study.csv holds " + std::to_string(rows) +
+                         " rows\nstopped by Ctrl-Break"),
+              std::string::npos)
+        << r.err;
+}
+#endif
+
 TEST_F(BatchTest, SeedsCountsAndRoundTripNumbers) {
     const Outcome a = run({"simulate", "--reps", "20", "--seed", "11", "--dist", "negbin", "--true",
                            "10,0.02,0,0,0,1", "--free", "0,1", "--json", "--csv", "a.csv"});

@@ -2,7 +2,9 @@
 # The Windows window under Wine on Xvfb, driven with xdotool as a user would: read the
 # example data named in the path box, tick the three predictors, choose the negative
 # binomial and estimate; the files it writes must be the Linux engine's for the same
-# model, byte for byte. A screenshot of the result is left in ARTIFACT_DIR.
+# model, byte for byte. Then again with German regional settings (Wine takes them from
+# LC_ALL), which write user.txt's reals with a comma as the Linux engine does in that
+# locale. A screenshot of each result is left in ARTIFACT_DIR.
 #   window_e2e.sh VALDMORA.exe LINUX_BATCH EXAMPLE_DATA ARTIFACT_DIR    (exit 77: skipped)
 set -u
 program=$(realpath "$1") batch=$(realpath "$2") example=$(realpath "$3") artifacts=$4
@@ -12,18 +14,21 @@ done
 mkdir -p "$artifacts"; artifacts=$(realpath "$artifacts")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/linux" "$work/windows"
-cp "$example" "$work/windows/counts.txt"
-cp "$example" "$work/linux/counts.txt"
-(cd "$work/linux" && "$batch" estimate counts.txt --dist negbin --free 0,1,2,3 >/dev/null) || { echo "FAIL: the Linux batch"; exit 1; }
+for run in C.UTF-8 de_DE.UTF-8; do
+    mkdir -p "$work/$run/linux" "$work/$run/windows"
+    cp "$example" "$work/$run/windows/counts.txt"
+    cp "$example" "$work/$run/linux/counts.txt"
+    (cd "$work/$run/linux" && LC_ALL=$run "$batch" estimate counts.txt --dist negbin --free 0,1,2,3 >/dev/null) ||
+        { echo "FAIL: the Linux batch in $run"; exit 1; }
+done
 
 cat >"$work/drive.sh" <<'INNER'
 set -u
-program=$1 work=$2 artifacts=$3
+program=$1 work=$2 artifacts=$3 run=$4
 touch "$work/display-started"
 fail() { echo "FAIL: $*"; import -window root "$artifacts/windows-e2e-failure.png" 2>/dev/null; exit 1; }
-cd "$work/windows"
-wine "$program" >"$work/program.log" 2>&1 &
+cd "$work/$run/windows"
+LC_ALL=$run wine "$program" >"$work/program.log" 2>&1 &
 wid=$(timeout 90 xdotool search --sync --name "valdmora V1.01" | head -1)
 [ -n "$wid" ] || fail "the window did not open"
 sleep 3
@@ -38,19 +43,23 @@ click 472 20                                  # "estimate population size"
 for _ in $(seq 1 300); do [ -s ward_predictions.txt ] && [ -s user.txt ] && break; sleep 0.1; done
 [ -s ward_predictions.txt ] || fail "ward_predictions.txt was not written"
 sleep 2
-import -window root "$artifacts/windows-e2e-estimate.png"
+import -window root "$artifacts/windows-e2e-estimate-$run.png"
+wineserver -k 2>/dev/null
 INNER
 
 export WINEPREFIX=${WINEPREFIX:-$(cd "$(dirname "$0")/../.." && pwd)/build-windows/wine} WINEDEBUG=-all
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/drive.sh" "$program" "$work" "$artifacts"
-rc=$?
-wineserver -k 2>/dev/null
-if [ ! -e "$work/display-started" ]; then
-    echo "SKIP: no X server could be started under xvfb-run"
-    exit 77
-fi
-[ $rc -eq 0 ] || exit $rc
-for f in ward_predictions.txt user.txt; do
-    cmp -s "$work/linux/$f" "$work/windows/$f" || { echo "FAIL: the window's $f differs from the Linux engine's"; exit 1; }
+for run in C.UTF-8 de_DE.UTF-8; do
+    xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/drive.sh" "$program" "$work" "$artifacts" "$run"
+    rc=$?
+    wineserver -k 2>/dev/null
+    if [ ! -e "$work/display-started" ]; then
+        echo "SKIP: no X server could be started under xvfb-run"
+        exit 77
+    fi
+    [ $rc -eq 0 ] || exit $rc
+    for f in ward_predictions.txt user.txt; do
+        cmp -s "$work/$run/linux/$f" "$work/$run/windows/$f" ||
+            { echo "FAIL: in $run the window's $f differs from the Linux engine's"; exit 1; }
+    done
 done
-echo "PASS: the Windows window read the example, estimated and wrote the Linux engine's files; screenshot in $artifacts"
+echo "PASS: the Windows window read the example, estimated and wrote the Linux engine's files, in English and German settings; screenshots in $artifacts"

@@ -561,7 +561,7 @@ int run_simulate(const Options& o) {
     set_free(s, o.free);
     if (!o.surveys.empty()) {
         // the fit needs one surveyed ward more than its free parameters, the extra one included
-        const long free = 1 + std::count(s.checked.begin(), s.checked.end(), true);
+        const long free = 1 + static_cast<long>(std::count(s.checked.begin(), s.checked.end(), true));
         if (option_surveys(o.surveys) <= free)
             throw UsageError("--surveys " + printable(o.surveys) + ": the fit of " + std::to_string(free) +
                              " free parameters needs at least " + std::to_string(free + 1) + " surveyed wards.");

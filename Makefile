@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test package-test test-sanitize fuzz bench clean
+.PHONY: all deps configure build run test package-test test-sanitize fuzz bench clean windows windows-sdk windows-test windows32 windows-package
 
 all: build
 
@@ -64,6 +64,76 @@ fuzz: deps
 bench: build
 	@$(BUILD)/bench/modellib_bench
 	@$(BUILD)/bench/click_bench
+
+# Windows, cross-built with Debian's mingw-w64 against the Qt and NLopt SDK (unpacked once
+# into the build tree), and run under Wine. The SDK comes from ../shared/toolchains or from
+# scripts/build-mingw-sdk.sh, which makes it from Debian's source packages.
+WIN_BUILD ?= build-windows
+WIN_SDK_ARCHIVE ?= $(firstword $(wildcard ../shared/toolchains/qt6-mingw-sdk.tar.xz scripts/qt6-mingw-sdk.tar.xz))
+WIN_SDK = $(WIN_BUILD)/sdk/qt6-mingw
+WIN_JOBS ?= 2
+export WINEPREFIX ?= $(CURDIR)/$(WIN_BUILD)/wine
+
+windows-sdk:
+	@if [ ! -f $(WIN_SDK)/.unpacked ]; then \
+	  if [ -z "$(WIN_SDK_ARCHIVE)" ]; then \
+	    echo "The Windows SDK (Qt and NLopt for mingw-w64) is missing. Make it from Debian's sources with" >&2; \
+	    echo "  bash scripts/build-mingw-sdk.sh     (about an hour; writes scripts/qt6-mingw-sdk.tar.xz)" >&2; \
+	    echo "and run make windows again." >&2; exit 1; \
+	  fi; \
+	  rm -rf $(WIN_BUILD)/sdk && mkdir -p $(WIN_BUILD)/sdk && tar -C $(WIN_BUILD)/sdk -xJf $(WIN_SDK_ARCHIVE) && \
+	  touch $(WIN_SDK)/.unpacked; \
+	fi
+
+# valdmora.exe, valdmora-batch.exe and valdmora.dll, and the folder they run from:
+# $(WIN_BUILD)/dist
+windows: deps windows-sdk
+	@cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVALDMORA_BUILD_BENCH=OFF \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(WIN_SDK)/lib/cmake/Qt6/qt.toolchain.cmake \
+	  -DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/wine-run.sh >/dev/null
+	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS) --target valdmora_exe valdmora_batch valdmora windows_runtime
+	@rm -rf $(WIN_BUILD)/dist && cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist >/dev/null
+	@echo "windows: $(WIN_BUILD)/dist holds valdmora.exe, valdmora-batch.exe and valdmora.dll"
+
+# The engine, cycle, model-library and batch tests under Wine; the batch's outputs and the
+# 32-bit library's answers compared with the Linux build's; the window end to end.
+# The 32-bit model library alone (static NLopt from the SDK's i686 folder) and its C caller.
+WIN32_BUILD ?= build-windows32
+windows32: deps windows-sdk
+	@cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVALDMORA_MODELLIB_ONLY=ON \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(WIN_SDK)/i686-w64-mingw32/toolchain-i686.cmake \
+	  -DNLopt_DIR=$(CURDIR)/$(WIN_SDK)/i686-w64-mingw32/lib/cmake/nlopt >/dev/null
+	@cmake --build $(WIN32_BUILD) -j $(WIN_JOBS)
+	@echo "windows32: $(WIN32_BUILD)/bin/valdmora.dll"
+
+windows-test: windows windows32 build
+	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS)
+	@# on a virtual display for the window's tests; Wine's own services start once, outside
+	@# CTest, whose output pipes they would hold open
+	@xvfb-run -a -s "-screen 0 1280x800x24" sh -c 'wineserver -p; sh scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null; \
+	  cd $(WIN_BUILD) && ctest --output-on-failure; rc=$$?; wineserver -k; exit $$rc'
+	@bash tests/windows/same_outputs.sh $(BUILD)/bin/valdmora-batch $(WIN_BUILD)/dist/valdmora-batch.exe examples/counts.txt
+	@bash tests/windows/exports.sh $(WIN_BUILD)/bin/valdmora.dll $(WIN32_BUILD)/bin/valdmora.dll
+	@bash tests/windows/stdcall32.sh $(BUILD)/bin $(WIN32_BUILD)/bin examples/counts.txt
+	@bash tests/windows/window_e2e.sh $(WIN_BUILD)/dist/valdmora.exe $(BUILD)/bin/valdmora-batch examples/counts.txt \
+	  $(WIN_BUILD)/artifacts; rc=$$?; [ $$rc -eq 77 ] || exit $$rc
+
+# The installer (Start-menu entry, uninstaller, licence page) and the portable zip, into
+# $(WIN_BUILD)/packages.
+VERSION := $(shell grep -m1 -o 'valdmora VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+windows-package: windows
+	@rm -rf $(WIN_BUILD)/packages && mkdir -p $(WIN_BUILD)/packages/valdmora-$(VERSION)
+	@{ echo "valdmora is built with Qt and NLopt, whose licences follow."; echo; \
+	   for f in LICENSE.Qt.LGPL-3.0.txt LICENSE.NLopt.txt LICENSE.NLopt.COPYRIGHT.txt; do \
+	     echo "==== $$f"; cat $(WIN_BUILD)/dist/licences/$$f; echo; done; } > $(WIN_BUILD)/packages/licences.txt
+	@makensis -V2 -DVERSION=$(VERSION) -DDIST=$(CURDIR)/$(WIN_BUILD)/dist -DLICENCE=$(CURDIR)/$(WIN_BUILD)/packages/licences.txt \
+	  -DOUTFILE=$(CURDIR)/$(WIN_BUILD)/packages/valdmora-$(VERSION)-setup.exe packaging/windows/valdmora.nsi
+	@cp -r $(WIN_BUILD)/dist/. $(WIN_BUILD)/packages/valdmora-$(VERSION)/
+	@cd $(WIN_BUILD)/packages && rm -f valdmora-$(VERSION)-windows-portable.zip && \
+	  zip -qr -X valdmora-$(VERSION)-windows-portable.zip valdmora-$(VERSION) && rm -rf valdmora-$(VERSION)
+	@ls -l $(WIN_BUILD)/packages/*.exe $(WIN_BUILD)/packages/*.zip
+	@bash tests/windows/installer_test.sh $(WIN_BUILD)/packages/valdmora-$(VERSION)-setup.exe examples/counts.txt; \
+	  rc=$$?; [ $$rc -eq 77 ] || exit $$rc
 
 clean:
 	@rm -rf $(BUILD)

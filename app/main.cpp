@@ -21,7 +21,11 @@ extern "C" void on_end_signal(int signal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGHUP
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, on_end_signal);
+#else
+    for (int signal : {SIGINT, SIGTERM}) std::signal(signal, on_end_signal);
+#endif
 #if defined(Q_OS_LINUX)
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {

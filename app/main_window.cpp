@@ -36,6 +36,7 @@
 
 #include "charts/charts.h"
 #include "cycle/atomic_file.h"
+#include "file_name.h"
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
 #include "cycle/mode_rules.h"
@@ -88,8 +89,14 @@ QFont window_face(const QString& forced) {
     QFont face;
     if (!forced.isEmpty())
         face.setFamilies({forced});
+#ifdef Q_OS_WIN
+    // as Windows draws its own windows (Wine offers its Tahoma in their place)
+    else
+        face.setFamilies({"Segoe UI", "Tahoma", "Arial"});
+#else
     else
         face.setFamilies(window_face_preferences());
+#endif
     face.setStyleHint(QFont::SansSerif);
     const QString widest = "negative binomial, with variance proportional to mean";
     for (int px = 11; px >= 8; --px) {
@@ -522,7 +529,7 @@ std::vector<NamedPath> Form1::kept_files() const {
 
 void Form1::refuse_clash(const QStringList& paths, const char* title) const {
     std::vector<NamedPath> outputs;
-    for (const QString& p : paths) outputs.push_back({"the file", QFile::encodeName(p).toStdString()});
+    for (const QString& p : paths) outputs.push_back({"the file", engine_path(p)});
     const std::string clash = output_clash(kept_files(), outputs);
     if (!clash.empty()) throw UserError(clash, title);
 }
@@ -701,7 +708,7 @@ void Form1::open_data_file(const QString& path) {
 void Form1::read_data_file() {
     // Read everything first: a failed read leaves the state and the window as they were.
     const QString path = txtData->text();
-    const CountData file = read_count_file(QFile::encodeName(path).toStdString());
+    const CountData file = read_count_file(engine_path(path));
     store_count_data(state_, file);
     predictor_names_ = file.predictor_names;
     last_result_.reset();
@@ -944,8 +951,7 @@ void Form1::save_predictions_csv(const QString& path) {
     if (!last_result_ || last_result_->ward_predictions.empty())
         throw UserError("There are no ward predictions yet: estimate first.", "Save ward predictions");
     refuse_clash({path}, "Save ward predictions");
-    const std::string e =
-        write_file_atomically(QFile::encodeName(path).toStdString(), ward_predictions_csv(last_result_->ward_predictions));
+    const std::string e = write_file_atomically(engine_path(path), ward_predictions_csv(last_result_->ward_predictions));
     if (!e.empty())
         throw UserError("The file " + printable(to8bit(path), 200) + " could not be written: " + e + ".",
                         "Save ward predictions");

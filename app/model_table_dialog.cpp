@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "cycle/atomic_file.h"
+#include "file_name.h"
 #include "cycle/number_format.h"
 #include "estimation/model_average.h"
 
@@ -140,12 +141,12 @@ QString ModelTableDialog::as_text(bool csv) const {
 }
 
 bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
-    const std::string clash = output_clash(kept_, {{"the file", QFile::encodeName(path).toStdString()}});
+    const std::string clash = output_clash(kept_, {{"the file", engine_path(path)}});
     if (!clash.empty()) {
         if (error) *error = QString::fromStdString(clash);
         return false;
     }
-    const std::string e = write_file_atomically(QFile::encodeName(path).toStdString(), model_table_csv(table_));
+    const std::string e = write_file_atomically(engine_path(path), model_table_csv(table_));
     if (!e.empty() && error) *error = QString::fromStdString(e);
     return e.empty();
 }

@@ -2,13 +2,16 @@
 
 #include <QBuffer>
 #include <QContextMenuEvent>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
-#include <QSaveFile>
-#include <QSvgGenerator>
 #include <cmath>
+
+#include "charts/svg_surface.h"
+#include "cycle/atomic_file.h"
+#include "file_name.h"
 
 namespace valdmora {
 
@@ -82,34 +85,54 @@ void PictureBox::rebuild_image() {
     for (const Item& item : items_) render(p, item);
 }
 
+namespace {
+
+// The file through the one writer.
+bool write_whole(const QString& path, const QByteArray& data, QString* error) {
+    const std::string e = write_file_atomically(engine_path(path), std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    if (!e.empty() && error) *error = QString::fromStdString(e);
+    return e.empty();
+}
+
+}  // namespace
+
 bool PictureBox::save_png(const QString& path, QString* error) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image_.save(&file, "PNG") || !file.commit()) {
-        if (error) *error = file.errorString();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image_.save(&buffer, "PNG")) {
+        if (error) *error = tr("the picture could not be encoded as PNG");
         return false;
     }
-    return true;
+    return write_whole(path, png, error);
 }
 
 bool PictureBox::save_svg(const QString& path, QString* error) const {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QSvgGenerator svg;
-        svg.setOutputDevice(&buffer);
-        svg.setSize(contentsRect().size());
-        svg.setViewBox(QRect(QPoint(0, 0), contentsRect().size()));
-        svg.setTitle(objectName());
-        QPainter p(&svg);
-        p.fillRect(QRect(QPoint(0, 0), contentsRect().size()), Qt::white);
-        for (const Item& item : items_) render(p, item);
+    // the items again, on a surface that writes SVG, in the window's font and metrics
+    SvgSurface::Font f;
+    const QFontMetricsF metrics(font());
+    f.family = font().family().toStdString();
+    f.size = static_cast<float>(QFontInfo(font()).pixelSize());
+    f.ascent = static_cast<float>(metrics.ascent());
+    f.line_height = static_cast<float>(metrics.height());
+    SvgSurface svg(width(), height(), f, objectName().toStdString());
+    for (const Item& item : items_) {
+        if (const auto* l = std::get_if<Line>(&item)) {
+            svg.set_line_width(l->width);
+            svg.set_dashed(l->dashed);
+            svg.line(l->x1, l->y1, l->x2, l->y2, l->colour);
+        } else if (const auto* c = std::get_if<Circle>(&item)) {
+            svg.set_line_width(c->width);
+            svg.set_dashed(false);
+            svg.circle(c->x, c->y, c->r, c->colour);
+        } else if (const auto* t = std::get_if<Text>(&item)) {
+            svg.move_to(t->x, t->y);
+            svg.set_text_colour(t->colour);
+            svg.set_bold(t->bold);
+            svg.print(t->text);
+        }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(buffer.data()) != buffer.data().size() || !file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    return write_whole(path, QByteArray::fromStdString(svg.svg()), error);
 }
 
 std::vector<std::string> PictureBox::texts() const {

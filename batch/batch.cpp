@@ -2,12 +2,12 @@
 // table of models, from the command line, through the same engine as the window.
 //
 // Exit status: 0 done; 1 a data or fit problem, an output not written whole, or a named
-// ward not found; 2 a usage error; 130 / 143 stopped by SIGINT / SIGTERM (a simulation
-// after writing the rows it had finished).
+// ward not found; 2 a usage error; 130 / 143 stopped by SIGINT / SIGTERM (on Windows:
+// Ctrl-C / Ctrl-Break or the console closed; a simulation after writing the rows it had
+// finished).
 #include "batch.h"
 
 #include <CLI/CLI.hpp>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -15,7 +15,6 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -29,6 +28,7 @@
 #include "cycle/csv.h"
 #include "cycle/number_format.h"
 #include "cycle/output_paths.h"
+#include "cycle/platform_file.h"
 #include "cycle/text.h"
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
@@ -38,6 +38,7 @@
 #include "estimation/report.h"
 #include "estimation/residuals.h"
 #include "estimation/simulation.h"
+#include "stop_request.h"
 
 namespace valdmora {
 
@@ -48,30 +49,9 @@ namespace {
 // the library to fit with in place of the one bound from its file (the fuzz target's)
 const ModelLibrary* g_library = nullptr;
 
-volatile std::sig_atomic_t g_stop_signal = 0;
-// the engine's Cancel, seen by the bootstrap, the table of models and every long loop
+// the engine's Cancel, seen by the bootstrap, the table of models and every long loop;
+// set by a stop request (stop_request.h)
 std::atomic<bool> g_cancel{false};
-// a simulation keeps the rows it has finished; other work is simply abandoned
-volatile std::sig_atomic_t g_keep_rows = 0;
-
-extern "C" void on_stop_signal(int signal) {
-    const bool again = g_stop_signal != 0;
-    g_stop_signal = signal;
-    g_cancel.store(true);
-    if (g_keep_rows && !again) return;
-    remove_live_temporaries();
-    const char* say = signal == SIGINT ? "stopped by SIGINT\n" : "stopped by SIGTERM\n";
-    (void)!::write(2, say, std::strlen(say));
-    ::_exit(128 + signal);
-}
-
-void catch_stop_signals() {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 // How often a simulation's rows are put in its --csv file while it runs.
 constexpr std::chrono::seconds kCheckpointEvery{2};
@@ -371,25 +351,27 @@ void refuse_clashes(const std::string& data_file, const std::vector<NamedPath>& 
 
 std::vector<NamedPath> click_outputs(const std::string& dir) {
     namespace fs = std::filesystem;
-    return {{"the output " + std::string(kPredictionsFile), (fs::path(dir) / kPredictionsFile).string()},
-            {"the output " + std::string(kUserFile), (fs::path(dir) / kUserFile).string()}};
+    const fs::path folder = platform::path_from_utf8(dir);
+    return {{"the output " + std::string(kPredictionsFile), platform::path_to_utf8(folder / kPredictionsFile)},
+            {"the output " + std::string(kUserFile), platform::path_to_utf8(folder / kUserFile)}};
 }
 
 // The output folder must exist and take files; said before any work is done.
 void check_output_folder(const std::string& dir) {
     std::error_code ec;
     const std::string shown = printable(dir, 200);
-    if (!std::filesystem::exists(dir, ec)) throw UserError("The output folder " + shown + " does not exist.");
-    if (!std::filesystem::is_directory(dir, ec)) throw UserError("The output path " + shown + " is not a folder.");
-    if (::access(dir.c_str(), W_OK) != 0)
-        throw UserError("The output folder " + shown + " cannot be written: " + std::strerror(errno) + ".");
+    const std::filesystem::path folder = platform::path_from_utf8(dir);
+    if (!std::filesystem::exists(folder, ec)) throw UserError("The output folder " + shown + " does not exist.");
+    if (!std::filesystem::is_directory(folder, ec)) throw UserError("The output path " + shown + " is not a folder.");
+    const std::string problem = platform::folder_write_problem(folder);
+    if (!problem.empty()) throw UserError("The output folder " + shown + " cannot be written: " + problem + ".");
 }
 
 // Writes the click's files whole into dir; the messages of those that could not be.
 std::vector<std::string> write_outputs(const ClickResult& r, const std::string& dir) {
     std::vector<std::string> problems;
     for (const OutputFile& f : r.files) {
-        const std::string path = (std::filesystem::path(dir) / f.name).string();
+        const std::string path = platform::path_to_utf8(platform::path_from_utf8(dir) / f.name);
         const std::string e = write_file_atomically(path, f.content);
         if (!e.empty()) problems.push_back(not_written(path, e));
     }
@@ -583,7 +565,7 @@ int run_simulate(const Options& o) {
     set_free(s, o.free);
     if (!o.surveys.empty()) {
         // the fit needs one surveyed ward more than its free parameters, the extra one included
-        const long free = 1 + std::count(s.checked.begin(), s.checked.end(), true);
+        const long free = 1 + static_cast<long>(std::count(s.checked.begin(), s.checked.end(), true));
         if (option_surveys(o.surveys) <= free)
             throw UsageError("--surveys " + printable(o.surveys) + ": the fit of " + std::to_string(free) +
                              " free parameters needs at least " + std::to_string(free + 1) + " surveyed wards.");
@@ -623,11 +605,11 @@ int run_simulate(const Options& o) {
     }
     auto last_checkpoint = std::chrono::steady_clock::now();
 
-    const bool bar = isatty(2) != 0;
+    const bool bar = stderr_is_terminal();
     std::optional<ClickResult> last;
     std::vector<Notice> notices = s.notices;
     long done = 0;
-    for (long rep = 1; rep <= reps && !g_stop_signal; ++rep) {
+    for (long rep = 1; rep <= reps && !stop_requested(); ++rep) {
         in.beta_text = s.boxes;
         in.bootstrap_seed = seed + static_cast<uint64_t>(rep);
         std::optional<ClickResult> run;
@@ -698,7 +680,7 @@ int run_simulate(const Options& o) {
         }
         last = std::move(r);
     }
-    if (bar && g_stop_signal) std::fputc('\n', stderr);
+    if (bar && stop_requested()) std::fputc('\n', stderr);
     int status = 0;
     if (!o.csv.empty()) {
         checkpoint();
@@ -749,9 +731,10 @@ int run_simulate(const Options& o) {
                              : "; " + printable(o.csv, 200) + " holds " + std::to_string(rows_in_file) + " rows" +
                                    (csv_problem.empty() ? "" : ", those of its last checkpoint");
     std::cerr << done << " of " << reps << " repetitions done" << held << "\n";
-    if (g_stop_signal) {
-        std::cerr << "stopped by " << (g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
-        return 128 + g_stop_signal;
+    if (stop_requested()) {
+        std::cerr << "stopped by " << stop_request_name() << "\n";
+        stop_request_handled();
+        return stop_request_exit_status();
     }
     return status;
 }
@@ -760,9 +743,15 @@ int run_simulate(const Options& o) {
 
 int batch_main(int argc, char** argv, const ModelLibrary* library) {
     g_library = library;
-    g_stop_signal = 0;
     g_cancel.store(false);
     std::setlocale(LC_ALL, "");
+    plain_line_ends();
+    // on Windows the arguments as UTF-8, whatever the ANSI code page can hold
+    const std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<char*> arg_pointers;
+    for (const std::string& a : args) arg_pointers.push_back(const_cast<char*>(a.c_str()));
+    argc = static_cast<int>(args.size());
+    argv = arg_pointers.data();
     CLI::App app{"valdmora-batch: estimate roaming dogs from a count data file, run a simulation study, or compare "
                  "models, with the same engine as the valdmora window."};
     app.require_subcommand(1);
@@ -834,12 +823,12 @@ int batch_main(int argc, char** argv, const ModelLibrary* library) {
         app.exit(e);
         return 2;
     }
-    g_keep_rows = sim->parsed() ? 1 : 0;
-    catch_stop_signals();
+    // a simulation keeps the rows it has finished; other work is simply abandoned
+    watch_for_stop_requests(&g_cancel, sim->parsed());
     try {
         return est->parsed() ? run_estimate(o) : cmp->parsed() ? run_compare(o) : run_simulate(o);
     } catch (const Cancelled&) {
-        return 128 + g_stop_signal;
+        return stop_request_exit_status();
     } catch (const UsageError& e) {
         std::cerr << shown_lines(e.what()) << "\n";
         return 2;

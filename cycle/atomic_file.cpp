@@ -1,22 +1,25 @@
 #include "atomic_file.h"
 
-#include <fcntl.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+#endif
+
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 
 #include "output_paths.h"
+#include "platform_file.h"
 #include "text.h"
 
 namespace valdmora {
 namespace {
-
-std::string why(int error) { return std::strerror(error); }
+namespace fs = std::filesystem;
+using platform::kNoFile;
 
 // The temporary files alive now, in fixed storage that a signal handler may read: a slot is
 // claimed before its file is created and freed once the file is renamed or removed.
@@ -50,106 +53,105 @@ void free_slot(int& slot) {
     slot = -1;
 }
 
+// "" when folder is a folder, else why not.
+std::string folder_problem(const fs::path& folder) {
+    const std::string shown = printable(platform::path_to_utf8(folder), 200);
+#ifdef _WIN32
+    std::error_code ec;
+    const fs::file_status status = fs::status(folder, ec);
+    if (!fs::exists(status))
+        return ec && ec != std::errc::no_such_file_or_directory ? ec.message() : "the folder " + shown + " does not exist";
+    if (!fs::is_directory(status)) return shown + " is not a folder";
+#else
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return errno == ENOENT ? "the folder " + shown + " does not exist" : std::string(std::strerror(errno));
+    if (!S_ISDIR(st.st_mode)) return shown + " is not a folder";
+#endif
+    return {};
+}
+
 }  // namespace
 
 void remove_live_temporaries() noexcept {
     for (TempSlot& t : g_temps)
-        if (t.state.load() == 2) ::unlink(t.name);
+        if (t.state.load() == 2) {
+#ifdef _WIN32
+            // the console's handler is an ordinary thread: the name may be converted
+            try {
+                platform::remove_file(platform::path_from_utf8(t.name));
+            } catch (...) {
+            }
+#else
+            ::unlink(t.name);
+#endif
+        }
 }
 
 AtomicFile::~AtomicFile() { discard(); }
 
 void AtomicFile::discard() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (fd_ != kNoFile) platform::close_file(fd_);
+    fd_ = kNoFile;
+    if (!temp_.empty()) platform::remove_file(platform::path_from_utf8(temp_));
     temp_.clear();
     free_slot(slot_);
 }
 
 std::string AtomicFile::open(const std::string& path) {
-    namespace fs = std::filesystem;
     discard();
-    path_ = path;
     error_.clear();
-    struct stat st {};
     // a link stays a link: the file it points to is the one written, made if not there yet
     path_ = follow_links(path);
-    const fs::path target(path_);
+    const fs::path target = platform::path_from_utf8(path_);
     fs::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    if (::stat(folder.c_str(), &st) != 0)
-        return error_ = errno == ENOENT ? "the folder " + printable(folder.string(), 200) + " does not exist" : why(errno);
-    if (!S_ISDIR(st.st_mode)) return error_ = printable(folder.string(), 200) + " is not a folder";
-    mode_t mode = 0666;
-    bool keep_mode = false;
-    if (::stat(path_.c_str(), &st) == 0) {
-        // a rename over a device or a folder would replace it, not write into it
-        if (S_ISDIR(st.st_mode)) return error_ = "it is a folder";
-        if (!S_ISREG(st.st_mode)) return error_ = "it is not a regular file (a device or a pipe)";
-        // the rename needs only the folder's permission: a file its owner protected stays
-        if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0) return error_ = why(errno);
-        mode = st.st_mode & 07777;
-        keep_mode = true;
-    }
+    if (std::string problem = folder_problem(folder); !problem.empty()) return error_ = problem;
+    const platform::Target existing = platform::inspect_target(target);
+    if (!existing.problem.empty()) return error_ = existing.problem;
     static std::atomic<unsigned> counter{0};
+    std::string problem;
     slot_ = claim_slot();
     for (int attempt = 0; attempt < 100; ++attempt) {
         // the name's start only, so that a long name still leaves room for the suffix
-        temp_ = (folder / ("." + target.filename().string().substr(0, 200) + ".tmp-" + std::to_string(::getpid()) +
-                           "-" + std::to_string(counter++)))
-                    .string();
+        const std::u8string name = target.filename().u8string();
+        const fs::path temp =
+            folder / (u8"." + name.substr(0, 200) +
+                      fs::path(".tmp-" + std::to_string(platform::process_id()) + "-" + std::to_string(counter++))
+                          .u8string());
+        temp_ = platform::path_to_utf8(temp);
         name_slot(slot_, temp_);
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0 || errno != EEXIST) break;
+        bool exists = false;
+        problem = platform::create_new_file(temp, fd_, exists);
+        if (problem.empty() || !exists) break;
     }
-    if (fd_ < 0) {
-        const int e = errno;
+    if (fd_ == kNoFile) {
         temp_.clear();
         free_slot(slot_);
-        return error_ = why(e);
+        return error_ = problem;
     }
-    if (keep_mode) (void)::fchmod(fd_, mode);
+    if (existing.exists) platform::keep_permissions(fd_, existing.permissions);
     return {};
 }
 
 std::string AtomicFile::write(std::string_view data) {
     if (!error_.empty()) return error_;
-    if (fd_ < 0) return error_ = "the file is not open";
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd_, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error_ = why(errno);
-            discard();
-            return error_;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return {};
+    if (fd_ == kNoFile) return error_ = "the file is not open";
+    error_ = platform::write_all(fd_, data);
+    if (!error_.empty()) discard();
+    return error_;
 }
 
 std::string AtomicFile::commit() {
     if (!error_.empty()) return error_;
-    if (fd_ < 0) return error_ = "the file is not open";
+    if (fd_ == kNoFile) return error_ = "the file is not open";
     // a full disk may show only here; and the data reach the disk before the name does,
     // so that a system crash cannot leave the new name on an empty file
-    const int fd = fd_;
-    fd_ = -1;
-    if (::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) {
-        const int e = errno;
-        ::close(fd);
-        error_ = why(e);
-        discard();
-        return error_;
-    }
-    if (::close(fd) != 0) {
-        error_ = why(errno);
-        discard();
-        return error_;
-    }
-    if (::rename(temp_.c_str(), path_.c_str()) != 0) {
-        error_ = why(errno);
+    const platform::FileHandle fd = fd_;
+    fd_ = kNoFile;
+    error_ = platform::flush_and_close(fd);
+    if (error_.empty()) error_ = platform::replace_file(platform::path_from_utf8(temp_), platform::path_from_utf8(path_));
+    if (!error_.empty()) {
         discard();
         return error_;
     }

@@ -4,6 +4,7 @@
 // whole, never a cut-off file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,18 +24,18 @@ public:
     std::string write(std::string_view data);
     // Closes and renames the temporary file over path.
     std::string commit();
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return fd_ != -1; }
     const std::string& path() const { return path_; }
 
 private:
     void discard();
-    int fd_ = -1;
-    int slot_ = -1;  // the temporary file's entry among the live ones
+    std::intptr_t fd_ = -1;  // platform::FileHandle
+    int slot_ = -1;          // the temporary file's entry among the live ones
     std::string path_, temp_, error_;
 };
 
-// Unlinks every temporary file not yet renamed; safe to call from a signal handler, which
-// then ends the program.
+// Unlinks every temporary file not yet renamed; safe to call from a signal handler (on
+// Windows from the console's handler thread), which then ends the program.
 void remove_live_temporaries() noexcept;
 
 // The whole content at once; "" or why the file could not be written.

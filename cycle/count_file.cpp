@@ -1,17 +1,22 @@
 #include "count_file.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 
 #include "number_text.h"
+#include "platform_file.h"
 #include "text.h"
 
 namespace valdmora {
@@ -314,6 +319,20 @@ private:
 
 CountData read_count_file(const std::string& path) {
     Reader reader(path);
+#ifdef _WIN32
+    // what the name is decides before anything is read; the wide name keeps every letter
+    namespace fs = std::filesystem;
+    const fs::path native = platform::path_from_utf8(path);
+    std::error_code ec;
+    const fs::file_status st = fs::status(native, ec);
+    if (!fs::exists(st)) reader.fail_file("cannot be opened: there is no such file.");
+    if (fs::is_directory(st)) reader.fail_file("is a folder, not a data file.");
+    if (!fs::is_regular_file(st))
+        reader.fail_file("is not a regular file (a device or a pipe); name a data file saved on disk.");
+    std::ifstream in(native, std::ios::binary);
+    if (!in) reader.fail_file("cannot be opened: it may be open in another program that keeps others out.");
+    return read_count_data(in, path);
+#else
     // Not blocking on a pipe without a writer; what it is decides before anything is read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
@@ -342,6 +361,7 @@ CountData read_count_file(const std::string& path) {
         }
     });
     return reader.read(lines);
+#endif
 }
 
 CountData read_count_data(std::istream& in, const std::string& name) {

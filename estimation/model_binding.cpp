@@ -1,5 +1,12 @@
 #include "model_binding.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <elf.h>
 #include <glob.h>
@@ -7,14 +14,82 @@
 
 #include <cctype>
 #include <cstdlib>
+#endif
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 
+#include "cycle/platform_file.h"
 #include "cycle/user_error.h"
 
 namespace valdmora {
+
+namespace {
+
+template <class T>
+T little_endian_at(const std::string& bytes, std::size_t at) {
+    T v = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(static_cast<unsigned char>(bytes[at + i])) << (8 * i));
+    return v;
+}
+
+}  // namespace
+
+std::string check_pe_library(const std::string& file, uint16_t machine) {
+    const uint64_t size = file.size();
+    // DOS stub, then at e_lfanew "PE\0\0", the file header and the optional header
+    if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return "it is not a DLL (no MZ header)";
+    const uint64_t pe = little_endian_at<uint32_t>(file, 0x3c);
+    if (pe + 24 > size) return "it is cut off (PE header)";
+    if (file.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return "it is not a DLL (no PE header)";
+    if (little_endian_at<uint16_t>(file, pe + 4) != machine) return "it is built for another kind of machine";
+    const uint16_t sections = little_endian_at<uint16_t>(file, pe + 6);
+    const uint32_t symbols_at = little_endian_at<uint32_t>(file, pe + 12);
+    const uint32_t symbols = little_endian_at<uint32_t>(file, pe + 16);
+    const uint16_t optional_size = little_endian_at<uint16_t>(file, pe + 20);
+    const uint16_t characteristics = little_endian_at<uint16_t>(file, pe + 22);
+    if (!(characteristics & 0x2000)) return "it is not a DLL";
+    const uint64_t table = pe + 24 + optional_size;
+    if (table + 40ull * sections > size) return "it is cut off (section table)";
+    // every section's bytes the loader maps must lie within the file
+    for (unsigned i = 0; i < sections; ++i) {
+        const uint64_t raw_size = little_endian_at<uint32_t>(file, table + 40 * i + 16);
+        const uint64_t raw_at = little_endian_at<uint32_t>(file, table + 40 * i + 20);
+        if (raw_size > 0 && raw_at + raw_size > size) return "it is cut off (a section ends beyond the file)";
+    }
+    // the symbols and their names, where the linker left them, end the file
+    if (symbols_at != 0) {
+        const uint64_t names = uint64_t{symbols_at} + 18ull * symbols;
+        if (names + 4 > size || names + little_endian_at<uint32_t>(file, names) > size)
+            return "it is cut off (symbol table)";
+    }
+    return {};
+}
+
+#ifdef _WIN32
+
+const char* model_library_file() { return "valdmora.dll"; }
+
+namespace {
+
+std::filesystem::path executable_dir() {
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (n == 0) return {};
+        if (n < name.size()) {
+            name.resize(n);
+            return std::filesystem::path(name).parent_path();
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+#else
 
 const char* model_library_file() { return "libvaldmora.so"; }
 
@@ -103,27 +178,43 @@ std::string loader_file(const std::string& name) {
     return {};
 }
 
+#endif
+
 }  // namespace
 
 std::string check_shared_library_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    const std::filesystem::path native = platform::path_from_utf8(path);
+    std::ifstream f(native, std::ios::binary);
     if (!f) return "it cannot be opened";
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return "it is not a regular file";
-    const uint64_t size = std::filesystem::file_size(path, ec);
+    if (!std::filesystem::is_regular_file(native, ec)) return "it is not a regular file";
+    const uint64_t size = std::filesystem::file_size(native, ec);
     if (ec) return "its size cannot be read";
+#ifdef _WIN32
+    if (size > (uint64_t{1} << 28)) return "it is far too large for the model library";
+    std::string file(static_cast<std::size_t>(size), '\0');
+    if (!f.read(file.data(), static_cast<std::streamsize>(file.size()))) return "it cannot be read";
+    return check_pe_library(file, sizeof(void*) == 8 ? 0x8664 : 0x14c);
+#else
     unsigned char ident[EI_NIDENT] = {};
     if (!f.read(reinterpret_cast<char*>(ident), EI_NIDENT) || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
         return "it is not a shared library (no ELF header)";
     if (ident[EI_CLASS] == ELFCLASS64 && sizeof(void*) == 8) return check_elf<Elf64_Ehdr, Elf64_Phdr>(f, size);
     if (ident[EI_CLASS] == ELFCLASS32 && sizeof(void*) == 4) return check_elf<Elf32_Ehdr, Elf32_Phdr>(f, size);
     return "it is built for another kind of machine";
+#endif
 }
 
 std::vector<std::string> model_library_candidates() {
     std::vector<std::string> out;
     const auto dir = executable_dir();
+#ifdef _WIN32
+    // beside the program alone: never the current folder or PATH, where anyone may put a DLL
+    if (!dir.empty()) out.push_back(platform::path_to_utf8(dir / model_library_file()));
+    return out;
+#else
     if (!dir.empty()) out.push_back((dir / model_library_file()).string());
+#endif
 #ifdef VALDMORA_MODELLIB_FROM_BINDIR
     // an installed tree keeps the library in a private folder beside bin/
     if (!dir.empty())
@@ -133,33 +224,59 @@ std::vector<std::string> model_library_candidates() {
     return out;
 }
 
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kFolderSeparators = "/\\";
+
+void* open_library(const std::string& path) {
+    // its own dependencies (NLopt, the runtime) from its own folder first
+    return reinterpret_cast<void*>(
+        LoadLibraryExW(platform::path_from_utf8(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+void* entry(void* lib, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
+}
+#else
+constexpr const char* kFolderSeparators = "/";
+
+void* open_library(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* entry(void* lib, const char* name) { return dlsym(lib, name); }
+#endif
+
+}  // namespace
+
 ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates) {
     std::string tried, found_without_entry;
     for (const std::string& c : candidates) {
         tried += "\n  " + c;
         // every file is checked before it is mapped: a bare name as the system's loader
-        // would find it (LD_LIBRARY_PATH included), and then loaded from that very file
+        // would find it (LD_LIBRARY_PATH included), and then loaded from that very file;
+        // Windows candidates are whole paths only
         std::string file = c;
+#ifndef _WIN32
         if (c.find('/') == std::string::npos) {
             const std::string found = loader_file(c);
             if (!found.empty()) file = found;
         }
-        if (file.find('/') != std::string::npos) {
+#endif
+        if (file.find_first_of(kFolderSeparators) != std::string::npos) {
             std::error_code ec;
-            if (!std::filesystem::exists(file, ec)) continue;
+            if (!std::filesystem::exists(platform::path_from_utf8(file), ec)) continue;
             const std::string problem = check_shared_library_file(file);
             if (!problem.empty())
                 throw UserError("The model library " + file + " cannot be used: " + problem +
                                     ". Reinstall valdmora so that a whole copy lies beside the program.",
                                 "Model library");
         }
-        void* lib = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* lib = open_library(file);
         if (!lib) continue;
         ModelLibrary m;
-        m.fit = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_FIT"));
-        m.objective = reinterpret_cast<ObjectiveEntry>(dlsym(lib, "VALDMORA_OBJECTIVE"));
-        m.search = reinterpret_cast<FitEntry>(dlsym(lib, "VALDMORA_SEARCH"));
-        m.hessian = reinterpret_cast<HessianEntry>(dlsym(lib, "VALDMORA_HESSIAN"));
+        m.fit = reinterpret_cast<FitEntry>(entry(lib, "VALDMORA_FIT"));
+        m.objective = reinterpret_cast<ObjectiveEntry>(entry(lib, "VALDMORA_OBJECTIVE"));
+        m.search = reinterpret_cast<FitEntry>(entry(lib, "VALDMORA_SEARCH"));
+        m.hessian = reinterpret_cast<HessianEntry>(entry(lib, "VALDMORA_HESSIAN"));
         if (m.bound() && m.search && m.hessian) return m;  // stays loaded for the life of the program
         found_without_entry = c;
     }

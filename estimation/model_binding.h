@@ -1,6 +1,7 @@
 // The model library, bound by name at the first fit and kept for the life of the program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,8 @@ ModelLibrary bind_model_library_from(const std::vector<std::string>& candidates)
 
 // "" when the file is a whole shared library of this machine's kind, else why not.
 std::string check_shared_library_file(const std::string& path);
+
+// The same for a Windows DLL's whole content; machine 0x8664 for x86-64, 0x14c for x86.
+std::string check_pe_library(const std::string& file, uint16_t machine);
 
 }  // namespace valdmora

@@ -1,6 +1,14 @@
 #include "simulation.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -109,6 +117,13 @@ namespace {
 // What this process may still allocate: the memory free for programs, within its own limit.
 double memory_available() {
     double bytes = std::numeric_limits<double>::infinity();
+#ifdef _WIN32
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (GlobalMemoryStatusEx(&status))
+        bytes = std::min(static_cast<double>(status.ullAvailPhys), static_cast<double>(status.ullAvailVirtual));
+    return bytes;
+#else
     std::ifstream info("/proc/meminfo");
     for (std::string key; info >> key;) {
         double kib = 0.0;
@@ -120,6 +135,7 @@ double memory_available() {
     if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         bytes = std::min(bytes, static_cast<double>(limit.rlim_cur));
     return bytes;
+#endif
 }
 
 std::string gigabytes(double bytes) {

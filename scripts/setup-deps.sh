@@ -4,12 +4,15 @@
 # As root it runs apt-get; otherwise it prints the command to run and stops.
 set -eu
 
-PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
+PACKAGES="build-essential cmake pkg-config qt6-base-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
 libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick
-locales fonts-liberation2 dpkg-dev file appstream desktop-file-utils man-db librsvg2-bin"
+locales fonts-liberation2 dpkg-dev file appstream desktop-file-utils man-db librsvg2-bin
+mingw-w64 ninja-build qt6-base-dev-tools wine wine64 nsis zip"
+# 32-bit Wine, for the 32-bit model library's test
+PACKAGES_I386="wine32:i386"
 
 missing=""
-for p in $PACKAGES; do
+for p in $PACKAGES $PACKAGES_I386; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
         missing="$missing $p"
     fi
@@ -18,7 +21,7 @@ done
 have_locale() { locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; }
 
 if [ -n "$missing" ]; then
-    cmd="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends$missing"
+    cmd="dpkg --add-architecture i386 && apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends$missing"
     if [ "$(id -u)" -ne 0 ]; then
         echo "valdmora needs these Debian packages:$missing" >&2
         echo "Run as root:  $cmd" >&2

@@ -88,7 +88,7 @@ void count_evaluations(int32_t* model_ints, int64_t evaluations) {
 
 using namespace valdmora::model;
 
-extern "C" void FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, double* model_reals) {
+extern "C" void VALDMORA_ORIGINAL FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, double* model_reals) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     if (!fc) return;
     if (!n || !model_ints || !model_reals) {

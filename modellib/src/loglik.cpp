@@ -222,7 +222,7 @@ extern "C" double VALDMORA_LOGLIK(int64_t nobs, int32_t np, const int32_t* y, co
     return loglik(nobs, np, y, x, ldx, b0, beta, e, dist);
 }
 
-extern "C" double LOGLIK(int32_t* nobs, int32_t* np, int32_t* y, int32_t* x, double* b0,
+extern "C" double VALDMORA_ORIGINAL LOGLIK(int32_t* nobs, int32_t* np, int32_t* y, int32_t* x, double* b0,
                          double* beta, double* e, int32_t* dist) {
     if (!nobs || !np || !b0 || !e || !dist) return std::numeric_limits<double>::quiet_NaN();
     if (*nobs < 0 || *nobs > kMaxRecords || *np < 0 || *np > kMaxPredictors)
@@ -236,7 +236,7 @@ extern "C" double LOGLIK(int32_t* nobs, int32_t* np, int32_t* y, int32_t* x, dou
     return loglik(*nobs, *np, y, table, kMaxRecords, *b0, beta, *e, *dist);
 }
 
-extern "C" double RLOGCOMBIN(double* a, int32_t* k) {
+extern "C" double VALDMORA_ORIGINAL RLOGCOMBIN(double* a, int32_t* k) {
     if (!a || !k) return std::numeric_limits<double>::quiet_NaN();
     return rlogcombin_loop(*a, *k);
 }

@@ -78,7 +78,7 @@ int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* l
 
 using namespace valdmora::model;
 
-extern "C" void N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f,
+extern "C" void VALDMORA_ORIGINAL N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f,
                          int32_t* iw, int32_t* liw, double* w, int32_t* lw, int32_t* model_ints,
                          double* model_reals, int32_t* ifail) {
     (void)iw;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QRawFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -144,6 +145,10 @@ private slots:
         make();
         QVERIFY2(faces.contains(QFontInfo(w->font()).family()), qPrintable(QFontInfo(w->font()).family()));
         for (const QString& face : faces) {
+            // a face without Latin letters (math symbols, icons) is not one a window sets text in
+            if (!QFontDatabase::writingSystems(face).contains(QFontDatabase::Latin)) continue;
+            const QRawFont letters = QRawFont::fromFont(QFont(face));
+            if (!letters.supportsCharacter(QChar('e')) || !letters.supportsCharacter(QChar('n'))) continue;
             make(face);
             QStringList problems = clipped_or_overlapping(page());
             read_example();
@@ -463,7 +468,7 @@ private slots:
                 big << "W" << i << "," << (100 + i % 997) << "," << (200 + (i * 7) % 991) << "," << (300 + (i * 13) % 983)
                     << (i % 2 ? "\n" : "," + std::to_string(20 + i % 40) + "\n");
         }
-        std::ofstream("ward_predictions.txt") << "before\n";
+        std::ofstream("ward_predictions.txt", std::ios::binary) << "before\n";
         type_into(get<QLineEdit>("txtData"), "big.txt");
         QTest::mouseClick(command(), Qt::LeftButton);
         for (int j = 1; j <= 3; ++j) QTest::mouseClick(get<QCheckBox>(QString("chkBeta(%1)").arg(j)), Qt::LeftButton);

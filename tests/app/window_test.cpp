@@ -361,7 +361,11 @@ private slots:
         QCOMPARE(beta(0)->text(), QString("10"));
         // a library without the entry
         messages.clear();
+#ifdef Q_OS_WIN
+        w->set_model_binder([] { return valdmora::bind_model_library_from({"kernel32.dll"}); });
+#else
         w->set_model_binder([] { return valdmora::bind_model_library_from({"libm.so.6"}); });
+#endif
         QTest::mouseClick(command(), Qt::LeftButton);
         QCOMPARE(int(messages.size()), 1);
         QVERIFY(QString::fromStdString(messages[0].text).contains("lacks the entries VALDMORA_FIT"));
@@ -388,6 +392,7 @@ private slots:
         QCOMPARE(int(messages.size()), 1);
         QCOMPARE(command()->text(), QString("read data from file"));
         QCOMPARE(w->state().data_read, int16_t(0));
+#ifndef Q_OS_WIN  // Windows keeps a working folder from being removed
         // a working folder that has gone: the estimate stands, both files are reported
         messages.clear();
         read_file("a\nS1,1,5\nS2,2,6\nS3,3,9\nU1,1\n");
@@ -403,6 +408,7 @@ private slots:
         QVERIFY(QString::fromStdString(messages[1].text).contains("ward_predictions.txt could not be written"));
         QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs"));
         QVERIFY(command()->isEnabled());
+#endif
     }
 
     void untickingAPredictorZeroesItsBox() {

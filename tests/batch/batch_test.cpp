@@ -2,8 +2,10 @@
 // full and read-only disk, a real second process, real signals, hostile files; the output,
 // the exit status and the files left behind.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/mount.h>
 #include <sys/resource.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -50,7 +52,9 @@ protected:
         fs::copy_file(VALDMORA_EXAMPLE_DATA, dir_ / "counts.txt");
     }
     void TearDown() override {
+#ifndef _WIN32
         for (const fs::path& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
+#endif
         fs::remove_all(dir_);
     }
 
@@ -61,6 +65,7 @@ protected:
     void write(const std::string& name, const std::string& content) {
         std::ofstream(dir_ / name, std::ios::binary) << content;
     }
+#ifndef _WIN32
     // A small file system of its own, or a skip where this machine does not allow one.
     fs::path mount_tmpfs(const std::string& name, const std::string& options) {
         const fs::path m = dir_ / name;
@@ -72,6 +77,7 @@ protected:
     static bool remount_read_only(const fs::path& m) {
         return ::mount("tmpfs", m.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
+#endif
 
     fs::path dir_;
     std::vector<fs::path> mounts_;
@@ -160,6 +166,7 @@ TEST_F(BatchTest, JsonHasEveryFieldAndOnlyFiniteNumbers) {
     EXPECT_NE(w["notices"][0].get<std::string>().find("the constant is not free"), std::string::npos);
 }
 
+#ifndef _WIN32  // a locale by name, devices, mounts, signals and pipes are POSIX's
 TEST_F(BatchTest, ACommaLocaleGivesTheSameNumbersWithItsOwnSeparators) {
     const std::vector<std::string> de{"LC_ALL=de_DE.UTF-8"};
     const Outcome c = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3", "--out", "."});
@@ -192,7 +199,9 @@ TEST_F(BatchTest, ACommaLocaleGivesTheSameNumbersWithItsOwnSeparators) {
     ASSERT_EQ(s.status, 0) << s.err;
     EXPECT_EQ(json::parse(s.out)["n_sims"], 3);
 }
+#endif
 
+#ifndef _WIN32  // a locale by name, devices, mounts, signals and pipes are POSIX's
 TEST_F(BatchTest, OutputsThatCannotBeWrittenWholeFailLoudly) {
     // a folder that does not exist, or an output name that is a folder
     Outcome r = run({"estimate", "counts.txt", "--out", "no/such/folder"});
@@ -209,7 +218,9 @@ TEST_F(BatchTest, OutputsThatCannotBeWrittenWholeFailLoudly) {
     EXPECT_NE(r.err.find("/dev/full cannot be written: it is not a regular file"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
+#endif
 
+#ifndef _WIN32  // a locale by name, devices, mounts, signals and pipes are POSIX's
 TEST_F(BatchTest, AFullOrReadOnlyDiskLeavesTheEarlierFilesWhole) {
     const fs::path small = mount_tmpfs("small", "size=16k");
     if (small.empty()) GTEST_SKIP() << "this machine does not allow mounting a small file system";
@@ -237,6 +248,7 @@ TEST_F(BatchTest, AFullOrReadOnlyDiskLeavesTheEarlierFilesWhole) {
     EXPECT_NE(ro.err.find("cannot be written: Read-only file system"), std::string::npos) << ro.err;
     EXPECT_EQ(slurp(small / "user.txt"), user);
 }
+#endif
 
 TEST_F(BatchTest, ARefusedClickLeavesBothFilesAsTheyWere) {
     ASSERT_EQ(run({"estimate", "counts.txt"}).status, 0);
@@ -271,6 +283,7 @@ TEST_F(BatchTest, TwoRunsAtOnceEachLeaveWholeFiles) {
     }
 }
 
+#ifndef _WIN32  // a locale by name, devices, mounts, signals and pipes are POSIX's
 TEST_F(BatchTest, ASignalStopsASimulationAfterTheRepetitionInHand) {
     for (int sig : {SIGINT, SIGTERM}) {
         Process p(kBatch, {"simulate", "--reps", "32767", "--seed", "3", "--csv", "study.csv"}, dir_, {}, "sim");
@@ -296,6 +309,27 @@ TEST_F(BatchTest, ASignalStopsASimulationAfterTheRepetitionInHand) {
             << r.err;
     }
 }
+#endif
+
+#ifdef _WIN32
+// Ctrl-Break stops a simulation as SIGTERM does: after the repetition in hand, the rows so
+// far kept, exit 143.
+TEST_F(BatchTest, CtrlBreakStopsASimulationAfterTheRepetitionInHand) {
+    AllocConsole();  // a console for the child to share (none when run with output redirected)
+    Process p(kBatch, {"simulate", "--reps", "32767", "--seed", "3", "--csv", "study.csv"}, dir_, {}, "sim");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    if (!p.send_ctrl_break()) GTEST_SKIP() << "no console to send Ctrl-Break through";
+    const Outcome r = p.wait(std::chrono::seconds(60));
+    EXPECT_EQ(r.status, 143) << r.err;
+    const std::string csv = file("study.csv");
+    const auto rows = std::count(csv.begin(), csv.end(), '\n') - 1;
+    EXPECT_GT(rows, 0);
+    EXPECT_NE(r.err.find(std::to_string(rows) + " of 32767 repetitions done; study.csv holds " + std::to_string(rows) +
+                         " rows\nstopped by Ctrl-Break"),
+              std::string::npos)
+        << r.err;
+}
+#endif
 
 TEST_F(BatchTest, SeedsCountsAndRoundTripNumbers) {
     const Outcome a = run({"simulate", "--reps", "20", "--seed", "11", "--dist", "negbin", "--true",
@@ -339,6 +373,7 @@ TEST_F(BatchTest, NamedWardsThatAreNotThereFail) {
     EXPECT_EQ(run({"estimate", "counts.txt", "--ward", "Elmdale"}).status, 0);
 }
 
+#ifndef _WIN32  // a locale by name, devices, mounts, signals and pipes are POSIX's
 TEST_F(BatchTest, HostileFilesGetAClearMessageAndNeverACrash) {
     struct Case {
         std::string name, content, message;
@@ -376,6 +411,26 @@ TEST_F(BatchTest, HostileFilesGetAClearMessageAndNeverACrash) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("not a regular file (a pipe)"), std::string::npos) << r.err;
 }
+#endif
+
+// Names in any script, reaching a Windows program as UTF-16, and a data file with CRLF
+// line ends as Windows editors save it: the same results as the plain file.
+TEST_F(BatchTest, NamesInAnyScriptAndCrlfLinesGiveTheSameFiles) {
+    ASSERT_EQ(run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1"}).status, 0);
+    const std::string predictions = file("ward_predictions.txt"), user = file("user.txt");
+    std::string crlf;
+    for (char c : slurp(dir_ / "counts.txt")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string data = "W\xc3\xa4lder \xce\xa9 \xe5\x8c\x97.txt", folder = "Ausgabe \xc3\xb8";
+    std::ofstream(dir_ / fs::path(std::u8string(reinterpret_cast<const char8_t*>(data.data()), data.size())),
+                  std::ios::binary)
+        << crlf;
+    const fs::path out = dir_ / fs::path(std::u8string(reinterpret_cast<const char8_t*>(folder.data()), folder.size()));
+    fs::create_directories(out);
+    const Outcome r = run({"estimate", data, "--dist", "negbin", "--free", "0,1", "--out", folder});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(out / "ward_predictions.txt"), predictions);
+    EXPECT_EQ(slurp(out / "user.txt"), user);
+}
 
 TEST_F(BatchTest, LatinOneAndByteOrderMarkedFilesGiveValidJson) {
     write("latin.txt", "h\xE4user,m\xE4rkte\nK\xF6penick,10,1,12\nSpandau,12,2,15\nWedding,9,1,11\nMitte,15,3,19\n"
@@ -404,13 +459,22 @@ TEST_F(BatchTest, ABlankLineInTheDataIsANoticeNotAFailure) {
 TEST_F(BatchTest, ATruncatedModelLibraryIsRefusedWithAMessage) {
     const fs::path copy = dir_ / "bin";
     fs::create_directories(copy);
-    fs::copy_file(kBatch, copy / "valdmora-batch");
-    const std::string library = (fs::path(kBatch).parent_path() / "libvaldmora.so").string();
+    const fs::path program = copy / fs::path(kBatch).filename();
+    fs::copy_file(kBatch, program);
+#ifdef _WIN32
+    const std::string library_name = "valdmora.dll";
+    // the DLLs it needs besides ours, from the build's folder
+    for (const auto& e : fs::directory_iterator(fs::path(kBatch).parent_path()))
+        if (e.path().extension() == ".dll" && e.path().filename() != library_name)
+            fs::copy_file(e.path(), copy / e.path().filename());
+#else
+    const std::string library_name = "libvaldmora.so";
+#endif
+    const std::string library = (fs::path(kBatch).parent_path() / library_name).string();
     const std::string whole = slurp(library);
     for (std::size_t cut : {1000u, 4096u, 9000u, 17000u, static_cast<unsigned>(whole.size() - 100)}) {
-        std::ofstream(copy / "libvaldmora.so", std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
-        const Outcome r = valdmora::testing::run_program((copy / "valdmora-batch").string(), {"estimate", "../counts.txt"},
-                                                         copy);
+        std::ofstream(copy / library_name, std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+        const Outcome r = valdmora::testing::run_program(program.string(), {"estimate", "../counts.txt"}, copy);
         EXPECT_EQ(r.status, 1) << cut << ": " << r.err;
         EXPECT_NE(r.err.find("cannot be used: it is cut off"), std::string::npos) << cut << ": " << r.err;
     }
@@ -559,6 +623,7 @@ TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {
     EXPECT_EQ(std::count(res.begin(), res.end(), '\n'), 33);
 }
 
+#ifndef _WIN32  // limits, links, signals, mounts, the loader and LD_PRELOAD are POSIX's
 TEST_F(BatchTest, MoreSurveysThanTheMemoryHoldsAreRefusedBeforeAnyIsDrawn) {
     if (kSanitized) GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
     // a limit of 4 GB for the program, whatever this machine has
@@ -607,6 +672,8 @@ TEST_F(BatchTest, AnOutputThatReachesTheDataOrAnotherOutputIsRefusedBeforeAnythi
     EXPECT_EQ(run({"compare", "D/counts.txt", "--csv", "counts.csv"}).status, 0);
 }
 
+#endif
+
 TEST_F(BatchTest, EchoedNamesNeverCarryRawTerminalBytes) {
     const std::string hostile = "nodir\x1b]0;pwned\x07";
     write("esc.txt", "a\nW\x1b[2J1,1,0.5\nW2,2,3\nW3,3,4\nW4,4,5\nU\x07,5\n");
@@ -630,6 +697,7 @@ TEST_F(BatchTest, EchoedNamesNeverCarryRawTerminalBytes) {
     }
 }
 
+#ifndef _WIN32  // limits, links, signals, mounts, the loader and LD_PRELOAD are POSIX's
 TEST_F(BatchTest, ADanglingLinkAsOutputIsWrittenThroughAndStaysALink) {
     fs::create_directories(dir_ / "t");
     fs::create_symlink("t/models.csv", dir_ / "link.csv");
@@ -733,6 +801,8 @@ TEST_F(BatchTest, ASimulationOnAFullDiskSaysItsFileWasNotWritten) {
             << r.err;
     }
 }
+
+#endif
 
 TEST_F(BatchTest, EveryCsvQuotesNamesAndKeepsFormulasAsText) {
     // a name with a comma comes in a ';' line, whose numbers may use '.' as well
@@ -855,6 +925,7 @@ TEST_F(BatchTest, ModelsNeverFittedHaveNullLimitsWithTheReason) {
     EXPECT_EQ(unfitted, 2);
 }
 
+#ifndef _WIN32  // limits, links, signals, mounts, the loader and LD_PRELOAD are POSIX's
 TEST_F(BatchTest, ATruncatedModelLibraryFoundThroughLdLibraryPathIsRefusedToo) {
     // the program alone in its folder; the library only where LD_LIBRARY_PATH leads
     fs::create_directories(dir_ / "bin");
@@ -944,6 +1015,8 @@ TEST_F(BatchTest, TheDataReachTheDiskBeforeTheNameAndAFailingSyncKeepsTheOldFile
     for (const auto& entry : fs::directory_iterator(dir_))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
+
+#endif
 
 TEST_F(BatchTest, StandardErrorsAreTheRootsOfTheCovariancesDiagonal) {
     // the normal with the constant alone has closed forms at its optimum: the mean's

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "charts/charts.h"
+#include "charts/svg_surface.h"
 
 using namespace valdmora;
 
@@ -329,4 +331,66 @@ TEST(ScatterChart, PointsReferenceLinesAndEmptyRanges) {
     plot_scatter(flat, d, kPoint);
     EXPECT_EQ(flat.circles.size(), 2u);
     for (const auto& c : flat.circles) EXPECT_TRUE(std::isfinite(c.x) && std::isfinite(c.y));
+}
+
+// The SVG drawing: one element per primitive the chart drew, in its place, colour, width and
+// dash; texts escaped so that any ward name leaves the document well-formed.
+TEST(SvgSurface, TheDrawingHoldsWhatTheChartDrew) {
+    RecordingSurface recorded;
+    SvgSurface::Font font;
+    font.width = [&](const std::string& t, bool) { return recorded.text_width(t); };
+    font.line_height = recorded.line_height();
+    SvgSurface svg(recorded.width(), recorded.height(), font, "likelihood");
+    std::vector<float> ll, total;
+    for (int k = -10; k <= 10; ++k) {
+        ll.push_back(-100.0f - 0.02f * k * k);
+        total.push_back(400.0f + 20.0f * k);
+    }
+    LikelihoodChartData d = profile_data(ll, total, false, 0, 300, 500);
+    d.profile_limits = true;
+    d.profile_lower = 330;
+    d.profile_upper = 470;
+    plot_likelihood(recorded, d, kPoint);
+    plot_likelihood(svg, d, kPoint);
+    const std::string doc = svg.svg();
+    const auto count = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = doc.find(what); at != std::string::npos; at = doc.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(doc.rfind("<?xml", 0), 0u);
+    EXPECT_NE(doc.find("width=\"800\" height=\"280\" viewBox=\"0 0 800 280\""), std::string::npos);
+    EXPECT_EQ(count("<line "), recorded.lines.size());
+    EXPECT_EQ(count("<text "), recorded.texts.size());
+    // the dashed profile limits in the curve's colour
+    std::size_t dashed = 0;
+    for (const auto& l : recorded.lines) dashed += l.dashed;
+    EXPECT_EQ(count("stroke-dasharray"), dashed);
+    EXPECT_GE(count("stroke=\"#0000c0\""), 2u);
+    // the first line where the recording surface has it, on pixel centres
+    const auto& first = recorded.lines.front();
+    const auto centre = [](float v) {
+        std::ostringstream s;
+        s << std::floor(v) + 0.5f;
+        return s.str();
+    };
+    EXPECT_NE(doc.find("<line x1=\"" + centre(first.x1) + "\" y1=\"" + centre(first.y1) + "\""), std::string::npos) << doc;
+}
+
+TEST(SvgSurface, AnyWardNameLeavesAWellFormedDocument) {
+    EXPECT_EQ(xml_escaped("A<B & \"C\" 'D'>"), "A&lt;B &amp; &quot;C&quot; &apos;D&apos;&gt;");
+    // UTF-8 kept, a Latin-1 byte turned into UTF-8, control characters XML cannot hold dropped
+    EXPECT_EQ(xml_escaped("\xc3\xa5ker"), "\xc3\xa5ker");
+    EXPECT_EQ(xml_escaped("\xe5ker"), "\xc3\xa5ker");
+    EXPECT_EQ(xml_escaped(std::string("a\x01\x1b" "b\tc", 6)), "ab\tc");
+    SvgSurface svg(100, 50, {});
+    svg.set_bold(true);
+    svg.set_text_colour({255, 0, 0});
+    svg.move_to(3, 4);
+    svg.print("</svg><x>");
+    const std::string doc = svg.svg();
+    EXPECT_NE(doc.find("fill=\"#ff0000\" font-weight=\"bold\" xml:space=\"preserve\">&lt;/svg&gt;&lt;x&gt;</text>"),
+              std::string::npos)
+        << doc;
+    EXPECT_EQ(doc.find("</svg>"), doc.size() - 7);
 }

@@ -1,9 +1,17 @@
 // Files written whole or not at all, and only where the user meant: a link keeps pointing
 // at the file it named, a protected file stays, a long name still fits its temporary.
 #include <gtest/gtest.h>
+#include <unistd.h>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <cmath>
 #include <filesystem>
@@ -14,6 +22,7 @@
 #include "cycle/atomic_file.h"
 #include "cycle/csv.h"
 #include "cycle/output_paths.h"
+#include "cycle/platform_file.h"
 
 using namespace valdmora;
 namespace fs = std::filesystem;
@@ -28,9 +37,11 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const {
+        return platform::path_to_utf8(dir_ / platform::path_from_utf8(name));
+    }
     static std::string content(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
+        std::ifstream in(platform::path_from_utf8(p), std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
@@ -59,6 +70,7 @@ TEST_F(AtomicFileTest, ReplacesWholeAndLeavesNoTemporary) {
     EXPECT_EQ(entries(), 1u);
 }
 
+#ifndef _WIN32
 TEST_F(AtomicFileTest, ALinkStaysALinkAndItsFileIsReplaced) {
     ASSERT_EQ(write_file_atomically(path("real.txt"), "old"), "");
     fs::create_symlink("real.txt", dir_ / "link.txt");
@@ -68,6 +80,18 @@ TEST_F(AtomicFileTest, ALinkStaysALinkAndItsFileIsReplaced) {
     EXPECT_EQ(entries(), 2u);
 }
 
+#endif
+
+// a name beyond the ANSI code page and outside Latin-1 is the file's name, letter for letter
+TEST_F(AtomicFileTest, ANameInAnyScriptIsKept) {
+    const std::string name = "Wards \xc3\xa5 \xce\xa9 \xe5\x8c\x97.txt";  // å, Omega, a CJK letter
+    ASSERT_EQ(write_file_atomically(path(name), "first"), "");
+    ASSERT_EQ(write_file_atomically(path(name), "second"), "");
+    EXPECT_EQ(content(path(name)), "second");
+    ASSERT_EQ(entries(), 1u);
+    EXPECT_EQ(platform::path_to_utf8(fs::directory_iterator(dir_)->path().filename()), name);
+}
+
 TEST_F(AtomicFileTest, ALongNameStillGetsItsTemporary) {
     const std::string name(250, 'n');
     ASSERT_EQ(write_file_atomically(path(name), "x"), "");
@@ -75,6 +99,26 @@ TEST_F(AtomicFileTest, ALongNameStillGetsItsTemporary) {
     EXPECT_EQ(entries(), 1u);
 }
 
+#ifdef _WIN32
+// A spreadsheet holding the file open: a clear message, and the old file stays whole.
+TEST_F(AtomicFileTest, AFileHeldOpenElsewhereIsKeptAndSaidSo) {
+    ASSERT_EQ(write_file_atomically(path("held.csv"), "old"), "");
+    const HANDLE held = CreateFileW((dir_ / "held.csv").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::string e = write_file_atomically(path("held.csv"), "new");
+    CloseHandle(held);
+    EXPECT_NE(e.find("open in another program"), std::string::npos) << e;
+    EXPECT_EQ(content(path("held.csv")), "old");
+    EXPECT_EQ(entries(), 1u);
+    // a read-only file is refused, a folder is not replaced
+    ASSERT_TRUE(SetFileAttributesW((dir_ / "held.csv").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(write_file_atomically(path("held.csv"), "x").find("read-only"), std::string::npos);
+    SetFileAttributesW((dir_ / "held.csv").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(write_file_atomically(dir_.string(), "x"), "it is a folder");
+    EXPECT_NE(write_file_atomically(path("no\\such\\folder\\a.txt"), "x").find("does not exist"), std::string::npos);
+}
+#else
 TEST_F(AtomicFileTest, FoldersDevicesAndProtectedFilesAreRefused) {
     EXPECT_NE(write_file_atomically(path("no/such/folder/a.txt"), "x").find("does not exist"), std::string::npos);
     EXPECT_EQ(write_file_atomically(dir_.string(), "x"), "it is a folder");
@@ -102,6 +146,7 @@ TEST_F(AtomicFileTest, FoldersDevicesAndProtectedFilesAreRefused) {
     EXPECT_EQ(content(path("kept.txt")), "kept");
     EXPECT_EQ(entries(), 1u);
 }
+#endif
 
 TEST(CsvRow, NamesQuotedAndGuardedNumbersLeftAsNumbers) {
     EXPECT_EQ(CsvRow().text("Hill, North").text("say \"hi\"").text("two\nlines").line(),
@@ -112,6 +157,7 @@ TEST(CsvRow, NamesQuotedAndGuardedNumbersLeftAsNumbers) {
     EXPECT_EQ(CsvRow().number(-1.5).number(std::nan("")).whole(-3).number(2.5f).empty().line(), "-1.5,,-3,2.5,\n");
 }
 
+#ifndef _WIN32
 TEST_F(AtomicFileTest, OutputsAreToldApartByTheFileTheyReach) {
     std::ofstream(dir_ / "data.txt") << "x";
     fs::create_hard_link(dir_ / "data.txt", dir_ / "hard.txt");
@@ -155,3 +201,4 @@ TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissionBits) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
 }
+#endif

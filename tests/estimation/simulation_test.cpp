@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -303,7 +304,7 @@ TEST(ClassicGenerator, ExpectedValuesMatchItsDraws) {
     EXPECT_NEAR(ten_uniform_shortfall(5.0), 5.0, 1e-12);
     EXPECT_NEAR(ten_uniform_shortfall(0.7) - ten_uniform_shortfall(-0.7), 0.7, 1e-12);
     // at the centre E|z| / 2, close to the normal's sd / sqrt(2 pi) for sd = sqrt(10/12)
-    EXPECT_NEAR(ten_uniform_shortfall(0.0), std::sqrt(10.0 / 12.0) / std::sqrt(2.0 * M_PI), 0.01);
+    EXPECT_NEAR(ten_uniform_shortfall(0.0), std::sqrt(10.0 / 12.0) / std::sqrt(2.0 * std::numbers::pi), 0.01);
     for (const auto& [dist, m, e] : {std::tuple{3, 10.0, 3.0}, std::tuple{3, 20.0, 6.0}, std::tuple{2, 1.5, 4.0},
                                      std::tuple{1, 3.0, 2.5}}) {
         SCOPED_TRACE(dist);

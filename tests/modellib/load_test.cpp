@@ -1,11 +1,11 @@
 // Loads the built library by file name and calls its entries through function pointers,
 // as the program does.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "testkit/packed_model.h"
+#include "testkit/shared_library.h"
 
 using namespace valdmora::testing;
 
@@ -18,14 +18,14 @@ using Combin = double (*)(double*, int32_t*);
 }  // namespace
 
 TEST(SharedLibrary, ExportsTheFourEntriesByName) {
-    void* lib = dlopen(VALDMORA_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto fit = reinterpret_cast<Fit>(dlsym(lib, "N_E04JYF"));
-    auto funct = reinterpret_cast<Funct>(dlsym(lib, "FUNCT1"));
-    auto loglik = reinterpret_cast<Loglik>(dlsym(lib, "LOGLIK"));
-    auto combin = reinterpret_cast<Combin>(dlsym(lib, "RLOGCOMBIN"));
+    const SharedLibrary lib(VALDMORA_LIBRARY_PATH);
+    ASSERT_TRUE(lib.loaded()) << VALDMORA_LIBRARY_PATH;
+    auto fit = reinterpret_cast<Fit>(lib.entry("N_E04JYF"));
+    auto funct = reinterpret_cast<Funct>(lib.entry("FUNCT1"));
+    auto loglik = reinterpret_cast<Loglik>(lib.entry("LOGLIK"));
+    auto combin = reinterpret_cast<Combin>(lib.entry("RLOGCOMBIN"));
     ASSERT_TRUE(fit && funct && loglik && combin);
-    EXPECT_EQ(dlsym(lib, "floored_mean"), nullptr);
+    EXPECT_EQ(lib.entry("floored_mean"), nullptr);
 
     double a = 4.0;
     int32_t k = 2;
@@ -50,5 +50,4 @@ TEST(SharedLibrary, ExportsTheFourEntriesByName) {
     fit(&n, &ib, bl, bu, x, &f, iw, &liw, w, &lw, p.ints.data(), p.reals.data(), &code);
     EXPECT_TRUE(code == 0 || code == 5) << code;
     EXPECT_LT(f, -ll);
-    dlclose(lib);
 }

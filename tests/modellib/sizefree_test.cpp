@@ -1,6 +1,5 @@
 // The size-free entries against the 99-record ones (one implementation, so the same bits),
 // beyond 99 records, with fractional predictor values, and refusing what cannot be used.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -33,7 +33,10 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(_WIN64) && defined(VALDMORA_BUILDING_MODELLIB)
+/* the 32-bit DLL's .def file names its exports, without the decorated __stdcall names */
+#  define VALDMORA_API
+#elif defined(_WIN32)
 #  if defined(VALDMORA_BUILDING_MODELLIB)
 #    define VALDMORA_API __declspec(dllexport)
 #  else
@@ -41,6 +44,14 @@
 #  endif
 #else
 #  define VALDMORA_API __attribute__((visibility("default")))
+#endif
+
+/* The four original entries are __stdcall in 32-bit Windows, as the callers written for
+ * them (Office macros among them) expect; elsewhere the one convention of the machine. */
+#if defined(_WIN32) && !defined(_WIN64)
+#  define VALDMORA_ORIGINAL __stdcall
+#else
+#  define VALDMORA_ORIGINAL
 #endif
 
 #ifdef __cplusplus
@@ -79,7 +90,7 @@ extern "C" {
  * ibound: 0 individual bounds bl[i]..bu[i]; 1 no bounds; 2 all variables >= 0;
  * 3 every variable within bl[0]..bu[0].
  * The integer and real workspaces (iw/liw, w/lw) are accepted and not touched. */
-VALDMORA_API void N_E04JYF(int32_t *n, int32_t *ibound, double *bl, double *bu, double *x,
+VALDMORA_API void VALDMORA_ORIGINAL N_E04JYF(int32_t *n, int32_t *ibound, double *bl, double *bu, double *x,
                            double *f, int32_t *iw, int32_t *liw, double *w, int32_t *lw,
                            int32_t *model_ints, double *model_reals, int32_t *ifail);
 
@@ -87,7 +98,7 @@ VALDMORA_API void N_E04JYF(int32_t *n, int32_t *ibound, double *bl, double *bu, 
  * (divided by their scale factors) and the fixed values in model_reals, with the
  * fixed-total rule applied when T > 0. Adds 1 to model_ints entry 1000.
  * Model data that would overrun the tables gives fc = NaN. */
-VALDMORA_API void FUNCT1(int32_t *n, double *xc, double *fc, int32_t *model_ints,
+VALDMORA_API void VALDMORA_ORIGINAL FUNCT1(int32_t *n, double *xc, double *fc, int32_t *model_ints,
                          double *model_reals);
 
 /* Log likelihood of nobs count records y under distribution code dist.
@@ -95,11 +106,11 @@ VALDMORA_API void FUNCT1(int32_t *n, double *xc, double *fc, int32_t *model_ints
  * The normal and lognormal values carry no -ln(2 pi)/2 constant.
  * A lognormal count below 1 gives -infinity; nobs outside 0..99 or np outside 0..4
  * gives NaN without reading the tables. */
-VALDMORA_API double LOGLIK(int32_t *nobs, int32_t *np, int32_t *y, int32_t *x, double *b0,
+VALDMORA_API double VALDMORA_ORIGINAL LOGLIK(int32_t *nobs, int32_t *np, int32_t *y, int32_t *x, double *b0,
                            double *beta, double *e, int32_t *dist);
 
 /* ln C(a, k) for real a: the sum over i = 0..k-1 of ln(a - i) - ln(k - i); 0 for k < 1. */
-VALDMORA_API double RLOGCOMBIN(double *a, int32_t *k);
+VALDMORA_API double VALDMORA_ORIGINAL RLOGCOMBIN(double *a, int32_t *k);
 
 /* ---- The size-free interface ----------------------------------------------------------
  *

@@ -35,7 +35,10 @@ await() { for _ in $(seq 1 300); do [ -s "$1" ] && return 0; sleep 0.1; done; fa
 dialog() {  # waits for a window named $1 and types a path into its file name box
     local d
     d=$(timeout 40 xdotool search --sync --name "$1" | head -1) || fail "no '$1' dialog"
-    sleep 0.5
+    # a slow (sanitizer) build gives its name box the focus late: keys typed before then are
+    # lost, so wait, then replace whatever the box holds
+    sleep 2
+    xdotool windowfocus --sync "$d"; xdotool key ctrl+a BackSpace
     xdotool type --delay 20 "$2"; xdotool key Return; sleep 1
 }
 

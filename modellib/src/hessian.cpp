@@ -21,12 +21,6 @@ double trigamma_large(double v) {
     return 1.0 / v + w / 2.0 + w / v * (1.0 / 6.0 - w * (1.0 / 30.0 - w * (1.0 / 42.0 - w / 30.0)));
 }
 
-double digamma_large(double v) {
-    const double w = 1.0 / (v * v);
-    return std::log(v) - 0.5 / v -
-           w * (1.0 / 12.0 - w * (1.0 / 120.0 - w * (1.0 / 252.0 - w * (1.0 / 240.0 - w / 132.0))));
-}
-
 // The sums over t = 0..y-1 of 1/(r + t) and 1/(r + t)^2: the first two derivatives of
 // ln Gamma(r + y) - ln Gamma(r), the negative binomial's count term, in r.
 void count_term_slopes(double r, int32_t y, double& first, double& second) {
@@ -166,40 +160,3 @@ bool objective_hessian(const Model& d, int32_t n, const int32_t* positions, cons
 
 }  // namespace valdmora::model
 
-namespace {
-
-bool usable(const valdmora_model* m) {
-    using namespace valdmora::model;
-    if (!m || m->nobs < 0 || m->np < 0 || m->np > kMaxPredictors || !m->value || !m->scale) return false;
-    if (m->nobs > 0 && (!m->y || (m->np > 0 && !m->x))) return false;
-    return !(m->fixed_total > 0.0 && m->np > 0 && !m->x_sum);
-}
-
-}  // namespace
-
-extern "C" int32_t VALDMORA_HESSIAN(const valdmora_model* model, int32_t n, const int32_t* free_pos,
-                                    const double* x, double* f, double* gradient, double* hessian) {
-    using namespace valdmora::model;
-    if (!usable(model) || n < 1 || n > kMaxPositions || !free_pos || !x || !hessian ||
-        !free_positions_valid(n, free_pos, model->np))
-        return VALDMORA_FIT_BAD_ARGS;
-    for (int32_t u = 0; u < n; ++u) {
-        if (!std::isfinite(x[u])) return VALDMORA_FIT_BAD_ARGS;
-        for (int32_t v = 0; v < u; ++v)
-            if (free_pos[u] == free_pos[v]) return VALDMORA_FIT_BAD_ARGS;
-    }
-    Model d;
-    d.nobs = model->nobs;
-    d.np = model->np;
-    d.dist = model->dist;
-    d.y = model->y;
-    d.x = model->x;
-    d.ldx = model->nobs;
-    d.x_sum = model->x_sum;
-    d.wards = model->wards;
-    d.value = model->value;
-    d.scale = model->scale;
-    d.fixed_total = model->fixed_total;
-    return objective_hessian(d, n, free_pos, x, f, gradient, hessian) ? VALDMORA_FIT_OK
-                                                                       : VALDMORA_FIT_START_NOT_FINITE;
-}

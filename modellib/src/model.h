@@ -92,6 +92,9 @@ struct Parameters {
 };
 Parameters place_parameters(const Model& d, int32_t n, const int32_t* positions, const double* x);
 
+// psi(v) for v >= 32 from its asymptotic series; the terms left off are below 1e-17 of it.
+double digamma_large(double v);
+
 // ln Gamma(v), safe to call from several threads at once.
 double log_gamma(double v);
 

@@ -9,14 +9,13 @@
 #include "vector_log.h"
 
 namespace valdmora::model {
-namespace {
-
-// psi(v) for v >= 32 from its asymptotic series; the terms left off are below 1e-17 of it.
 double digamma_large(double v) {
     const double w = 1.0 / (v * v);
     return std::log(v) - 0.5 / v -
            w * (1.0 / 12.0 - w * (1.0 / 120.0 - w * (1.0 / 252.0 - w * (1.0 / 240.0 - w / 132.0))));
 }
+
+namespace {
 
 // 1/a + 1/(a - 1) + ... + 1/(a - k + 1), the slope of the falling product's logarithm,
 // where the chunked products below cannot be used.

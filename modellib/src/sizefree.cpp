@@ -76,3 +76,19 @@ extern "C" int32_t VALDMORA_SEARCH(const valdmora_model* model, int32_t n, const
                                    int64_t* evaluations) {
     return fit_or_search(model, n, free_pos, lower, upper, x, f, evaluations, false);
 }
+
+extern "C" int32_t VALDMORA_HESSIAN(const valdmora_model* model, int32_t n, const int32_t* free_pos,
+                                    const double* x, double* f, double* gradient, double* hessian) {
+    using namespace valdmora::model;
+    Model d;
+    if (!model_of(model, d) || n < 1 || n > kMaxPositions || !free_pos || !x || !hessian ||
+        !free_positions_valid(n, free_pos, d.np))
+        return VALDMORA_FIT_BAD_ARGS;
+    for (int32_t u = 0; u < n; ++u) {
+        if (!std::isfinite(x[u])) return VALDMORA_FIT_BAD_ARGS;
+        for (int32_t v = 0; v < u; ++v)
+            if (free_pos[u] == free_pos[v]) return VALDMORA_FIT_BAD_ARGS;
+    }
+    return objective_hessian(d, n, free_pos, x, f, gradient, hessian) ? VALDMORA_FIT_OK
+                                                                       : VALDMORA_FIT_START_NOT_FINITE;
+}

@@ -39,6 +39,7 @@
 #include "file_name.h"
 #include "cycle/command_cycle.h"
 #include "cycle/count_file.h"
+#include "cycle/distributions.h"
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
 #include "cycle/output_paths.h"
@@ -98,7 +99,7 @@ QFont window_face(const QString& forced) {
         face.setFamilies(window_face_preferences());
 #endif
     face.setStyleHint(QFont::SansSerif);
-    const QString widest = "negative binomial, with variance proportional to mean";
+    const QString widest = QString::fromUtf8(kDistributions[2].option);
     for (int px = 11; px >= 8; --px) {
         face.setPixelSize(px);
         QRadioButton probe(widest);
@@ -201,10 +202,8 @@ void Form1::create_controls(const QString& face) {
     lblJustEstimate = label("lblJustEstimate", twips(10080, 180, 855, 255), "re-estimate", &kBlue);
 
     Label10 = label("Label10", twips(120, 600, 855, 615), "select error distribution function:", &kBlue, true);
-    const char* options[3] = {"lognormal, variance proportional to mean squared", "normal, with constant variance",
-                              "negative binomial, with variance proportional to mean"};
     for (int i = 0; i < 3; ++i) {
-        optErr[i] = new QRadioButton(options[i], page);
+        optErr[i] = new QRadioButton(QString::fromUtf8(kDistributions[static_cast<std::size_t>(i)].option), page);
         optErr[i]->setObjectName(QString("optErr(%1)").arg(i));
         place(optErr[i], twips(1200, 600 + 360 * i, 4455, 255));
     }
@@ -224,8 +223,8 @@ void Form1::create_controls(const QString& face) {
         place(lblBeta[i], twips(13440, lbl_top[i], 1695, 255));
     }
     Label6 = label("Label6", twips(11160, 120, 855, 855), "select from potential predictor variables:", &kBlue, true);
-    txtBeta[5] = edit("txtBeta(5)", twips(12840, 1920, 495, 285), QString::fromStdString(with_locale_decimal("0.25", fmt_)));
-    lblExtraParam = label("lblExtraParam", twips(13440, 1965, 615, 195), "CV");
+    txtBeta[5] = edit("txtBeta(5)", twips(12840, 1920, 495, 285), QString::fromStdString(with_locale_decimal(std::string(kDistributions[0].default_extra), fmt_)));
+    lblExtraParam = label("lblExtraParam", twips(13440, 1965, 615, 195), QString::fromUtf8(kDistributions[0].extra_name));
     chkZero = check("chkZero", twips(12120, 2640, 255, 255), true);
     Label9 = label("Label9", twips(12480, 2640, 1575, 255), "plot origin at zero", &kBlue);
     picLegend = new PictureBox(page);
@@ -895,7 +894,7 @@ void Form1::txtData_Change() {
         chkBeta[j]->show();
         txtBeta[j]->show();
         lblBeta[j]->show();
-        lblBeta[j]->setText(QString("%1predictor").arg(j));
+        lblBeta[j]->setText(QString::fromStdString(predictor_name({}, j)));
     }
     chkBeta[0]->show();
     txtBeta[0]->show();

@@ -1,5 +1,7 @@
 #include "model_check_window.h"
 
+#include "cycle/distributions.h"
+
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -52,13 +54,12 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
 }
 
 void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fmt, int dist) {
-    static const char* const kName[4] = {"", "lognormal", "normal", "negative binomial"};
     const std::string dispersion =
         std::isfinite(r.dispersion) ? format_number(r.dispersion, "0.000", fmt) : std::string("not available");
     summary_->setText(QString("%1 model, %2 surveyed wards: dispersion statistic (sum of squared Pearson residuals over "
                               "n - k) = %3. Near 1 the variance rule fits; well above 1 the counts vary more than the "
                               "model allows. The quantile residuals of a fitting model look standard normal%4.")
-                          .arg(kName[std::clamp(dist, 1, 3)])
+                          .arg(QString::fromUtf8(distribution(dist).name))
                           .arg(r.pearson.size())
                           .arg(QString::fromStdString(dispersion))
                           .arg(dist == 3 ? " (the negative binomial's are jittered at random between the counts' "

@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "cycle/atomic_file.h"
+#include "cycle/distributions.h"
 #include "file_name.h"
 #include "cycle/number_format.h"
 #include "estimation/model_average.h"
@@ -21,8 +22,6 @@
 namespace valdmora {
 namespace {
 
-const char* const kDistribution[4] = {"", "lognormal", "normal", "negative binomial"};
-const char* const kDistributionKey[4] = {"", "lognormal", "normal", "negbin"};
 
 QString text_of(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -47,7 +46,7 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     for (int i = 0; i < view_->rowCount(); ++i) {
         const ModelRow& r = table_.rows[static_cast<std::size_t>(i)];
         const QString predictors = r.predictor_names.empty() ? "(constant only)" : text_of(r.predictor_names);
-        QStringList cells{kDistribution[r.dist], predictors, QString::number(r.k), QString::number(r.n)};
+        QStringList cells{QString::fromUtf8(distribution(r.dist).name), predictors, QString::number(r.k), QString::number(r.n)};
         if (r.available)
             cells << QString::number(r.fail_code) << number(r.log_lik, "0.000") << number(r.aic, "0.000")
                   << number(r.aicc, "0.000") << number(r.delta_aicc, "0.00") << number(r.weight, "0.000")
@@ -128,7 +127,7 @@ QString ModelTableDialog::as_text(bool csv) const {
                       .join(sep) +
                   "\n";
     for (const ModelRow& r : table_.rows) {
-        QStringList cells{kDistributionKey[r.dist], text_of(r.predictor_names), QString::number(r.k), QString::number(r.n)};
+        QStringList cells{QString::fromUtf8(distribution(r.dist).key), text_of(r.predictor_names), QString::number(r.k), QString::number(r.n)};
         if (r.available)
             for (double v : {static_cast<double>(r.fail_code), r.log_lik, r.aic, r.aicc, r.delta_aicc, r.weight, r.pop_est,
                              r.pop_lower, r.pop_upper})

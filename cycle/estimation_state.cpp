@@ -1,13 +1,13 @@
 #include "estimation_state.h"
 
+#include "distributions.h"
+
 namespace valdmora {
 
 void form_load(EstimationState& s) {
     s.prev_max_ll = 0.0;
     s.err_dist = 1;
-    s.extra_param_name(0) = "CV";
-    s.extra_param_name(1) = "SD";
-    s.extra_param_name(2) = "VoM - 1";
+    for (int k = 0; k < 3; ++k) s.extra_param_name(k) = kDistributions[static_cast<std::size_t>(k)].extra_name;
     s.extra_param_name(3) = "null";
     // two-sided 95 % Student t quantiles by degrees of freedom
     static constexpr float kT[20] = {12.706f, 4.303f, 3.182f, 2.776f, 2.571f, 2.447f, 2.365f,

@@ -1,25 +1,25 @@
 #include "mode_rules.h"
 
+#include "distributions.h"
 #include "user_error.h"
 
 namespace valdmora {
 
 std::array<bool, 6> choose_distribution(EstimationState& s, int index, std::array<std::string, 6>& boxes,
                                         const NumberFormat& fmt) {
-    static constexpr const char* kDefaults[3] = {"0.25", "10", "1"};
-    static constexpr double kValues[3] = {0.25, 10.0, 1.0};
     if (index < 0 || index > 2) throw UserError("There is no distribution option " + std::to_string(index) + ".");
     std::array<bool, 6> set{};
     s.err_dist = static_cast<int16_t>(index + 1);
-    boxes[0] = "10";
+    const Distribution& d = kDistributions[static_cast<std::size_t>(index)];
+    boxes[0] = kDefaultConstant;
     set[0] = true;
     for (int j = 1; j <= s.n_pred && j <= 4; ++j) {
-        boxes[j] = "0";
+        boxes[j] = kDefaultCoefficient;
         set[j] = true;
     }
-    boxes[5] = with_locale_decimal(kDefaults[index], fmt);
+    boxes[5] = with_locale_decimal(std::string(d.default_extra), fmt);
     set[5] = true;
-    s.beta_entered(5) = kValues[index];
+    s.beta_entered(5) = d.default_extra_value;
     return set;
 }
 

@@ -7,6 +7,7 @@
 #include "click.h"
 #include "covariance.h"
 #include "cycle/csv.h"
+#include "cycle/distributions.h"
 #include "cycle/number_format.h"
 #include "parallel.h"
 
@@ -17,8 +18,6 @@ double complete_log_likelihood(int dist, double reported, long n) {
 }
 
 namespace {
-
-const char* const kDefaultExtra[3] = {"0.25", "10", "1"};
 
 // A start from the counts: the constant at their mean, the extra parameter from their
 // spread (coefficient of variation, standard deviation, or variance over mean less one).
@@ -53,22 +52,19 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
                 if (subset & (1 << (j - 1))) {
                     row.predictors.push_back(j);
                     if (!row.predictor_names.empty()) row.predictor_names += "+";
-                    row.predictor_names += j <= static_cast<int>(predictor_names.size())
-                                               ? predictor_names[static_cast<std::size_t>(j - 1)]
-                                               : std::to_string(j) + "predictor";
+                    row.predictor_names += predictor_name(predictor_names, j);
                 }
             row.k = static_cast<int>(row.predictors.size()) + 2;
             row.n = state.n_surveyed;
             table.rows.push_back(std::move(row));
         }
 
-    static const char* const kDistName[4] = {"", "lognormal", "normal", "negbin"};
     for (ModelRow& row : table.rows) {
         if (row.dist != 1) {
             // the design is the same under every distribution
             const ModelRow& first = table.rows[static_cast<std::size_t>(&row - table.rows.data()) % (1u << np)];
             if (!first.aliased_with.empty())
-                row.aliased_with = kDistName[row.dist] + first.aliased_with.substr(first.aliased_with.find(' '));
+                row.aliased_with = std::string(distribution(row.dist).key) + first.aliased_with.substr(first.aliased_with.find(' '));
             continue;
         }
         services.progress.check_cancel();
@@ -76,10 +72,8 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
         if (kept.size() == row.predictors.size()) continue;
         std::string names;
         for (int j : kept)
-            names += (names.empty() ? "" : "+") + (j <= static_cast<int>(predictor_names.size())
-                                                       ? predictor_names[static_cast<std::size_t>(j - 1)]
-                                                       : std::to_string(j) + "predictor");
-        row.aliased_with = std::string(kDistName[row.dist]) + " " + (names.empty() ? "(constant only)" : names);
+            names += (names.empty() ? "" : "+") + predictor_name(predictor_names, j);
+        row.aliased_with = std::string(distribution(row.dist).key) + " " + (names.empty() ? "(constant only)" : names);
     }
 
     const Progress& progress = services.progress;
@@ -96,7 +90,7 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
         in.err_dist = static_cast<int16_t>(row.dist);
         in.fmt = fmt;
         in.data_path = "models";
-        in.beta_text = {"10", "0", "0", "0", "0", with_locale_decimal(kDefaultExtra[row.dist - 1], fmt)};
+        in.beta_text = {"10", "0", "0", "0", "0", with_locale_decimal(std::string(distribution(row.dist).default_extra), fmt)};
         in.beta_label = {"the constant", "a slope", "a slope", "a slope", "a slope", "the extra parameter"};
         in.beta_checked = {true, false, false, false, false};
         for (int j : row.predictors) in.beta_checked[static_cast<std::size_t>(j)] = true;
@@ -157,11 +151,10 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
 }
 
 std::string model_table_csv(const ModelTable& table) {
-    static const char* const kDist[4] = {"", "lognormal", "normal", "negbin"};
     std::string out = "dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n";
     for (const ModelRow& m : table.rows) {
         CsvRow row;
-        row.text(kDist[m.dist]).text(m.predictor_names).whole(m.k).whole(m.n);
+        row.text(distribution(m.dist).key).text(m.predictor_names).whole(m.k).whole(m.n);
         if (m.available) {
             row.whole(m.fail_code).number(m.log_lik).number(m.aic).number(m.aicc).number(m.delta_aicc).number(m.weight);
             row.number(m.pop_est).number(m.pop_lower).number(m.pop_upper);

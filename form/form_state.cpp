@@ -1,0 +1,222 @@
+#include "form_state.h"
+
+#include <algorithm>
+
+#include "cycle/distributions.h"
+#include "cycle/mode_rules.h"
+#include "cycle/text.h"
+
+namespace valdmora {
+
+namespace {
+
+bool simulation_caption(const std::string& caption) {
+    return caption == kCaptionSimulate || caption == kCaptionSimulateAgain || caption == kCaptionReestimate;
+}
+
+std::string file_name_of(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+FormState::FormState(NumberFormat fmt) : fmt_(fmt) {
+    form_load(state_);
+    boxes_ = {std::string(kDefaultConstant),    std::string(kDefaultCoefficient), std::string(kDefaultCoefficient),
+              std::string(kDefaultCoefficient), std::string(kDefaultCoefficient),
+              with_locale_decimal(std::string(kDistributions[0].default_extra), fmt_)};
+}
+
+std::string FormState::extra_name() const { return std::string(valdmora::distribution(state_.err_dist).extra_name); }
+
+std::string FormState::predictor_label(int j) const {
+    return predictor_name(sim_labels_ ? std::vector<std::string>{} : predictor_names_, j);
+}
+
+std::string FormState::box_label(int i) const {
+    if (i == 0) return "the constant";
+    if (i == 5) return "the extra parameter " + extra_name();
+    return "the coefficient of " + predictor_label(i);
+}
+
+std::vector<Notice> FormState::read_file(const std::string& path) {
+    const CountData file = read_count_file(path);
+    path_ = path;
+    load(file, path);
+    return file.notices;
+}
+
+void FormState::load(const CountData& file, const std::string& path) {
+    store_count_data(state_, file);
+    // a predictor of another name is another predictor: its tick and value do not carry over
+    for (int j = 1; j <= 4; ++j) {
+        if (predictor_name(file.predictor_names, j) == predictor_name(predictor_names_, j) && !sim_labels_) continue;
+        if (ticks_[static_cast<std::size_t>(j)]) ticks_[static_cast<std::size_t>(j)] = false;
+        boxes_[static_cast<std::size_t>(j)] = std::string(kDefaultCoefficient);
+        state_.beta_entered(j) = 0.0;
+    }
+    predictor_names_ = file.predictor_names;
+    sim_labels_ = false;
+    data_file_ = path;
+    ++data_version_;
+    enter_file_mode();
+    caption_ = kCaptionEstimate;
+    path_changed_ = false;
+}
+
+void FormState::enter_file_mode() {
+    shown_.model = true;
+    shown_.predictors = state_.n_pred;
+    shown_.surveys = shown_.reestimate = shown_.sim_summary = false;
+    just_estimate_ = false;
+}
+
+void FormState::set_path(const std::string& text) {
+    path_ = text;
+    if (!text.empty()) {
+        if (simulation_caption(caption_)) {
+            // a path typed into an emptied box returns to reading it: the next click reads
+            caption_ = kCaptionRead;
+            shown_.surveys = shown_.reestimate = shown_.sim_summary = false;
+            just_estimate_ = false;
+            sim_labels_ = false;
+            shown_.predictors = std::min<int>(shown_.predictors, static_cast<int>(predictor_names_.size()));
+        } else if (!data_file_.empty() && (caption_ == kCaptionEstimate || path_changed_)) {
+            // another path is read at the click, never estimated as the data held
+            path_changed_ = text != data_file_;
+            caption_ = path_changed_ ? kCaptionRead : kCaptionEstimate;
+        }
+        return;
+    }
+    empty_data_path(state_, boxes_, fmt_);
+    sim_labels_ = true;
+    path_changed_ = false;
+    shown_.model = true;
+    shown_.predictors = 4;
+    if (!state_.has_data_file()) shown_.surveys = true;
+    caption_ = kCaptionSimulate;
+}
+
+void FormState::choose_distribution(int code) {
+    valdmora::choose_distribution(state_, code - 1, boxes_, fmt_);
+}
+
+void FormState::set_box(int i, const std::string& text) {
+    boxes_.at(static_cast<std::size_t>(i)) = text == "." ? "0" : text;
+}
+
+void FormState::leave_box(int i) {
+    std::string& text = boxes_.at(static_cast<std::size_t>(i));
+    // A text that begins like a number but is not one as a whole (7abc, -, 1.2.3) fails too.
+    if (!typed_number_ok(text, fmt_)) {
+        text = "0";
+        return;
+    }
+    state_.beta_entered(i) = *parse_number(text, fmt_);
+}
+
+void FormState::set_tick(int i, bool on) {
+    ticks_.at(static_cast<std::size_t>(i)) = on;
+    if (i >= 1 && i <= 4 && !on) boxes_[static_cast<std::size_t>(i)] = "0";
+}
+
+void FormState::leave_range() {
+    // a range must be a percentage above zero: none or a negative one draws no chart
+    if (!typed_number_ok(range_, fmt_) || !(*parse_number(range_, fmt_) > 0.0)) range_ = "10";
+}
+
+void FormState::set_just_estimate(bool on) {
+    just_estimate_ = on;
+    caption_ = on ? kCaptionReestimate : kCaptionSimulateAgain;
+}
+
+void FormState::use_model(const ModelRow& row) {
+    // the distribution first (it writes its default start values), then the predictors,
+    // then the model's own estimates as the start values
+    choose_distribution(row.dist);
+    ticks_[0] = true;
+    for (int j = 1; j <= 4; ++j)
+        set_tick(j, std::find(row.predictors.begin(), row.predictors.end(), j) != row.predictors.end());
+    for (int i = 0; i < 6; ++i)
+        if ((i <= state_.n_pred || i == 5) && !row.boxes[static_cast<std::size_t>(i)].empty())
+            boxes_[static_cast<std::size_t>(i)] = row.boxes[static_cast<std::size_t>(i)];
+}
+
+ClickAction FormState::next_click() const {
+    return decide_click(caption_, path_, just_estimate_ ? 1 : 0);
+}
+
+ClickInput FormState::click_input() const {
+    ClickInput in;
+    in.beta_text = boxes_;
+    for (int i = 0; i < 6; ++i) in.beta_label[static_cast<std::size_t>(i)] = box_label(i);
+    for (int i = 0; i < 5; ++i) in.beta_checked[static_cast<std::size_t>(i)] = ticks_[static_cast<std::size_t>(i)];
+    in.data_path = path_;
+    in.just_estimate = just_estimate_;
+    in.ward = ward_;
+    in.range_text = range_;
+    in.origin_at_zero = origin_at_zero_;
+    in.n_surveys_text = surveys_;
+    in.generator = generator_;
+    in.fmt = fmt_;
+    if (bootstrap_reps_ > 0) {
+        in.bootstrap_reps = bootstrap_reps_;
+        in.bootstrap_seed = 1;  // the same data give the same limits
+    }
+    return in;
+}
+
+void FormState::apply(ClickResult r) {
+    state_ = r.state;
+    boxes_ = r.beta_text;
+    if (r.simulated) {
+        ++data_version_;
+        data_file_.clear();
+        shown_.reestimate = shown_.sim_summary = true;
+    }
+    if (r.show_ward_controls) shown_.ward = true;
+    result_ = std::move(r);
+    origin_ = current_origin();
+}
+
+ResultOrigin FormState::current_origin() const {
+    ResultOrigin o;
+    o.data_version = data_version_;
+    o.data_name = data_file_.empty() ? "simulated data" : file_name_of(data_file_);
+    o.dist = state_.err_dist;
+    // only what the model uses: the boxes and ticks of predictors the data have
+    for (int i = 0; i < 6; ++i) {
+        const bool used = i <= state_.n_pred || i == 5;
+        if (i < 5) o.ticks[static_cast<std::size_t>(i)] = used && ticks_[static_cast<std::size_t>(i)];
+        if (used) o.boxes[static_cast<std::size_t>(i)] = boxes_[static_cast<std::size_t>(i)];
+    }
+    o.ward = ward_;
+    for (int j = 1; j <= state_.n_pred; ++j) o.predictor_names.push_back(predictor_label(j));
+    return o;
+}
+
+bool FormState::result_current() const {
+    if (!result_) return false;
+    const ResultOrigin now = current_origin();
+    return now.data_version == origin_.data_version && now.dist == origin_.dist && now.ticks == origin_.ticks &&
+           now.boxes == origin_.boxes && now.ward == origin_.ward;
+}
+
+std::string FormState::model_words(const ResultOrigin& o) const {
+    std::string words = std::string(valdmora::distribution(o.dist).name) + "; " + (o.ticks[0] ? "constant" : "constant fixed");
+    for (int j = 1; j <= static_cast<int>(o.predictor_names.size()) && j <= 4; ++j)
+        if (o.ticks[static_cast<std::size_t>(j)]) words += ", " + o.predictor_names[static_cast<std::size_t>(j - 1)];
+    return words;
+}
+
+std::string FormState::out_of_date_line() const {
+    if (!result_ || result_current()) return {};
+    const ResultOrigin now = current_origin();
+    const std::string what = now.data_version != origin_.data_version ? "other data are held now"
+                                                                      : "the model or its start values have changed";
+    return "Out of date: these results are for " + origin_.data_name + " (" + model_words(origin_) + "); " + what +
+           ". Click \"" + caption_ + "\" for results that belong to what is shown.";
+}
+
+}  // namespace valdmora

@@ -1,0 +1,228 @@
+// The form's rules without a display: which controls each mode shows, what the boxes become,
+// what a click does, and when the result on show stops belonging to the form.
+#include <gtest/gtest.h>
+
+#include "cycle/distributions.h"
+#include "form/form_state.h"
+#include "testkit/scratch_dir.h"
+#include "valdmora/modellib.h"
+
+using namespace valdmora;
+
+namespace {
+
+const NumberFormat kPoint{'.', ','};
+const NumberFormat kComma{',', '.'};
+
+CountData survey(std::vector<std::string> predictors, int surveyed = 12) {
+    CountData d;
+    d.predictor_names = std::move(predictors);
+    for (int i = 0; i < surveyed; ++i) {
+        WardRow w;
+        w.name = "s" + std::to_string(i);
+        for (std::size_t j = 0; j < d.predictor_names.size(); ++j) w.x[j] = 100.0 + 37.0 * i + 11.0 * j * (i % 3);
+        w.count = 5.0 + (i * 7) % 9;
+        d.surveyed.push_back(w);
+    }
+    for (int i = 0; i < 3; ++i) {
+        WardRow w;
+        w.name = "u" + std::to_string(i);
+        for (std::size_t j = 0; j < d.predictor_names.size(); ++j) w.x[j] = 150.0 + 20.0 * i;
+        d.unsurveyed.push_back(w);
+    }
+    return d;
+}
+
+// A click as the window and the batch run it, with the real model library.
+void estimate(FormState& f) {
+    ClickServices sv;
+    sv.library = ModelLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
+    ClickInput in = f.click_input();
+    in.files = false;
+    f.apply(run_estimating_click(in, f.state(), sv));
+}
+
+}  // namespace
+
+TEST(FormModes, StartReadAndSimulationShowTheirOwnControls) {
+    FormState f(kComma);
+    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_EQ(f.shown(), FormShown{});
+    EXPECT_EQ(f.box(5), "0,25");  // the extra parameter's start in the locale's decimals
+    EXPECT_EQ(f.next_click(), ClickAction::ReadFile);
+
+    f.load(survey({"population", "area"}), "/data/town.txt");
+    EXPECT_EQ(f.caption(), kCaptionEstimate);
+    EXPECT_TRUE(f.shown().model);
+    EXPECT_EQ(f.shown().predictors, 2);
+    EXPECT_FALSE(f.shown().surveys);
+    EXPECT_EQ(f.predictor_label(2), "area");
+    EXPECT_EQ(f.box_label(1), "the coefficient of population");
+    EXPECT_EQ(f.next_click(), ClickAction::Estimate);
+
+    // emptying the path simulates with four predictors of made-up names; data were read,
+    // so the number of surveys stays hidden
+    f.set_path("");
+    EXPECT_EQ(f.caption(), kCaptionSimulate);
+    EXPECT_EQ(f.shown().predictors, 4);
+    EXPECT_FALSE(f.shown().surveys);
+    EXPECT_EQ(f.predictor_label(1), "1predictor");
+    EXPECT_EQ(f.next_click(), ClickAction::SimulateAndEstimate);
+    f.set_just_estimate(true);
+    EXPECT_EQ(f.caption(), kCaptionReestimate);
+    EXPECT_EQ(f.next_click(), ClickAction::Estimate);
+
+    // typing a path again returns to reading, with the file's names back
+    f.set_path("/data/other.txt");
+    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_FALSE(f.just_estimate());
+    EXPECT_EQ(f.shown().predictors, 2);
+    EXPECT_EQ(f.predictor_label(1), "population");
+}
+
+TEST(FormModes, ASimulationFromTheStartShowsTheNumberOfSurveys) {
+    FormState f(kPoint);
+    f.set_path("");
+    EXPECT_TRUE(f.shown().surveys);
+    EXPECT_EQ(f.state().n_pred, 4);
+}
+
+TEST(FormModes, EmptyingThePathWithABadBoxChangesNoMode) {
+    FormState f(kPoint);
+    f.set_box(2, "abc");
+    EXPECT_THROW(f.set_path(""), UserError);
+    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_FALSE(f.shown().model);
+}
+
+TEST(FormRules, BoxesTicksAndRangeFollowTheirRules) {
+    FormState f(kComma);
+    f.load(survey({"population"}), "a.txt");
+    f.set_box(1, ".");
+    EXPECT_EQ(f.box(1), "0");
+    f.set_box(1, "1,5");
+    f.leave_box(1);
+    EXPECT_EQ(f.state().beta_entered(1), 1.5);
+    f.set_box(1, "abc");
+    f.leave_box(1);
+    EXPECT_EQ(f.box(1), "0");
+    EXPECT_EQ(f.state().beta_entered(1), 1.5);  // the entered value stays
+
+    f.set_tick(1, true);
+    f.set_box(1, "2");
+    f.set_tick(1, false);
+    EXPECT_EQ(f.box(1), "0");
+
+    f.set_range("-5");
+    f.leave_range();
+    EXPECT_EQ(f.range(), "10");
+
+    f.choose_distribution(3);
+    EXPECT_EQ(f.extra_name(), "VoM - 1");
+    EXPECT_EQ(f.box(0), "10");
+    EXPECT_EQ(f.box(5), "1");
+    EXPECT_EQ(f.box_label(5), "the extra parameter VoM - 1");
+}
+
+TEST(FormRules, AnotherPathIsReadAtTheClickNeverEstimatedAsTheDataHeld) {
+    FormState f(kPoint);
+    f.load(survey({"population"}), "a.txt");
+    f.set_path("b.txt");
+    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_EQ(f.next_click(), ClickAction::ReadFile);
+    f.set_path("a.txt");  // typed back: the data held are that file's
+    EXPECT_EQ(f.caption(), kCaptionEstimate);
+}
+
+TEST(FormRules, AFileThatCannotBeReadChangesNothing) {
+    FormState f(kPoint);
+    f.load(survey({"population"}), "a.txt");
+    EXPECT_THROW(f.read_file("/nowhere/b.txt"), UserError);
+    EXPECT_EQ(f.data_file(), "a.txt");
+    EXPECT_EQ(f.state().n_surveyed, 12);
+}
+
+TEST(FormRules, ANewFileKeepsTheTicksOfPredictorsOfTheSameNameOnly) {
+    FormState f(kPoint);
+    f.load(survey({"population", "area"}), "a.txt");
+    f.set_tick(1, true);
+    f.set_tick(2, true);
+    f.set_box(1, "0.003");
+    f.set_box(2, "4");
+    f.load(survey({"population", "households"}), "b.txt");
+    EXPECT_TRUE(f.tick(1));
+    EXPECT_EQ(f.box(1), "0.003");
+    EXPECT_FALSE(f.tick(2));  // area's value is no start for households
+    EXPECT_EQ(f.box(2), "0");
+}
+
+TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
+    FormState f(kPoint);
+    f.load(survey({"population"}), "/data/a.txt");
+    f.set_tick(1, true);
+    EXPECT_EQ(f.result(), nullptr);
+    EXPECT_TRUE(f.out_of_date_line().empty());
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    EXPECT_TRUE(f.result_current());  // the estimates written into the boxes are its own
+
+    // a box typed and typed back
+    const std::string b0 = f.box(0);
+    f.set_box(0, "3");
+    EXPECT_FALSE(f.result_current());
+    f.set_box(0, b0);
+    EXPECT_TRUE(f.result_current());
+    // a range is only the chart's reach
+    f.set_range("20");
+    EXPECT_TRUE(f.result_current());
+
+    f.choose_distribution(2);
+    EXPECT_FALSE(f.result_current());
+    EXPECT_EQ(f.out_of_date_line(),
+              "Out of date: these results are for a.txt (lognormal; constant, population); the model or its start "
+              "values have changed. Click \"estimate population size\" for results that belong to what is shown.");
+    estimate(f);
+    EXPECT_TRUE(f.result_current());
+
+    f.load(survey({"population"}), "/data/b.txt");
+    EXPECT_FALSE(f.result_current());
+    EXPECT_NE(f.out_of_date_line().find("for a.txt (normal; constant, population); other data are held now"),
+              std::string::npos);
+}
+
+TEST(FormResult, UsingAModelOfTheTableMarksTheResultOutOfDate) {
+    FormState f(kPoint);
+    f.load(survey({"population", "area"}), "a.txt");
+    estimate(f);
+    ModelRow row;
+    row.dist = 3;
+    row.predictors = {2};
+    row.boxes = {"4.5", "", "0.01", "", "", "0.8"};
+    f.use_model(row);
+    EXPECT_FALSE(f.result_current());
+    EXPECT_EQ(f.distribution(), 3);
+    EXPECT_FALSE(f.tick(1));
+    EXPECT_TRUE(f.tick(2));
+    EXPECT_EQ(f.box(0), "4.5");
+    EXPECT_EQ(f.box(1), "0");
+    EXPECT_EQ(f.box(2), "0.01");
+    EXPECT_EQ(f.box(5), "0.8");
+}
+
+TEST(FormResult, EachSimulationIsDataOfItsOwn) {
+    FormState f(kPoint);
+    f.set_path("");
+    f.set_surveys("15");
+    estimate(f);
+    EXPECT_TRUE(f.shown().reestimate);
+    EXPECT_TRUE(f.shown().sim_summary);
+    EXPECT_TRUE(f.result_current());
+    EXPECT_EQ(f.result_origin()->data_name, "simulated data");
+    const long first = f.result_origin()->data_version;
+    f.set_just_estimate(true);
+    estimate(f);  // re-estimating keeps the data
+    EXPECT_EQ(f.result_origin()->data_version, first);
+    f.set_just_estimate(false);
+    estimate(f);
+    EXPECT_GT(f.result_origin()->data_version, first);
+}

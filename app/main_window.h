@@ -1,8 +1,9 @@
-// The one window: every control, its handlers and the command cycle behind Command1, the
-// menus and the desktop habits around them.
+// The one window: it forwards every handler to the form state and shows what the form state
+// says; the menus, the dialogs and the desktop habits around them.
 #pragma once
 
 #include <QMainWindow>
+#include <new>
 #include <QRect>
 #include <array>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "background_task.h"
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
 #include "cycle/output_paths.h"
@@ -18,6 +20,8 @@
 #include "estimation/click.h"
 #include "estimation/model_binding.h"
 #include "estimation/model_table.h"
+#include "form/form_state.h"
+#include "form_controls.h"
 
 class QAction;
 class QCheckBox;
@@ -29,23 +33,19 @@ class QRadioButton;
 
 namespace valdmora {
 
-class PictureBox;
-class UniformSource;
 class ModelCheckWindow;
+class UniformSource;
 
-// The faces the window takes, the first installed one winning; with none of them, the
-// system's sans-serif face.
-QStringList window_face_preferences();
-
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow, private FormControls {
     Q_OBJECT
 public:
     // face: the font family to lay the window out in; empty: the best installed.
     explicit Form1(QWidget* parent = nullptr, const QString& face = {});
     ~Form1() override;
 
-    const EstimationState& state() const { return state_; }
-    NumberFormat number_format() const { return fmt_; }
+    const EstimationState& state() const { return form_.state(); }
+    const FormState& form() const { return form_; }
+    NumberFormat number_format() const { return form_.format(); }
 
     // Where messages go; the default shows a critical message box. Tests record them.
     using MessageSink = std::function<void(const Notice&)>;
@@ -77,8 +77,7 @@ public:
     // The recent data files, newest first.
     QStringList recent_files() const;
 
-    // Grows each control to show its whole text and moves those after it just enough.
-    void fit_layout();
+    using FormControls::fit_layout;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -87,39 +86,30 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void create_controls(const QString& face);
     void create_menus();
-    void describe_controls();
     void connect_handlers();
-    void set_focus_order();
 
-    // handlers
-    void Form_Load();
-    void Command1_Click();
-    void optErr_Click(int index);
-    void chkJustEstimate_Click();
-    void txtData_Change();
-    void txtBeta_Change(int index);
-    void txtBeta_LostFocus(int index);
-    void txtRange_LostFocus();
-    void chkBeta_Click(int index);
+    // Shows what the form state holds: texts, ticks, options, which controls each mode
+    // shows, and whether the result on show still belongs to them.
+    void render();
+    // A rule of the form state, then the form shown anew; a UserError is shown.
+    template <class F>
+    void form_rule(F&& rule);
 
     // stages of the command cycle
+    void Command1_Click();
     void read_data_file();
     void run_estimation();
-    void apply_result(ClickResult& r);
+    void apply_result(ClickResult r);
     void draw_key(const std::vector<std::string>& names);
+    void chkBeta_Click(int index);
     void use_model(const ModelRow& row);
     void remember_recent(const QString& path);
     QString choose_file(const QString& title, const QString& filter, bool save);
     // Throws a UserError when a path would replace the data file or the estimate's files.
     void refuse_clash(const QStringList& paths, const char* title) const;
     std::vector<NamedPath> kept_files() const;
-
-    // Runs work off the window's thread: the window keeps painting, a progress bar with a
-    // Cancel button appears after half a second, and Cancel gives nothing back.
-    template <class T>
-    std::optional<T> run_off_thread(const QString& what, const std::function<T(const Progress&)>& work);
+    ModelLibrary model_library() const;
 
     // Runs a handler; a UserError is shown and the handler's work abandoned.
     template <class F>
@@ -127,63 +117,17 @@ private:
     void show_message(const Notice& m);
     void show_help(const QString& topic);
 
-    EstimationState state_;
+    FormState form_;
+    BackgroundTask task_{this};
     UniformSource* random_ = nullptr;  // tests may fix the series
     bool reseed_from_clock_ = true;
-    NumberFormat fmt_;
     MessageSink message_sink_;
     ModelBinder model_binder_;
     FileChooser file_chooser_;
-    std::vector<std::string> predictor_names_;
-    bool busy_ = false;                  // work runs off the window's thread
+    bool rendering_ = false;  // widgets being set from the form state fire no rules
+    bool counts_chart_is_result_ = false;  // the counts chart shows a result, not the data against a predictor
     bool close_after_work_ = false;
-    std::function<void()> cancel_hook_;  // cancels the work in progress
-    // the last estimate, for the model check and the CSV of predictions
-    std::optional<ClickResult> last_result_;
     ModelCheckWindow* check_window_ = nullptr;
-
-    // designed places, in pixels, and which control continues which
-    std::map<QWidget*, QRect> designed_;
-    struct Follow {
-        QWidget* lead;
-        QWidget* follower;
-        bool below;
-    };
-    std::vector<Follow> follows_;
-    QWidget* page_ = nullptr;
-
-    // controls, named as the users' guide names them
-    QLabel* Label1 = nullptr;
-    QLineEdit* txtData = nullptr;
-    QPushButton* Command1 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
-    QLabel* lblTotSimDog = nullptr;
-    QLineEdit* txtN_surveys = nullptr;
-    QLabel* Label2 = nullptr;
-    QCheckBox* chkJustEstimate = nullptr;
-    QLabel* lblJustEstimate = nullptr;
-    QLabel* Label10 = nullptr;
-    std::array<QRadioButton*, 3> optErr{};
-    QLabel* lblWard = nullptr;
-    QLineEdit* txtWard = nullptr;
-    std::array<QCheckBox*, 5> chkBeta{};
-    std::array<QLineEdit*, 6> txtBeta{};
-    std::array<QLabel*, 5> lblBeta{};
-    QLabel* Label6 = nullptr;
-    QLabel* lblExtraParam = nullptr;
-    QCheckBox* chkZero = nullptr;
-    QLabel* Label9 = nullptr;
-    PictureBox* picLegend = nullptr;
-    QLabel* Label3 = nullptr;
-    QLineEdit* txtRange = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    PictureBox* picCount = nullptr;
-    PictureBox* picLL = nullptr;
-    // beyond the original controls: the intervals of the estimate, and the bootstrap's switch
-    QCheckBox* chkBootstrap = nullptr;
-    QLabel* lblIntervals = nullptr;
 
     QMenu* recent_menu_ = nullptr;
     QAction* save_csv_action_ = nullptr;
@@ -191,5 +135,18 @@ private:
     QAction* compare_action_ = nullptr;
     QAction* exact_generator_action_ = nullptr;
 };
+
+template <class F>
+inline void Form1::guarded(F&& handler) {
+    try {
+        handler();
+    } catch (const UserError& e) {
+        show_message({e.title(), e.what(), e.detail()});
+    } catch (const std::bad_alloc&) {
+        show_message({"valdmora", "There is not enough memory for this.", "Nothing has changed."});
+    } catch (const std::exception& e) {
+        show_message({"valdmora", std::string("The operation was abandoned: ") + e.what(), {}});
+    }
+}
 
 }  // namespace valdmora

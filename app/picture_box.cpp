@@ -172,12 +172,27 @@ void PictureBox::resizeEvent(QResizeEvent* event) {
     rebuild_image();
 }
 
+void PictureBox::set_out_of_date(const QString& line) {
+    if (line == out_of_date_) return;
+    out_of_date_ = line;
+    setAccessibleDescription(line);
+    update();
+}
+
 void PictureBox::paintEvent(QPaintEvent* event) {
     // a move to a screen of another density draws the picture afresh at that density
     if (!qFuzzyCompare(image_.devicePixelRatio(), devicePixelRatioF())) rebuild_image();
     QFrame::paintEvent(event);
     QPainter p(this);
     p.drawImage(contentsRect().topLeft(), image_);
+    if (!out_of_date_.isEmpty() && !items_.empty()) {
+        p.fillRect(contentsRect(), QColor(255, 255, 255, 170));
+        const QRect band = contentsRect().adjusted(4, 4, -4, 0);
+        QRect text = p.fontMetrics().boundingRect(band, Qt::TextWordWrap, out_of_date_);
+        p.fillRect(text.adjusted(-3, -2, 3, 2), QColor(255, 248, 200));
+        p.setPen(QColor(120, 60, 0));
+        p.drawText(band, Qt::TextWordWrap, out_of_date_);
+    }
     if (hasFocus()) {
         // where the keyboard is, visibly
         QPen pen(palette().color(QPalette::Highlight), 2);

@@ -29,6 +29,10 @@ public:
     bool save_png(const QString& path, QString* error = nullptr) const;
     bool save_svg(const QString& path, QString* error = nullptr) const;
     bool empty() const { return items_.empty(); }
+    // A picture that no longer belongs to what the form shows: washed grey on screen, with
+    // this line across its top; empty: shown as drawn. Saved pictures are never washed.
+    void set_out_of_date(const QString& line);
+    const QString& out_of_date() const { return out_of_date_; }
     // The texts printed on the picture, in order.
     std::vector<std::string> texts() const;
 
@@ -73,6 +77,7 @@ private:
     void rebuild_image();
     std::vector<Item> items_;
     QImage image_;
+    QString out_of_date_;
 };
 
 }  // namespace valdmora

@@ -1,4 +1,5 @@
 // The window driven as a user drives it: typing, tabbing away, clicking.
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -409,6 +410,58 @@ private slots:
         QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs"));
         QVERIFY(command()->isEnabled());
 #endif
+    }
+
+    void anotherFilesResultIsNeverShownAsItsOwn() {
+        const QString a = write("a.txt", "population\nS1,100,5\nS2,200,9\nS3,300,12\nS4,400,17\nS5,500,19\nU1,250\n");
+        const QString b = write("b.txt", "households\nT1,10,50\nT2,20,30\nT3,30,80\nT4,40,60\nT5,50,90\nV1,25\n");
+        type_into(get<QLineEdit>("txtData"), a);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(messages.empty());
+        auto* label8 = get<QLabel>("Label8");
+        const QString a_result = label8->text();
+        QVERIFY(a_result.startsWith("estimated number of roaming dogs"));
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
+
+        // a path typed after a file was read is read at the click, never estimated as a
+        type_into(get<QLineEdit>("txtData"), b);
+        QCOMPARE(command()->text(), QString("read data from file"));
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(command()->text(), QString("estimate population size"));
+        QCOMPARE(get<QLabel>("lblBeta(1)")->text(), QString("households"));
+        // population's tick and estimate are no start for households
+        QVERIFY(!get<QCheckBox>("chkBeta(1)")->isChecked());
+        QCOMPARE(beta(1)->text(), QString("0"));
+        // a's result stays in view, washed out and saying whose it is
+        QCOMPARE(label8->text(), a_result);
+        QCOMPARE(label8->palette().color(QPalette::WindowText), QColor(150, 150, 150));
+        for (const char* chart : {"picCount", "picLL"})
+            QVERIFY2(get<PictureBox>(chart)->out_of_date().contains("these results are for a.txt (lognormal; constant, "
+                                                                    "population); other data are held now"),
+                     chart);
+        QVERIFY(label8->accessibleDescription().contains("a.txt"));
+        // the model check is of the result on show, and says it is out of date
+        w->check_model();
+        bool said = false;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            for (QLabel* l : top->findChildren<QLabel*>())
+                said = said || (l->isVisible() && l->text().contains("Out of date: these results are for a.txt"));
+        QVERIFY(said);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
+        QVERIFY(label8->palette().color(QPalette::WindowText) != QColor(150, 150, 150));
+        QVERIFY(label8->text() != a_result);
+        // a box changed after the estimate marks it out of date, typed back it is current again
+        const QString constant = beta(0)->text();
+        type_into(beta(0), "3");
+        QVERIFY(get<PictureBox>("picLL")->out_of_date().contains("the model or its start values have changed"));
+        type_into(beta(0), constant);
+        QVERIFY(get<PictureBox>("picLL")->out_of_date().isEmpty());
     }
 
     void untickingAPredictorZeroesItsBox() {

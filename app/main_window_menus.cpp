@@ -1,0 +1,212 @@
+// The window's menus and the work behind them: files, charts, the table of models and the
+// model check.
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "charts/charts.h"
+#include "cycle/atomic_file.h"
+#include "cycle/text.h"
+#include "estimation/dispersion_checks.h"
+#include "file_name.h"
+#include "help.h"
+#include "main_window.h"
+#include "model_check_window.h"
+#include "model_table_dialog.h"
+#include "picture_box.h"
+#include "qt_text.h"
+
+namespace valdmora {
+
+void Form1::create_menus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("menuFile");
+    QAction* open = file->addAction("&Open data file…", this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Open data file", "Count data files (*.txt *.csv);;All files (*)", false);
+            if (!path.isEmpty()) open_data_file(path);
+        });
+    });
+    open->setShortcut(QKeySequence::Open);
+    recent_menu_ = file->addMenu("Open &recent");
+    recent_menu_->setObjectName("menuRecent");
+    connect(recent_menu_, &QMenu::aboutToShow, this, [this] {
+        recent_menu_->clear();
+        const QStringList files = recent_files();
+        if (files.isEmpty()) recent_menu_->addAction("(none yet)")->setEnabled(false);
+        for (const QString& path : files)
+            recent_menu_->addAction(QString(QDir::toNativeSeparators(path)).replace('&', "&&"), this,
+                                    [this, path] { guarded([this, path] { open_data_file(path); }); });
+    });
+    file->addSeparator();
+    save_csv_action_ = file->addAction("Save ward predictions as &CSV…", this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Save ward predictions as CSV", "CSV files (*.csv)", true);
+            if (!path.isEmpty()) save_predictions_csv(path);
+        });
+    });
+    file->addAction("Save charts as &PNG or SVG…", this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Save charts", "PNG images (*.png);;SVG drawings (*.svg)", true);
+            if (!path.isEmpty()) save_charts(path);
+        });
+    });
+    file->addSeparator();
+    QAction* quit = file->addAction("&Quit", this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu* model = menuBar()->addMenu("&Model");
+    model->setObjectName("menuModel");
+    compare_action_ = model->addAction("&Compare models…", this, [this] { guarded([this] { compare_models(); }); });
+    check_action_ = model->addAction("C&heck model…", this, [this] { guarded([this] { check_model(); }); });
+    model->addSeparator();
+    // the bench's original draws unless asked: older seeded series were drawn with them
+    exact_generator_action_ = model->addAction("Simulate with &exact draws from the model");
+    exact_generator_action_->setObjectName("exactGenerator");
+    exact_generator_action_->setCheckable(true);
+    exact_generator_action_->setToolTip(
+        "Simulated counts drawn from the fitted model itself (gamma-Poisson, normal with SD e, lognormal with CV e) "
+        "instead of the bench's original sums of uniforms");
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->setObjectName("menuHelp");
+    help->addAction("The count data &file", this, [this] { show_help("datafile"); });
+    help->addAction("What the &charts show", this, [this] { show_help("charts"); });
+    help->addSeparator();
+    help->addAction("&About valdmora", this, [this] { show_help("about"); });
+
+    for (PictureBox* box : {picCount, picLL, picLegend})
+        connect(box, &PictureBox::saveRequested, this, [this](PictureBox* b) {
+            guarded([this, b] {
+                const QString path = choose_file("Save chart", "PNG images (*.png);;SVG drawings (*.svg)", true);
+                if (path.isEmpty()) return;
+                refuse_clash({path}, "Save chart");
+                QString error;
+                const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? b->save_svg(path, &error)
+                                                                           : b->save_png(path, &error);
+                if (!ok) throw UserError("The chart could not be written to " + to8bit(path) + ": " + to8bit(error) + ".",
+                                         "Save chart");
+                statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
+            });
+        });
+}
+
+
+std::vector<NamedPath> Form1::kept_files() const {
+    // the data held and the estimate's own files are never replaced by a save
+    std::vector<NamedPath> kept{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile}};
+    if (form_.state().has_data_file()) kept.insert(kept.begin(), {"the data file", form_.data_file()});
+    return kept;
+}
+
+void Form1::refuse_clash(const QStringList& paths, const char* title) const {
+    std::vector<NamedPath> outputs;
+    for (const QString& p : paths) outputs.push_back({"the file", engine_path(p)});
+    const std::string clash = output_clash(kept_files(), outputs);
+    if (!clash.empty()) throw UserError(clash, title);
+}
+
+QString Form1::choose_file(const QString& title, const QString& filter, bool save) {
+    if (file_chooser_) return file_chooser_(title, filter, save);
+    return save ? QFileDialog::getSaveFileName(this, title, QString(), filter)
+                : QFileDialog::getOpenFileName(this, title, QString(), filter);
+}
+
+void Form1::show_help(const QString& topic) { HelpDialog::show_topic(this, topic); }
+
+void Form1::save_predictions_csv(const QString& path) {
+    const ClickResult* r = form_.result();
+    if (!r || r->ward_predictions.empty())
+        throw UserError("There are no ward predictions yet: estimate first.", "Save ward predictions");
+    refuse_clash({path}, "Save ward predictions");
+    const std::string e = write_file_atomically(engine_path(path), ward_predictions_csv(r->ward_predictions));
+    if (!e.empty())
+        throw UserError("The file " + printable(to8bit(path), 200) + " could not be written: " + e + ".",
+                        "Save ward predictions");
+    // predictions of an estimate no longer on show say whose they are
+    const ResultOrigin* o = form_.result_origin();
+    statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path) +
+                             (form_.result_current() ? QString()
+                                                     : " (the predictions of " + from8bit(o->data_name) + ", " +
+                                                           from8bit(form_.model_words(*o)) + ", which are out of date)"));
+}
+
+void Form1::save_charts(const QString& path) {
+    if (picCount->empty() && picLL->empty())
+        throw UserError("There are no charts to save yet: they are drawn by an estimate.", "Save charts");
+    const QFileInfo info(path);
+    const bool svg = info.suffix().compare("svg", Qt::CaseInsensitive) == 0;
+    const QString stem = info.dir().filePath(info.completeBaseName());
+    const QString suffix = svg ? ".svg" : ".png";
+    refuse_clash({stem + "-counts" + suffix, stem + "-likelihood" + suffix}, "Save charts");
+    QStringList written;
+    for (auto [box, name] : {std::pair{picCount, "-counts"}, std::pair{picLL, "-likelihood"}}) {
+        const QString file = stem + name + suffix;
+        QString error;
+        const bool ok = svg ? box->save_svg(file, &error) : box->save_png(file, &error);
+        if (!ok) {
+            // say what did get written, so that no one takes a lone chart for the pair
+            const std::string done = written.isEmpty() ? "" : " (" + to8bit(written.join(", ")) + " was written)";
+            throw UserError("The chart could not be written to " + to8bit(file) + ": " + to8bit(error) + done + ".",
+                            "Save charts");
+        }
+        written << QDir::toNativeSeparators(file);
+    }
+    statusBar()->showMessage("wrote " + written.join(" and "));
+}
+
+void Form1::compare_models() {
+    if (!form_.state().has_data_file() || form_.state().n_surveyed == 0)
+        throw UserError("Read a count data file first: the models are compared on its surveyed wards.", "Compare models");
+    ClickServices services;
+    services.library = model_library();
+    const EstimationState copy = form_.state();
+    const std::vector<std::string> names = form_.predictor_names();
+    const NumberFormat fmt = form_.format();
+    std::optional<ModelTable> table = task_.run<ModelTable>("Comparing models", [&](const Progress& progress) {
+        ClickServices sv = services;
+        sv.progress = progress;
+        return valdmora::compare_models(copy, names, sv, fmt);
+    });
+    if (!table) return;
+    auto* dialog = new ModelTableDialog(std::move(*table), form_.format(), this);
+    dialog->set_kept_files(kept_files());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
+    dialog->show();
+}
+
+void Form1::use_model(const ModelRow& row) {
+    if (task_.busy()) return;  // the running work was given the boxes as they were
+    form_.use_model(row);
+    render();
+    statusBar()->showMessage("The model is set: click \"" + Command1->text() + "\" to estimate it.");
+}
+
+void Form1::check_model() {
+    if (!form_.result())
+        throw UserError("There is no estimate to check yet: estimate first.", "Check model");
+    const ClickResult& r = *form_.result();
+    const Residuals residuals = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), 1);
+    if (!check_window_) {
+        check_window_ = new ModelCheckWindow(this);
+        check_window_->setFont(font());
+    }
+    check_window_->show_residuals(residuals, form_.format(), static_cast<int>(r.state.err_dist));
+    const DispersionChecks checks =
+        dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos,
+                          model_library(), 1);
+    std::string sentences = checks.simulated.available ? checks.simulated.sentence : "";
+    if (checks.poisson.available) sentences = checks.poisson.sentence + "\n" + sentences;
+    // the checks are of the estimate on show; when that is out of date, they say so first
+    const std::string stale = form_.out_of_date_line();
+    if (!stale.empty()) sentences = stale + "\n" + sentences;
+    check_window_->show_checks(sentences);
+    check_window_->show();
+    check_window_->raise();
+}
+
+}  // namespace valdmora

@@ -119,7 +119,9 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
         const double sd = std::sqrt(variance);
         e.lower = e.pop_est - t * sd;
         e.upper = e.pop_est + (e.pop_est - e.lower);
-        e.sentence += " (" + format_number(e.lower, "0", fmt) + "," + format_number(e.upper, "0", fmt) + ") ";
+        // where a comma is the decimal separator, "(479,872)" would read as one number
+        const char* between = fmt.decimal == ',' ? "; " : ",";
+        e.sentence += " (" + format_number(e.lower, "0", fmt) + between + format_number(e.upper, "0", fmt) + ") ";
     } else {
         e.lower = e.upper = std::nan("");
         e.sentence += " (limits could not be computed) ";

@@ -1,5 +1,6 @@
 // The engine inside a real decimal-comma session: the C library's locale is German for the
 // whole test program, as the window's start-up makes it for a German user.
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -69,6 +70,13 @@ TEST(CommaLocale, AWholeClickGivesTheSameNumbersWithCommaTexts) {
     EXPECT_EQ(german.pop_lower, point.pop_lower);
     EXPECT_EQ(german.label7.rfind("maximum log likelihood = -115,693, change = -115,693", 0), 0u) << german.label7;
     EXPECT_EQ(german.label8.rfind("estimated number of roaming dogs = 1.780 (", 0), 0u) << german.label8;
+    // limits that cannot be read as one decimal number
+    const auto open = german.label8.find('('), close = german.label8.find(')');
+    const std::string limits = german.label8.substr(open, close - open + 1);
+    EXPECT_NE(limits.find("; "), std::string::npos) << limits;
+    EXPECT_EQ(limits.find(','), std::string::npos) << limits;
+    EXPECT_NE(point.label8.find(std::to_string(std::lround(point.pop_lower)) + "," + std::to_string(std::lround(point.pop_upper)) + ")"),
+              std::string::npos) << point.label8;
     // the estimates in the boxes read back as the same numbers
     for (std::size_t i = 0; i < 6; ++i) {
         std::string text = point.beta_text[i];

@@ -13,23 +13,13 @@
 #include "bootstrap.h"
 #include "click_input.h"
 #include "covariance.h"
+#include "estimate.h"
 #include "cycle/chart_data.h"
 #include "cycle/estimation_state.h"
 #include "cycle/user_error.h"
 #include "profile.h"
 
 namespace valdmora {
-
-// Limits that are there, or why not.
-struct Limits {
-    bool available = false;
-    double lower = 0.0, upper = 0.0;
-    std::string reason;
-};
-
-struct Evaluations {
-    long fit = 0, covariance = 0, profile = 0, profile_limits = 0;
-};
 
 // A file the click wrote, by name, for the caller to write whole into its folder.
 struct OutputFile {
@@ -76,10 +66,7 @@ struct ClickResult {
     long df = 0;
     bool no_unsurveyed_ward = false;
     // each unsurveyed ward's prediction and limits, as the predictions file has them
-    struct WardPrediction {
-        std::string name;
-        double prediction = 0.0, lower = 0.0, upper = 0.0;  // NaN limits: none
-    };
+    using WardPrediction = EstimateResult::WardPrediction;
     std::vector<WardPrediction> ward_predictions;
     bool higher_profile_point = false;
     std::vector<ProfilePoint> profile;  // the chart's points, exact totals
@@ -91,6 +78,9 @@ struct ClickResult {
 
 // The whole report sequence of one click, simulating first in simulation mode.
 ClickResult run_estimating_click(const ClickInput& in, const EstimationState& state, const ClickServices& services);
+
+// An estimate as its box shows it: four decimals at most, and never a lone decimal point.
+std::string box_text(double value, const NumberFormat& fmt);
 
 // The unsurveyed wards' predictions as CSV: ward, prediction, lower, upper.
 std::string ward_predictions_csv(const std::vector<ClickResult::WardPrediction>& wards);

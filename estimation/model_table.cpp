@@ -6,6 +6,7 @@
 
 #include "click.h"
 #include "covariance.h"
+#include "estimate.h"
 #include "cycle/csv.h"
 #include "cycle/distributions.h"
 #include "cycle/number_format.h"
@@ -21,7 +22,7 @@ namespace {
 
 // A start from the counts: the constant at their mean, the extra parameter from their
 // spread (coefficient of variation, standard deviation, or variance over mean less one).
-std::array<std::string, 6> start_from_counts(const EstimationState& s, int dist, const NumberFormat& fmt) {
+BoxValues start_from_counts(const EstimationState& s, int dist) {
     double sum = 0.0, sum2 = 0.0;
     for (float c : s.surveyed_count.values()) {
         sum += c;
@@ -30,8 +31,8 @@ std::array<std::string, 6> start_from_counts(const EstimationState& s, int dist,
     const double n = std::max(1.0, static_cast<double>(s.n_surveyed));
     const double mean = sum / n, var = std::max(0.0, sum2 / n - mean * mean);
     const double extra = dist == 1 ? std::sqrt(var) / std::max(mean, 1.0) : dist == 2 ? std::sqrt(var) : var / std::max(mean, 1.0) - 1.0;
-    return {general_number(std::round(mean * 100.0) / 100.0, fmt), "0", "0", "0", "0",
-            general_number(std::clamp(std::round(extra * 1000.0) / 1000.0, 0.01, 100.0), fmt)};
+    return {std::round(mean * 100.0) / 100.0, 0.0, 0.0, 0.0, 0.0,
+            std::clamp(std::round(extra * 1000.0) / 1000.0, 0.01, 100.0)};
 }
 
 }  // namespace
@@ -86,34 +87,33 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             progress.step();
             return;
         }
-        ClickInput in;
-        in.err_dist = static_cast<int16_t>(row.dist);
-        in.fmt = fmt;
-        in.data_path = "models";
-        in.beta_text = {"10", "0", "0", "0", "0", with_locale_decimal(std::string(distribution(row.dist).default_extra), fmt)};
-        in.beta_label = {"the constant", "a slope", "a slope", "a slope", "a slope", "the extra parameter"};
-        in.beta_checked = {true, false, false, false, false};
-        for (int j : row.predictors) in.beta_checked[static_cast<std::size_t>(j)] = true;
-        in.extra_starts.push_back(start_from_counts(state, row.dist, fmt));
-        in.profile = false;
-        in.files = false;
+        EstimateRequest q;
+        q.dist = row.dist;
+        q.start = {10.0, 0.0, 0.0, 0.0, 0.0, distribution(row.dist).default_extra_value};
+        q.free = {true, false, false, false, false};
+        for (int j : row.predictors) q.free[static_cast<std::size_t>(j)] = true;
+        q.extra_starts.push_back(start_from_counts(state, row.dist));
+        q.profile = false;
+        q.ward_predictions = false;
         ClickServices sv;
         sv.library = services.library;
         sv.progress = progress.silent();
         try {
-            const ClickResult r = run_estimating_click(in, state, sv);
+            const EstimateResult r = run_estimate(q, state, sv);
             row.available = true;
             row.fail_code = r.fail_code;
             row.log_lik = complete_log_likelihood(row.dist, r.max_ll, row.n);
             row.aic = -2.0 * row.log_lik + 2.0 * row.k;
             const double gap = static_cast<double>(row.n - row.k - 1);
             row.aicc = gap > 0.0 ? row.aic + 2.0 * row.k * (row.k + 1) / gap : std::nan("");
-            row.pop_est = r.pop_est;
-            row.limits_ok = r.limits_ok;
-            row.pop_lower = r.limits_ok ? r.pop_lower : std::nan("");
-            row.pop_upper = r.limits_ok ? r.pop_upper : std::nan("");
-            row.total_variance = r.limits_ok ? r.total_variance : std::nan("");
-            row.boxes = r.beta_text;
+            row.pop_est = r.total.pop_est;
+            row.limits_ok = r.total.limits_ok && !r.no_unsurveyed_ward;
+            row.pop_lower = row.limits_ok ? r.total.lower : std::nan("");
+            row.pop_upper = row.limits_ok ? r.total.upper : std::nan("");
+            row.total_variance = row.limits_ok ? r.total.variance : std::nan("");
+            // the estimates as the boxes would show them, for "Use this model"
+            for (std::size_t i = 0; i < 6; ++i)
+                row.boxes[i] = i == 5 || q.free[std::min<std::size_t>(i, 4)] ? box_text(r.values[i], fmt) : "0";
             if (!r.fit_ok) row.reason = "the fit did not converge (failure code " + std::to_string(r.fail_code) + ")";
             if (!row.aliased_with.empty()) {
                 row.limits_ok = false;

@@ -90,7 +90,7 @@ std::string predictions_file_text(const EstimationState& s, const CountVariances
 }
 
 Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
-                  const PredictorVariances& lp, std::string limits_problem, double t, const NumberFormat& fmt) {
+                  const PredictorVariances& lp, std::string limits_problem, double t) {
     Estimate e;
     e.pop_est = s.pop_est;
     double lp_var = lp.total, count_var = counts.sum;
@@ -114,20 +114,27 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
                          "covariance matrix)";
     e.problem = limits_problem;
     e.limits_ok = limits_problem.empty();
-    e.sentence = "estimated number of roaming dogs = " + format_number(e.pop_est, "##,###", fmt);
     if (e.limits_ok) {
         const double sd = std::sqrt(variance);
         e.lower = e.pop_est - t * sd;
         e.upper = e.pop_est + (e.pop_est - e.lower);
-        // where a comma is the decimal separator, "(479,872)" would read as one number
-        const char* between = fmt.decimal == ',' ? "; " : ",";
-        e.sentence += " (" + format_number(e.lower, "0", fmt) + between + format_number(e.upper, "0", fmt) + ") ";
     } else {
         e.lower = e.upper = std::nan("");
-        e.sentence += " (limits could not be computed) ";
     }
-    if (!e.ward_named) e.sentence += "plus " + format_number(counts.counted_total, "0", fmt) + " counted";
     return e;
+}
+
+std::string estimate_sentence(const Estimate& e, double counted_total, const NumberFormat& fmt) {
+    std::string sentence = "estimated number of roaming dogs = " + format_number(e.pop_est, "##,###", fmt);
+    if (e.limits_ok) {
+        // where a comma is the decimal separator, "(479,872)" would read as one number
+        const char* between = fmt.decimal == ',' ? "; " : ",";
+        sentence += " (" + format_number(e.lower, "0", fmt) + between + format_number(e.upper, "0", fmt) + ") ";
+    } else {
+        sentence += " (limits could not be computed) ";
+    }
+    if (!e.ward_named) sentence += "plus " + format_number(counted_total, "0", fmt) + " counted";
+    return sentence;
 }
 
 double expected_total_variance(const EstimationState& s, const BoxValues& b, const CovarianceMatrix& cov, long ward) {

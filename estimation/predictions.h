@@ -58,13 +58,16 @@ struct Estimate {
     bool ward_named = false;   // the estimate is one ward's
     long ward_index = 0;       // which unsurveyed ward, when one is named
     bool ward_missing = false; // a ward was named and is not among the unsurveyed wards
-    std::string sentence;
 };
 
 // The estimate shown: for all unsurveyed wards, or for the one named (exactly, letter case
 // counting) when ward is not empty and found.
 Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
-                  const PredictorVariances& lp, std::string limits_problem, double t, const NumberFormat& fmt);
+                  const PredictorVariances& lp, std::string limits_problem, double t);
+
+// "estimated number of roaming dogs = 1,782 (1309,2254) plus 1162 counted": the total, its
+// Wald limits, and the dogs counted when the total is of every unsurveyed ward.
+std::string estimate_sentence(const Estimate& e, double counted_total, const NumberFormat& fmt);
 
 // The variance of the expected number of dogs (the sum of the wards' floored means, or
 // one ward's when ward > 0) by the delta method: g' C g, g its gradient in the coefficients.

@@ -11,6 +11,7 @@
 
 #include "cycle/count_file.h"
 #include "estimation/click.h"
+#include "estimation/estimate.h"
 #include "estimation/profile.h"
 #include "estimation/setup.h"
 #include "testkit/reference_values.h"
@@ -189,6 +190,55 @@ TEST_P(RealSize, TheTotalDoesNotDependOnAPredictorsUnit) {
     expect_relative(per1000.pop_lower, base.pop_lower, 1e-6, "lower per 1000");
     expect_relative(per1000.pop_upper, base.pop_upper, 1e-6, "upper per 1000");
     expect_relative(per1000.delta.upper, base.delta.upper, 1e-6, "delta upper per 1000");
+}
+
+// The engine's typed entry takes numbers, not box texts: a start given as a slope of 1e-4,
+// which a box of four decimals cannot hold, and the numbers come out as the independent fit's.
+TEST_P(RealSize, TheTypedEntryTakesAndGivesNumbersAsTheIndependentFit) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt"));
+    EstimateRequest q;
+    q.dist = GetParam();
+    q.start = {10.0, 1e-4, 0.0, 0.0, 0.0, GetParam() == 1 ? 0.3 : GetParam() == 2 ? 10.0 : 1.5};
+    q.free = {true, true, true, false, false};
+    q.bootstrap_reps = 0;
+    ClickServices services;
+    services.library = kLibrary;
+    const EstimateResult e = run_estimate(q, s, services);
+    const std::string d = name() + ".";
+    ASSERT_TRUE(e.fit_ok) << e.fail_code;
+    expect_relative(e.max_ll, ref[d + "max_ll"], 1e-9, "max_ll");
+    ASSERT_TRUE(e.total.limits_ok) << e.total.problem;
+    expect_relative(e.total.pop_est, ref[d + "T_hat"], 1e-8, "total");
+    expect_relative(e.total.lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
+    expect_relative(e.total.upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
+    ASSERT_TRUE(e.delta.available) << e.delta.reason;
+    expect_relative(e.delta.upper, ref[d + "delta_upper_t"], 1e-6, "delta_upper");
+    ASSERT_TRUE(e.profile_limits.available) << e.profile_limits.reason;
+    expect_relative(e.profile_limits.lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
+    // the values by box are the fit's own, unrounded
+    EXPECT_EQ(e.values[1], e.par_value[1]);
+    EXPECT_EQ(e.state.pop_est, e.total.pop_est);
+    EXPECT_EQ(static_cast<long>(e.ward_predictions.size()), s.n_unsurveyed);
+}
+
+TEST(TypedEntry, DataThatCannotCarryTheModelAreRefusedBeforeAnyFit) {
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt"));
+    ClickServices unbound;  // a fit would need the library: the refusal comes first
+    EstimateRequest q;
+    q.dist = 2;
+    q.free = {true, true, true, false, false};
+    EXPECT_THROW(run_estimate(q, s, unbound), UserError);  // the library is not bound
+    s.n_surveyed = 3;
+    try {
+        run_estimate(q, s, unbound);
+        FAIL() << "three wards carried four free parameters";
+    } catch (const UserError& e) {
+        EXPECT_NE(std::string(e.what()).find("3 surveyed wards for 4 free parameters"), std::string::npos) << e.what();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EachDistribution, RealSize, ::testing::Values(1, 2, 3));

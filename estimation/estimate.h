@@ -1,0 +1,90 @@
+// The engine's entry: a request of numbers in, an estimate of numbers out. No texts of boxes
+// and no sentences: the click turns box texts into a request and the estimate into words.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bootstrap.h"
+#include "click_input.h"
+#include "covariance.h"
+#include "cycle/estimation_state.h"
+#include "predictions.h"
+#include "profile.h"
+#include "setup.h"
+
+namespace valdmora {
+
+// Limits that are there, or why not.
+struct Limits {
+    bool available = false;
+    double lower = 0.0, upper = 0.0;
+    std::string reason;
+};
+
+struct Evaluations {
+    long fit = 0, covariance = 0, profile = 0, profile_limits = 0;
+};
+
+struct EstimateRequest {
+    int dist = 1;                          // 1 lognormal, 2 normal, 3 negative binomial
+    BoxValues start{};                     // the constant, four coefficients, the extra parameter
+    std::array<bool, 5> free{true};        // the constant and coefficients estimated; the extra parameter always is
+    std::vector<BoxValues> extra_starts;   // further starts; the best fit of all is kept
+    std::string ward;                      // one unsurveyed ward's name (letter case counts), or all
+    double range_percent = 50.0;           // the profile's reach either side of the total
+    bool profile = true;                   // the likelihood profile and its limits
+    bool ward_predictions = true;          // each unsurveyed ward's prediction and limits
+    int bootstrap_reps = 0;                // a parametric bootstrap of the total, seeded; 0: none
+    uint64_t bootstrap_seed = 0;
+};
+
+struct EstimateResult {
+    EstimationState state;  // after the fit: predictions, maximum log likelihood, total
+    FitSetup setup;         // what the fit was given
+    int32_t fail_code = 0;
+    bool fit_ok = false;    // failure code 0 or 5
+    std::vector<int32_t> free_pos;
+    std::vector<double> lower_bound, upper_bound;  // by position, as the fit had them
+    std::vector<int32_t> on_bound;  // free positions whose estimate ended on a bound
+    std::vector<double> par_value;  // positions 1..np+2 at 0..np+1
+    BoxValues values{};             // the estimates (and fixed values) by box, full precision
+    double max_ll = 0.0;
+    CovarianceMatrix cov{};
+    bool covariance_ok = false;
+    std::string covariance_problem;
+    CountVariances counts;
+    PredictorVariances lp;
+    double t = 0.0;                 // the 95 % t value of the Wald limits
+    double unsurveyed_total = 0.0;  // every unsurveyed ward's prediction, summed
+    Estimate total;                 // the unsurveyed wards' total (or the named ward's), Wald limits or why not
+    Limits delta;                   // the expected total's confidence limits by the delta method
+    bool no_unsurveyed_ward = false;
+    struct WardPrediction {
+        std::string name;
+        double prediction = 0.0, lower = 0.0, upper = 0.0;  // NaN limits: none
+    };
+    std::vector<WardPrediction> ward_predictions;
+    bool profiled = false;
+    bool higher_profile_point = false;
+    std::vector<ProfilePoint> profile;  // the chart's points, exact totals
+    ProfileLimits profile_limits;
+    double profile_total_hat = 0.0;  // the fixed-total rule's total at the estimates
+    std::optional<BootstrapResult> bootstrap;
+    Evaluations evaluations;
+};
+
+// Raises a UserError when the surveyed wards cannot carry the model: no more of them than
+// free parameters, or a count below 1 for the lognormal (numbers in messages written in fmt).
+void check_data_carries_model(const EstimationState& s, const std::array<bool, 5>& free, const NumberFormat& fmt);
+
+// Fits the model of the request to the state's surveyed wards and works out everything that
+// follows from the fit. Raises a UserError (nothing fitted) when the data cannot carry the
+// model, or Cancelled.
+EstimateResult run_estimate(const EstimateRequest& request, const EstimationState& state,
+                            const ClickServices& services);
+
+}  // namespace valdmora

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -52,6 +53,7 @@
 #include "model_check_window.h"
 #include "model_table_dialog.h"
 #include "picture_box.h"
+#include "results_pane.h"
 #include "qt_text.h"
 
 namespace valdmora {
@@ -83,6 +85,14 @@ Form1::Form1(QWidget* parent, const QString& face) : QMainWindow(parent), form_(
     setWindowTitle("valdmora V1.01");
     setAcceptDrops(true);
     create_controls(this, face, form_.format(), kBootstrapReps);
+    // the results pane beside the charts; it can be closed, moved or floated
+    results_pane_ = new ResultsPane(this);
+    auto* dock = results_dock_ = new QDockWidget("Results", this);
+    dock->setObjectName("resultsDock");
+    dock->setWidget(results_pane_);
+    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    resizeDocks({dock}, {300}, Qt::Horizontal);
     create_menus();
     describe_controls();
     set_focus_order();
@@ -93,6 +103,13 @@ Form1::Form1(QWidget* parent, const QString& face) : QMainWindow(parent), form_(
 }
 
 Form1::~Form1() = default;
+
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // the pane takes what the form leaves of the window's width, so that the form need not scroll
+    const int room = width() - page_->width() - 24;
+    if (room >= 220) resizeDocks({results_dock_}, {room}, Qt::Horizontal);
+}
 
 ModelLibrary Form1::model_library() const { return model_binder_ ? model_binder_() : bind_model_library(); }
 
@@ -199,6 +216,7 @@ void Form1::render() {
     for (QLabel* l : {Label7, Label8, lblIntervals}) l->setAccessibleDescription(from8bit(line));
     picCount->set_out_of_date(counts_chart_is_result_ ? from8bit(line) : QString());
     picLL->set_out_of_date(from8bit(line));
+    results_pane_->show_summary(results_summary(form_));
     rendering_ = false;
     fit_layout();
 }

@@ -24,6 +24,7 @@
 #include "form_controls.h"
 
 class QAction;
+class QDockWidget;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -34,6 +35,7 @@ class QRadioButton;
 namespace valdmora {
 
 class ModelCheckWindow;
+class ResultsPane;
 class UniformSource;
 
 class Form1 : public QMainWindow, private FormControls {
@@ -82,6 +84,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -128,6 +131,8 @@ private:
     bool counts_chart_is_result_ = false;  // the counts chart shows a result, not the data against a predictor
     bool close_after_work_ = false;
     ModelCheckWindow* check_window_ = nullptr;
+    ResultsPane* results_pane_ = nullptr;
+    QDockWidget* results_dock_ = nullptr;
 
     QMenu* recent_menu_ = nullptr;
     QAction* save_csv_action_ = nullptr;

@@ -1,5 +1,9 @@
 // The window driven as a user drives it: typing, tabbing away, clicking.
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QTextBrowser>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -166,6 +170,27 @@ private slots:
         Form1 german;
         german.set_message_sink([](const Notice&) {});
         QCOMPARE(german.findChild<QLineEdit*>("txtBeta(5)")->text(), QString("0,25"));
+    }
+
+    void resultsPaneShowsTheEstimateAndCopiesItInTheReadersDecimals() {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        Form1 german;
+        german.set_message_sink([this](const Notice& m) { messages.push_back(m); });
+        german.open_data_file(VALDMORA_EXAMPLE_DATA);
+        german.findChild<QPushButton*>("Command1")->click();
+        QVERIFY(messages.empty());
+        auto* pane = german.findChild<QTextBrowser*>("resultsText");
+        QVERIFY(pane);
+        const QString shown = pane->toPlainText();
+        QVERIFY2(shown.contains("estimated dogs in the unsurveyed wards"), qPrintable(shown));
+        QVERIFY(shown.contains("the dogs present (prediction)"));
+        QVERIFY(shown.contains("log likelihood (complete, with every constant)"));
+        german.findChild<QPushButton*>("copyResults")->click();
+        const QMimeData* copied = QApplication::clipboard()->mimeData();
+        QVERIFY(copied->hasHtml());
+        // a German spreadsheet pastes -107,044 as a number
+        QVERIFY2(copied->text().contains(QRegularExpression("AIC +[0-9]+,[0-9]{3}\\n")), qPrintable(copied->text()));
+        QVERIFY(copied->html().contains("<td>AIC</td>"));
     }
 
     void emptyingThePathSwitchesToSimulation() {

@@ -2,8 +2,12 @@
 // what a click does, and when the result on show stops belonging to the form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "cycle/distributions.h"
 #include "form/form_state.h"
+#include "form/results_summary.h"
 #include "testkit/scratch_dir.h"
 #include "valdmora/modellib.h"
 
@@ -34,11 +38,12 @@ CountData survey(std::vector<std::string> predictors, int surveyed = 12) {
 }
 
 // A click as the window and the batch run it, with the real model library.
-void estimate(FormState& f) {
+void estimate(FormState& f, int bootstrap = 0) {
     ClickServices sv;
     sv.library = ModelLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     ClickInput in = f.click_input();
     in.files = false;
+    in.bootstrap_reps = bootstrap;
     f.apply(run_estimating_click(in, f.state(), sv));
 }
 
@@ -225,4 +230,58 @@ TEST(FormResult, EachSimulationIsDataOfItsOwn) {
     f.set_just_estimate(false);
     estimate(f);
     EXPECT_GT(f.result_origin()->data_version, first);
+}
+
+// The summary's numbers against glmmTMB's fit of the same model (tests/reference), in a
+// reader's comma decimals; cells a spreadsheet takes apart at the tabs.
+TEST(ResultsSummaryTest, AgreesWithAnIndependentFitAndNamesWhatEachIntervalCovers) {
+    FormState f(kComma);
+    f.read_file(std::string(VALDMORA_REFERENCE_DIR) + "/compare40.txt");
+    f.choose_distribution(3);
+    for (int j = 1; j <= 3; ++j) f.set_tick(j, true);
+    estimate(f, 50);
+    const ResultsSummary sum = results_summary(f);
+    auto cell = [&](const std::string& first, std::size_t c) -> std::string {
+        for (const auto& row : sum.rows)
+            if (!row.empty() && row[0] == first && row.size() > c) return row[c];
+        return "(no row " + first + ")";
+    };
+    // negbin, households+road_km+markets: log_lik -130.56415583452645, aic 271.12831166905289,
+    // aicc 272.89301755140582, total 949.26378 (846.03115, 1052.49641)
+    EXPECT_EQ(cell("log likelihood (complete, with every constant)", 1), "-130,564");
+    EXPECT_EQ(cell("AIC", 1), "271,128");
+    EXPECT_EQ(cell("AICc", 1), "272,893");
+    EXPECT_EQ(cell("estimated dogs in the unsurveyed wards", 1), "949");
+    EXPECT_EQ(cell("Wald", 1), "the dogs present (prediction)");
+    EXPECT_EQ(cell("Wald", 2), "846 to 1.052");
+    EXPECT_EQ(cell("delta method", 1), "their expected number (confidence)");
+    EXPECT_EQ(cell("parametric bootstrap", 1), "the dogs present (prediction)");
+    EXPECT_EQ(cell("free parameters", 1), "5");
+    EXPECT_EQ(cell("constant", 2).find('.'), std::string::npos) << "comma decimals";
+    // the negative binomial's likelihood has no constant left out, so only one line shows it
+    EXPECT_EQ(cell("log likelihood as the form shows it (without -ln(2 pi)/2 a ward)", 1).rfind("(no row", 0), 0u);
+
+    const std::string table = sum.table();
+    EXPECT_NE(table.find("AIC\t271,128"), std::string::npos) << table;
+    const std::string text = sum.text();
+    EXPECT_NE(text.find("Model: negative binomial; constant, households, road_km, markets"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Out of date"), std::string::npos);
+    f.set_tick(3, false);
+    EXPECT_EQ(results_summary(f).text().rfind("Out of date: these results are for compare40.txt", 0), 0u);
+}
+
+TEST(ResultsSummaryTest, TheNormalShowsBothLikelihoodsAndNothingWithoutAResult) {
+    FormState f(kPoint);
+    EXPECT_TRUE(results_summary(f).rows.empty());
+    f.read_file(std::string(VALDMORA_REFERENCE_DIR) + "/compare40.txt");
+    f.choose_distribution(2);
+    estimate(f);
+    const ResultsSummary sum = results_summary(f);
+    double complete = 0, form = 0;
+    for (const auto& row : sum.rows) {
+        if (row[0] == "log likelihood (complete, with every constant)") complete = std::stod(row[1]);
+        if (row[0] == "log likelihood as the form shows it (without -ln(2 pi)/2 a ward)") form = std::stod(row[1]);
+    }
+    EXPECT_NEAR(complete - form, -20.0 * std::log(2.0 * 3.14159265358979), 1e-3);  // 40 wards
+    EXPECT_NE(sum.text().find("profile likelihood  their expected number (confidence)"), std::string::npos) << sum.text();
 }

@@ -1,0 +1,71 @@
+#include "results_pane.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+#include "qt_text.h"
+
+namespace valdmora {
+
+QString summary_html(const ResultsSummary& summary) {
+    QString html;
+    bool in_table = false;
+    for (const auto& row : summary.rows) {
+        if (row.size() <= 1) {
+            if (in_table) html += "</table>";
+            in_table = false;
+            if (!row.empty() && !row[0].empty()) html += "<p>" + from8bit(row[0]).toHtmlEscaped() + "</p>";
+            continue;
+        }
+        if (!in_table) html += "<table cellspacing=\"0\" cellpadding=\"2\">";
+        in_table = true;
+        html += "<tr>";
+        for (const std::string& cell : row) html += "<td>" + from8bit(cell).toHtmlEscaped() + "</td>";
+        html += "</tr>";
+    }
+    if (in_table) html += "</table>";
+    return html;
+}
+
+ResultsPane::ResultsPane(QWidget* parent) : QWidget(parent) {
+    setObjectName("resultsPane");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    view_ = new QTextBrowser(this);
+    view_->setObjectName("resultsText");
+    view_->setAccessibleName("Results");
+    view_->setPlaceholderText("The results of an estimate appear here.");
+    view_->setOpenLinks(false);
+    copy_ = new QPushButton("C&opy results", this);
+    copy_->setObjectName("copyResults");
+    copy_->setToolTip("Copy the results as text and as a table for a spreadsheet, in your decimals");
+    copy_->setEnabled(false);
+    connect(copy_, &QPushButton::clicked, this, [this] { copy(); });
+    layout->addWidget(view_, 1);
+    layout->addWidget(copy_, 0, Qt::AlignLeft);
+}
+
+void ResultsPane::show_summary(const ResultsSummary& summary) {
+    if (summary.rows == summary_.rows) return;
+    summary_ = summary;
+    view_->setHtml(summary_html(summary_));
+    copy_->setEnabled(!summary_.rows.empty());
+    // a screen reader hears that the results changed
+    QAccessibleEvent changed(view_, QAccessible::NameChanged);
+    view_->setAccessibleDescription(summary_.rows.empty() ? QString() : from8bit(summary_.rows.front().front()));
+    QAccessible::updateAccessibility(&changed);
+}
+
+void ResultsPane::copy() const {
+    auto* mime = new QMimeData;
+    mime->setText(from8bit(summary_.text()));
+    mime->setHtml(summary_html(summary_));
+    QApplication::clipboard()->setMimeData(mime);
+}
+
+}  // namespace valdmora

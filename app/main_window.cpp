@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
@@ -72,6 +73,16 @@ NumberFormat locale_number_format() {
     fmt.decimal = point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode()) : '.';
     fmt.group = group.size() == 1 && group[0].unicode() < 128 ? static_cast<char>(group[0].unicode()) : ',';
     return fmt;
+}
+
+// A box whose text is not understood: a red outline, and a tooltip saying what is expected.
+void mark_problem(QLineEdit* e, const std::string& problem) {
+    if (!e->property("plainToolTip").isValid()) e->setProperty("plainToolTip", e->toolTip());
+    const bool bad = !problem.empty();
+    e->setProperty("notUnderstood", bad);
+    e->setStyleSheet(bad ? "QLineEdit { border: 2px solid #d00000; }" : "");
+    e->setToolTip(bad ? from8bit(problem) : e->property("plainToolTip").toString());
+    e->setAccessibleDescription(bad ? from8bit(problem) : QString());
 }
 
 void set_text_if_changed(QLineEdit* e, const std::string& text) {
@@ -186,6 +197,8 @@ void Form1::render() {
     for (int j = 1; j <= form_.shown().predictors; ++j) lblBeta[j]->setText(from8bit(form_.predictor_label(j)));
     chkJustEstimate->setChecked(form_.just_estimate());
     set_text_if_changed(txtRange, form_.range());
+    for (int i = 0; i < 6; ++i) mark_problem(txtBeta[i], form_.box_problem(i));
+    mark_problem(txtRange, form_.range_problem());
 
     const FormShown& shown = form_.shown();
     for (QWidget* w : std::initializer_list<QWidget*>{Label10, chkBeta[0], txtBeta[0], lblBeta[0], txtBeta[5], Label6,
@@ -252,6 +265,13 @@ void Form1::read_data_file() {
     const QString path = txtData->text();
     const std::vector<Notice> notices = form_.read_file(engine_path(path));
     draw_key(form_.state().surveyed_name.values());
+    // the ward box completes the file's unsurveyed wards, whatever the letter case typed
+    QStringList wards;
+    for (const std::string& name : form_.state().unsurveyed_name.values()) wards << from8bit(name);
+    delete txtWard->completer();
+    auto* completer = new QCompleter(wards, txtWard);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    txtWard->setCompleter(completer);
     setWindowTitle("valdmora V1.01 — " + QFileInfo(path).fileName());
     remember_recent(QFileInfo(path).absoluteFilePath());
     render();

@@ -29,9 +29,9 @@ EstimateRequest click_request(const ClickInput& in, const EstimationState& s, co
     q.start[5] = box_number(in, boxes, 5, "Estimate");
     if (in.ward.empty()) {
         const auto r = parse_number(in.range_text, in.fmt);
-        if (!r || !(*r > 0.0))
+        if (!r || !(*r >= 1.0 && *r <= 99.0))
             throw UserError("The range of the likelihood chart is \"" + printable(in.range_text) +
-                                "\"; it must be a percentage above 0, such as 50.",
+                                "\"; it must be a percentage from 1 to 99, such as 50.",
                             "Estimate");
         q.range_percent = *r;
     }

@@ -104,15 +104,20 @@ void FormState::choose_distribution(int code) {
 
 void FormState::set_box(int i, const std::string& text) {
     boxes_.at(static_cast<std::size_t>(i)) = text == "." ? "0" : text;
+    box_problem_.at(static_cast<std::size_t>(i)).clear();
 }
 
 void FormState::leave_box(int i) {
-    std::string& text = boxes_.at(static_cast<std::size_t>(i));
+    const std::string& text = boxes_.at(static_cast<std::size_t>(i));
     // A text that begins like a number but is not one as a whole (7abc, -, 1.2.3) fails too.
     if (!typed_number_ok(text, fmt_)) {
-        text = "0";
+        box_problem_.at(static_cast<std::size_t>(i)) =
+            (text.empty() ? std::string("The box is empty") : "\"" + printable(text, 40) + "\" is not a number") +
+            ": type a number such as " + with_locale_decimal("0.25", fmt_) + " (decimals after '" + fmt_.decimal +
+            "'). An estimate refuses it until then.";
         return;
     }
+    box_problem_.at(static_cast<std::size_t>(i)).clear();
     state_.beta_entered(i) = *parse_number(text, fmt_);
 }
 
@@ -122,8 +127,10 @@ void FormState::set_tick(int i, bool on) {
 }
 
 void FormState::leave_range() {
-    // a range must be a percentage above zero: none or a negative one draws no chart
-    if (!typed_number_ok(range_, fmt_) || !(*parse_number(range_, fmt_) > 0.0)) range_ = "10";
+    // beyond 99 % the chart would reach totals of no dogs or fewer
+    const bool ok = typed_number_ok(range_, fmt_) && *parse_number(range_, fmt_) >= 1.0 && *parse_number(range_, fmt_) <= 99.0;
+    range_problem_ = ok ? "" : "The chart's range is a percentage from 1 to 99, such as 50. An estimate refuses \"" +
+                                   printable(range_, 40) + "\" until then.";
 }
 
 void FormState::set_just_estimate(bool on) {

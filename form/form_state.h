@@ -82,14 +82,21 @@ public:
     void choose_distribution(int code);
     // Typing in box i; a lone decimal point becomes 0, as the box's own rule.
     void set_box(int i, const std::string& text);
-    // Leaving box i: a text that is not a number becomes 0; a number is entered.
+    // Leaving box i: a number is entered; a text that is not one stays as typed and is marked
+    // as not understood (the entered value stays), never rewritten to 0 behind the user's back.
     void leave_box(int i);
+    // Why box i's text is not understood, or empty.
+    const std::string& box_problem(int i) const { return box_problem_.at(static_cast<std::size_t>(i)); }
     // Ticking predictor i (0 the constant); an untick sets its box to 0.
     void set_tick(int i, bool on);
     void set_ward(const std::string& text) { ward_ = text; }
-    void set_range(const std::string& text) { range_ = text; }
-    // Leaving the range box: not a percentage above zero becomes 10.
+    void set_range(const std::string& text) {
+        range_ = text;
+        range_problem_.clear();
+    }
+    // Leaving the range box: anything but a percentage from 1 to 99 is marked as not understood.
     void leave_range();
+    const std::string& range_problem() const { return range_problem_; }
     void set_surveys(const std::string& text) { surveys_ = text; }
     void set_just_estimate(bool on);
     void set_origin_at_zero(bool on) { origin_at_zero_ = on; }
@@ -134,6 +141,8 @@ private:
     std::vector<std::string> predictor_names_;
     std::string ward_;
     std::string range_ = "50";
+    std::array<std::string, 6> box_problem_;
+    std::string range_problem_;
     std::string surveys_ = "20";
     bool just_estimate_ = false;
     bool origin_at_zero_ = true;

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -230,23 +231,36 @@ private slots:
         read_file("a,b,c,d\nX,1,2,3,4\n");
         type_into(beta(3), "2.5");
         QCOMPARE(w->state().beta_entered(3), 2.5);
+        // a text that is not a number stays as typed, outlined, with a tooltip saying why;
+        // the entered value stays, and an estimate refuses the box by name
         for (const char* bad : {"abc", "7abc", "-", "1.2.3", " 1", ""}) {
             type_into(beta(3), bad);
-            QCOMPARE(beta(3)->text(), QString("0"));
+            QCOMPARE(beta(3)->text(), QString(bad));
+            QVERIFY2(beta(3)->property("notUnderstood").toBool(), bad);
+            QVERIFY(beta(3)->toolTip().contains("type a number such as 0.25"));
             QCOMPARE(w->state().beta_entered(3), 2.5);
         }
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY(QString::fromStdString(messages[0].text).contains("is \"\", which is not a number"));
+        messages.clear();
+        type_into(beta(3), "2");
+        QVERIFY(!beta(3)->property("notUnderstood").toBool());
+        QVERIFY(!beta(3)->toolTip().contains("type a number"));
         type_into(beta(5), "-0.5");
         QCOMPARE(w->state().beta_entered(5), -0.5);
         // a lone point becomes 0 at once, without leaving the box
         type_into(beta(2), ".", false);
         QCOMPARE(beta(2)->text(), QString("0"));
         auto* range = get<QLineEdit>("txtRange");
-        for (const char* bad : {"x", "", "7abc"}) {
+        for (const char* bad : {"x", "", "7abc", "0", "100", "-5"}) {
             type_into(range, bad);
-            QCOMPARE(range->text(), QString("10"));
+            QCOMPARE(range->text(), QString(bad));
+            QVERIFY2(range->toolTip().contains("a percentage from 1 to 99"), bad);
         }
         type_into(range, "75");
         QCOMPARE(range->text(), QString("75"));
+        QVERIFY(!range->property("notUnderstood").toBool());
     }
 
     void chartsStayAcrossRepaintsAndSaveAsPng() {
@@ -487,6 +501,18 @@ private slots:
         QVERIFY(get<PictureBox>("picLL")->out_of_date().contains("the model or its start values have changed"));
         type_into(beta(0), constant);
         QVERIFY(get<PictureBox>("picLL")->out_of_date().isEmpty());
+    }
+
+    void theWardBoxCompletesUnsurveyedWardsWhateverTheCase() {
+        read_file("a\nS1,1,5\nS2,2,6\nS3,3,9\nNorthside,1\nNorth Gate,2\nSouthend,3\n");
+        QCompleter* completer = get<QLineEdit>("txtWard")->completer();
+        QVERIFY(completer);
+        completer->setCompletionPrefix("north");
+        QCOMPARE(completer->completionCount(), 2);
+        completer->setCompletionPrefix("SOUTH");
+        QCOMPARE(completer->currentCompletion(), QString("Southend"));
+        completer->setCompletionPrefix("S1");  // a surveyed ward is no ward to estimate
+        QCOMPARE(completer->completionCount(), 0);
     }
 
     void untickingAPredictorZeroesItsBox() {

@@ -108,19 +108,30 @@ TEST(FormRules, BoxesTicksAndRangeFollowTheirRules) {
     f.set_box(1, "1,5");
     f.leave_box(1);
     EXPECT_EQ(f.state().beta_entered(1), 1.5);
-    f.set_box(1, "abc");
+    // a point in a comma locale is not understood: the text stays, marked, the value too
+    f.set_box(1, "0.5");
     f.leave_box(1);
-    EXPECT_EQ(f.box(1), "0");
-    EXPECT_EQ(f.state().beta_entered(1), 1.5);  // the entered value stays
+    EXPECT_EQ(f.box(1), "0.5");
+    EXPECT_NE(f.box_problem(1).find("\"0.5\" is not a number: type a number such as 0,25 (decimals after ',')"),
+              std::string::npos) << f.box_problem(1);
+    EXPECT_EQ(f.state().beta_entered(1), 1.5);
+    f.set_box(1, "0,5");
+    EXPECT_TRUE(f.box_problem(1).empty());
 
     f.set_tick(1, true);
     f.set_box(1, "2");
     f.set_tick(1, false);
     EXPECT_EQ(f.box(1), "0");
 
-    f.set_range("-5");
+    for (const char* bad : {"-5", "0", "100", "x"}) {
+        f.set_range(bad);
+        f.leave_range();
+        EXPECT_EQ(f.range(), bad);
+        EXPECT_NE(f.range_problem().find("a percentage from 1 to 99"), std::string::npos) << bad;
+    }
+    f.set_range("99");
     f.leave_range();
-    EXPECT_EQ(f.range(), "10");
+    EXPECT_TRUE(f.range_problem().empty());
 
     f.choose_distribution(3);
     EXPECT_EQ(f.extra_name(), "VoM - 1");

@@ -109,7 +109,8 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
         const QString path = QFileDialog::getSaveFileName(this, "Save the table of models", "models.csv", "CSV files (*.csv)");
         QString error;
         if (!path.isEmpty() && !save_csv(path, &error))
-            QMessageBox::critical(this, "Save the table of models", "The table could not be written to " + path + ": " + error);
+            QMessageBox::critical(this, "Save the table of models",
+                                  text_of(not_written_message("table", path.toStdString(), error.toStdString())));
     });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }

@@ -336,10 +336,6 @@ std::vector<Notice> click_notices(const ClickResult& r) {
     return n;
 }
 
-std::string not_written(const std::string& path, const std::string& why) {
-    return "The file " + printable(path, 200) + " could not be written: " + why + ".";
-}
-
 // No output may replace the data file or another output of the run; refused before any
 // work, compared by the file each path reaches.
 void refuse_clashes(const std::string& data_file, const std::vector<NamedPath>& outputs) {
@@ -373,7 +369,7 @@ std::vector<std::string> write_outputs(const ClickResult& r, const std::string& 
     for (const OutputFile& f : r.files) {
         const std::string path = platform::path_to_utf8(platform::path_from_utf8(dir) / f.name);
         const std::string e = write_file_atomically(path, f.content);
-        if (!e.empty()) problems.push_back(not_written(path, e));
+        if (!e.empty()) problems.push_back(not_written_message(path, e));
     }
     return problems;
 }
@@ -416,7 +412,7 @@ int run_estimate(const Options& o) {
     if (!o.residuals.empty()) {
         const std::string e = write_file_atomically(o.residuals, residuals_csv(res));
         if (!e.empty()) {
-            notices.push_back({"Output file", not_written(o.residuals, e), "", true});
+            notices.push_back({"Output file", not_written_message(o.residuals, e), "", true});
             status = 1;
         }
     }
@@ -478,7 +474,7 @@ int run_compare(const Options& o) {
     if (!o.csv.empty()) {
         const std::string e = write_file_atomically(o.csv, model_table_csv(t));
         if (!e.empty()) {
-            notices.push_back({"Output file", not_written(o.csv, e), "", true});
+            notices.push_back({"Output file", not_written_message(o.csv, e), "", true});
             status = 1;
         }
     }
@@ -685,7 +681,7 @@ int run_simulate(const Options& o) {
     if (!o.csv.empty()) {
         checkpoint();
         if (!csv_problem.empty()) {
-            notices.push_back({"Output file", not_written(o.csv, csv_problem), "", true});
+            notices.push_back({"Output file", not_written_message(o.csv, csv_problem), "", true});
             status = 1;
         }
     }

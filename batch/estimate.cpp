@@ -127,13 +127,13 @@ int run(const EstimateOptions& o) {
     if (o.json || o.checks)
         checks = dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos, sv.library, o.seed);
     if (o.json) {
-        json j = result_json(r, s.predictors());
+        json j = result_json(r, s.predictors(), s.format());
         j["dispersion"] = finite_or_null(res.dispersion);
         j = checks_json(*checks, std::move(j));
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";
     } else {
-        std::cout << shown(r.label7) << "\n"
+        std::cout << shown(batch_likelihood_line(r, s.format())) << "\n"
                   << shown(r.label8) << "\n"
                   << shown_lines(r.interval_text) << "\n";
         if (checks) {

@@ -9,6 +9,7 @@
 #include "cycle/distributions.h"
 #include "cycle/platform_file.h"
 #include "cycle/text.h"
+#include "estimation/report.h"
 
 namespace valdmora {
 
@@ -48,7 +49,11 @@ std::vector<Notice> click_notices(const ClickResult& r) {
     return n;
 }
 
-json result_json(const ClickResult& r, const std::vector<std::string>& predictors) {
+std::string batch_likelihood_line(const ClickResult& r, const NumberFormat& fmt) {
+    return likelihood_line(r.max_ll, std::nullopt, r.higher_profile_point, fmt);
+}
+
+json result_json(const ClickResult& r, const std::vector<std::string>& predictors, const NumberFormat& fmt) {
     json j;
     j["fail_code"] = r.fail_code;
     j["fit_ok"] = r.fit_ok;
@@ -135,9 +140,13 @@ json result_json(const ClickResult& r, const std::vector<std::string>& predictor
     j["delta_upper"] = r.delta.available ? finite_or_null(r.delta.upper) : json(nullptr);
     j["counted_total"] = r.counted_total;
     j["df"] = r.df;
+    // label7 / label8 / intervals are the old names, kept for one release
     j["label7"] = r.label7;
     j["label8"] = r.label8;
     j["intervals"] = r.interval_text;
+    j["likelihood_line"] = batch_likelihood_line(r, fmt);
+    j["estimate_line"] = r.label8;
+    j["intervals_line"] = r.interval_text;
     json profile = json::array();
     for (const ProfilePoint& p : r.profile) profile.push_back({p.total, finite_or_null(p.log_likelihood)});
     j["profile"] = profile;

@@ -28,8 +28,11 @@ void print_notices(const std::vector<Notice>& notices);
 // batch has to say.
 std::vector<Notice> click_notices(const ClickResult& r);
 
+// The likelihood line of a batch run: it has no earlier fit to give a change against.
+std::string batch_likelihood_line(const ClickResult& r, const NumberFormat& fmt);
+
 // One click's result as JSON; predictors are the data's names.
-json result_json(const ClickResult& r, const std::vector<std::string>& predictors);
+json result_json(const ClickResult& r, const std::vector<std::string>& predictors, const NumberFormat& fmt);
 
 // No output may replace the data file or another output of the run; refused before any
 // work, compared by the file each path reaches.

@@ -249,7 +249,7 @@ int run(const SimulateOptions& o) {
     const std::string scores = interval_scores(st);
     if (!scores.empty()) summary += "\n" + scores;
     if (o.json) {
-        json j = last ? result_json(*last, s.predictors()) : json::object();
+        json j = last ? result_json(*last, s.predictors(), s.format()) : json::object();
         j["n_sims"] = st.n_sims;
         j["n_outside_cl"] = st.n_outside_cl;
         j["left_out"] = st.n_sims_left_out;

@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "testkit/csv_reader.h"
 #include "testkit/process.h"
@@ -629,6 +630,54 @@ TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
                         "delta_lower,delta_upper,delta_outside\n",
                         0),
               0u);
+}
+
+TEST_F(BatchTest, EachRowsScoreIsItsLimitsAgainstItsTargetAndTheTalliesAddUp) {
+    // few surveys and a short bootstrap, so that every kind of limits misses now and then
+    const Outcome r = run({"simulate", "--reps", "80", "--seed", "12", "--surveys", "6", "--bootstrap", "20", "--json",
+                           "--csv", "score.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const auto records = valdmora::testing::read_csv(file("score.csv"));
+    ASSERT_EQ(records.size(), 81u);
+    std::map<std::string, std::size_t> column;
+    for (std::size_t c = 0; c < records[0].size(); ++c) column[records[0][c]] = c;
+    // prediction limits hold the dogs drawn strictly inside (as drawn, in single precision);
+    // confidence limits the expected number; a missing limit is a miss
+    auto outside = [](const std::string& lower, const std::string& upper, double truth, bool single) {
+        if (lower.empty() || upper.empty()) return true;
+        double lo = std::stod(lower), hi = std::stod(upper);
+        if (single) {
+            lo = static_cast<float>(lo);
+            hi = static_cast<float>(hi);
+        }
+        return !(lo < truth && truth < hi);
+    };
+    std::map<std::string, int> misses;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const auto& row = records[i];
+        auto cell = [&](const char* name) { return row[column.at(name)]; };
+        ASSERT_NE(cell("outside"), "left_out");
+        const double drawn = std::stod(cell("true_total")), expected = std::stod(cell("expected_total"));
+        for (const auto& [kind, lower, upper, truth, single] :
+             std::vector<std::tuple<std::string, const char*, const char*, double, bool>>{
+                 {"outside", "lower", "upper", drawn, true},
+                 {"boot_outside", "boot_lower", "boot_upper", drawn, true},
+                 {"profile_outside", "profile_lower", "profile_upper", expected, false},
+                 {"delta_outside", "delta_lower", "delta_upper", expected, false}}) {
+            const bool miss = outside(cell(lower), cell(upper), truth, single);
+            EXPECT_EQ(cell(kind.c_str()), miss ? "outside" : "inside") << kind << " in row " << i;
+            misses[kind] += miss;
+        }
+    }
+    // the series' tallies are the rows' scores
+    EXPECT_EQ(j["n_sims"], 80);
+    EXPECT_EQ(j["n_outside_cl"], misses["outside"]);
+    EXPECT_DOUBLE_EQ(j["coverage"].get<double>(), 1.0 - misses["outside"] / 80.0);
+    EXPECT_DOUBLE_EQ(j["coverage_bootstrap"].get<double>(), 1.0 - misses["boot_outside"] / 80.0);
+    EXPECT_DOUBLE_EQ(j["coverage_profile"].get<double>(), 1.0 - misses["profile_outside"] / 80.0);
+    EXPECT_DOUBLE_EQ(j["coverage_delta"].get<double>(), 1.0 - misses["delta_outside"] / 80.0);
+    EXPECT_GT(misses["outside"] + misses["boot_outside"] + misses["profile_outside"] + misses["delta_outside"], 0);
 }
 
 TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "charts/charts.h"
+#include "cycle/atomic_file.h"
 #include "cycle/number_format.h"
 #include "picture_box.h"
 
@@ -85,7 +86,9 @@ void ModelCheckWindow::save(PictureBox* box) {
     if (path.isEmpty()) return;
     QString error;
     const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? box->save_svg(path, &error) : box->save_png(path, &error);
-    if (!ok) QMessageBox::critical(this, "Save chart", "The chart could not be written to " + path + ": " + error);
+    if (!ok)
+        QMessageBox::critical(this, "Save chart",
+                              QString::fromStdString(not_written_message("chart", path.toStdString(), error.toStdString())));
 }
 
 }  // namespace valdmora

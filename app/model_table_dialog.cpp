@@ -109,7 +109,8 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
         const QString path = QFileDialog::getSaveFileName(this, "Save the table of models", "models.csv", "CSV files (*.csv)");
         QString error;
         if (!path.isEmpty() && !save_csv(path, &error))
-            QMessageBox::critical(this, "Save the table of models", "The table could not be written to " + path + ": " + error);
+            QMessageBox::critical(this, "Save the table of models",
+                                  text_of(not_written_message("table", path.toStdString(), error.toStdString())));
     });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
@@ -120,24 +121,7 @@ void ModelTableDialog::use_selected() {
     emit useModel(table_.rows[static_cast<std::size_t>(row)]);
 }
 
-QString ModelTableDialog::as_text(bool csv) const {
-    const QString sep = csv ? "," : "\t";
-    QString out = QStringList{"dist", "predictors", "k", "n", "fail_code", "log_lik", "aic", "aicc", "delta_aicc",
-                              "weight", "pop_est", "pop_lower", "pop_upper"}
-                      .join(sep) +
-                  "\n";
-    for (const ModelRow& r : table_.rows) {
-        QStringList cells{QString::fromUtf8(distribution(r.dist).key), text_of(r.predictor_names), QString::number(r.k), QString::number(r.n)};
-        if (r.available)
-            for (double v : {static_cast<double>(r.fail_code), r.log_lik, r.aic, r.aicc, r.delta_aicc, r.weight, r.pop_est,
-                             r.pop_lower, r.pop_upper})
-                cells << text_of(shortest_number(v));
-        else
-            for (int c = 0; c < 9; ++c) cells << "";
-        out += cells.join(sep) + "\n";
-    }
-    return out;
-}
+QString ModelTableDialog::as_text(bool csv) const { return text_of(csv ? model_table_csv(table_) : model_table_tsv(table_)); }
 
 bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
     const std::string clash = output_clash(kept_, {{"the file", engine_path(path)}});

@@ -168,4 +168,12 @@ std::string write_file_atomically(const std::string& path, std::string_view cont
     return e;
 }
 
+std::string not_written_message(const std::string& path, std::string_view why) {
+    return "The file " + printable(path, 200) + " could not be written: " + std::string(why) + ".";
+}
+
+std::string not_written_message(std::string_view thing, std::string_view path, std::string_view why) {
+    return "The " + std::string(thing) + " could not be written to " + std::string(path) + ": " + std::string(why);
+}
+
 }  // namespace valdmora

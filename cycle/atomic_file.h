@@ -41,4 +41,12 @@ void remove_live_temporaries() noexcept;
 // The whole content at once; "" or why the file could not be written.
 std::string write_file_atomically(const std::string& path, std::string_view content);
 
+// What the user reads when a write failed, in one wording everywhere. A file of the run:
+// "The file <path> could not be written: <why>." (the path escaped and cut as messages
+// quote it). A chart or table saved under a path the user just chose, thing naming it:
+// "The chart could not be written to <path>: <why>", left open so that the caller can say
+// what did get written before ending the sentence.
+std::string not_written_message(const std::string& path, std::string_view why);
+std::string not_written_message(std::string_view thing, std::string_view path, std::string_view why);
+
 }  // namespace valdmora

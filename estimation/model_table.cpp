@@ -150,10 +150,53 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
     return table;
 }
 
-std::string model_table_csv(const ModelTable& table) {
-    std::string out = "dist,predictors,k,n,fail_code,log_lik,aic,aicc,delta_aicc,weight,pop_est,pop_lower,pop_upper\n";
+namespace {
+
+constexpr const char* kModelTableColumns[] = {"dist",   "predictors", "k",          "n",       "fail_code",
+                                              "log_lik", "aic",        "aicc",       "delta_aicc", "weight",
+                                              "pop_est", "pop_lower",  "pop_upper"};
+
+// A row of tab-separated cells, written as CsvRow writes its cells.
+class TsvRow {
+public:
+    TsvRow& text(std::string_view cell) {
+        separate();
+        for (char c : cell) line_ += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
+        return *this;
+    }
+    TsvRow& number(double value) {
+        separate();
+        line_ += shortest_number(value);
+        return *this;
+    }
+    TsvRow& whole(long long value) {
+        separate();
+        line_ += std::to_string(value);
+        return *this;
+    }
+    TsvRow& empty() {
+        separate();
+        return *this;
+    }
+    std::string line() const { return line_ + "\n"; }
+
+private:
+    void separate() {
+        if (!first_) line_ += '\t';
+        first_ = false;
+    }
+    std::string line_;
+    bool first_ = true;
+};
+
+// The header and one line per model, each cell through Row's text, number, whole or empty.
+template <class Row>
+std::string model_table_lines(const ModelTable& table) {
+    Row header;
+    for (const char* column : kModelTableColumns) header.text(column);
+    std::string out = header.line();
     for (const ModelRow& m : table.rows) {
-        CsvRow row;
+        Row row;
         row.text(distribution(m.dist).key).text(m.predictor_names).whole(m.k).whole(m.n);
         if (m.available) {
             row.whole(m.fail_code).number(m.log_lik).number(m.aic).number(m.aicc).number(m.delta_aicc).number(m.weight);
@@ -165,5 +208,11 @@ std::string model_table_csv(const ModelTable& table) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string model_table_csv(const ModelTable& table) { return model_table_lines<CsvRow>(table); }
+
+std::string model_table_tsv(const ModelTable& table) { return model_table_lines<TsvRow>(table); }
 
 }  // namespace valdmora

@@ -47,8 +47,12 @@ double complete_log_likelihood(int dist, double reported, long n);
 ModelTable compare_models(const EstimationState& s, const std::vector<std::string>& predictor_names,
                           const ClickServices& services, const NumberFormat& fmt);
 
-// The table as CSV, for the batch and the window alike.
+// The table as CSV (RFC 4180 quoting, names guarded against formulas), for the batch and
+// the window alike.
 std::string model_table_csv(const ModelTable& table);
+// The same cells tab-separated, for the clipboard: a tab or line break inside a name
+// becomes a space, so that every row keeps its thirteen cells.
+std::string model_table_tsv(const ModelTable& table);
 
 // The sentence under the table.
 inline constexpr const char* kModelTableNote =

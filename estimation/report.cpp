@@ -36,6 +36,26 @@ bool outside_limits(double lower, double upper, float sim_total) {
     return static_cast<float>(lower) >= sim_total || static_cast<float>(upper) <= sim_total;
 }
 
+std::string likelihood_line(double max_ll, std::optional<double> previous_max_ll, bool higher_profile_point,
+                            const NumberFormat& fmt) {
+    std::string line = "maximum log likelihood = " + format_number(max_ll, "####.###", fmt);
+    if (previous_max_ll) line += ", change = " + format_number(max_ll - *previous_max_ll, "####.###", fmt);
+    if (higher_profile_point)
+        line += "; the profile found a higher likelihood than the fit, so the fit did not reach the maximum";
+    return line;
+}
+
+bool scored_outside(ScoreTarget target, bool available, double lower, double upper, double truth) {
+    if (!available) return true;
+    return target == ScoreTarget::dogs_drawn ? outside_limits(lower, upper, static_cast<float>(truth))
+                                             : !covers(lower, upper, truth);
+}
+
+std::optional<double> coverage_share(int outside, int scored) {
+    if (scored <= 0) return std::nullopt;
+    return 1.0 - static_cast<double>(outside) / scored;
+}
+
 std::string simulation_summary_text(float sim_total, double sim_total_sum, double est_total_sum, int16_t n_outside,
                                     int16_t n_sims, const NumberFormat& fmt) {
     return format_number(sim_total, "0", fmt) + " dogs simulated, on average " +

@@ -328,7 +328,9 @@ private slots:
         QVERIFY(batch.waitForFinished(60000));
         QCOMPARE(batch.exitCode(), 0);
         const QStringList lines = QString::fromLocal8Bit(batch.readAllStandardOutput()).split('\n');
-        QCOMPARE(lines.value(0), get<QLabel>("Label7")->text());
+        // the batch has no earlier fit to give a change against: the window's line up to its change
+        const QString label7 = get<QLabel>("Label7")->text();
+        QCOMPARE(lines.value(0), label7.left(label7.indexOf(", change = ")));
         QCOMPARE(lines.value(1), get<QLabel>("Label8")->text());
         QFile theirs(other.filePath("ward_predictions.txt"));
         QVERIFY(theirs.open(QIODevice::ReadOnly));

@@ -15,9 +15,12 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
+#include "testkit/csv_reader.h"
 #include "testkit/process.h"
 #include "testkit/scratch_dir.h"
 
@@ -91,7 +94,8 @@ void expect_finite_numbers(const json& j) {
         for (const auto& v : j) expect_finite_numbers(v);
 }
 
-std::string example_negbin_line() { return "maximum log likelihood = -115.693, change = -115.693\n"; }
+// a batch run has no earlier fit: the line gives no change
+std::string example_negbin_line() { return "maximum log likelihood = -115.693\n"; }
 
 }  // namespace
 
@@ -166,6 +170,43 @@ TEST_F(BatchTest, JsonHasEveryFieldAndOnlyFiniteNumbers) {
     EXPECT_NE(w["notices"][0].get<std::string>().find("the constant is not free"), std::string::npos);
 }
 
+TEST_F(BatchTest, JsonNamesItsResultLinesAndKeepsTheOldLabelsForARelease) {
+    const Outcome r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const Outcome text = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3"});
+    // the printed lines are the named keys, in order
+    EXPECT_EQ(text.out, j["likelihood_line"].get<std::string>() + "\n" + j["estimate_line"].get<std::string>() + "\n" +
+                            j["intervals_line"].get<std::string>() + "\n");
+    EXPECT_EQ(j["likelihood_line"], "maximum log likelihood = -115.693");
+    // label7 keeps the window's sentence, its change against the empty form's zero
+    EXPECT_EQ(j["label7"], "maximum log likelihood = -115.693, change = -115.693");
+    EXPECT_EQ(j["label8"], j["estimate_line"]);
+    EXPECT_EQ(j["intervals"], j["intervals_line"]);
+    // the line is the fit's own number, not a copy of a sentence
+    EXPECT_NEAR(j["max_ll"].get<double>(), -115.693, 5e-4);
+}
+
+TEST_F(BatchTest, CompareCsvOfPredictorNamesWithCommasKeepsThirteenFields) {
+    // a ';' file may name its predictors with commas and quotes
+    write("semi.txt",
+          "households, all;road \"main\", km\nS1;19,4;1;12\nS2;3,5;2;15\nS3;8,25;3;9\nS4;12,1;4;20\nS5;1,5;2;7\n"
+          "S6;6,5;5;11\nS7;9,75;1;16\nS8;14,2;3;13\nS9;2,5;4;8\nS10;11;2;14\nU1;4,4;1\nU2;7,1;3\n");
+    const Outcome r = run({"compare", "semi.txt", "--csv", "models.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string csv = file("models.csv");
+    const auto records = valdmora::testing::read_csv(csv);
+    ASSERT_EQ(records.size(), 13u);  // the header and 3 distributions x 4 subsets
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 13);
+    std::set<std::string> names;
+    for (const auto& record : records) {
+        EXPECT_EQ(record.size(), 13u) << record[0];
+        names.insert(record[1]);
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"predictors", "", "households, all", "road \"main\", km",
+                                            "households, all+road \"main\", km"}));
+}
+
 #ifndef _WIN32  // a locale by name, devices, mounts, signals and pipes are POSIX's
 TEST_F(BatchTest, ACommaLocaleGivesTheSameNumbersWithItsOwnSeparators) {
     const std::vector<std::string> de{"LC_ALL=de_DE.UTF-8"};
@@ -173,7 +214,7 @@ TEST_F(BatchTest, ACommaLocaleGivesTheSameNumbersWithItsOwnSeparators) {
     const std::string c_pred = file("ward_predictions.txt"), c_user = file("user.txt");
     const Outcome g = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3"}, de);
     ASSERT_EQ(g.status, 0) << g.err;
-    EXPECT_EQ(g.out.rfind("maximum log likelihood = -115,693, change = -115,693\n"
+    EXPECT_EQ(g.out.rfind("maximum log likelihood = -115,693\n"
                           "estimated number of roaming dogs = 1.780 (",
                           0),
               0u)
@@ -589,6 +630,54 @@ TEST_F(BatchTest, EstimateWithABootstrapAndASeededStudyOfEveryInterval) {
                         "delta_lower,delta_upper,delta_outside\n",
                         0),
               0u);
+}
+
+TEST_F(BatchTest, EachRowsScoreIsItsLimitsAgainstItsTargetAndTheTalliesAddUp) {
+    // few surveys and a short bootstrap, so that every kind of limits misses now and then
+    const Outcome r = run({"simulate", "--reps", "80", "--seed", "12", "--surveys", "6", "--bootstrap", "20", "--json",
+                           "--csv", "score.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const auto records = valdmora::testing::read_csv(file("score.csv"));
+    ASSERT_EQ(records.size(), 81u);
+    std::map<std::string, std::size_t> column;
+    for (std::size_t c = 0; c < records[0].size(); ++c) column[records[0][c]] = c;
+    // prediction limits hold the dogs drawn strictly inside (as drawn, in single precision);
+    // confidence limits the expected number; a missing limit is a miss
+    auto outside = [](const std::string& lower, const std::string& upper, double truth, bool single) {
+        if (lower.empty() || upper.empty()) return true;
+        double lo = std::stod(lower), hi = std::stod(upper);
+        if (single) {
+            lo = static_cast<float>(lo);
+            hi = static_cast<float>(hi);
+        }
+        return !(lo < truth && truth < hi);
+    };
+    std::map<std::string, int> misses;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const auto& row = records[i];
+        auto cell = [&](const char* name) { return row[column.at(name)]; };
+        ASSERT_NE(cell("outside"), "left_out");
+        const double drawn = std::stod(cell("true_total")), expected = std::stod(cell("expected_total"));
+        for (const auto& [kind, lower, upper, truth, single] :
+             std::vector<std::tuple<std::string, const char*, const char*, double, bool>>{
+                 {"outside", "lower", "upper", drawn, true},
+                 {"boot_outside", "boot_lower", "boot_upper", drawn, true},
+                 {"profile_outside", "profile_lower", "profile_upper", expected, false},
+                 {"delta_outside", "delta_lower", "delta_upper", expected, false}}) {
+            const bool miss = outside(cell(lower), cell(upper), truth, single);
+            EXPECT_EQ(cell(kind.c_str()), miss ? "outside" : "inside") << kind << " in row " << i;
+            misses[kind] += miss;
+        }
+    }
+    // the series' tallies are the rows' scores
+    EXPECT_EQ(j["n_sims"], 80);
+    EXPECT_EQ(j["n_outside_cl"], misses["outside"]);
+    EXPECT_DOUBLE_EQ(j["coverage"].get<double>(), 1.0 - misses["outside"] / 80.0);
+    EXPECT_DOUBLE_EQ(j["coverage_bootstrap"].get<double>(), 1.0 - misses["boot_outside"] / 80.0);
+    EXPECT_DOUBLE_EQ(j["coverage_profile"].get<double>(), 1.0 - misses["profile_outside"] / 80.0);
+    EXPECT_DOUBLE_EQ(j["coverage_delta"].get<double>(), 1.0 - misses["delta_outside"] / 80.0);
+    EXPECT_GT(misses["outside"] + misses["boot_outside"] + misses["profile_outside"] + misses["delta_outside"], 0);
 }
 
 TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {
@@ -1040,7 +1129,7 @@ TEST_F(BatchTest, AFileWithoutUnsurveyedWardsSaysExactlyThat) {
     Outcome r = run({"estimate", "surveyed.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
-              "maximum log likelihood = -3.776, change = -3.776\n"
+              "maximum log likelihood = -3.776\n"
               "no unsurveyed ward to estimate; 29 dogs counted\n"
               "profile-likelihood limits not available: there is no unsurveyed ward\n");
     EXPECT_EQ(r.err, "");

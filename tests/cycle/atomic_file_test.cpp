@@ -202,3 +202,15 @@ TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissionBits) {
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
 }
 #endif
+
+TEST(NotWrittenMessage, OneWordingWithThePathAsMessagesQuoteIt) {
+    EXPECT_EQ(not_written_message("out/user.txt", "it is a folder"), "The file out/user.txt could not be written: it is a folder.");
+    // a path from a command line or a file reaches the terminal escaped, and cut when long
+    const std::string shown = not_written_message("a\x1b[2Jb.csv", "Permission denied");
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[2Jb.csv could not be written: Permission denied."), std::string::npos) << shown;
+    const std::string long_path = std::string(500, 'd') + "/x.csv";
+    EXPECT_LT(not_written_message(long_path, "No space left on device").size(), 300u);
+    // a path the user has just chosen: the caller ends the sentence, after what did get written
+    EXPECT_EQ(not_written_message("chart", "/tmp/c.png", "disk full"), "The chart could not be written to /tmp/c.png: disk full");
+}

@@ -1,0 +1,68 @@
+// The window's form as the batch drives it: the six boxes' texts, the ticks and the data of
+// one session. It stands in for the form-state object until that takes its place, so
+// nothing else in batch/ sees a box's text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cycle/estimation_state.h"
+#include "cycle/number_text.h"
+#include "estimation/click.h"
+
+namespace valdmora {
+
+// The rest of what an estimating click reads, as numbers.
+struct ClickSettings {
+    std::string data_path;  // "" for a simulation
+    std::string ward;
+    double range_percent = 50.0;
+    std::optional<long> surveys;  // a simulation without a file; none: the window's 20
+    int bootstrap_reps = 0;
+    uint64_t bootstrap_seed = 1;
+    Generator generator = Generator::classic;  // the window's
+};
+
+class Session {
+public:
+    Session();  // the form as the window opens it
+
+    // The wards, predictors and notices of a count data file; a UserError leaves the form as it was.
+    void read_file(const std::string& path);
+    // The distribution option (code 1..3), with its default start values in the boxes.
+    void choose_distribution(int code);
+    // The six boxes B0..B4, E.
+    void set_values(const std::array<double, 6>& values);
+    // Ticks the boxes named by number 0..4 or by the data's predictor names, and only those.
+    void set_free(const std::vector<std::string>& items);
+    // The data path emptied, as before a simulation.
+    void forget_data_path();
+    // The ticked boxes and the extra parameter, always free.
+    long free_parameters() const;
+    // A number of surveys that the click would refuse, refused before anything is drawn.
+    void check_surveys(const ClickSettings& settings) const;
+    // One estimating click on a copy of the form's state; the form is unchanged.
+    ClickResult click(const ClickSettings& settings, const ClickServices& services) const;
+    // The click's state and boxes kept, as the window keeps them between simulations.
+    void keep(const ClickResult& r);
+
+    const EstimationState& state() const { return state_; }
+    const std::vector<std::string>& predictors() const { return predictors_; }
+    const std::vector<Notice>& notices() const { return notices_; }
+    const NumberFormat& format() const { return fmt_; }
+
+private:
+    ClickInput click_input(const ClickSettings& settings) const;
+
+    EstimationState state_;
+    std::array<std::string, 6> boxes_;
+    std::array<bool, 5> checked_{true, false, false, false, false};
+    std::vector<std::string> predictors_;
+    NumberFormat fmt_;
+    std::vector<Notice> notices_;
+};
+
+}  // namespace valdmora

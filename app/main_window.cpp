@@ -235,6 +235,9 @@ void Form1::render() {
 }
 
 void Form1::Command1_Click() {
+    // the form's own box takes 1 to 99 %: what it marked is refused, not estimated
+    if (form_.next_click() != ClickAction::ReadFile && !form_.range_problem().empty() && form_.ward().empty())
+        throw UserError(form_.range_problem(), "Estimate");
     switch (form_.next_click()) {
         case ClickAction::ReadFile: read_data_file(); break;
         case ClickAction::SimulateAndEstimate:
@@ -355,12 +358,10 @@ void Form1::apply_result(ClickResult r) {
             written.prepend(QString::fromStdString(f.name));  // the predictions, the user's result, named first
         else
             notices.push_back({"Output file",
-                               "The file " + to8bit(QDir::current().absoluteFilePath(QString::fromStdString(f.name))) +
-                                   " could not be written: " + e + ".",
+                               not_written_message(to8bit(QDir::current().absoluteFilePath(QString::fromStdString(f.name))), e),
                                "The rest of the estimate stands; the earlier file, if any, is unchanged.", true});
     }
     if (r.key_names) draw_key(*r.key_names);
-    Label7->setText(from8bit(r.label7));
     picCount->clear();
     plot_counts(*picCount, r.counts, form_.format());
     counts_chart_is_result_ = true;
@@ -380,6 +381,7 @@ void Form1::apply_result(ClickResult r) {
         if (!n.modal) status += (status.isEmpty() ? "" : "; ") + from8bit(n.text);
     statusBar()->showMessage(status);
     form_.apply(std::move(r));
+    Label7->setText(from8bit(form_.result()->label7 + form_.change_note()));
     render();
     for (const Notice& n : notices)
         if (n.modal) show_message(n);

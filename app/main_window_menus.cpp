@@ -87,7 +87,7 @@ void Form1::create_menus() {
                 QString error;
                 const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? b->save_svg(path, &error)
                                                                            : b->save_png(path, &error);
-                if (!ok) throw UserError("The chart could not be written to " + to8bit(path) + ": " + to8bit(error) + ".",
+                if (!ok) throw UserError(not_written_message("chart", to8bit(path), to8bit(error)) + ".",
                                          "Save chart");
                 statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
             });
@@ -124,7 +124,7 @@ void Form1::save_predictions_csv(const QString& path) {
     refuse_clash({path}, "Save ward predictions");
     const std::string e = write_file_atomically(engine_path(path), ward_predictions_csv(r->ward_predictions));
     if (!e.empty())
-        throw UserError("The file " + printable(to8bit(path), 200) + " could not be written: " + e + ".",
+        throw UserError(not_written_message(to8bit(path), e),
                         "Save ward predictions");
     // predictions of an estimate no longer on show say whose they are
     const ResultOrigin* o = form_.result_origin();
@@ -150,7 +150,7 @@ void Form1::save_charts(const QString& path) {
         if (!ok) {
             // say what did get written, so that no one takes a lone chart for the pair
             const std::string done = written.isEmpty() ? "" : " (" + to8bit(written.join(", ")) + " was written)";
-            throw UserError("The chart could not be written to " + to8bit(file) + ": " + to8bit(error) + done + ".",
+            throw UserError(not_written_message("chart", to8bit(file), to8bit(error)) + done + ".",
                             "Save charts");
         }
         written << QDir::toNativeSeparators(file);

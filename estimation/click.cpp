@@ -29,9 +29,9 @@ EstimateRequest click_request(const ClickInput& in, const EstimationState& s, co
     q.start[5] = box_number(in, boxes, 5, "Estimate");
     if (in.ward.empty()) {
         const auto r = parse_number(in.range_text, in.fmt);
-        if (!r || !(*r >= 1.0 && *r <= 99.0))
+        if (!r || !(*r > 0.0))
             throw UserError("The range of the likelihood chart is \"" + printable(in.range_text) +
-                                "\"; it must be a percentage from 1 to 99, such as 50.",
+                                "\"; it must be a percentage above 0, such as 50.",
                             "Estimate");
         q.range_percent = *r;
     }
@@ -168,8 +168,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     r.df = e.counts.df;
     // 7: the likelihood line
     r.max_ll = e.max_ll;
-    r.label7 = "maximum log likelihood = " + format_number(e.max_ll, "####.###", fmt) + ", change = " +
-               format_number(e.max_ll - prev_max_ll, "####.###", fmt);
+    r.label7 = likelihood_line(e.max_ll, prev_max_ll, false, fmt);
     // 8: the counts chart
     r.counts.heights = s.surveyed_count.values();
     r.counts.positions = s.surveyed_pred.values();
@@ -222,8 +221,7 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         chart.profile_lower = r.profile_limits.lower;
         chart.profile_upper = r.profile_limits.upper;
         r.likelihood = std::move(chart);
-        if (r.higher_profile_point)
-            r.label7 += "; the profile found a higher likelihood than the fit, so the fit did not reach the maximum";
+        if (r.higher_profile_point) r.label7 = likelihood_line(e.max_ll, prev_max_ll, true, fmt);
     } else {
         r.clear_likelihood = r.no_unsurveyed_ward;
     }
@@ -263,21 +261,23 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     if (new_simulation) {
         if (!r.no_unsurveyed_ward) {
             // without limits the true total cannot be shown inside them: it counts as outside
-            if (!r.limits_ok || outside_limits(r.pop_lower, r.pop_upper, s.sim_total))
+            if (scored_outside(ScoreTarget::dogs_drawn, r.limits_ok, r.pop_lower, r.pop_upper, s.sim_total))
                 s.n_outside_cl = add16(s.n_outside_cl, 1, "number of simulations outside the limits");
             // the confidence limits against the expected number of dogs the generator drew about
             const double expected = s.sim_expected_total;
             if (e.profiled) {
                 s.n_profile_scored = add16(s.n_profile_scored, 1, "number of simulations scored");
-                if (!r.profile_limits.available || !covers(r.profile_limits.lower, r.profile_limits.upper, expected))
+                if (scored_outside(ScoreTarget::expected_number, r.profile_limits.available, r.profile_limits.lower,
+                                   r.profile_limits.upper, expected))
                     s.n_outside_profile = add16(s.n_outside_profile, 1, "number of simulations outside the limits");
             }
             s.n_delta_scored = add16(s.n_delta_scored, 1, "number of simulations scored");
-            if (!r.delta.available || !covers(r.delta.lower, r.delta.upper, expected))
+            if (scored_outside(ScoreTarget::expected_number, r.delta.available, r.delta.lower, r.delta.upper, expected))
                 s.n_outside_delta = add16(s.n_outside_delta, 1, "number of simulations outside the limits");
             if (r.bootstrap) {
                 s.n_boot_scored = add16(s.n_boot_scored, 1, "number of simulations scored");
-                if (!r.bootstrap->available || outside_limits(r.bootstrap->lower, r.bootstrap->upper, s.sim_total))
+                if (scored_outside(ScoreTarget::dogs_drawn, r.bootstrap->available, r.bootstrap->lower,
+                                   r.bootstrap->upper, s.sim_total))
                     s.n_outside_boot = add16(s.n_outside_boot, 1, "number of simulations outside the limits");
             }
         }

@@ -183,8 +183,15 @@ void FormState::apply(ClickResult r) {
         shown_.reestimate = shown_.sim_summary = true;
     }
     if (r.show_ward_controls) shown_.ward = true;
+    const bool had_result = result_.has_value();
+    const ResultOrigin before = origin_;
     result_ = std::move(r);
     origin_ = current_origin();
+    change_note_.clear();
+    if (had_result && before.data_version != origin_.data_version)
+        change_note_ = " (against the fit of " + before.data_name + ", other data)";
+    else if (had_result && (before.dist != origin_.dist || before.ticks != origin_.ticks))
+        change_note_ = " (against the fit of another model: " + model_words(before) + ")";
 }
 
 ResultOrigin FormState::current_origin() const {

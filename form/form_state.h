@@ -121,6 +121,9 @@ public:
     // Empty while the result is current; otherwise a line saying which data and model it
     // belongs to, and what has changed since.
     std::string out_of_date_line() const;
+    // Beside the likelihood line's change: when the fit before was of other data or another
+    // model, the change compares unlike fits, and this says so; empty otherwise.
+    const std::string& change_note() const { return change_note_; }
     // The model a result was estimated with, in words: "lognormal; constant, population".
     std::string model_words(const ResultOrigin& o) const;
 
@@ -151,6 +154,7 @@ private:
     FormShown shown_;
     std::optional<ClickResult> result_;
     ResultOrigin origin_;
+    std::string change_note_;
 };
 
 }  // namespace valdmora

@@ -258,6 +258,11 @@ private slots:
             QCOMPARE(range->text(), QString(bad));
             QVERIFY2(range->toolTip().contains("a percentage from 1 to 99"), bad);
         }
+        type_into(range, "150");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY(QString::fromStdString(messages[0].text).contains("a percentage from 1 to 99"));
+        messages.clear();
         type_into(range, "75");
         QCOMPARE(range->text(), QString("75"));
         QVERIFY(!range->property("notUnderstood").toBool());

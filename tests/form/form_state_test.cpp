@@ -192,6 +192,7 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
     f.set_range("20");
     EXPECT_TRUE(f.result_current());
 
+    EXPECT_EQ(f.change_note(), "");
     f.choose_distribution(2);
     EXPECT_FALSE(f.result_current());
     EXPECT_EQ(f.out_of_date_line(),
@@ -199,10 +200,18 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
               "values have changed. Click \"estimate population size\" for results that belong to what is shown.");
     estimate(f);
     EXPECT_TRUE(f.result_current());
+    // the likelihood's change is against a fit of another model, and says so
+    EXPECT_EQ(f.change_note(), " (against the fit of another model: lognormal; constant, population)");
+    estimate(f);
+    EXPECT_EQ(f.change_note(), "");
 
     f.load(survey({"population"}), "/data/b.txt");
+    f.choose_distribution(2);
+    estimate(f);
+    EXPECT_EQ(f.change_note(), " (against the fit of a.txt, other data)");
+    f.load(survey({"population"}), "/data/a.txt");
     EXPECT_FALSE(f.result_current());
-    EXPECT_NE(f.out_of_date_line().find("for a.txt (normal; constant, population); other data are held now"),
+    EXPECT_NE(f.out_of_date_line().find("for b.txt (normal; constant, population); other data are held now"),
               std::string::npos);
 }
 

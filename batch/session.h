@@ -1,6 +1,5 @@
-// The window's form as the batch drives it: the six boxes' texts, the ticks and the data of
-// one session. It stands in for the form-state object until that takes its place, so
-// nothing else in batch/ sees a box's text.
+// The form as the batch drives it: the same form state as the window's, set from the
+// command line's numbers, so that nothing else in batch/ sees a box's text.
 #pragma once
 
 #include <array>
@@ -12,6 +11,7 @@
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
 #include "estimation/click.h"
+#include "form/form_state.h"
 
 namespace valdmora {
 
@@ -49,19 +49,16 @@ public:
     // The click's state and boxes kept, as the window keeps them between simulations.
     void keep(const ClickResult& r);
 
-    const EstimationState& state() const { return state_; }
-    const std::vector<std::string>& predictors() const { return predictors_; }
+    const EstimationState& state() const { return form_.state(); }
+    const std::vector<std::string>& predictors() const { return form_.predictor_names(); }
     const std::vector<Notice>& notices() const { return notices_; }
-    const NumberFormat& format() const { return fmt_; }
+    const NumberFormat& format() const { return form_.format(); }
 
 private:
-    ClickInput click_input(const ClickSettings& settings) const;
+    // The form with the click's settings in its boxes.
+    FormState with(const ClickSettings& settings) const;
 
-    EstimationState state_;
-    std::array<std::string, 6> boxes_;
-    std::array<bool, 5> checked_{true, false, false, false, false};
-    std::vector<std::string> predictors_;
-    NumberFormat fmt_;
+    FormState form_;
     std::vector<Notice> notices_;
 };
 

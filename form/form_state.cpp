@@ -169,7 +169,7 @@ ClickInput FormState::click_input() const {
     in.fmt = fmt_;
     if (bootstrap_reps_ > 0) {
         in.bootstrap_reps = bootstrap_reps_;
-        in.bootstrap_seed = 1;  // the same data give the same limits
+        in.bootstrap_seed = bootstrap_seed_;
     }
     return in;
 }

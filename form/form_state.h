@@ -89,6 +89,8 @@ public:
     const std::string& box_problem(int i) const { return box_problem_.at(static_cast<std::size_t>(i)); }
     // Ticking predictor i (0 the constant); an untick sets its box to 0.
     void set_tick(int i, bool on);
+    // All ticks at once, as a command line gives them: the boxes keep their values.
+    void set_ticks(const std::array<bool, 5>& ticks) { ticks_ = ticks; }
     void set_ward(const std::string& text) { ward_ = text; }
     void set_range(const std::string& text) {
         range_ = text;
@@ -100,7 +102,12 @@ public:
     void set_surveys(const std::string& text) { surveys_ = text; }
     void set_just_estimate(bool on);
     void set_origin_at_zero(bool on) { origin_at_zero_ = on; }
-    void set_bootstrap(int replicates) { bootstrap_reps_ = replicates; }
+    // Bootstrap limits from this many replicates (0: none), seeded so that the same data give
+    // the same limits.
+    void set_bootstrap(int replicates, uint64_t seed = 1) {
+        bootstrap_reps_ = replicates;
+        bootstrap_seed_ = seed;
+    }
     void set_generator(Generator g) { generator_ = g; }
     // A row of the table of models as the form's model: distribution, ticks, start values.
     void use_model(const ModelRow& row);
@@ -150,6 +157,7 @@ private:
     bool just_estimate_ = false;
     bool origin_at_zero_ = true;
     int bootstrap_reps_ = 0;
+    uint64_t bootstrap_seed_ = 1;
     Generator generator_ = Generator::classic;
     FormShown shown_;
     std::optional<ClickResult> result_;

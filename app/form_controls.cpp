@@ -106,7 +106,7 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
         return c;
     };
 
-    Label1 = label("Label1", twips(120, 120, 1215, 255), "path to data file:", &kBlue);
+    Label1 = label("Label1", twips(120, 120, 1215, 255), "&path to data file:", &kBlue);
     txtData = edit("txtData", twips(1440, 105, 4215, 285), "counts.txt");
     Command1 = new QPushButton("read data from file", page);
     Command1->setObjectName("Command1");
@@ -123,19 +123,23 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
     lblTotSimDog = label("lblTotSimDog", twips(6000, 1440, 4695, 615), "", &green, true);
 
     txtN_surveys = edit("txtN_surveys", twips(8280, 165, 375, 285), "20");
-    Label2 = label("Label2", twips(8760, 180, 735, 255), "#surveys", &kBlue);
+    Label2 = label("Label2", twips(8760, 180, 735, 255), "#&surveys", &kBlue);
     chkJustEstimate = check("chkJustEstimate", twips(9720, 180, 255, 255), false);
-    lblJustEstimate = label("lblJustEstimate", twips(10080, 180, 855, 255), "re-estimate", &kBlue);
+    lblJustEstimate = label("lblJustEstimate", twips(10080, 180, 855, 255), "re-&estimate", &kBlue);
 
-    Label10 = label("Label10", twips(120, 600, 855, 615), "select error distribution function:", &kBlue, true);
+    Label10 = label("Label10", twips(120, 600, 855, 615), "select error &distribution function:", &kBlue, true);
     for (int i = 0; i < 3; ++i) {
-        optErr[i] = new QRadioButton(QString::fromUtf8(kDistributions[static_cast<std::size_t>(i)].option), page);
+        // Alt+L, Alt+N, Alt+G
+        static const int mnemonic[3] = {0, 0, 2};
+        QString option = QString::fromUtf8(kDistributions[static_cast<std::size_t>(i)].option);
+        option.insert(mnemonic[i], '&');
+        optErr[i] = new QRadioButton(option, page);
         optErr[i]->setObjectName(QString("optErr(%1)").arg(i));
         place(optErr[i], twips(1200, 600 + 360 * i, 4455, 255));
     }
     optErr[0]->setChecked(true);  // radio buttons with one parent form one exclusive group
 
-    lblWard = label("lblWard", twips(120, 1800, 2535, 255), "estimate roaming dogs just in ward:", &kBlue);
+    lblWard = label("lblWard", twips(120, 1800, 2535, 255), "estimate roaming dogs just in &ward:", &kBlue);
     txtWard = edit("txtWard", twips(2760, 1785, 1095, 285), "");
 
     const int chk_top[5] = {135, 480, 840, 1215, 1575};
@@ -148,20 +152,20 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
         lblBeta[i]->setObjectName(QString("lblBeta(%1)").arg(i));
         place(lblBeta[i], twips(13440, lbl_top[i], 1695, 255));
     }
-    Label6 = label("Label6", twips(11160, 120, 855, 855), "select from potential predictor variables:", &kBlue, true);
+    Label6 = label("Label6", twips(11160, 120, 855, 855), "select from potential predictor &variables:", &kBlue, true);
     txtBeta[5] = edit("txtBeta(5)", twips(12840, 1920, 495, 285), QString::fromStdString(with_locale_decimal(std::string(kDistributions[0].default_extra), fmt)));
     lblExtraParam = label("lblExtraParam", twips(13440, 1965, 615, 195), QString::fromUtf8(kDistributions[0].extra_name));
     chkZero = check("chkZero", twips(12120, 2640, 255, 255), true);
-    Label9 = label("Label9", twips(12480, 2640, 1575, 255), "plot origin at zero", &kBlue);
+    Label9 = label("Label9", twips(12480, 2640, 1575, 255), "plot &origin at zero", &kBlue);
     picLegend = new PictureBox(page);
     picLegend->setObjectName("picLegend");
     place(picLegend, twips(12120, 3120, 2055, 3255));
-    Label3 = label("Label3", twips(12120, 7080, 1575, 720), "plot likelihood over range extending ", &kBlue, true);
+    Label3 = label("Label3", twips(12120, 7080, 1575, 720), "plot likelihood over &range extending ", &kBlue, true);
     txtRange = edit("txtRange", twips(13560, 7200, 300, 285), "50");
     Label4 = label("Label4", twips(13920, 7245, 255, 195), "%");
     Label5 = label("Label5", twips(12120, 7490, 1935, 255), "either side of point estimate", &kBlue);
     // below the range sentence, beside the likelihood chart whose marks they explain
-    chkBootstrap = new QCheckBox(QString("bootstrap limits, %1 replicates").arg(QLocale().toString(bootstrap_reps)), page);
+    chkBootstrap = new QCheckBox(QString("&bootstrap limits, %1 replicates").arg(QLocale().toString(bootstrap_reps)), page);
     chkBootstrap->setObjectName("chkBootstrap");
     place(chkBootstrap, twips(12120, 7860, 3015, 255));
     lblIntervals = label("lblIntervals", twips(12120, 8220, 3015, 1950), "", &kBlack, true);
@@ -308,11 +312,20 @@ void FormControls::describe_controls() {
 }
 
 void FormControls::set_focus_order() {
-    std::vector<QWidget*> order{Command1, picLL, picCount, txtData, chkZero};
-    for (int i = 0; i <= 4; ++i) order.push_back(txtBeta[i]);
-    for (int i = 0; i <= 4; ++i) order.push_back(chkBeta[i]);
-    order.insert(order.end(), {txtBeta[5], picLegend, txtRange, optErr[0], optErr[1], optErr[2], chkJustEstimate,
-                               txtN_surveys, txtWard, chkBootstrap});
+    // Alt and a caption's underlined letter reach its control
+    Label1->setBuddy(txtData);
+    Label2->setBuddy(txtN_surveys);
+    lblJustEstimate->setBuddy(chkJustEstimate);
+    Label10->setBuddy(optErr[0]);
+    lblWard->setBuddy(txtWard);
+    Label6->setBuddy(chkBeta[0]);
+    Label9->setBuddy(chkZero);
+    Label3->setBuddy(txtRange);
+    // Tab in reading order: the path and the button, the distributions, each predictor's tick
+    // and box, the ward, the charts' options, the charts
+    std::vector<QWidget*> order{txtData, Command1, txtN_surveys, chkJustEstimate, optErr[0], optErr[1], optErr[2]};
+    for (int i = 0; i <= 4; ++i) order.insert(order.end(), {chkBeta[i], txtBeta[i]});
+    order.insert(order.end(), {txtBeta[5], txtWard, chkZero, txtRange, chkBootstrap, picCount, picLL, picLegend});
     for (std::size_t i = 0; i + 1 < order.size(); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 }
 

@@ -1,12 +1,51 @@
 #include "help.h"
 
 #include <QDialogButtonBox>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 namespace valdmora {
 
 QString HelpDialog::html(const QString& topic) {
+    if (topic == "start")
+        return R"(<h2>From a survey to an estimate</h2>
+<ol>
+<li>Put the survey in a count data file: one line a ward, its predictor values, and the dogs
+counted where it was surveyed (<i>Help &rarr; The count data file</i>).</li>
+<li>Open it: <i>File &rarr; Open data file</i> (Ctrl+O), drop it on the window, or type its path
+and press Enter.</li>
+<li>Tick the predictors that should explain the counts, choose a distribution (below), and
+click <i>estimate population size</i> (or press Enter in any box).</li>
+<li>Read the sentence above the charts and the results pane: the estimated dogs in the
+unsurveyed wards, and each interval with what it covers.</li>
+<li><i>Model &rarr; Compare models</i> ranks every choice of predictors and distribution by
+AICc; <i>Use this model</i> sets the form to the one you pick. <i>Model &rarr; Check model</i>
+shows whether the counts spread as the model says.</li>
+<li>Hand the results on: <i>Copy results</i> in the results pane, <i>File &rarr; Save ward
+predictions as CSV</i> and <i>Save charts</i>.</li>
+</ol>
+<h3>Choosing a distribution</h3>
+<ul>
+<li><b>lognormal</b>: counts spread in proportion to their mean; the extra parameter <b>CV</b> is
+the coefficient of variation, the counts' standard deviation over their mean (0.25: a quarter).
+Every count must be at least 1.</li>
+<li><b>normal</b>: counts spread the same whatever their mean; <b>SD</b> is that standard
+deviation, in dogs.</li>
+<li><b>negative binomial</b>: whole counts whose variance grows with their mean;
+<b>VoM &minus; 1</b> is the variance over the mean less one: 0 is Poisson, 2 a variance three times
+the mean.</li>
+</ul>
+<p>Where unsure, compare the models: the lowest AICc fits best for its number of parameters.</p>
+<h3>What each interval covers</h3>
+<p><b>Prediction limits</b> (Wald, in brackets; bootstrap) cover the dogs present in the
+unsurveyed wards. <b>Confidence limits</b> (delta method; profile likelihood) cover their
+expected number, the model's mean, and are narrower.</p>
+<h3>"The estimate when no mean sits on the floor"</h3>
+<p>A ward's mean count is its linear predictor (the constant plus each coefficient times the
+predictor), but never below a floor near 1: a model cannot expect fewer dogs than that. The
+profile-likelihood limits are limits of the summed linear predictors; wherever no ward's mean
+is held up by the floor, that sum is the estimate itself.</p>)";
     if (topic == "datafile")
         return R"(<h2>The count data file</h2>
 <p>A plain text file. Its first line names the predictor variables, 1 to 4 of them. Every
@@ -97,8 +136,11 @@ HelpDialog::HelpDialog(const QString& topic, QWidget* parent) : QDialog(parent) 
     layout->addWidget(text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+    // Escape closes a dialog already; Ctrl+W too, as a document window would
+    auto* close_key = new QShortcut(QKeySequence::Close, this);
+    connect(close_key, &QShortcut::activated, this, &QDialog::close);
     layout->addWidget(buttons);
-    resize(560, topic == "about" ? 340 : 520);
+    resize(560, topic == "about" ? 340 : topic == "start" ? 600 : 520);
 }
 
 void HelpDialog::show_topic(QWidget* parent, const QString& topic) {

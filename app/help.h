@@ -1,4 +1,5 @@
-// The help pages: the count data file, what the charts show, and about the program.
+// The help pages: from a survey to an estimate, the count data file, what the charts show,
+// and about the program.
 #pragma once
 
 #include <QDialog>
@@ -9,7 +10,7 @@ namespace valdmora {
 class HelpDialog : public QDialog {
     Q_OBJECT
 public:
-    // topic: "datafile", "charts" or "about"
+    // topic: "start", "datafile", "charts" or "about"
     HelpDialog(const QString& topic, QWidget* parent = nullptr);
     static void show_topic(QWidget* parent, const QString& topic);
     static QString html(const QString& topic);

@@ -158,6 +158,19 @@ void Form1::connect_handlers() {
     connect(txtWard, &QLineEdit::textChanged, this,
             [this](const QString& text) { form_rule([this, text] { form_.set_ward(to8bit(text)); }); });
     txtRange->installEventFilter(this);
+    // Enter in the path box or any box clicks the button, the box's text taken as left
+    connect(txtData, &QLineEdit::returnPressed, this, [this] { guarded([this] { Command1_Click(); }); });
+    for (int i = 0; i < 6; ++i)
+        connect(txtBeta[i], &QLineEdit::returnPressed, this, [this, i] {
+            form_rule([this, i] { form_.leave_box(i); });
+            guarded([this] { Command1_Click(); });
+        });
+    connect(txtRange, &QLineEdit::returnPressed, this, [this] {
+        form_rule([this] { form_.leave_range(); });
+        guarded([this] { Command1_Click(); });
+    });
+    for (QLineEdit* e : {txtWard, txtN_surveys})
+        connect(e, &QLineEdit::returnPressed, this, [this] { guarded([this] { Command1_Click(); }); });
     for (int i = 0; i < 5; ++i)
         connect(chkBeta[i], &QCheckBox::toggled, this, [this, i](bool on) {
             form_rule([this, i, on] {
@@ -190,11 +203,17 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 void Form1::render() {
     rendering_ = true;
     Command1->setText(from8bit(form_.caption()));
+    Command1->setAccessibleName(Command1->text());
     for (int i = 0; i < 6; ++i) set_text_if_changed(txtBeta[i], form_.box(i));
     for (int i = 0; i < 5; ++i) chkBeta[i]->setChecked(form_.tick(i));
     optErr[static_cast<std::size_t>(std::clamp(form_.distribution(), 1, 3) - 1)]->setChecked(true);
     lblExtraParam->setText(from8bit(form_.extra_name()));
-    for (int j = 1; j <= form_.shown().predictors; ++j) lblBeta[j]->setText(from8bit(form_.predictor_label(j)));
+    for (int j = 1; j <= form_.shown().predictors; ++j) {
+        const QString name = from8bit(form_.predictor_label(j));
+        lblBeta[j]->setText(name);
+        chkBeta[j]->setAccessibleName("Estimate the coefficient of " + name);
+        txtBeta[j]->setAccessibleName("Coefficient of " + name);
+    }
     chkJustEstimate->setChecked(form_.just_estimate());
     set_text_if_changed(txtRange, form_.range());
     for (int i = 0; i < 6; ++i) mark_problem(txtBeta[i], form_.box_problem(i));

@@ -73,6 +73,8 @@ void Form1::create_menus() {
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->setObjectName("menuHelp");
+    QAction* start = help->addAction("From a survey to an &estimate", this, [this] { show_help("start"); });
+    start->setShortcut(QKeySequence::HelpContents);
     help->addAction("The count data &file", this, [this] { show_help("datafile"); });
     help->addAction("What the &charts show", this, [this] { show_help("charts"); });
     help->addSeparator();

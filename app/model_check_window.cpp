@@ -3,6 +3,9 @@
 #include "cycle/distributions.h"
 
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -51,7 +54,21 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
     connect(save_quantile, &QPushButton::clicked, this, [this] { save(quantile_); });
     layout->addWidget(save_pearson, 2, 0, Qt::AlignLeft);
     layout->addWidget(save_quantile, 2, 1, Qt::AlignLeft);
-    resize(900, 500);
+    auto* close_button = new QPushButton("Close", this);
+    close_button->setObjectName("close");
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    layout->addWidget(close_button, 4, 1, Qt::AlignRight);
+    // a window of its own closes as a dialog does: Escape (below), or Ctrl+W
+    connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
+    resize(900, 540);
+}
+
+void ModelCheckWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fmt, int dist) {

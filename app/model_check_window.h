@@ -27,6 +27,9 @@ public:
     void show_checks(const std::string& sentences);
     QString checks() const;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void save(PictureBox* box);
     QLabel* summary_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
@@ -90,6 +91,8 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     save->setObjectName("save");
     save->setToolTip("Write the table to a CSV file.");
     auto* close = new QPushButton("Close", this);
+    close->setObjectName("close");
+    connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QDialog::reject);
     buttons->addWidget(use_);
     buttons->addStretch();
     buttons->addWidget(copy);

@@ -41,7 +41,7 @@ ResultsPane::ResultsPane(QWidget* parent) : QWidget(parent) {
     view_->setAccessibleName("Results");
     view_->setPlaceholderText("The results of an estimate appear here.");
     view_->setOpenLinks(false);
-    copy_ = new QPushButton("C&opy results", this);
+    copy_ = new QPushButton("&Copy results", this);
     copy_->setObjectName("copyResults");
     copy_->setToolTip("Copy the results as text and as a table for a spreadsheet, in your decimals");
     copy_->setEnabled(false);

@@ -92,7 +92,8 @@ private slots:
     }
 
     void focusMovesInTheSetOrderSkippingHiddenControls() {
-        const QStringList expected{"picLL", "picCount", "txtData", "chkZero", "picLegend", "txtRange"};
+        // reading order: the button, then (the form's model rows hidden) the charts' options and the charts
+        const QStringList expected{"chkZero", "txtRange", "chkBootstrap", "picCount", "picLL", "picLegend"};
         for (const QString& name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -520,6 +521,50 @@ private slots:
         QCOMPARE(completer->currentCompletion(), QString("Southend"));
         completer->setCompletionPrefix("S1");  // a surveyed ward is no ward to estimate
         QCOMPARE(completer->completionCount(), 0);
+    }
+
+    void theKeyboardAloneReachesAndRunsTheForm() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nU1,25\n");
+        QCOMPARE(command()->accessibleName(), QString("estimate population size"));
+        QCOMPARE(get<QCheckBox>("chkBeta(1)")->accessibleName(), QString("Estimate the coefficient of households"));
+        QCOMPARE(beta(1)->accessibleName(), QString("Coefficient of households"));
+        // Enter in a box estimates, the box's text taken as left
+        type_into(beta(0), "6", false);
+        QTest::keyClick(beta(0), Qt::Key_Return);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs"));
+        // Alt and a caption's letter reach its control
+        QTest::keyClick(w.get(), Qt::Key_W, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("txtWard"));
+        QTest::keyClick(w.get(), Qt::Key_R, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("txtRange"));
+        // Tab from the path goes to the button, then on through the form in reading order
+        get<QLineEdit>("txtData")->setFocus();
+        for (const char* next : {"Command1", "optErr(0)"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
+        }
+        // the model check window closes with Escape
+        w->check_model();
+        QWidget* check = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "modelCheck" && top->isVisible()) check = top;
+        QVERIFY(check);
+        check->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(check));
+        QTest::keyClick(check, Qt::Key_Escape);
+        QVERIFY(!check->isVisible());
+        // F1 opens the help on going from a survey to an estimate
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTest::keyClick(w.get(), Qt::Key_F1);
+        bool help = false;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "help-start" && top->isVisible()) {
+                help = true;
+                top->close();
+            }
+        QVERIFY(help);
     }
 
     void untickingAPredictorZeroesItsBox() {

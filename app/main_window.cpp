@@ -249,6 +249,11 @@ void Form1::render() {
     picCount->set_out_of_date(counts_chart_is_result_ ? from8bit(line) : QString());
     picLL->set_out_of_date(from8bit(line));
     results_pane_->show_summary(results_summary(form_));
+    // what cannot work yet is greyed
+    save_csv_action_->setEnabled(r && !r->ward_predictions.empty());
+    save_charts_action_->setEnabled(r != nullptr);
+    check_action_->setEnabled(r != nullptr);
+    compare_action_->setEnabled(form_.state().has_data_file() && form_.state().n_surveyed > 0);
     rendering_ = false;
     fit_layout();
 }

@@ -136,6 +136,8 @@ private:
 
     QMenu* recent_menu_ = nullptr;
     QAction* save_csv_action_ = nullptr;
+    QAction* save_charts_action_ = nullptr;
+    QAction* report_action_ = nullptr;
     QAction* check_action_ = nullptr;
     QAction* compare_action_ = nullptr;
     QAction* exact_generator_action_ = nullptr;

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -48,7 +50,7 @@ void Form1::create_menus() {
             if (!path.isEmpty()) save_predictions_csv(path);
         });
     });
-    file->addAction("Save charts as &PNG or SVG…", this, [this] {
+    save_charts_action_ = file->addAction("Save charts as &PNG or SVG…", this, [this] {
         guarded([this] {
             const QString path = choose_file("Save charts", "PNG images (*.png);;SVG drawings (*.svg)", true);
             if (!path.isEmpty()) save_charts(path);
@@ -112,9 +114,16 @@ void Form1::refuse_clash(const QStringList& paths, const char* title) const {
 }
 
 QString Form1::choose_file(const QString& title, const QString& filter, bool save) {
-    if (file_chooser_) return file_chooser_(title, filter, save);
-    return save ? QFileDialog::getSaveFileName(this, title, QString(), filter)
-                : QFileDialog::getOpenFileName(this, title, QString(), filter);
+    QString chosen_filter = filter.section(";;", 0, 0);
+    QString path = file_chooser_ ? file_chooser_(title, filter, save)
+                   : save        ? QFileDialog::getSaveFileName(this, title, QString(), filter, &chosen_filter)
+                                 : QFileDialog::getOpenFileName(this, title, QString(), filter);
+    // a name typed without an ending gets the chosen kind's, so that the file is what was chosen
+    if (save && !path.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
+        const QRegularExpressionMatch m = QRegularExpression(R"(\*\.(\w+))").match(chosen_filter);
+        if (m.hasMatch()) path += "." + m.captured(1);
+    }
+    return path;
 }
 
 void Form1::show_help(const QString& topic) { HelpDialog::show_topic(this, topic); }

@@ -327,6 +327,11 @@ private slots:
         for (QAction* a : w->findChild<QMenu*>("menuFile")->actions())
             if (a->text().startsWith("Save ward predictions")) save_csv = a;
         QVERIFY(save_csv);
+        // a name typed without an ending gets the chosen kind's
+        answer = QDir::current().absoluteFilePath("predictions");
+        save_csv->trigger();
+        QVERIFY(messages.empty());
+        QVERIFY(QFile::exists("predictions.csv"));
         answer = QDir::currentPath() + "/./example.txt";
         save_csv->trigger();
         QCOMPARE(int(messages.size()), 1);
@@ -437,7 +442,8 @@ private slots:
         for (QAction* a : w->findChild<QMenu*>("menuModel")->actions())
             if (a->text().contains("heck model")) check_action = a;
         QVERIFY(check_action);
-        check_action->trigger();  // nothing to check yet
+        QVERIFY(!check_action->isEnabled());  // nothing to check yet
+        w->check_model();                      // and asked all the same, it says so
         QCOMPARE(int(messages.size()), 1);
         messages.clear();
         read_example();

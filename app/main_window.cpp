@@ -252,6 +252,7 @@ void Form1::render() {
     // what cannot work yet is greyed
     save_csv_action_->setEnabled(r && !r->ward_predictions.empty());
     save_charts_action_->setEnabled(r != nullptr);
+    report_action_->setEnabled(r != nullptr);
     check_action_->setEnabled(r != nullptr);
     compare_action_->setEnabled(form_.state().has_data_file() && form_.state().n_surveyed > 0);
     rendering_ = false;

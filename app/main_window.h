@@ -75,6 +75,8 @@ public:
     void save_predictions_csv(const QString& path);
     // The counts and likelihood charts, as PNG or SVG by the name's ending.
     void save_charts(const QString& path);
+    // The whole analysis of the estimate on show as one PDF, with the table of models.
+    void export_report(const QString& path);
 
     // The recent data files, newest first.
     QStringList recent_files() const;
@@ -131,6 +133,9 @@ private:
     bool counts_chart_is_result_ = false;  // the counts chart shows a result, not the data against a predictor
     bool close_after_work_ = false;
     ModelCheckWindow* check_window_ = nullptr;
+    // the last table of models, and the data it was made of
+    std::optional<ModelTable> models_;
+    long models_data_version_ = -1;
     ResultsPane* results_pane_ = nullptr;
     QDockWidget* results_dock_ = nullptr;
 

@@ -1,6 +1,7 @@
 // The window's menus and the work behind them: files, charts, the table of models and the
 // model check.
 #include <QAction>
+#include <QDate>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include "model_table_dialog.h"
 #include "picture_box.h"
 #include "qt_text.h"
+#include "report/pdf_report.h"
 
 namespace valdmora {
 
@@ -54,6 +56,12 @@ void Form1::create_menus() {
         guarded([this] {
             const QString path = choose_file("Save charts", "PNG images (*.png);;SVG drawings (*.svg)", true);
             if (!path.isEmpty()) save_charts(path);
+        });
+    });
+    report_action_ = file->addAction("Export &report…", this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Export report", "PDF documents (*.pdf)", true);
+            if (!path.isEmpty()) export_report(path);
         });
     });
     file->addSeparator();
@@ -183,11 +191,46 @@ void Form1::compare_models() {
         return valdmora::compare_models(copy, names, sv, fmt);
     });
     if (!table) return;
+    models_ = *table;
+    models_data_version_ = form_.data_version();
     auto* dialog = new ModelTableDialog(std::move(*table), form_.format(), this);
     dialog->set_kept_files(kept_files());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
     dialog->show();
+}
+
+void Form1::export_report(const QString& path) {
+    if (!form_.result()) throw UserError("There is no estimate to report yet: estimate first.", "Export report");
+    refuse_clash({path}, "Export report");
+    // the table of models of the data on show: the one made, or made now
+    if (!models_ || models_data_version_ != form_.result_origin()->data_version) {
+        if (form_.result_origin()->data_name == "simulated data" || !form_.result_current()) {
+            models_.reset();
+        } else {
+            ClickServices services;
+            services.library = model_library();
+            const EstimationState copy = form_.state();
+            const std::vector<std::string> names = form_.predictor_names();
+            const NumberFormat fmt = form_.format();
+            std::optional<ModelTable> table = task_.run<ModelTable>("Comparing models for the report", [&](const Progress& progress) {
+                ClickServices sv = services;
+                sv.progress = progress;
+                return valdmora::compare_models(copy, names, sv, fmt);
+            });
+            if (!table) return;
+            models_ = std::move(table);
+            models_data_version_ = form_.data_version();
+        }
+    }
+    ReportInput in;
+    in.form = &form_;
+    in.models = models_;
+    in.date = QDate::currentDate().toString(Qt::ISODate).toStdString();
+    in.version = VALDMORA_VERSION;
+    const std::string e = write_report_pdf(in, engine_path(path));
+    if (!e.empty()) throw UserError(not_written_message(to8bit(path), e), "Export report");
+    statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
 }
 
 void Form1::use_model(const ModelRow& row) {

@@ -9,28 +9,9 @@
 #include <QVBoxLayout>
 
 #include "qt_text.h"
+#include "report/summary_html.h"
 
 namespace valdmora {
-
-QString summary_html(const ResultsSummary& summary) {
-    QString html;
-    bool in_table = false;
-    for (const auto& row : summary.rows) {
-        if (row.size() <= 1) {
-            if (in_table) html += "</table>";
-            in_table = false;
-            if (!row.empty() && !row[0].empty()) html += "<p>" + from8bit(row[0]).toHtmlEscaped() + "</p>";
-            continue;
-        }
-        if (!in_table) html += "<table cellspacing=\"0\" cellpadding=\"2\">";
-        in_table = true;
-        html += "<tr>";
-        for (const std::string& cell : row) html += "<td>" + from8bit(cell).toHtmlEscaped() + "</td>";
-        html += "</tr>";
-    }
-    if (in_table) html += "</table>";
-    return html;
-}
 
 ResultsPane::ResultsPane(QWidget* parent) : QWidget(parent) {
     setObjectName("resultsPane");

@@ -27,7 +27,4 @@ private:
     QPushButton* copy_ = nullptr;
 };
 
-// The summary as HTML: sentences as paragraphs, runs of rows as tables.
-QString summary_html(const ResultsSummary& summary);
-
 }  // namespace valdmora

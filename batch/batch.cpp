@@ -21,10 +21,16 @@
 
 namespace valdmora {
 
-const std::vector<Command>& commands() {
-    static const std::vector<Command> table{estimate_command(), simulate_command(), compare_command()};
-    return table;
+namespace {
+std::vector<Command>& table() {
+    static std::vector<Command> commands{estimate_command(), simulate_command(), compare_command()};
+    return commands;
 }
+}  // namespace
+
+const std::vector<Command>& commands() { return table(); }
+
+void add_command(Command c) { table().push_back(std::move(c)); }
 
 int batch_main(int argc, char** argv, const ModelLibrary* library) {
     use_library(library);

@@ -44,8 +44,10 @@ Command make_command(std::string_view name, std::string_view summary, std::strin
     return {name, summary, example, keeps_rows, declare, [parse, run](const CLI::App& given) { return run(parse(given)); }};
 }
 
-// The command table, in the help's order.
+// The command table, in the help's order: the core's commands, then those the program adds
+// (the report, which needs Qt, is the program's and not the core's).
 const std::vector<Command>& commands();
+void add_command(Command c);
 Command estimate_command();
 Command simulate_command();
 Command compare_command();

@@ -1,3 +1,11 @@
 #include "batch.h"
+#include "command.h"
 
-int main(int argc, char** argv) { return valdmora::batch_main(argc, argv); }
+namespace valdmora {
+Command report_command();
+}
+
+int main(int argc, char** argv) {
+    valdmora::add_command(valdmora::report_command());
+    return valdmora::batch_main(argc, argv);
+}

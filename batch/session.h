@@ -49,6 +49,7 @@ public:
     // The click's state and boxes kept, as the window keeps them between simulations.
     void keep(const ClickResult& r);
 
+    const FormState& form() const { return form_; }
     const EstimationState& state() const { return form_.state(); }
     const std::vector<std::string>& predictors() const { return form_.predictor_names(); }
     const std::vector<Notice>& notices() const { return notices_; }

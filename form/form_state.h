@@ -68,6 +68,8 @@ public:
     const NumberFormat& format() const { return fmt_; }
     // The file whose data the form holds (empty: none, or simulated data).
     const std::string& data_file() const { return data_file_; }
+    // Counts each change of the data held (a file read, a simulation drawn).
+    long data_version() const { return data_version_; }
 
     // --- the form's rules ---------------------------------------------------------------
     // Reads a count data file; a file that cannot be read raises a UserError and changes

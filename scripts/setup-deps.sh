@@ -7,7 +7,7 @@ set -eu
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libgl-dev libnlopt-cxx-dev libeigen3-dev
 libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth xdotool imagemagick
 locales fonts-liberation2 dpkg-dev file appstream desktop-file-utils man-db librsvg2-bin
-mingw-w64 ninja-build qt6-base-dev-tools wine wine64 nsis zip"
+mingw-w64 ninja-build qt6-base-dev-tools wine wine64 nsis zip poppler-utils"
 # 32-bit Wine, for the 32-bit model library's test
 PACKAGES_I386="wine32:i386"
 

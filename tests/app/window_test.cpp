@@ -579,6 +579,22 @@ private slots:
         QVERIFY(help);
     }
 
+    void theReportIsExportedAsOnePdfOfVectorDrawings() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nS5,50,19\nU1,25\nU2,35\n");
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(messages.empty());
+        const QString path = dir.filePath("analysis.pdf");
+        w->export_report(path);
+        QFile pdf(path);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        const QByteArray bytes = pdf.readAll();
+        QVERIFY(bytes.startsWith("%PDF-"));
+        QVERIFY(!bytes.contains("/Subtype /Image"));
+        // the data file is never the report's
+        QVERIFY_THROWS_EXCEPTION(valdmora::UserError, w->export_report(dir.filePath("counts.txt")));
+    }
+
     void untickingAPredictorZeroesItsBox() {
         read_file("a,b\nX,1,2,5\nY,2,3,6\n");
         auto* tick = get<QCheckBox>("chkBeta(2)");

@@ -1140,3 +1140,42 @@ TEST_F(BatchTest, AFileWithoutUnsurveyedWardsSaysExactlyThat) {
     EXPECT_TRUE(j["pop_lower"].is_null() && j["profile_lower"].is_null() && j["boot_lower"].is_null());
     EXPECT_EQ(file("ward_predictions.txt"), "");
 }
+
+#ifndef _WIN32
+// The report read back as a reader's PDF viewer would: its words (pdftotext, which the setup
+// script installs) hold the R-checked numbers of compare40 and say what each interval covers;
+// its charts are drawings, not pictures.
+TEST_F(BatchTest, TheReportPdfHoldsTheWholeAnalysis) {
+    fs::copy_file(std::string(VALDMORA_REFERENCE_DIR) + "/compare40.txt", dir_ / "compare40.txt");
+    const Outcome r = run({"report", "compare40.txt", "--dist", "negbin", "--free", "0,1,2,3", "--pdf", "report.pdf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("wrote report.pdf"), std::string::npos) << r.out;
+    const std::string pdf = file("report.pdf");
+    ASSERT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(pdf.find("/Subtype /Image"), std::string::npos) << "the charts are drawn as pictures";
+    const Outcome text = valdmora::testing::run_program("/usr/bin/pdftotext", {"-layout", "report.pdf", "report.txt"}, dir_);
+    ASSERT_EQ(text.status, 0) << "pdftotext (poppler-utils, from scripts/setup-deps.sh): " << text.err;
+    const std::string words = file("report.txt");
+    // glmmTMB: negbin, households+road_km+markets: log_lik -130.56415583452645, AIC 271.128,
+    // total 949.26378, Wald 846.03115 to 1052.49641
+    for (const char* expected :
+         {"valdmora report", "File: compare40.txt", "Wards: 70 (40 surveyed, 30 unsurveyed)",
+          "Predictors: households, road_km, markets", "Model: negative binomial; constant, households, road_km, markets",
+          "-130.564", "271.128", "1,052", "846 to 1,052", "the dogs present (prediction)",
+          "their expected number (confidence)", "Table of models", "complete log", "unsurveyed wards' total",
+          "Pearson residuals against fitted means", "Quantile residuals against normal quantiles",
+          "Profile log likelihood of the unsurveyed wards' total"})
+        EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
+}
+
+TEST_F(BatchTest, AReportThatCannotBeWrittenSaysSoAndNeverReplacesTheData) {
+    const std::string data_before = file("counts.txt");
+    Outcome r = run({"report", "counts.txt", "--pdf", "./counts.txt"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(file("counts.txt"), data_before);
+    r = run({"report", "counts.txt", "--pdf", "no/such/folder/report.pdf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+#endif

@@ -250,10 +250,24 @@ void FormControls::fit_layout() {
         }
         f.follower->setGeometry(now);
     }
+    // the charts take what height the window has beyond the form's, one half each; the
+    // controls beside them keep their places
+    const int half = chart_growth_ / 2;
+    picCount->setGeometry(designed_[picCount].adjusted(0, 0, 0, half));
+    picLL->setGeometry(designed_[picLL].adjusted(0, half, 0, chart_growth_));
     // the page holds every control
     QRect extent(QPoint(0, 0), twips(0, 0, 15135 + 120, 10695 + 120).size());
     for (const auto& [w, r] : designed_) extent = extent.united(w->geometry().adjusted(0, 0, 8, 8));
     page_->setFixedSize(extent.size());
+    base_page_height_ = extent.height() - chart_growth_;
+}
+
+bool FormControls::grow_charts_to(int viewport_height) {
+    const int growth = std::max(0, viewport_height - base_page_height_);
+    if (growth == chart_growth_) return false;
+    chart_growth_ = growth;
+    fit_layout();
+    return true;
 }
 
 

@@ -38,8 +38,11 @@ public:
     // What each control is for, for the tooltips, and what a screen reader calls it.
     void describe_controls();
     void set_focus_order();
-    // Grows each control to show its whole text and moves those after it just enough.
+    // Grows each control to show its whole text and moves those after it just enough; the
+    // charts take the height the window has beyond the form's.
     void fit_layout();
+    // Gives the charts the height of a viewport this tall beyond the form's; true when it changed.
+    bool grow_charts_to(int viewport_height);
 
 protected:
     // designed places, in pixels, and which control continues which
@@ -51,6 +54,8 @@ protected:
     };
     std::vector<Follow> follows_;
     QWidget* page_ = nullptr;
+    int chart_growth_ = 0;       // pixels of height the charts have beyond their designed ones
+    int base_page_height_ = 0;   // the page's height without that growth
 
     QLabel* Label1 = nullptr;
     QLineEdit* txtData = nullptr;

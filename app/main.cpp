@@ -42,8 +42,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion("1.01");
     QApplication::setDesktopFileName("valdmora");
     valdmora::Form1 window;
-    // Without a window manager (a bare X server) maximizing does nothing: fill the screen.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
-    window.showMaximized();
+    if (window.restore_window()) {
+        window.show();  // where and as large as it was left
+    } else {
+        // Without a window manager (a bare X server) maximizing does nothing: fill the screen.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
+        window.showMaximized();
+    }
     return app.exec();
 }

@@ -6,6 +6,9 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QDir>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -104,6 +107,12 @@ Form1::Form1(QWidget* parent, const QString& face) : QMainWindow(parent), form_(
     dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     addDockWidget(Qt::RightDockWidgetArea, dock);
     resizeDocks({dock}, {300}, Qt::Horizontal);
+    // extra width goes to the results pane; extra height to the charts (eventFilter)
+    auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
+    viewport_ = scroll->viewport();
+    viewport_->installEventFilter(this);
+    connect(dock, &QDockWidget::visibilityChanged, this, [this] { cap_form_width(); });
+    connect(dock, &QDockWidget::topLevelChanged, this, [this] { cap_form_width(); });
     create_menus();
     describe_controls();
     set_focus_order();
@@ -113,7 +122,34 @@ Form1::Form1(QWidget* parent, const QString& face) : QMainWindow(parent), form_(
     Command1->setFocus();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // closing while being destroyed hides the pane: nothing of this window may answer that
+    if (results_dock_) results_dock_->disconnect(this);
+}
+
+bool Form1::eventFilter_viewport(QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        // the charts take the height the window gains, and are drawn again at their new size
+        if (grow_charts_to(static_cast<QResizeEvent*>(event)->size().height())) redraw_charts();
+    }
+    return false;
+}
+
+bool Form1::restore_window() {
+    const QSettings settings;
+    const QByteArray geometry = settings.value("windowGeometry").toByteArray();
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) return false;
+    restoreState(settings.value("windowState").toByteArray());
+    return true;
+}
+
+void Form1::cap_form_width() {
+    // while the results pane is docked, it takes the width the form does not need
+    auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
+    const bool docked = results_dock_->isVisible() && !results_dock_->isFloating();
+    scroll->setMaximumWidth(docked ? page_->width() + scroll->verticalScrollBar()->sizeHint().width() + 2 * scroll->frameWidth() + 2
+                                   : QWIDGETSIZE_MAX);
+}
 
 void Form1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
@@ -178,7 +214,16 @@ void Form1::connect_handlers() {
                 chkBeta_Click(i);
             });
         });
-    connect(chkZero, &QCheckBox::toggled, this, [this](bool on) { form_rule([this, on] { form_.set_origin_at_zero(on); }); });
+    connect(chkZero, &QCheckBox::toggled, this, [this](bool on) {
+        form_rule([this, on] {
+            form_.set_origin_at_zero(on);
+            // the chart on show is drawn again at once, without estimating again
+            if (counts_chart_) {
+                counts_chart_->origin_at_zero = on;
+                redraw_charts();
+            }
+        });
+    });
     connect(chkBootstrap, &QCheckBox::toggled, this,
             [this](bool on) { form_rule([this, on] { form_.set_bootstrap(on ? kBootstrapReps : 0); }); });
     connect(exact_generator_action_, &QAction::toggled, this, [this](bool on) {
@@ -187,6 +232,7 @@ void Form1::connect_handlers() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == viewport_) eventFilter_viewport(event);
     if (event->type() == QEvent::FocusOut) {
         // Focus moving to another window (a message box, another program) is not a
         // loss of focus within the form.
@@ -257,6 +303,7 @@ void Form1::render() {
     compare_action_->setEnabled(form_.state().has_data_file() && form_.state().n_surveyed > 0);
     rendering_ = false;
     fit_layout();
+    cap_form_width();
 }
 
 void Form1::Command1_Click() {
@@ -323,6 +370,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         return;
     }
     if (check_window_) check_window_->close();
+    QSettings().setValue("windowGeometry", saveGeometry());
+    QSettings().setValue("windowState", saveState());
     QMainWindow::closeEvent(event);
 }
 
@@ -387,18 +436,16 @@ void Form1::apply_result(ClickResult r) {
                                "The rest of the estimate stands; the earlier file, if any, is unchanged.", true});
     }
     if (r.key_names) draw_key(*r.key_names);
-    picCount->clear();
-    plot_counts(*picCount, r.counts, form_.format());
+    counts_chart_ = r.counts;
     counts_chart_is_result_ = true;
     Label8->setText(from8bit(r.label8));
     if (r.lbl_tot_sim_dog) lblTotSimDog->setText(from8bit(*r.lbl_tot_sim_dog));
     lblIntervals->setText(from8bit(r.interval_text));
-    if (r.likelihood) {
-        picLL->clear();
-        plot_likelihood(*picLL, *r.likelihood, form_.format());
-    } else if (r.clear_likelihood) {
-        picLL->clear();
-    }
+    if (r.likelihood)
+        likelihood_chart_ = r.likelihood;
+    else if (r.clear_likelihood)
+        likelihood_chart_.reset();
+    redraw_charts();
     QString status;
     if (!written.isEmpty())
         status = "wrote " + written.join(" and ") + " in " + QDir::toNativeSeparators(QDir::currentPath());
@@ -417,14 +464,21 @@ void Form1::chkBeta_Click(int index) {
     if (index <= 0 || index >= 5) return;
     // the counts against the ticked predictor: the data's, not a result's
     const EstimationState& s = form_.state();
-    picCount->clear();
     CountsChartData chart;
     chart.heights = s.surveyed_count.values();
     if (index <= s.n_pred) chart.positions = s.surveyed_x.row_values(index);
     chart.title = form_.predictor_label(index);
     chart.origin_at_zero = form_.origin_at_zero();
-    plot_counts(*picCount, chart, form_.format());
+    counts_chart_ = std::move(chart);
     counts_chart_is_result_ = false;
+    redraw_charts();
+}
+
+void Form1::redraw_charts() {
+    picCount->clear();
+    if (counts_chart_) plot_counts(*picCount, *counts_chart_, form_.format());
+    picLL->clear();
+    if (likelihood_chart_) plot_likelihood(*picLL, *likelihood_chart_, form_.format());
 }
 
 void Form1::show_message(const Notice& m) {

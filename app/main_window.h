@@ -78,6 +78,9 @@ public:
     // The whole analysis of the estimate on show as one PDF, with the table of models.
     void export_report(const QString& path);
 
+    // The size, place and panes of the window when it was last closed; false when none is kept.
+    bool restore_window();
+
     // The recent data files, newest first.
     QStringList recent_files() const;
 
@@ -131,6 +134,13 @@ private:
     FileChooser file_chooser_;
     bool rendering_ = false;  // widgets being set from the form state fire no rules
     bool counts_chart_is_result_ = false;  // the counts chart shows a result, not the data against a predictor
+    // what the charts show, to draw them again at another size or origin
+    std::optional<CountsChartData> counts_chart_;
+    std::optional<LikelihoodChartData> likelihood_chart_;
+    void redraw_charts();
+    bool eventFilter_viewport(QEvent* event);
+    void cap_form_width();
+    QWidget* viewport_ = nullptr;
     bool close_after_work_ = false;
     ModelCheckWindow* check_window_ = nullptr;
     // the last table of models, and the data it was made of

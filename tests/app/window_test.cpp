@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QCheckBox>
+#include <QDockWidget>
 #include <QMenu>
 #include <QCompleter>
 #include <QLabel>
@@ -593,6 +594,35 @@ private slots:
         QVERIFY(!bytes.contains("/Subtype /Image"));
         // the data file is never the report's
         QVERIFY_THROWS_EXCEPTION(valdmora::UserError, w->export_report(dir.filePath("counts.txt")));
+    }
+
+    void theChartsAndThePaneTakeTheRoomTheWindowGains() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nS5,50,19\nU1,25\nU2,35\n");
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(messages.empty());
+        auto* ll = get<PictureBox>("picLL");
+        auto* counts = get<PictureBox>("picCount");
+        auto* dock = w->findChild<QDockWidget*>("resultsDock");
+        w->resize(1100, 700);
+        QTRY_COMPARE(w->size(), QSize(1100, 700));
+        const int ll_height = ll->height(), counts_height = counts->height(), dock_width = dock->width();
+        const QRect button = command()->geometry();
+        w->resize(1900, 1300);
+        QTRY_VERIFY(ll->height() > ll_height + 100);
+        QVERIFY(counts->height() > counts_height + 100);
+        QVERIFY(ll->geometry().top() >= counts->geometry().bottom());
+        QTRY_VERIFY(dock->width() > dock_width + 200);
+        QCOMPARE(command()->geometry(), button);  // the form's controls keep their places
+        // drawn again at the new size: ink reaches the lower part of the taller chart
+        const QImage drawn = ll->image();
+        QVERIFY(ink(drawn.copy(0, drawn.height() * 3 / 4, drawn.width(), drawn.height() / 4)) > 0);
+        // plot origin at zero redraws the counts chart at once, without estimating again
+        const double max_ll = w->state().max_ll;
+        const std::vector<std::string> before = counts->texts();
+        QTest::mouseClick(get<QCheckBox>("chkZero"), Qt::LeftButton);
+        QVERIFY(counts->texts() != before);
+        QCOMPARE(w->state().max_ll, max_ll);
     }
 
     void untickingAPredictorZeroesItsBox() {

@@ -295,6 +295,12 @@ void Form1::render() {
     picCount->set_out_of_date(counts_chart_is_result_ ? from8bit(line) : QString());
     picLL->set_out_of_date(from8bit(line));
     results_pane_->show_summary(results_summary(form_));
+    // before anything is read or simulated, the empty chart says what to do
+    picCount->set_placeholder(form_.state().has_data_file() || r || form_.path().empty()
+                                  ? QString()
+                                  : "Open a count data file with File → Open data file (Ctrl+O), drop it here, or type its "
+                                    "path above and press Enter.\nTo simulate surveys instead, empty the path.\n"
+                                    "F1 shows how to go from a survey to an estimate.");
     // what cannot work yet is greyed
     save_csv_action_->setEnabled(r && !r->ward_predictions.empty());
     save_charts_action_->setEnabled(r != nullptr);

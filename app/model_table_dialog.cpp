@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -36,8 +37,25 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     view_ = new QTableWidget(static_cast<int>(table_.rows.size()), 13, this);
     view_->setObjectName("models");
     view_->setAccessibleName("Models");
-    view_->setHorizontalHeaderLabels({"distribution", "predictors", "k", "n", "code", "log likelihood", "AIC", "AICc",
-                                      "ΔAICc", "weight", "estimate", "lower", "upper"});
+    view_->setHorizontalHeaderLabels({"distribution", "predictors", "k", "n", "code", "complete log likelihood", "AIC",
+                                      "AICc", "ΔAICc", "weight", "unsurveyed wards' total", "lower", "upper"});
+    // what each column holds
+    const char* const tips[13] = {
+        "The error distribution of the counts",
+        "The predictors whose coefficients are estimated, besides the constant",
+        "Free parameters: the constant, each predictor's coefficient and the extra parameter",
+        "Surveyed wards the model was fitted to",
+        "The fit's failure code: 0 or 5 is a fit that converged; anything else did not",
+        "The complete log likelihood, with every constant; the window's likelihood line leaves out -ln(2 pi)/2 a "
+        "ward for the normal and lognormal",
+        "Akaike's information criterion: -2 log likelihood + 2k",
+        "AIC corrected for small samples; the lowest fits best for its number of parameters",
+        "AICc less the lowest AICc",
+        "Akaike weight: the model's share of the evidence among these models",
+        "The estimated dogs in the unsurveyed wards only (the dogs counted are not in it)",
+        "Lower 95 % Wald prediction limit of the dogs in the unsurveyed wards",
+        "Upper 95 % Wald prediction limit of the dogs in the unsurveyed wards"};
+    for (int c = 0; c < 13; ++c) view_->horizontalHeaderItem(c)->setToolTip(tips[c]);
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -99,6 +117,9 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     buttons->addWidget(save);
     buttons->addWidget(close);
     layout->addLayout(buttons);
+    saved_ = new QLabel(this);
+    saved_->setObjectName("saved");
+    layout->addWidget(saved_);
     resize(980, 520);
 
     connect(view_, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -107,13 +128,16 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     });
     connect(view_, &QTableWidget::cellDoubleClicked, this, [this] { use_selected(); });
     connect(use_, &QPushButton::clicked, this, [this] { use_selected(); });
-    connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(as_text(false)); });
+    connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(clipboard_text()); });
     connect(save, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, "Save the table of models", "models.csv", "CSV files (*.csv)");
         QString error;
-        if (!path.isEmpty() && !save_csv(path, &error))
+        if (path.isEmpty()) return;
+        if (!save_csv(path, &error))
             QMessageBox::critical(this, "Save the table of models",
                                   text_of(not_written_message("table", path.toStdString(), error.toStdString())));
+        else
+            saved_->setText("Saved " + QDir::toNativeSeparators(path) + ".");
     });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
@@ -125,6 +149,8 @@ void ModelTableDialog::use_selected() {
 }
 
 QString ModelTableDialog::as_text(bool csv) const { return text_of(csv ? model_table_csv(table_) : model_table_tsv(table_)); }
+
+QString ModelTableDialog::clipboard_text() const { return text_of(model_table_tsv(table_, fmt_.decimal)); }
 
 bool ModelTableDialog::save_csv(const QString& path, QString* error) const {
     const std::string clash = output_clash(kept_, {{"the file", engine_path(path)}});

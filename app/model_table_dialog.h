@@ -21,7 +21,10 @@ public:
 
     // The table as text: tab-separated for the clipboard, or CSV with '.' decimals.
     QString as_text(bool csv) const;
+    // What Copy puts on the clipboard: tab-separated, in the reader's decimals.
+    QString clipboard_text() const;
     QTableWidget* table_widget() const { return view_; }
+    const ModelTable& table() const { return table_; }
     // Writes the CSV whole, or says why not; never over a file the window must keep.
     bool save_csv(const QString& path, QString* error) const;
     void set_kept_files(std::vector<NamedPath> files) { kept_ = std::move(files); }
@@ -35,6 +38,7 @@ private:
     NumberFormat fmt_;
     QTableWidget* view_ = nullptr;
     QPushButton* use_ = nullptr;
+    QLabel* saved_ = nullptr;  // says where the table was saved
     std::vector<NamedPath> kept_;  // the data file and the estimate's files
 };
 

@@ -172,6 +172,12 @@ void PictureBox::resizeEvent(QResizeEvent* event) {
     rebuild_image();
 }
 
+void PictureBox::set_placeholder(const QString& text) {
+    if (text == placeholder_) return;
+    placeholder_ = text;
+    update();
+}
+
 void PictureBox::set_out_of_date(const QString& line) {
     if (line == out_of_date_) return;
     out_of_date_ = line;
@@ -185,6 +191,10 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter p(this);
     p.drawImage(contentsRect().topLeft(), image_);
+    if (items_.empty() && !placeholder_.isEmpty()) {
+        p.setPen(palette().color(QPalette::PlaceholderText));
+        p.drawText(contentsRect().adjusted(24, 24, -24, -24), Qt::AlignCenter | Qt::TextWordWrap, placeholder_);
+    }
     if (!out_of_date_.isEmpty() && !items_.empty()) {
         p.fillRect(contentsRect(), QColor(255, 255, 255, 170));
         const QRect band = contentsRect().adjusted(4, 4, -4, 0);

@@ -33,6 +33,9 @@ public:
     // this line across its top; empty: shown as drawn. Saved pictures are never washed.
     void set_out_of_date(const QString& line);
     const QString& out_of_date() const { return out_of_date_; }
+    // What an empty picture says, in grey, until something is drawn.
+    void set_placeholder(const QString& text);
+    const QString& placeholder() const { return placeholder_; }
     // The texts printed on the picture, in order.
     std::vector<std::string> texts() const;
 
@@ -78,6 +81,7 @@ private:
     std::vector<Item> items_;
     QImage image_;
     QString out_of_date_;
+    QString placeholder_;
 };
 
 }  // namespace valdmora

@@ -159,6 +159,7 @@ constexpr const char* kModelTableColumns[] = {"dist",   "predictors", "k",      
 // A row of tab-separated cells, written as CsvRow writes its cells.
 class TsvRow {
 public:
+    explicit TsvRow(char decimal = '.') : decimal_(decimal) {}
     TsvRow& text(std::string_view cell) {
         separate();
         for (char c : cell) line_ += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
@@ -166,7 +167,10 @@ public:
     }
     TsvRow& number(double value) {
         separate();
-        line_ += shortest_number(value);
+        std::string digits = shortest_number(value);
+        // the reader's decimal separator, so that a spreadsheet pastes numbers as numbers
+        std::replace(digits.begin(), digits.end(), '.', decimal_);
+        line_ += digits;
         return *this;
     }
     TsvRow& whole(long long value) {
@@ -187,16 +191,17 @@ private:
     }
     std::string line_;
     bool first_ = true;
+    char decimal_;
 };
 
 // The header and one line per model, each cell through Row's text, number, whole or empty.
-template <class Row>
-std::string model_table_lines(const ModelTable& table) {
-    Row header;
+template <class Row, class... RowArgs>
+std::string model_table_lines(const ModelTable& table, RowArgs... row_args) {
+    Row header(row_args...);
     for (const char* column : kModelTableColumns) header.text(column);
     std::string out = header.line();
     for (const ModelRow& m : table.rows) {
-        Row row;
+        Row row(row_args...);
         row.text(distribution(m.dist).key).text(m.predictor_names).whole(m.k).whole(m.n);
         if (m.available) {
             row.whole(m.fail_code).number(m.log_lik).number(m.aic).number(m.aicc).number(m.delta_aicc).number(m.weight);
@@ -213,6 +218,6 @@ std::string model_table_lines(const ModelTable& table) {
 
 std::string model_table_csv(const ModelTable& table) { return model_table_lines<CsvRow>(table); }
 
-std::string model_table_tsv(const ModelTable& table) { return model_table_lines<TsvRow>(table); }
+std::string model_table_tsv(const ModelTable& table, char decimal) { return model_table_lines<TsvRow>(table, decimal); }
 
 }  // namespace valdmora

@@ -51,8 +51,9 @@ ModelTable compare_models(const EstimationState& s, const std::vector<std::strin
 // the window alike.
 std::string model_table_csv(const ModelTable& table);
 // The same cells tab-separated, for the clipboard: a tab or line break inside a name
-// becomes a space, so that every row keeps its thirteen cells.
-std::string model_table_tsv(const ModelTable& table);
+// becomes a space, so that every row keeps its thirteen cells; numbers with the reader's
+// decimal separator.
+std::string model_table_tsv(const ModelTable& table, char decimal = '.');
 
 // The sentence under the table.
 inline constexpr const char* kModelTableNote =

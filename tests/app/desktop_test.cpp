@@ -410,9 +410,16 @@ private slots:
         QCOMPARE(table->item(0, 0)->text(), QString("negative binomial"));
         QCOMPARE(table->item(0, 1)->text(), QString("households+road_km+markets"));
         QVERIFY(dialog->findChild<QLabel*>("note")->text().contains("only approximate"));
+        // every column says what it holds; the totals are the unsurveyed wards' alone
+        for (int c = 0; c < table->columnCount(); ++c) QVERIFY(!table->horizontalHeaderItem(c)->toolTip().isEmpty());
+        QCOMPARE(table->horizontalHeaderItem(10)->text(), QString("unsurveyed wards' total"));
+        QCOMPARE(table->horizontalHeaderItem(5)->text(), QString("complete log likelihood"));
         // the clipboard and a CSV
         dialog->findChild<QPushButton*>("copy")->click();
         QVERIFY(QApplication::clipboard()->text().startsWith("dist\tpredictors\tk\tn"));
+        // glmmTMB's -130.56415583452645, in the reader's decimals where they are commas
+        valdmora::ModelTableDialog german(valdmora::ModelTable{{dialog->table().rows[0]}, ""}, valdmora::NumberFormat{',', '.'});
+        QVERIFY2(german.clipboard_text().contains("\t-130,56415"), qPrintable(german.clipboard_text()));
         QString error;
         QVERIFY(dialog->save_csv("models.csv", &error));
         // never over the data it was computed from

@@ -482,7 +482,16 @@ void Form1::chkBeta_Click(int index) {
 
 void Form1::redraw_charts() {
     picCount->clear();
-    if (counts_chart_) plot_counts(*picCount, *counts_chart_, form_.format());
+    if (counts_chart_) {
+        plot_counts(*picCount, *counts_chart_, form_.format());
+        // each circle's ward on hovering over it
+        const EstimationState& s = counts_chart_is_result_ && form_.result() ? form_.result()->state : form_.state();
+        const std::vector<std::string>& names = s.surveyed_name.values();
+        std::vector<QString> point_names;
+        for (std::size_t i : counts_point_order(std::min(counts_chart_->heights.size(), names.size())))
+            point_names.push_back(from8bit(names[i - 1]));
+        picCount->set_point_names(std::move(point_names));
+    }
     picLL->clear();
     if (likelihood_chart_) plot_likelihood(*picLL, *likelihood_chart_, form_.format());
 }

@@ -35,6 +35,7 @@ class QRadioButton;
 namespace valdmora {
 
 class ModelCheckWindow;
+class PictureBox;
 class ResultsPane;
 class UniformSource;
 
@@ -118,6 +119,8 @@ private:
     void refuse_clash(const QStringList& paths, const char* title) const;
     std::vector<NamedPath> kept_files() const;
     ModelLibrary model_library() const;
+    // An exported chart's title: which chart, of which file and model.
+    QString chart_title(const PictureBox* box) const;
 
     // Runs a handler; a UserError is shown and the handler's work abandoned.
     template <class F>

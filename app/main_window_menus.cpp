@@ -97,8 +97,10 @@ void Form1::create_menus() {
                 if (path.isEmpty()) return;
                 refuse_clash({path}, "Save chart");
                 QString error;
-                const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? b->save_svg(path, &error)
-                                                                           : b->save_png(path, &error);
+                const QString title = chart_title(b);
+                const PictureBox* key = b == picCount ? picLegend : nullptr;
+                const bool ok = path.endsWith(".svg", Qt::CaseInsensitive) ? b->export_svg(path, title, key, &error)
+                                                                           : b->export_png(path, title, key, &error);
                 if (!ok) throw UserError(not_written_message("chart", to8bit(path), to8bit(error)) + ".",
                                          "Save chart");
                 statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
@@ -165,7 +167,9 @@ void Form1::save_charts(const QString& path) {
     for (auto [box, name] : {std::pair{picCount, "-counts"}, std::pair{picLL, "-likelihood"}}) {
         const QString file = stem + name + suffix;
         QString error;
-        const bool ok = svg ? box->save_svg(file, &error) : box->save_png(file, &error);
+        const QString title = chart_title(box);
+        const PictureBox* key = box == picCount ? picLegend : nullptr;
+        const bool ok = svg ? box->export_svg(file, title, key, &error) : box->export_png(file, title, key, &error);
         if (!ok) {
             // say what did get written, so that no one takes a lone chart for the pair
             const std::string done = written.isEmpty() ? "" : " (" + to8bit(written.join(", ")) + " was written)";
@@ -198,6 +202,14 @@ void Form1::compare_models() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
     dialog->show();
+}
+
+QString Form1::chart_title(const PictureBox* box) const {
+    const QString what = box == picCount ? "Counts" : box == picLL ? "Profile log likelihood of the unsurveyed wards' total" : "Key";
+    const ResultOrigin* o = form_.result_origin();
+    if (!o) return what;
+    return what + " — " + from8bit(o->data_name) + ", " + from8bit(form_.model_words(*o)) +
+           (form_.result_current() ? QString() : " (out of date)");
 }
 
 void Form1::export_report(const QString& path) {

@@ -28,11 +28,19 @@ public:
     // Write the picture whole or not at all; false with the reason in *error.
     bool save_png(const QString& path, QString* error = nullptr) const;
     bool save_svg(const QString& path, QString* error = nullptr) const;
+    // The picture for print: PNG at 300 dpi, or SVG, with a title line above it and, when
+    // given, the key beside it; whole or not at all.
+    bool export_png(const QString& path, const QString& title, const PictureBox* key, QString* error = nullptr) const;
+    bool export_svg(const QString& path, const QString& title, const PictureBox* key, QString* error = nullptr) const;
     bool empty() const { return items_.empty(); }
     // A picture that no longer belongs to what the form shows: washed grey on screen, with
     // this line across its top; empty: shown as drawn. Saved pictures are never washed.
     void set_out_of_date(const QString& line);
     const QString& out_of_date() const { return out_of_date_; }
+    // The names of the circles in the order they were drawn, shown on hovering over one.
+    void set_point_names(std::vector<QString> names) { point_names_ = std::move(names); }
+    // The name of the circle at a point of the picture (the last drawn on top), or empty.
+    QString point_name_at(const QPointF& position) const;
     // What an empty picture says, in grey, until something is drawn.
     void set_placeholder(const QString& text);
     const QString& placeholder() const { return placeholder_; }
@@ -52,6 +60,7 @@ protected:
     void draw_circle(float x, float y, float radius, Rgb colour) override;
     void draw_text(float x, float y, const std::string& text) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -75,13 +84,16 @@ private:
     };
     using Item = std::variant<Line, Circle, Text>;
 
-    void render(QPainter& p, const Item& item) const;
+    // for print, lines keep their width in the picture's units, smoothed
+    void render(QPainter& p, const Item& item, bool print = false) const;
+    void feed_svg(class SvgSurface& svg, float dx, float dy) const;
     void add(Item item);
     void rebuild_image();
     std::vector<Item> items_;
     QImage image_;
     QString out_of_date_;
     QString placeholder_;
+    std::vector<QString> point_names_;
 };
 
 }  // namespace valdmora

@@ -80,12 +80,7 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
         s.circle(to_x(sx, positions[i - 1], W), to_y(sy, heights[i - 1], H), radius,
                  point_colours(static_cast<int>(std::min<std::size_t>(i, 10))));
     };
-    if (n <= 1000) {
-        for (std::size_t i = 1; i <= n; ++i) point(i, 3.0f);
-    } else {
-        for (std::size_t i = 10; i <= n; ++i) point(i, 1.5f);
-        for (std::size_t i = 1; i < 10; ++i) point(i, 3.0f);
-    }
+    for (std::size_t i : counts_point_order(n)) point(i, n <= 1000 || i < 10 ? 3.0f : 1.5f);
 
     s.set_line_width(1.0f);
     const float X0 = to_x(sx, rx.lo, W), X1 = to_x(sx, rx.hi, W), Y0 = to_y(sy, ry.lo, H);
@@ -109,6 +104,16 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
         s.move_to(X0 - 10.0f - 12.0f - w, Y - 6.0f);
         s.print(plain_number(t, fmt));
     }
+}
+
+std::vector<std::size_t> counts_point_order(std::size_t n) {
+    std::vector<std::size_t> order;
+    order.reserve(n);
+    // beyond a thousand points the key's nine coloured wards are drawn last, on top
+    const std::size_t first = n <= 1000 ? 1 : 10;
+    for (std::size_t i = first; i <= n; ++i) order.push_back(i);
+    for (std::size_t i = 1; i < first && i <= n; ++i) order.push_back(i);
+    return order;
 }
 
 void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt) {

@@ -53,6 +53,9 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt);
 // simulated data, the true total in red.
 void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt);
 
+// The wards (1..n) in the order the counts chart draws their circles.
+std::vector<std::size_t> counts_point_order(std::size_t n);
+
 // One point per ward (the first nine in the key's colours, later ones silver), titled and
 // ticked axes, and the chart's reference line: y = 0 across, or y = x.
 void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt);

@@ -312,12 +312,21 @@ private slots:
         QCOMPARE(rows.value(1).count(','), 3);
         // the charts, as PNG and as SVG
         w->save_charts(QDir::current().absoluteFilePath("charts.png"));
-        QVERIFY(!QImage("charts-counts.png").isNull());
+        // for print: 300 dpi, the counts chart with its key beside it
+        const QImage counts_png("charts-counts.png");
+        QVERIFY(!counts_png.isNull());
+        QCOMPARE(counts_png.dotsPerMeterX(), 11811);
+        const auto* counts_box = w->findChild<PictureBox*>("picCount");
+        const auto* key_box = w->findChild<PictureBox*>("picLegend");
+        QVERIFY(counts_png.width() >= int((counts_box->width() + key_box->width()) * 3.1));
         QVERIFY(!QImage("charts-likelihood.png").isNull());
         w->save_charts(QDir::current().absoluteFilePath("charts.svg"));
         QFile svg("charts-likelihood.svg");
         QVERIFY(svg.open(QIODevice::ReadOnly));
-        QVERIFY(svg.readAll().contains("<svg"));
+        const QByteArray drawing = svg.readAll();
+        QVERIFY(drawing.contains("<svg"));
+        // each titled with its file and model
+        QVERIFY2(drawing.contains("example.txt, negative binomial; constant"), drawing.left(600).constData());
         // a save never replaces the data it came from, however its path is spelt
         QFile data_file("example.txt");
         QVERIFY(data_file.open(QIODevice::ReadOnly));

@@ -6,6 +6,7 @@
 #include <QTextBrowser>
 #include <QCheckBox>
 #include <QDockWidget>
+#include <QSet>
 #include <QMenu>
 #include <QCompleter>
 #include <QLabel>
@@ -606,6 +607,14 @@ private slots:
         auto* dock = w->findChild<QDockWidget*>("resultsDock");
         w->resize(1100, 700);
         QTRY_COMPARE(w->size(), QSize(1100, 700));
+        // hovering over a circle names its ward
+        QSet<QString> named;
+        for (int y = 0; y < counts->height(); y += 2)
+            for (int x = 0; x < counts->width(); x += 2) {
+                const QString name = counts->point_name_at(QPointF(x, y));
+                if (!name.isEmpty()) named << name;
+            }
+        QCOMPARE(named, (QSet<QString>{"S1", "S2", "S3", "S4", "S5"}));
         const int ll_height = ll->height(), counts_height = counts->height(), dock_width = dock->width();
         const QRect button = command()->geometry();
         w->resize(1900, 1300);

@@ -394,3 +394,24 @@ TEST(SvgSurface, AnyWardNameLeavesAWellFormedDocument) {
         << doc;
     EXPECT_EQ(doc.find("</svg>"), doc.size() - 7);
 }
+
+TEST(CountsChart, CirclesAreDrawnInTheOrderTheirNamesAreGiven) {
+    EXPECT_EQ(counts_point_order(3), (std::vector<std::size_t>{1, 2, 3}));
+    const std::vector<std::size_t> many = counts_point_order(1001);
+    ASSERT_EQ(many.size(), 1001u);
+    EXPECT_EQ(many.front(), 10u);  // the key's coloured wards last, on top
+    EXPECT_EQ(many[991], 1001u);
+    EXPECT_EQ(many[992], 1u);
+    EXPECT_EQ(many.back(), 9u);
+    // the chart's circles come in that order
+    RecordingSurface s;
+    CountsChartData d;
+    d.heights = {5, 9, 2};
+    d.positions = {1, 2, 3};
+    plot_counts(s, d, NumberFormat{});
+    std::vector<float> ys;
+    for (const auto& c : s.circles) ys.push_back(c.y);
+    ASSERT_EQ(ys.size(), 3u);
+    EXPECT_GT(ys[0], ys[1]);  // 5 lies below 9
+    EXPECT_LT(ys[0], ys[2]);  // and above 2
+}

@@ -58,7 +58,7 @@ void Form1::create_menus() {
             if (!path.isEmpty()) save_charts(path);
         });
     });
-    report_action_ = file->addAction("Export &report…", this, [this] {
+    report_action_ = file->addAction("&Export report…", this, [this] {
         guarded([this] {
             const QString path = choose_file("Export report", "PDF documents (*.pdf)", true);
             if (!path.isEmpty()) export_report(path);

@@ -103,7 +103,7 @@ ResultsSummary results_summary(const FormState& form) {
         const double value = r->par_value.at(u);
         const bool free = std::find(r->free_pos.begin(), r->free_pos.end(), pos) != r->free_pos.end();
         if (!free) {
-            row({name, significant(value, fmt), "fixed", ""});
+            row({name, significant(value, fmt) + " (fixed)", "", ""});
             continue;
         }
         const double variance = r->covariance_ok ? r->cov[u][u] : std::nan("");

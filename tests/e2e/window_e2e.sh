@@ -1,12 +1,13 @@
 #!/bin/bash
 # The built program in a real window under Xvfb, driven with xdotool as a user would:
 # open the example data through the File menu's dialog, tick three predictors, choose the
-# negative binomial, estimate, save the ward predictions as CSV through the menu, open a
-# help page; then empty the data path and run three simulate-and-estimate clicks.
+# negative binomial, estimate, save the ward predictions as CSV through the menu, export the
+# report and read it back, enlarge the window, open a help page; then empty the data path
+# and run three simulate-and-estimate clicks.
 # Usage: window_e2e.sh PROGRAM EXAMPLE_DATA ARTIFACT_DIR. Exit 77: skipped.
 set -u
 program=$1 example=$2 artifacts=$3
-for tool in xvfb-run xdotool import; do
+for tool in xvfb-run xdotool import convert pdftotext; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (the setup script installs it)"; exit 77; }
 done
 mkdir -p "$artifacts"
@@ -68,6 +69,25 @@ await predictions.csv
 [ "$(head -1 predictions.csv)" = "ward,prediction,lower,upper" ] || fail "the CSV has no header"
 [ "$(wc -l < predictions.csv)" -eq 49 ] || fail "the CSV does not hold 48 wards"
 
+# File > Export report… with its dialog, read back as a reader's viewer would
+xdotool windowfocus --sync "$wid"; xdotool key alt+f; sleep 0.5; xdotool key e
+dialog "Export report" "$work/report.pdf"
+await report.pdf
+pdftotext -layout report.pdf report.txt || fail "the report is not a PDF that pdftotext reads"
+for expected in "valdmora report" "File: example.txt" "Model: negative binomial; constant, households, road_m, markets" \
+                "the dogs present (prediction)" "their expected number (confidence)" "Table of models"; do
+    grep -qF "$expected" report.txt || fail "the report does not say '$expected'"
+done
+
+# the window made smaller, then larger: the charts take the height it gains
+xdotool windowsize --sync "$wid" 1000 600; sleep 1
+xdotool windowsize --sync "$wid" 1280 800; sleep 1
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+import -window root "$artifacts/e2e-enlarged.png"
+# below the likelihood chart's designed bottom (713 pixels down the page): the chart, white
+pixel=$(convert "$artifacts/e2e-enlarged.png" -format '%[pixel:p{'$((X + 30))','$((Y + menu + 728))'}]' info:)
+case "$pixel" in white|"srgb(255,255,255)"|"rgb(255,255,255)") ;; *) fail "the likelihood chart did not take the height the window gained (pixel $pixel)";; esac
+
 # Help > The count data file
 xdotool windowfocus --sync "$wid"; xdotool key alt+h; sleep 0.3; xdotool key f; sleep 1
 help=$(timeout 10 xdotool search --sync --name "valdmora help" | head -1) || fail "no help page"
@@ -85,7 +105,7 @@ done
 sleep 0.5
 import -window root "$artifacts/e2e-simulation.png"
 kill -0 $pid || fail "the program ended"
-echo "PASS: the menu's open and save, an estimate, a help page and three simulations in a real window; screenshots in $artifacts"
+echo "PASS: the menu's open and save, an estimate, the report, an enlarged window, a help page and three simulations in a real window; screenshots in $artifacts"
 INNER
 
 xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/drive.sh" "$program" "$work" "$artifacts"

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -86,6 +87,16 @@ void mark_problem(QLineEdit* e, const std::string& problem) {
     e->setStyleSheet(bad ? "QLineEdit { border: 2px solid #d00000; }" : "");
     e->setToolTip(bad ? from8bit(problem) : e->property("plainToolTip").toString());
     e->setAccessibleDescription(bad ? from8bit(problem) : QString());
+}
+
+// A result text shown and told: a screen reader reads a label's name, so the name carries
+// the text after what the label is, and its change is announced.
+void announce(QLabel* label, const QString& text) {
+    label->setText(text);
+    if (!label->property("plainAccessibleName").isValid()) label->setProperty("plainAccessibleName", label->accessibleName());
+    label->setAccessibleName(label->property("plainAccessibleName").toString() + ": " + text);
+    QAccessibleEvent changed(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 void set_text_if_changed(QLineEdit* e, const std::string& text) {
@@ -444,9 +455,9 @@ void Form1::apply_result(ClickResult r) {
     if (r.key_names) draw_key(*r.key_names);
     counts_chart_ = r.counts;
     counts_chart_is_result_ = true;
-    Label8->setText(from8bit(r.label8));
-    if (r.lbl_tot_sim_dog) lblTotSimDog->setText(from8bit(*r.lbl_tot_sim_dog));
-    lblIntervals->setText(from8bit(r.interval_text));
+    announce(Label8, from8bit(r.label8));
+    if (r.lbl_tot_sim_dog) announce(lblTotSimDog, from8bit(*r.lbl_tot_sim_dog));
+    announce(lblIntervals, from8bit(r.interval_text));
     if (r.likelihood)
         likelihood_chart_ = r.likelihood;
     else if (r.clear_likelihood)
@@ -459,7 +470,7 @@ void Form1::apply_result(ClickResult r) {
         if (!n.modal) status += (status.isEmpty() ? "" : "; ") + from8bit(n.text);
     statusBar()->showMessage(status);
     form_.apply(std::move(r));
-    Label7->setText(from8bit(form_.result()->label7 + form_.change_note()));
+    announce(Label7, from8bit(form_.result()->label7 + form_.change_note()));
     render();
     for (const Notice& n : notices)
         if (n.modal) show_message(n);

@@ -541,12 +541,15 @@ private slots:
         read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nU1,25\n");
         QCOMPARE(command()->accessibleName(), QString("estimate population size"));
         QCOMPARE(get<QCheckBox>("chkBeta(1)")->accessibleName(), QString("Estimate the coefficient of households"));
+        QCOMPARE(get<QLabel>("Label8")->accessibleName(), QString("Population estimate"));
         QCOMPARE(beta(1)->accessibleName(), QString("Coefficient of households"));
         // Enter in a box estimates, the box's text taken as left
         type_into(beta(0), "6", false);
         QTest::keyClick(beta(0), Qt::Key_Return);
         QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
         QVERIFY(get<QLabel>("Label8")->text().startsWith("estimated number of roaming dogs"));
+        // what a screen reader reads is the result itself
+        QCOMPARE(get<QLabel>("Label8")->accessibleName(), "Population estimate: " + get<QLabel>("Label8")->text());
         // Alt and a caption's letter reach its control
         QTest::keyClick(w.get(), Qt::Key_W, Qt::AltModifier);
         QCOMPARE(QApplication::focusWidget()->objectName(), QString("txtWard"));

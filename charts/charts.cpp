@@ -171,22 +171,37 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
     auto px_double = [&](double i) {
         return static_cast<float>((i - static_cast<double>(mid_x)) * factor_x + static_cast<double>(W) / 2.0);
     };
+    // A total beyond the axis is drawn at its end, with its value and which way it lies, so
+    // that every limit drawn can be seen.
+    const float x_first = px(1.0f), x_last = px(static_cast<float>(n));
+    float beyond_y = 2.0f;
+    auto x_of = [&](double t, Rgb c) {
+        const float x = px_double(point_of(t));
+        if (x >= x_first && x <= x_last) return x;
+        const bool below = x < x_first;
+        const std::string text = (below ? "< " : "> ") + format_number(t, "0", fmt);
+        s.set_text_colour(c);
+        s.move_to(below ? x_first + 3.0f : x_last - s.text_width(text) - 3.0f, beyond_y);
+        s.print(text);
+        beyond_y += s.line_height();
+        return below ? x_first : x_last;
+    };
     if (d.simulated) {
-        const float x = px_double(point_of(d.sim_total));
+        const float x = x_of(d.sim_total, kRedRgb);
         s.line(x, 0.0f, x, H, kRedRgb);
     }
-    const float xl = px_double(point_of(d.lower));
+    const float xl = x_of(d.lower, kGreenRgb);
     s.line(xl, 0.0f, xl, H, kGreenRgb);
-    const float xu = px_double(point_of(d.upper));
+    const float xu = x_of(d.upper, kGreenRgb);
     s.line(xu, 0.0f, xu, H, kGreenRgb);
     if (d.profile_limits) {
         // where the profile crosses the dashed line, from the refits
-        s.set_dashed(true);
         for (double limit : {d.profile_lower, d.profile_upper}) {
-            const float x = px_double(point_of(limit));
+            const float x = x_of(limit, colour);
+            s.set_dashed(true);
             s.line(x, y_c - 25.0f, x, y_c + 25.0f, colour);
+            s.set_dashed(false);
         }
-        s.set_dashed(false);
     }
 }
 

@@ -215,6 +215,28 @@ TEST(LikelihoodChart, ProfileLabelsAndLines) {
     EXPECT_FLOAT_EQ(green[0], (6.0f - 11.0f) * factor + 400.0f);
 }
 
+// A range narrower than the limits: each limit drawn at the axis end it lies beyond, with
+// its value, so that no limit is drawn outside the chart.
+TEST(LikelihoodChart, LimitsBeyondTheAxisAreDrawnAtItsEndsWithTheirValues) {
+    RecordingSurface s;
+    std::vector<float> ll, total;
+    for (int k = -10; k <= 10; ++k) {
+        ll.push_back(-100.0f - 0.02f * k * k);
+        total.push_back(400.0f + 2.0f * k);  // 380 to 420
+    }
+    plot_likelihood(s, profile_data(ll, total, false, 0.0f, 300.0, 500.0), kPoint);
+    const float factor = 800.0f / 20.0f * 0.8f;
+    const float first = (1.0f - 11.0f) * factor + 400.0f, last = (21.0f - 11.0f) * factor + 400.0f;
+    std::vector<float> green;
+    for (const auto& l : s.lines)
+        if (l.colour == (Rgb{0, 255, 0}) && l.x1 == l.x2 && l.y1 == 0.0f) green.push_back(l.x1);
+    ASSERT_EQ(green.size(), 2u);
+    EXPECT_FLOAT_EQ(green[0], first);
+    EXPECT_FLOAT_EQ(green[1], last);
+    EXPECT_NE(s.find_text("< 300"), nullptr);
+    EXPECT_NE(s.find_text("> 500"), nullptr);
+}
+
 TEST(LikelihoodChart, TrueTotalOnlyForSimulatedDataAndDegenerateProfiles) {
     std::vector<float> ll{-5, -4, -5}, total{100, 200, 300};
     double lower = 150, upper = 250;

@@ -37,7 +37,9 @@ void Session::read_file(const std::string& path) {
 void Session::choose_distribution(int code) { form_.choose_distribution(code); }
 
 void Session::set_values(const std::array<double, 6>& values) {
-    for (int i = 0; i < 6; ++i) form_.set_box(i, general_number(values[static_cast<std::size_t>(i)], form_.format()));
+    // the shortest digits that read back as the very same number: nothing is lost on the way
+    for (int i = 0; i < 6; ++i)
+        form_.set_box(i, with_locale_decimal(shortest_number(values[static_cast<std::size_t>(i)]), form_.format()));
 }
 
 void Session::set_free(const std::vector<std::string>& items) {

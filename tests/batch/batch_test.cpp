@@ -1179,3 +1179,15 @@ TEST_F(BatchTest, AReportThatCannotBeWrittenSaysSoAndNeverReplacesTheData) {
     EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
 #endif
+
+// --start's numbers reach the fit as the very numbers given: a fixed slope of seventeen
+// significant digits comes back in the JSON to the last bit.
+TEST_F(BatchTest, StartValuesReachTheFitExactly) {
+    const double slope = 1.2345678901234567e-4;
+    const Outcome r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0", "--start",
+                           "10,1.2345678901234567e-4,0,0,0,1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["estimates"][1]["free"], false);
+    EXPECT_EQ(j["estimates"][1]["value"].get<double>(), slope);
+}

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "command.h"
+#include "estimate_options.h"
 #include "cycle/atomic_file.h"
 #include "estimation/dispersion_checks.h"
 #include "estimation/residuals.h"
@@ -16,34 +17,17 @@ namespace valdmora {
 
 namespace {
 
-struct EstimateOptions {
-    std::string file;
-    int dist = 1;
-    std::vector<std::string> free;  // box numbers or predictor names, resolved against the data
-    std::optional<std::array<double, 6>> start;
-    double range_percent = 50.0;
-    std::string ward;
+struct EstimateOptions : ModelOptions {
     std::string out;
-    int bootstrap_reps = 0;
-    uint64_t seed = 1;
     std::string residuals;
     bool json = false;
     bool checks = false;
 };
 
 void declare(CLI::App& sub) {
-    add_text_option(sub, "FILE", "the count data file");
-    sub.get_option("FILE")->required();
-    add_text_option(sub, "--dist", distributions_help());
-    sub.get_option("--dist")->check(CLI::IsMember(distribution_keys()));
-    add_text_option(sub, "--free", "free parameters: box numbers 0..4 (0 the constant) or predictor names; "
-                                   "the extra parameter is always free (default 0)");
-    add_text_option(sub, "--start", "start values B0,B1,B2,B3,B4,E in box order (default: the distribution's)");
-    add_text_option(sub, "--range", "likelihood profile range, per cent either side (default 50)");
-    add_text_option(sub, "--ward", "narrow the estimate to this unsurveyed ward");
+    declare_model_options(sub);
     add_text_option(sub, "--out", "folder for ward_predictions.txt and user.txt (default: here)");
-    add_text_option(sub, "--bootstrap", "bootstrap prediction limits from this many replicates (default 0: none)");
-    add_text_option(sub, "--seed", "seed of the bootstrap, 0..18446744073709551615 (default 1)");
+    declare_bootstrap_options(sub);
     add_text_option(sub, "--residuals", "write each surveyed ward's residuals to this CSV file");
     add_switch(sub, "--json", "print one JSON object instead of the result lines");
     add_switch(sub, "--checks", "also print the overdispersion checks: the negative binomial against its Poisson limit, and "
@@ -52,15 +36,8 @@ void declare(CLI::App& sub) {
 
 EstimateOptions parse(const CLI::App& given) {
     EstimateOptions o;
-    o.file = option_text(given, "FILE");
-    o.dist = option_distribution(option_text(given, "--dist", "lognormal"));
-    o.free = split_list(option_text(given, "--free", "0"));
-    if (option_given(given, "--start")) o.start = option_boxes(option_text(given, "--start"), "--start");
-    o.range_percent = option_range(option_text(given, "--range", "50"));
-    o.ward = option_text(given, "--ward");
+    static_cast<ModelOptions&>(o) = parse_model_options(given);
     o.out = option_text(given, "--out", ".");
-    o.bootstrap_reps = static_cast<int>(option_whole(option_text(given, "--bootstrap", "0"), "--bootstrap", 0, 1000000));
-    if (option_given(given, "--seed")) o.seed = option_seed(option_text(given, "--seed"));
     o.residuals = option_text(given, "--residuals");
     o.json = option_given(given, "--json");
     o.checks = option_given(given, "--checks");
@@ -91,18 +68,8 @@ int run(const EstimateOptions& o) {
     outputs.push_back({"--residuals", o.residuals});
     refuse_clashes(o.file, outputs);
     Session s;
-    s.read_file(o.file);
-    s.choose_distribution(o.dist);
-    if (o.start) s.set_values(*o.start);
-    s.set_free(o.free);
-    ClickSettings settings;
-    settings.data_path = o.file;
-    settings.ward = o.ward;
-    settings.range_percent = o.range_percent;
-    settings.bootstrap_reps = o.bootstrap_reps;
-    settings.bootstrap_seed = o.seed;
     const ClickServices sv = services();
-    const ClickResult r = s.click(settings, sv);
+    const ClickResult r = estimate_click(s, o, sv);
 
     std::vector<Notice> notices = s.notices();
     const std::vector<Notice> own = click_notices(r);

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "command.h"
+#include "estimate_options.h"
 #include "cycle/atomic_file.h"
 #include "estimation/model_table.h"
 #include "output.h"
@@ -20,44 +21,21 @@ namespace valdmora {
 
 namespace {
 
-struct ReportOptions {
-    std::string file;
-    int dist = 1;
-    std::vector<std::string> free;
-    std::optional<std::array<double, 6>> start;
-    double range_percent = 50.0;
-    std::string ward;
-    int bootstrap_reps = 0;
-    uint64_t seed = 1;
+struct ReportOptions : ModelOptions {
     std::string pdf;
 };
 
 void declare(CLI::App& sub) {
-    add_text_option(sub, "FILE", "the count data file");
-    sub.get_option("FILE")->required();
+    declare_model_options(sub);
     add_text_option(sub, "--pdf", "the report to write (PDF)");
     sub.get_option("--pdf")->required();
-    add_text_option(sub, "--dist", distributions_help());
-    sub.get_option("--dist")->check(CLI::IsMember(distribution_keys()));
-    add_text_option(sub, "--free", "free parameters, as for estimate (default 0)");
-    add_text_option(sub, "--start", "start values B0,B1,B2,B3,B4,E in box order (default: the distribution's)");
-    add_text_option(sub, "--range", "likelihood profile range, per cent either side (default 50)");
-    add_text_option(sub, "--ward", "narrow the estimate to this unsurveyed ward");
-    add_text_option(sub, "--bootstrap", "bootstrap prediction limits from this many replicates (default 0: none)");
-    add_text_option(sub, "--seed", "seed of the bootstrap, 0..18446744073709551615 (default 1)");
+    declare_bootstrap_options(sub);
 }
 
 ReportOptions parse(const CLI::App& given) {
     ReportOptions o;
-    o.file = option_text(given, "FILE");
+    static_cast<ModelOptions&>(o) = parse_model_options(given);
     o.pdf = option_text(given, "--pdf");
-    o.dist = option_distribution(option_text(given, "--dist", "lognormal"));
-    o.free = split_list(option_text(given, "--free", "0"));
-    if (option_given(given, "--start")) o.start = option_boxes(option_text(given, "--start"), "--start");
-    o.range_percent = option_range(option_text(given, "--range", "50"));
-    o.ward = option_text(given, "--ward");
-    o.bootstrap_reps = static_cast<int>(option_whole(option_text(given, "--bootstrap", "0"), "--bootstrap", 0, 1000000));
-    if (option_given(given, "--seed")) o.seed = option_seed(option_text(given, "--seed"));
     return o;
 }
 
@@ -77,18 +55,8 @@ void ensure_gui_application() {
 int run(const ReportOptions& o) {
     refuse_clashes(o.file, {{"--pdf", o.pdf}});
     Session s;
-    s.read_file(o.file);
-    s.choose_distribution(o.dist);
-    if (o.start) s.set_values(*o.start);
-    s.set_free(o.free);
-    ClickSettings settings;
-    settings.data_path = o.file;
-    settings.ward = o.ward;
-    settings.range_percent = o.range_percent;
-    settings.bootstrap_reps = o.bootstrap_reps;
-    settings.bootstrap_seed = o.seed;
     const ClickServices sv = services();
-    ClickResult r = s.click(settings, sv);
+    ClickResult r = estimate_click(s, o, sv);
     std::vector<Notice> notices = s.notices();
     const std::vector<Notice> own = click_notices(r);
     notices.insert(notices.end(), own.begin(), own.end());

@@ -1,0 +1,40 @@
+// The options of one estimate from a data file, shared by the subcommands that make one
+// (estimate, report): declared, parsed into numbers, and turned into a click.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "estimation/click.h"
+#include "session.h"
+
+namespace CLI {
+class App;
+}
+
+namespace valdmora {
+
+struct ModelOptions {
+    std::string file;
+    int dist = 1;
+    std::vector<std::string> free;  // box numbers or predictor names, resolved against the data
+    std::optional<std::array<double, 6>> start;
+    double range_percent = 50.0;
+    std::string ward;
+    int bootstrap_reps = 0;
+    uint64_t seed = 1;
+};
+
+// FILE, --dist, --free, --start, --range and --ward.
+void declare_model_options(CLI::App& sub);
+// --bootstrap and --seed.
+void declare_bootstrap_options(CLI::App& sub);
+ModelOptions parse_model_options(const CLI::App& given);
+
+// The data read into the session, the model set, and one estimating click on it.
+ClickResult estimate_click(Session& s, const ModelOptions& o, const ClickServices& services);
+
+}  // namespace valdmora

@@ -119,6 +119,8 @@ private:
     void refuse_clash(const QStringList& paths, const char* title) const;
     std::vector<NamedPath> kept_files() const;
     ModelLibrary model_library() const;
+    // The table of models of the data held, off the window's thread; false when cancelled.
+    bool make_model_table(const QString& what);
     // An exported chart's title: which chart, of which file and model.
     QString chart_title(const PictureBox* box) const;
 

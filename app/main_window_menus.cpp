@@ -181,23 +181,29 @@ void Form1::save_charts(const QString& path) {
     statusBar()->showMessage("wrote " + written.join(" and "));
 }
 
-void Form1::compare_models() {
-    if (!form_.state().has_data_file() || form_.state().n_surveyed == 0)
-        throw UserError("Read a count data file first: the models are compared on its surveyed wards.", "Compare models");
+bool Form1::make_model_table(const QString& what) {
     ClickServices services;
     services.library = model_library();
     const EstimationState copy = form_.state();
     const std::vector<std::string> names = form_.predictor_names();
     const NumberFormat fmt = form_.format();
-    std::optional<ModelTable> table = task_.run<ModelTable>("Comparing models", [&](const Progress& progress) {
+    std::optional<ModelTable> table = task_.run<ModelTable>(what, [&](const Progress& progress) {
         ClickServices sv = services;
         sv.progress = progress;
         return valdmora::compare_models(copy, names, sv, fmt);
     });
-    if (!table) return;
-    models_ = *table;
+    if (!table) return false;
+    models_ = std::move(table);
     models_data_version_ = form_.data_version();
-    auto* dialog = new ModelTableDialog(std::move(*table), form_.format(), this);
+    return true;
+}
+
+void Form1::compare_models() {
+    if (!form_.state().has_data_file() || form_.state().n_surveyed == 0)
+        throw UserError("Read a count data file first: the models are compared on its surveyed wards.", "Compare models");
+    if (!make_model_table("Comparing models")) return;
+    ModelTable table = *models_;
+    auto* dialog = new ModelTableDialog(std::move(table), form_.format(), this);
     dialog->set_kept_files(kept_files());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
@@ -219,20 +225,8 @@ void Form1::export_report(const QString& path) {
     if (!models_ || models_data_version_ != form_.result_origin()->data_version) {
         if (form_.result_origin()->data_name == "simulated data" || !form_.result_current()) {
             models_.reset();
-        } else {
-            ClickServices services;
-            services.library = model_library();
-            const EstimationState copy = form_.state();
-            const std::vector<std::string> names = form_.predictor_names();
-            const NumberFormat fmt = form_.format();
-            std::optional<ModelTable> table = task_.run<ModelTable>("Comparing models for the report", [&](const Progress& progress) {
-                ClickServices sv = services;
-                sv.progress = progress;
-                return valdmora::compare_models(copy, names, sv, fmt);
-            });
-            if (!table) return;
-            models_ = std::move(table);
-            models_data_version_ = form_.data_version();
+        } else if (!make_model_table("Comparing models for the report")) {
+            return;  // cancelled: no report
         }
     }
     ReportInput in;

@@ -106,6 +106,8 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
     }
 }
 
+const char* const kLikelihoodAxisNote = "across: the unsurveyed wards' total";
+
 std::vector<std::size_t> counts_point_order(std::size_t n) {
     std::vector<std::size_t> order;
     order.reserve(n);
@@ -158,6 +160,10 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
     s.set_text_colour(colour);
     s.move_to(W - 200.0f, d.title_y);
     s.print(d.title);
+    // "population" along the axis is the total of the unsurveyed wards alone, not a predictor
+    s.set_text_colour(kBlackRgb);
+    s.move_to(W - 200.0f, static_cast<float>(d.title_y) + s.line_height());
+    s.print(kLikelihoodAxisNote);
 
     s.set_dashed(true);
     const float y_c = py(r.hi - 1.92f);

@@ -53,6 +53,9 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt);
 // simulated data, the true total in red.
 void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt);
 
+// Beside the likelihood chart's title: what its axis of totals holds.
+extern const char* const kLikelihoodAxisNote;
+
 // The wards (1..n) in the order the counts chart draws their circles.
 std::vector<std::size_t> counts_point_order(std::size_t n);
 

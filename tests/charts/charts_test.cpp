@@ -189,6 +189,11 @@ TEST(LikelihoodChart, ProfileLabelsAndLines) {
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(title->colour, (Rgb{0, 0, 192}));
     EXPECT_FLOAT_EQ(title->x, 600.0f);
+    // and under it what the axis of totals holds
+    const auto* note = s.find_text("across: the unsurveyed wards' total");
+    ASSERT_NE(note, nullptr);
+    EXPECT_FLOAT_EQ(note->x, 600.0f);
+    EXPECT_GT(note->y, title->y);
 
     // the dashed red line 1.92 below the maximum
     int dashed = 0;

@@ -305,7 +305,13 @@ void Form1::render() {
     for (QLabel* l : {Label7, Label8, lblIntervals}) l->setAccessibleDescription(from8bit(line));
     picCount->set_out_of_date(counts_chart_is_result_ ? from8bit(line) : QString());
     picLL->set_out_of_date(from8bit(line));
-    results_pane_->show_summary(results_summary(form_));
+    // the summary is worked out again only when the result or its standing changes, not at
+    // every key typed (its residuals run over every surveyed ward)
+    if (r != summarised_result_ || line != summarised_line_) {
+        results_pane_->show_summary(results_summary(form_));
+        summarised_result_ = r;
+        summarised_line_ = line;
+    }
     // before anything is read or simulated, the empty chart says what to do
     picCount->set_placeholder(form_.state().has_data_file() || r || form_.path().empty()
                                   ? QString()
@@ -470,6 +476,7 @@ void Form1::apply_result(ClickResult r) {
         if (!n.modal) status += (status.isEmpty() ? "" : "; ") + from8bit(n.text);
     statusBar()->showMessage(status);
     form_.apply(std::move(r));
+    summarised_result_ = nullptr;  // a new result in the same place: its summary is new
     announce(Label7, from8bit(form_.result()->label7 + form_.change_note()));
     render();
     for (const Notice& n : notices)

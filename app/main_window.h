@@ -152,6 +152,8 @@ private:
     std::optional<ModelTable> models_;
     long models_data_version_ = -1;
     ResultsPane* results_pane_ = nullptr;
+    const ClickResult* summarised_result_ = nullptr;  // what the pane's summary was made of
+    std::string summarised_line_;
     QDockWidget* results_dock_ = nullptr;
 
     QMenu* recent_menu_ = nullptr;

@@ -513,8 +513,12 @@ private slots:
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
 
+        QVERIFY(w->findChild<QTextBrowser*>("resultsText")->toPlainText().contains("Out of date: these results are for a.txt"));
         QTest::mouseClick(command(), Qt::LeftButton);
         QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
+        // the pane follows the new estimate
+        const QString pane = w->findChild<QTextBrowser*>("resultsText")->toPlainText();
+        QVERIFY2(pane.startsWith("Data: b.txt"), qPrintable(pane));
         QVERIFY(label8->palette().color(QPalette::WindowText) != QColor(150, 150, 150));
         QVERIFY(label8->text() != a_result);
         // a box changed after the estimate marks it out of date, typed back it is current again

@@ -223,7 +223,7 @@ void Form1::export_report(const QString& path) {
     refuse_clash({path}, "Export report");
     // the table of models of the data on show: the one made, or made now
     if (!models_ || models_data_version_ != form_.result_origin()->data_version) {
-        if (form_.result_origin()->data_name == "simulated data" || !form_.result_current()) {
+        if (form_.result_origin()->simulated || !form_.result_current()) {
             models_.reset();
         } else if (!make_model_table("Comparing models for the report")) {
             return;  // cancelled: no report

@@ -96,18 +96,21 @@ bool write_whole(const QString& path, const QByteArray& data, QString* error) {
     return e.empty();
 }
 
-}  // namespace
-
-bool PictureBox::save_png(const QString& path, QString* error) const {
+// An image as PNG through the one writer.
+bool write_png(const QImage& image, const QString& path, QString* error) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!image_.save(&buffer, "PNG")) {
-        if (error) *error = tr("the picture could not be encoded as PNG");
+    if (!image.save(&buffer, "PNG")) {
+        if (error) *error = QStringLiteral("the picture could not be encoded as PNG");
         return false;
     }
     return write_whole(path, png, error);
 }
+
+}  // namespace
+
+bool PictureBox::save_png(const QString& path, QString* error) const { return write_png(image_, path, error); }
 
 void PictureBox::feed_svg(SvgSurface& svg, float dx, float dy) const {
     for (const Item& item : items_) {
@@ -195,14 +198,7 @@ bool PictureBox::export_png(const QString& path, const QString& title, const Pic
             for (const Item& item : key->items_) key->render(p, item, true);
         }
     }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) {
-        if (error) *error = tr("the picture could not be encoded as PNG");
-        return false;
-    }
-    return write_whole(path, png, error);
+    return write_png(image, path, error);
 }
 
 std::vector<std::string> PictureBox::texts() const {

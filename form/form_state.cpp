@@ -197,7 +197,8 @@ void FormState::apply(ClickResult r) {
 ResultOrigin FormState::current_origin() const {
     ResultOrigin o;
     o.data_version = data_version_;
-    o.data_name = data_file_.empty() ? "simulated data" : file_name_of(data_file_);
+    o.simulated = data_file_.empty();
+    o.data_name = o.simulated ? "simulated data" : file_name_of(data_file_);
     o.dist = state_.err_dist;
     // only what the model uses: the boxes and ticks of predictors the data have
     for (int i = 0; i < 6; ++i) {

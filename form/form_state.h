@@ -32,6 +32,7 @@ struct FormShown {
 struct ResultOrigin {
     long data_version = 0;
     std::string data_name;  // the file's name, or "simulated data"
+    bool simulated = false;  // the data were drawn by a simulation, not read
     int dist = 1;
     std::array<bool, 5> ticks{};
     std::array<std::string, 6> boxes;

@@ -41,7 +41,7 @@ package-test: build
 # own tests run in the plain build, under Xvfb and under Wine: Qt's widget code built with the
 # sanitizers would take CI past its half hour. Full stacks for leak reports: Qt is built
 # without frame pointers, so the fast unwinder stops at its first frame.
-SANITIZE_TARGETS = valdmora valdmora_batch modellib_tests cycle_tests charts_tests estimation_tests form_tests \
+SANITIZE_TARGETS = valdmora valdmora_batch modellib_tests modellib_memory_tests cycle_tests charts_tests estimation_tests form_tests \
   batch_tests comma_locale_tests
 SANITIZE_FLAGS = -O1 -g1 -DNDEBUG
 test-sanitize: deps

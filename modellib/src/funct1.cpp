@@ -88,9 +88,10 @@ void count_evaluations(int32_t* model_ints, int64_t evaluations) {
 
 using namespace valdmora::model;
 
-extern "C" void VALDMORA_ORIGINAL FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, double* model_reals) {
+namespace {
+
+void funct1(int32_t* n, double* xc, double* fc, int32_t* model_ints, double* model_reals) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    if (!fc) return;
     if (!n || !model_ints || !model_reals) {
         *fc = kNaN;
         return;
@@ -103,4 +104,16 @@ extern "C" void VALDMORA_ORIGINAL FUNCT1(int32_t* n, double* xc, double* fc, int
         return;
     }
     *fc = objective(d.view(), *n, model_ints + 1, xc);
+}
+
+}  // namespace
+
+extern "C" void VALDMORA_ORIGINAL FUNCT1(int32_t* n, double* xc, double* fc, int32_t* model_ints, double* model_reals) {
+    if (!fc) return;
+    // nothing thrown inside crosses into a C caller: a value that cannot be had is NaN
+    const bool done = guarded(false, [&] {
+        funct1(n, xc, fc, model_ints, model_reals);
+        return true;
+    });
+    if (!done) *fc = std::numeric_limits<double>::quiet_NaN();
 }

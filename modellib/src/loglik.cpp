@@ -219,7 +219,8 @@ extern "C" double VALDMORA_LOGLIK(int64_t nobs, int32_t np, const int32_t* y, co
     if (nobs < 0 || np < 0 || np > kMaxPredictors || (np > 0 && (ldx < nobs || !beta)))
         return std::numeric_limits<double>::quiet_NaN();
     if (nobs > 0 && (!y || (np > 0 && !x))) return std::numeric_limits<double>::quiet_NaN();
-    return loglik(nobs, np, y, x, ldx, b0, beta, e, dist);
+    if (!dist_code_valid(dist)) return std::numeric_limits<double>::quiet_NaN();
+    return guarded(std::numeric_limits<double>::quiet_NaN(), [&] { return loglik(nobs, np, y, x, ldx, b0, beta, e, dist); });
 }
 
 extern "C" double VALDMORA_ORIGINAL LOGLIK(int32_t* nobs, int32_t* np, int32_t* y, int32_t* x, double* b0,
@@ -233,10 +234,11 @@ extern "C" double VALDMORA_ORIGINAL LOGLIK(int32_t* nobs, int32_t* np, int32_t* 
     double table[kMaxRecords * kMaxPredictors];
     for (int32_t j = 0; j < *np; ++j)
         for (int32_t i = 0; i < *nobs; ++i) table[i + kMaxRecords * j] = x[i + kMaxRecords * j];
-    return loglik(*nobs, *np, y, table, kMaxRecords, *b0, beta, *e, *dist);
+    return guarded(std::numeric_limits<double>::quiet_NaN(),
+                   [&] { return loglik(*nobs, *np, y, table, kMaxRecords, *b0, beta, *e, *dist); });
 }
 
 extern "C" double VALDMORA_ORIGINAL RLOGCOMBIN(double* a, int32_t* k) {
     if (!a || !k) return std::numeric_limits<double>::quiet_NaN();
-    return rlogcombin_loop(*a, *k);
+    return guarded(std::numeric_limits<double>::quiet_NaN(), [&] { return rlogcombin_loop(*a, *k); });
 }

@@ -122,4 +122,19 @@ void count_evaluations(int32_t* model_ints, int64_t evaluations);
 // True when the n free positions lie within 1..np+2.
 bool free_positions_valid(int32_t n, const int32_t* positions, int32_t np);
 
+// Whether a distribution code is one the size-free entries take: 1, 2 or 3. (The original
+// entries read any other code as the negative binomial, and keep doing so.)
+inline bool dist_code_valid(int32_t dist) { return dist >= 1 && dist <= 3; }
+
+// Runs an entry's body; anything it throws (an allocation that fails) becomes the entry's
+// documented failure value and never crosses the C interface.
+template <class R, class Body>
+R guarded(R on_failure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return on_failure;
+    }
+}
+
 }  // namespace valdmora::model

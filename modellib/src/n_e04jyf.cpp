@@ -78,12 +78,10 @@ int32_t fit(const Model& d, int32_t n, const int32_t* positions, const double* l
 
 using namespace valdmora::model;
 
-extern "C" void VALDMORA_ORIGINAL N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f,
-                         int32_t* iw, int32_t* liw, double* w, int32_t* lw, int32_t* model_ints,
-                         double* model_reals, int32_t* ifail) {
-    (void)iw;
-    (void)w;
-    if (!ifail) return;
+namespace {
+
+void n_e04jyf(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f, int32_t* liw,
+              int32_t* lw, int32_t* model_ints, double* model_reals, int32_t* ifail) {
     if (!n || !ibound || !f || !model_ints || !model_reals) {
         *ifail = VALDMORA_FIT_BAD_ARGS;
         return;
@@ -121,6 +119,7 @@ extern "C" void VALDMORA_ORIGINAL N_E04JYF(int32_t* n, int32_t* ibound, double* 
             return;
         }
         int64_t evaluations = 0;
+        // a failure inside (memory that cannot be had) is the minimizer's own failure
         code = fit(d.view(), n_copy, model_ints + 1, lower, upper, x, f, &evaluations);
         count_evaluations(model_ints, evaluations);
     }
@@ -130,4 +129,21 @@ extern "C" void VALDMORA_ORIGINAL N_E04JYF(int32_t* n, int32_t* ibound, double* 
     if (liw) *liw = liw_copy;
     if (lw) *lw = lw_copy;
     *ifail = code;
+}
+
+}  // namespace
+
+extern "C" void VALDMORA_ORIGINAL N_E04JYF(int32_t* n, int32_t* ibound, double* bl, double* bu, double* x, double* f,
+                         int32_t* iw, int32_t* liw, double* w, int32_t* lw, int32_t* model_ints,
+                         double* model_reals, int32_t* ifail) {
+    (void)iw;
+    (void)w;
+    if (!ifail) return;
+    // a failure inside (memory that cannot be had) is the minimizer's own failure, never an
+    // exception in a C caller
+    const bool done = guarded(false, [&] {
+        n_e04jyf(n, ibound, bl, bu, x, f, liw, lw, model_ints, model_reals, ifail);
+        return true;
+    });
+    if (!done) *ifail = VALDMORA_FIT_FAILED;
 }

@@ -14,6 +14,7 @@ using valdmora::model::Model;
 bool model_of(const valdmora_model* m, Model& out) {
     using namespace valdmora::model;
     if (!m || m->nobs < 0 || m->np < 0 || m->np > kMaxPredictors || !m->value || !m->scale) return false;
+    if (!dist_code_valid(m->dist)) return false;
     if (m->nobs > 0 && (!m->y || (m->np > 0 && !m->x))) return false;
     if (m->fixed_total > 0.0 && m->np > 0 && !m->x_sum) return false;
     out.nobs = m->nobs;
@@ -34,11 +35,14 @@ bool model_of(const valdmora_model* m, Model& out) {
 
 extern "C" double VALDMORA_OBJECTIVE(const valdmora_model* model, int32_t n, const int32_t* free_pos,
                                      const double* x) {
-    Model d;
-    if (!model_of(model, d) || (n > 0 && (!free_pos || !x)) ||
-        !valdmora::model::free_positions_valid(n, free_pos, d.np))
-        return std::numeric_limits<double>::quiet_NaN();
-    return valdmora::model::objective(d, n, free_pos, x);
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    return valdmora::model::guarded(kNaN, [&] {
+        Model d;
+        if (!model_of(model, d) || (n > 0 && (!free_pos || !x)) ||
+            !valdmora::model::free_positions_valid(n, free_pos, d.np))
+            return kNaN;
+        return valdmora::model::objective(d, n, free_pos, x);
+    });
 }
 
 namespace {
@@ -52,12 +56,20 @@ int32_t fit_or_search(const valdmora_model* model, int32_t n, const int32_t* fre
         !valdmora::model::free_positions_valid(n, free_pos, d.np) ||
         !valdmora::model::bounds_valid(n, lower, upper, x))
         return VALDMORA_FIT_BAD_ARGS;
-    int32_t code = VALDMORA_FIT_OK;
-    if (n == 0) {
-        *f = valdmora::model::objective(d, 0, free_pos, x);
-        count = 1;
-    } else {
-        code = valdmora::model::fit(d, n, free_pos, lower, upper, x, f, &count, confirm);
+    // the start point comes back as it was when the library cannot finish
+    double start[valdmora::model::kMaxFree];
+    for (int32_t i = 0; i < n; ++i) start[i] = x[i];
+    const int32_t code = valdmora::model::guarded(VALDMORA_FIT_NO_MEMORY, [&] {
+        if (n == 0) {
+            *f = valdmora::model::objective(d, 0, free_pos, x);
+            count = 1;
+            return VALDMORA_FIT_OK;
+        }
+        return valdmora::model::fit(d, n, free_pos, lower, upper, x, f, &count, confirm);
+    });
+    if (code == VALDMORA_FIT_NO_MEMORY) {
+        for (int32_t i = 0; i < n; ++i) x[i] = start[i];
+        *f = std::numeric_limits<double>::quiet_NaN();
     }
     if (evaluations) *evaluations = count;
     return code;
@@ -89,6 +101,8 @@ extern "C" int32_t VALDMORA_HESSIAN(const valdmora_model* model, int32_t n, cons
         for (int32_t v = 0; v < u; ++v)
             if (free_pos[u] == free_pos[v]) return VALDMORA_FIT_BAD_ARGS;
     }
-    return objective_hessian(d, n, free_pos, x, f, gradient, hessian) ? VALDMORA_FIT_OK
-                                                                       : VALDMORA_FIT_START_NOT_FINITE;
+    return guarded(VALDMORA_FIT_NO_MEMORY, [&] {
+        return objective_hessian(d, n, free_pos, x, f, gradient, hessian) ? VALDMORA_FIT_OK
+                                                                           : VALDMORA_FIT_START_NOT_FINITE;
+    });
 }

@@ -169,6 +169,39 @@ TEST(SizeFree, RefusesWhatItCannotUse) {
     EXPECT_EQ(start, x);
 }
 
+TEST(SizeFree, RefusesADistributionCodeOtherThanOneToThree) {
+    // The original entries read any code but 1 and 2 as the negative binomial, and keep
+    // doing so; the size-free ones take 1, 2 and 3 only, so a stray code is never a model.
+    const Records r = simulate(30, 1, 4.0, {0.01}, 1.0, 3, 5);
+    const Columns c = columns(r, {4, 0.01, 1.0});
+    const std::vector<int32_t> free_pos{1, 2, 3};
+    const std::vector<double> lower{-1000, -1000, 0.01}, upper{1000, 1000, 100};
+    const std::vector<int32_t> table = predictor_table(r);
+    std::vector<double> wide(table.begin(), table.end());
+    std::vector<int32_t> y = r.y;
+    double b0 = 4.0, beta[1] = {0.01}, e = 1.0;
+    int32_t nobs = 30, np = 1, negbin = 3;
+    const double negbin_ll = LOGLIK(&nobs, &np, y.data(), const_cast<int32_t*>(table.data()), &b0, beta, &e, &negbin);
+    for (int32_t code : {0, 4, -3, 255}) {
+        SCOPED_TRACE(code);
+        const valdmora_model m = c.model(1, code);
+        std::vector<double> x{4, 0.01, 1.0};
+        const std::vector<double> start = x;
+        double f = 0.0;
+        EXPECT_EQ(VALDMORA_FIT(&m, 3, free_pos.data(), lower.data(), upper.data(), x.data(), &f, nullptr),
+                  VALDMORA_FIT_BAD_ARGS);
+        EXPECT_EQ(VALDMORA_SEARCH(&m, 3, free_pos.data(), lower.data(), upper.data(), x.data(), &f, nullptr),
+                  VALDMORA_FIT_BAD_ARGS);
+        EXPECT_EQ(x, start);
+        std::vector<double> h(9);
+        EXPECT_EQ(VALDMORA_HESSIAN(&m, 3, free_pos.data(), x.data(), nullptr, nullptr, h.data()), VALDMORA_FIT_BAD_ARGS);
+        EXPECT_TRUE(std::isnan(VALDMORA_OBJECTIVE(&m, 3, free_pos.data(), x.data())));
+        EXPECT_TRUE(std::isnan(VALDMORA_LOGLIK(30, 1, y.data(), wide.data(), 99, b0, beta, e, code)));
+        int32_t old_code = code;
+        EXPECT_EQ(LOGLIK(&nobs, &np, y.data(), const_cast<int32_t*>(table.data()), &b0, beta, &e, &old_code), negbin_ll);
+    }
+}
+
 TEST(SizeFree, LoglikTakesAnyLeadingDimension) {
     const Records r = simulate(40, 2, 4.0, {0.01, 0.02}, 1.0, 3, 8);
     const std::vector<int32_t> table = predictor_table(r);  // column length 99

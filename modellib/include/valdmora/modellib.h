@@ -82,6 +82,11 @@ extern "C" {
 #define VALDMORA_FIT_FAILED 4        /* the minimizer itself failed; best point returned */
 #define VALDMORA_FIT_UNCONFIRMED 5   /* a point was found but could not be confirmed,
                                         e.g. the search was limited by roundoff */
+#define VALDMORA_FIT_NO_MEMORY 6     /* size-free entries only: the library could not
+                                        finish (memory it needed could not be had); the
+                                        start point is returned unchanged and *f is NaN.
+                                        N_E04JYF reports the same as VALDMORA_FIT_FAILED.
+                                        No entry lets an exception reach its caller. */
 
 /* Minimise FUNCT1 over the n free variables within bounds. The caller supplies no
  * derivatives: the search uses the likelihood's own gradient, and each evaluation of value
@@ -126,7 +131,9 @@ VALDMORA_API double VALDMORA_ORIGINAL RLOGCOMBIN(double *a, int32_t *k);
 typedef struct valdmora_model {
     int64_t nobs;          /* number of count records, 0 or more */
     int32_t np;            /* number of predictors, 0..4 */
-    int32_t dist;          /* distribution code: 1 lognormal, 2 normal, anything else
+    int32_t dist;          /* distribution code: 1 lognormal, 2 normal, 3 negative
+                              binomial; any other code is refused (VALDMORA_FIT_BAD_ARGS,
+                              or NaN), unlike the original entries, which read it as the
                               negative binomial */
     const int32_t *y;      /* the nobs counts */
     const double *x;       /* predictor values, column after column: predictor j (from 0) of
@@ -155,7 +162,8 @@ VALDMORA_API double VALDMORA_OBJECTIVE(const valdmora_model *model, int32_t n, c
  * returns VALDMORA_FIT_OK. Returns a failure code of N_E04JYF: 0 and 5 a usable fit,
  * VALDMORA_FIT_BAD_ARGS (nothing evaluated) for n outside 0..11, a position outside
  * 1..np+2, a NaN bound, a lower bound above its upper bound, a start that is not finite,
- * or a model that cannot be used (np outside 0..4, nobs below 0, a missing array). */
+ * or a model that cannot be used (np outside 0..4, nobs below 0, a distribution code other
+ * than 1, 2 or 3, a missing array); VALDMORA_FIT_NO_MEMORY when it cannot finish. */
 VALDMORA_API int32_t VALDMORA_FIT(const valdmora_model *model, int32_t n, const int32_t *free_pos,
                                   const double *lower, const double *upper, double *x, double *f,
                                   int64_t *evaluations);
@@ -176,13 +184,15 @@ VALDMORA_API int32_t VALDMORA_SEARCH(const valdmora_model *model, int32_t n, con
  * VALDMORA_OBJECTIVE and VALDMORA_FIT have them. Returns VALDMORA_FIT_OK; VALDMORA_FIT_START_NOT_FINITE where the likelihood
  * or a derivative is not finite there (e.g. a lognormal count below 1); VALDMORA_FIT_BAD_ARGS
  * (nothing written) for n outside 1..np+2, a position outside 1..np+2 or given twice, a
- * value that is not finite, a missing array or a model that cannot be used. */
+ * value that is not finite, a missing array or a model that cannot be used;
+ * VALDMORA_FIT_NO_MEMORY when it cannot finish. */
 VALDMORA_API int32_t VALDMORA_HESSIAN(const valdmora_model *model, int32_t n, const int32_t *free_pos,
                                       const double *x, double *f, double *gradient, double *hessian);
 
 /* Log likelihood of nobs count records: predictor j (from 0) of record i at x[i + ldx * j],
  * ldx >= nobs. The normal and lognormal values carry no -ln(2 pi)/2 constant; a lognormal
- * count below 1 gives -infinity; sizes that cannot be used give NaN. */
+ * count below 1 gives -infinity; sizes that cannot be used, or a distribution code other
+ * than 1, 2 or 3, give NaN. */
 VALDMORA_API double VALDMORA_LOGLIK(int64_t nobs, int32_t np, const int32_t *y, const double *x, int64_t ldx,
                                     double b0, const double *beta, double e, int32_t dist);
 

@@ -5,7 +5,33 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include "cycle/interval_kinds.h"
+
 namespace valdmora {
+
+namespace {
+
+// Each target's kinds of interval, from their table: in brief, their names; in full, how
+// each is found.
+QString interval_help(bool full) {
+    QString html = full ? "<ul>" : "<p>";
+    for (std::size_t t = 0; t < kTargets.size(); ++t) {
+        const TargetTraits& target = kTargets[t];
+        QStringList kinds;
+        for (const IntervalTraits& k : kIntervalKinds)
+            if (static_cast<std::size_t>(k.target) == t)
+                kinds << (full ? QString::fromUtf8(k.name.data(), static_cast<qsizetype>(k.name.size())) + " (" +
+                                     QString::fromUtf8(k.help.data(), static_cast<qsizetype>(k.help.size())) + ")"
+                               : QString::fromUtf8(k.name.data(), static_cast<qsizetype>(k.name.size())));
+        const QString heading = QString::fromUtf8(target.limits.data(), static_cast<qsizetype>(target.limits.size()));
+        const QString covers = QString::fromUtf8(target.help.data(), static_cast<qsizetype>(target.help.size()));
+        html += full ? "<li><b>" + heading + "</b> " + covers + ": " + kinds.join("; ") + ".</li>"
+                     : (t ? " " : "") + QString("<b>") + heading + "</b> (" + kinds.join("; ") + ") " + covers + ".";
+    }
+    return html + (full ? "</ul>" : "</p>");
+}
+
+}  // namespace
 
 QString HelpDialog::html(const QString& topic) {
     if (topic == "start")
@@ -38,9 +64,7 @@ the mean.</li>
 </ul>
 <p>Where unsure, compare the models: the lowest AICc fits best for its number of parameters.</p>
 <h3>What each interval covers</h3>
-<p><b>Prediction limits</b> (Wald, in brackets; bootstrap) cover the dogs present in the
-unsurveyed wards. <b>Confidence limits</b> (delta method; profile likelihood) cover their
-expected number, the model's mean, and are narrower.</p>
+)" + interval_help(false) + R"(
 <h3>"The estimate when no mean sits on the floor"</h3>
 <p>A ward's mean count is its linear predictor (the constant plus each coefficient times the
 predictor), but never below a floor near 1: a model cannot expect fewer dogs than that. The
@@ -94,15 +118,7 @@ included): they cover the dogs present, not only their expected number.</li>
 the fitted model.</p>
 <h3>What each interval covers</h3>
 <p>There are two things to be uncertain about, and each interval names its own:</p>
-<ul>
-<li><b>Prediction limits</b> cover the dogs actually in the unsurveyed wards today: the limits in
-brackets in the sentence (Wald: the estimate's standard error with each ward's own count
-variance added) and the bootstrap limits (refits to simulated counts, with their Monte Carlo
-error: what another seed could move them by).</li>
-<li><b>Confidence limits</b> cover the expected number of dogs there, the model's mean, and are
-narrower: the delta-method limits (the standard error of the estimate alone) and the
-profile-likelihood limits (where the profile falls 1.92 below its top).</li>
-</ul>
+)" + interval_help(true) + R"(
 <p>A notice says when a result cannot be trusted: an estimate that ended on one of its bounds
 (then its standard error and the Wald limits are unreliable), limits of no width, or a lower
 limit far below zero. The bounds follow the data's scale, so a plausible survey never meets them.</p>

@@ -182,14 +182,14 @@ void Form1::connect_handlers() {
     connect(Command1, &QPushButton::clicked, this, [this] { guarded([this] { Command1_Click(); }); });
     for (int i = 0; i < 3; ++i)
         connect(optErr[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on) form_rule([this, i] { form_.choose_distribution(i + 1); });
+            if (on) form_rule([this, i] { form_.choose_distribution(kDistributions[static_cast<std::size_t>(i)].dist); });
         });
     connect(chkJustEstimate, &QCheckBox::toggled, this,
             [this](bool on) { form_rule([this, on] { form_.set_just_estimate(on); }); });
     connect(txtData, &QLineEdit::textChanged, this, [this](const QString& text) {
         form_rule([this, text] {
             form_.set_path(engine_path(text));
-            if (!text.isEmpty() && form_.caption() == kCaptionRead && form_.state().has_data_file())
+            if (!text.isEmpty() && form_.mode() == FormMode::read_file && form_.state().has_data_file())
                 statusBar()->showMessage("The next click reads " + text + ".");
         });
     });
@@ -263,7 +263,7 @@ void Form1::render() {
     Command1->setAccessibleName(Command1->text());
     for (int i = 0; i < 6; ++i) set_text_if_changed(txtBeta[i], form_.box(i));
     for (int i = 0; i < 5; ++i) chkBeta[i]->setChecked(form_.tick(i));
-    optErr[static_cast<std::size_t>(std::clamp(form_.distribution(), 1, 3) - 1)]->setChecked(true);
+    optErr[dist_index(form_.distribution())]->setChecked(true);
     lblExtraParam->setText(from8bit(form_.extra_name()));
     for (int j = 1; j <= form_.shown().predictors; ++j) {
         const QString name = from8bit(form_.predictor_label(j));
@@ -319,7 +319,7 @@ void Form1::render() {
                                     "path above and press Enter.\nTo simulate surveys instead, empty the path.\n"
                                     "F1 shows how to go from a survey to an estimate.");
     // what cannot work yet is greyed
-    save_csv_action_->setEnabled(r && !r->ward_predictions.empty());
+    save_csv_action_->setEnabled(r && !r->estimate.ward_predictions.empty());
     save_charts_action_->setEnabled(r != nullptr);
     report_action_->setEnabled(r != nullptr);
     check_action_->setEnabled(r != nullptr);
@@ -503,7 +503,7 @@ void Form1::redraw_charts() {
     if (counts_chart_) {
         plot_counts(*picCount, *counts_chart_, form_.format());
         // each circle's ward on hovering over it
-        const EstimationState& s = counts_chart_is_result_ && form_.result() ? form_.result()->state : form_.state();
+        const EstimationState& s = counts_chart_is_result_ && form_.result() ? form_.result()->state() : form_.state();
         const std::vector<std::string>& names = s.surveyed_name.values();
         std::vector<QString> point_names;
         for (std::size_t i : counts_point_order(std::min(counts_chart_->heights.size(), names.size())))

@@ -140,10 +140,10 @@ void Form1::show_help(const QString& topic) { HelpDialog::show_topic(this, topic
 
 void Form1::save_predictions_csv(const QString& path) {
     const ClickResult* r = form_.result();
-    if (!r || r->ward_predictions.empty())
+    if (!r || r->estimate.ward_predictions.empty())
         throw UserError("There are no ward predictions yet: estimate first.", "Save ward predictions");
     refuse_clash({path}, "Save ward predictions");
-    const std::string e = write_file_atomically(engine_path(path), ward_predictions_csv(r->ward_predictions));
+    const std::string e = write_file_atomically(engine_path(path), ward_predictions_csv(r->estimate.ward_predictions));
     if (!e.empty())
         throw UserError(not_written_message(to8bit(path), e),
                         "Save ward predictions");
@@ -249,13 +249,13 @@ void Form1::use_model(const ModelRow& row) {
 void Form1::check_model() {
     if (!form_.result())
         throw UserError("There is no estimate to check yet: estimate first.", "Check model");
-    const ClickResult& r = *form_.result();
+    const EstimateResult& r = form_.result()->estimate;
     const Residuals residuals = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), 1);
     if (!check_window_) {
         check_window_ = new ModelCheckWindow(this);
         check_window_->setFont(font());
     }
-    check_window_->show_residuals(residuals, form_.format(), static_cast<int>(r.state.err_dist));
+    check_window_->show_residuals(residuals, form_.format(), r.state.err_dist);
     const DispersionChecks checks =
         dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos,
                           model_library(), 1);

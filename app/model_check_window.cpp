@@ -71,7 +71,7 @@ void ModelCheckWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fmt, int dist) {
+void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fmt, Dist dist) {
     const std::string dispersion =
         std::isfinite(r.dispersion) ? format_number(r.dispersion, "0.000", fmt) : std::string("not available");
     summary_->setText(QString("%1 model, %2 surveyed wards: dispersion statistic (sum of squared Pearson residuals over "
@@ -80,7 +80,7 @@ void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fm
                           .arg(QString::fromUtf8(distribution(dist).name))
                           .arg(r.pearson.size())
                           .arg(QString::fromStdString(dispersion))
-                          .arg(dist == 3 ? " (the negative binomial's are jittered at random between the counts' "
+                          .arg(distribution(dist).whole_counts ? " (the negative binomial's are jittered at random between the counts' "
                                            "steps, with a fixed seed)"
                                          : ""));
     // the charts are drawn once the window has its size

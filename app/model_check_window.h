@@ -18,7 +18,7 @@ class ModelCheckWindow : public QWidget {
     Q_OBJECT
 public:
     explicit ModelCheckWindow(QWidget* parent = nullptr);
-    void show_residuals(const Residuals& r, const NumberFormat& fmt, int dist);
+    void show_residuals(const Residuals& r, const NumberFormat& fmt, Dist dist);
 
     PictureBox* pearson_box() const { return pearson_; }
     PictureBox* quantile_box() const { return quantile_; }

@@ -78,9 +78,9 @@ double option_range(const std::string& text) {
     return range;
 }
 
-int option_distribution(const std::string& key) {
+Dist option_distribution(const std::string& key) {
     // the command line only lets the table's keys through
-    return distribution_code(key).value_or(kDistributions[0].code);
+    return distribution_of_key(key).value_or(kDistributions[0].dist);
 }
 
 std::vector<std::string> distribution_keys() {

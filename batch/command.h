@@ -8,6 +8,8 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+
+#include "cycle/distributions.h"
 #include <string_view>
 #include <vector>
 
@@ -75,7 +77,7 @@ long option_surveys(const std::string& text);
 // A percentage above 0.
 double option_range(const std::string& text);
 // The distribution's code (1..3) from its key.
-int option_distribution(const std::string& key);
+Dist option_distribution(const std::string& key);
 // Six box values B0,B1,B2,B3,B4,E.
 std::array<double, 6> option_boxes(const std::string& list, const char* option);
 std::vector<std::string> split_list(const std::string& text);

@@ -79,20 +79,21 @@ int run(const EstimateOptions& o) {
         notices.push_back({"Output file", p, "", true});
         status = 1;
     }
-    if (r.ward_missing) status = 1;
-    if (!r.fit_ok) status = 1;
-    const Residuals res = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), o.seed);
+    const EstimateResult& e = r.estimate;
+    if (e.total.ward_missing) status = 1;
+    if (!e.fit_ok) status = 1;
+    const Residuals res = model_residuals(e.state, e.par_value, static_cast<long>(e.free_pos.size()), o.seed);
     if (!o.residuals.empty()) {
-        const std::string e = write_file_atomically(o.residuals, residuals_csv(res));
-        if (!e.empty()) {
-            notices.push_back({"Output file", not_written_message(o.residuals, e), "", true});
+        const std::string problem = write_file_atomically(o.residuals, residuals_csv(res));
+        if (!problem.empty()) {
+            notices.push_back({"Output file", not_written_message(o.residuals, problem), "", true});
             status = 1;
         }
     }
     // the dispersion checks cost a few hundred simulated data sets: for the JSON, or when asked
     std::optional<DispersionChecks> checks;
     if (o.json || o.checks)
-        checks = dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos, sv.library, o.seed);
+        checks = dispersion_checks(e.state, e.par_value, e.lower_bound, e.upper_bound, e.free_pos, sv.library, o.seed);
     if (o.json) {
         json j = result_json(r, s.predictors(), s.format());
         j["dispersion"] = finite_or_null(res.dispersion);
@@ -110,7 +111,7 @@ int run(const EstimateOptions& o) {
                                                             checks->simulated.reason)
                       << "\n";
         }
-        if (!r.fit_ok) std::cout << "the fit failed (failure code " << r.fail_code << "): see the message above\n";
+        if (!e.fit_ok) std::cout << "the fit failed (failure code " << e.fail_code << "): see the message above\n";
     }
     print_notices(notices);
     return status;

@@ -19,7 +19,7 @@ namespace valdmora {
 
 struct ModelOptions {
     std::string file;
-    int dist = 1;
+    Dist dist = Dist::lognormal;
     std::vector<std::string> free;  // box numbers or predictor names, resolved against the data
     std::optional<std::array<double, 6>> start;
     double range_percent = 50.0;

@@ -41,19 +41,41 @@ void print_notices(const std::vector<Notice>& notices) {
 
 std::vector<Notice> click_notices(const ClickResult& r) {
     std::vector<Notice> n = r.notices;
-    if (!r.profile_limits.available && !r.no_unsurveyed_ward)
-        n.push_back({"Profile", "The profile-likelihood limits are not available: " + r.profile_limits.reason + ".", "",
+    const EstimateResult& e = r.estimate;
+    const Interval* profile = e.interval(IntervalKind::profile);
+    if (profile && !profile->limits && !e.no_unsurveyed_ward)
+        n.push_back({"Profile", "The profile-likelihood limits are not available: " + profile->limits.reason() + ".", "",
                      false});
-    if (r.bootstrap && !r.bootstrap->available)
-        n.push_back({"Bootstrap", "The bootstrap limits are not available: " + r.bootstrap->problem + ".", "", false});
+    const Interval* boot = e.interval(IntervalKind::bootstrap);
+    if (boot && !boot->limits)
+        n.push_back({"Bootstrap", "The bootstrap limits are not available: " + boot->limits.reason() + ".", "", false});
     return n;
 }
 
 std::string batch_likelihood_line(const ClickResult& r, const NumberFormat& fmt) {
-    return likelihood_line(r.max_ll, std::nullopt, r.higher_profile_point, fmt);
+    return likelihood_line(r.estimate.max_ll, std::nullopt, r.estimate.higher_profile_point, fmt);
 }
 
-json result_json(const ClickResult& r, const std::vector<std::string>& predictors, const NumberFormat& fmt) {
+namespace {
+
+// One interval as the JSON's "limits" list has it.
+json limits_json(const Interval& iv) {
+    const bool ok = iv.limits.ok();
+    json l{{"kind", iv.traits().key}, {"target", target_traits(iv.traits().target).json}, {"available", ok}};
+    l["lower"] = ok ? finite_or_null(iv.limits->lower) : json(nullptr);
+    l["upper"] = ok ? finite_or_null(iv.limits->upper) : json(nullptr);
+    if (!ok) l["reason"] = iv.limits.reason();
+    if (iv.monte_carlo)
+        l["monte_carlo_error"] = ok ? json{finite_or_null(iv.monte_carlo->lower_error),
+                                           finite_or_null(iv.monte_carlo->upper_error)}
+                                    : json(nullptr);
+    return l;
+}
+
+}  // namespace
+
+json result_json(const ClickResult& click, const std::vector<std::string>& predictors, const NumberFormat& fmt) {
+    const EstimateResult& r = click.estimate;
     json j;
     j["fail_code"] = r.fail_code;
     j["fit_ok"] = r.fit_ok;
@@ -71,12 +93,12 @@ json result_json(const ClickResult& r, const std::vector<std::string>& predictor
         bool free = false;
         for (int32_t k : r.free_pos) free = free || k == position;
         const auto u = static_cast<std::size_t>(position - 1);
-        const double var = r.cov[u][u];
+        const double var = r.variance(position);
         estimates.push_back({{"box", box},
                              {"name", name(box)},
                              {"value", finite_or_null(r.par_value[u])},
                              {"free", free},
-                             {"se", free && r.covariance_ok && var >= 0.0 ? finite_or_null(std::sqrt(var)) : json(nullptr)}});
+                             {"se", free && var >= 0.0 ? finite_or_null(std::sqrt(var)) : json(nullptr)}});
     }
     j["estimates"] = estimates;
     // the covariance of the free parameters, in the order of "free_parameters"
@@ -86,8 +108,8 @@ json result_json(const ClickResult& r, const std::vector<std::string>& predictor
         free_names.push_back(name(box_of(a)));
         json row = json::array();
         for (int32_t b : r.free_pos)
-            row.push_back(r.covariance_ok ? finite_or_null(r.cov[static_cast<std::size_t>(a - 1)][static_cast<std::size_t>(b - 1)])
-                                          : json(nullptr));
+            row.push_back(r.cov ? finite_or_null((*r.cov)[static_cast<std::size_t>(a - 1)][static_cast<std::size_t>(b - 1)])
+                                : json(nullptr));
         matrix.push_back(row);
     }
     j["free_parameters"] = free_names;
@@ -96,57 +118,34 @@ json result_json(const ClickResult& r, const std::vector<std::string>& predictor
     for (int32_t k : r.on_bound) on_bound.push_back(name(box_of(k)));
     j["on_bound"] = on_bound;
     j["max_ll"] = finite_or_null(r.max_ll);
-    j["pop_est"] = finite_or_null(r.pop_est);
-    j["limits_ok"] = r.limits_ok;
-    j["pop_lower"] = r.limits_ok ? finite_or_null(r.pop_lower) : json(nullptr);
-    j["pop_upper"] = r.limits_ok ? finite_or_null(r.pop_upper) : json(nullptr);
+    j["pop_est"] = finite_or_null(r.total.pop_est);
+    j["limits_ok"] = r.wald().ok();
     j["profile_total"] = finite_or_null(r.profile_total_hat);
-    j["profile_lower"] = r.profile_limits.available ? finite_or_null(r.profile_limits.lower) : json(nullptr);
-    j["profile_upper"] = r.profile_limits.available ? finite_or_null(r.profile_limits.upper) : json(nullptr);
-    if (r.bootstrap) {
-        j["boot_lower"] = r.bootstrap->available ? finite_or_null(r.bootstrap->lower) : json(nullptr);
-        j["boot_upper"] = r.bootstrap->available ? finite_or_null(r.bootstrap->upper) : json(nullptr);
-        j["boot_reps"] = r.bootstrap->reps;
-        j["boot_failed"] = r.bootstrap->failed;
-    }
     // every interval with what it covers: the dogs present (prediction) or their expected
-    // number (confidence)
-    auto limits = [](const char* kind, const char* target, bool available, double lower, double upper,
-                     const std::string& reason) {
-        json l{{"kind", kind}, {"target", target}, {"available", available}};
-        l["lower"] = available ? finite_or_null(lower) : json(nullptr);
-        l["upper"] = available ? finite_or_null(upper) : json(nullptr);
-        if (!available) l["reason"] = reason;
-        return l;
-    };
-    const char* dogs = "prediction interval of the dogs in the unsurveyed wards";
-    const char* expected = "confidence interval of the expected number of dogs in the unsurveyed wards";
+    // number (confidence); the older flat keys beside it
     json intervals = json::array();
-    intervals.push_back(limits("wald", dogs, r.limits_ok, r.pop_lower, r.pop_upper,
-                               r.no_unsurveyed_ward ? "there is no unsurveyed ward" : "see the notices"));
-    intervals.push_back(limits("delta", expected, r.delta.available, r.delta.lower, r.delta.upper, r.delta.reason));
-    intervals.push_back(limits("profile", expected, r.profile_limits.available, r.profile_limits.lower,
-                               r.profile_limits.upper, r.profile_limits.reason));
-    if (r.bootstrap) {
-        json b = limits("bootstrap", dogs, r.bootstrap->available, r.bootstrap->lower, r.bootstrap->upper,
-                        r.bootstrap->problem);
-        b["monte_carlo_error"] = r.bootstrap->available ? json{finite_or_null(r.bootstrap->lower_error),
-                                                               finite_or_null(r.bootstrap->upper_error)}
-                                                         : json(nullptr);
-        intervals.push_back(b);
+    for (const Interval& iv : r.intervals) {
+        intervals.push_back(limits_json(iv));
+        const std::string legacy(iv.traits().legacy);
+        if (!legacy.empty()) {
+            j[legacy + "_lower"] = iv.limits ? finite_or_null(iv.limits->lower) : json(nullptr);
+            j[legacy + "_upper"] = iv.limits ? finite_or_null(iv.limits->upper) : json(nullptr);
+        }
+        if (iv.monte_carlo && !legacy.empty()) {
+            j[legacy + "_reps"] = iv.monte_carlo->reps;
+            j[legacy + "_failed"] = iv.monte_carlo->failed;
+        }
     }
     j["limits"] = intervals;
-    j["delta_lower"] = r.delta.available ? finite_or_null(r.delta.lower) : json(nullptr);
-    j["delta_upper"] = r.delta.available ? finite_or_null(r.delta.upper) : json(nullptr);
-    j["counted_total"] = r.counted_total;
-    j["df"] = r.df;
+    j["counted_total"] = r.counts.counted_total;
+    j["df"] = r.counts.df;
     // label7 / label8 / intervals are the old names, kept for one release
-    j["label7"] = r.label7;
-    j["label8"] = r.label8;
-    j["intervals"] = r.interval_text;
-    j["likelihood_line"] = batch_likelihood_line(r, fmt);
-    j["estimate_line"] = r.label8;
-    j["intervals_line"] = r.interval_text;
+    j["label7"] = click.label7;
+    j["label8"] = click.label8;
+    j["intervals"] = click.interval_text;
+    j["likelihood_line"] = batch_likelihood_line(click, fmt);
+    j["estimate_line"] = click.label8;
+    j["intervals_line"] = click.interval_text;
     json profile = json::array();
     for (const ProfilePoint& p : r.profile) profile.push_back({p.total, finite_or_null(p.log_likelihood)});
     j["profile"] = profile;

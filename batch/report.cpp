@@ -60,7 +60,7 @@ int run(const ReportOptions& o) {
     std::vector<Notice> notices = s.notices();
     const std::vector<Notice> own = click_notices(r);
     notices.insert(notices.end(), own.begin(), own.end());
-    int status = r.ward_missing || !r.fit_ok ? 1 : 0;
+    int status = r.estimate.total.ward_missing || !r.estimate.fit_ok ? 1 : 0;
     std::cout << shown(batch_likelihood_line(r, s.format())) << "\n" << shown(r.label8) << "\n";
     s.keep(r);
 

@@ -9,7 +9,6 @@
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
 #include "cycle/text.h"
-#include "estimation/simulation.h"
 
 namespace valdmora {
 
@@ -27,19 +26,22 @@ NumberFormat locale_format() {
 
 }  // namespace
 
-Session::Session() : form_(locale_format()) {}
+Session::Session() : form_(locale_format()) { choose_distribution(Dist::lognormal); }
 
 void Session::read_file(const std::string& path) {
     const std::vector<Notice> notices = form_.read_file(path);
     notices_.insert(notices_.end(), notices.begin(), notices.end());
 }
 
-void Session::choose_distribution(int code) { form_.choose_distribution(code); }
+void Session::choose_distribution(Dist dist) {
+    form_.choose_distribution(dist);
+    request_.dist = dist;
+    request_.start = {kDefaultConstantValue, 0.0, 0.0, 0.0, 0.0, distribution(dist).default_extra_value};
+}
 
-void Session::set_values(const std::array<double, 6>& values) {
-    // the shortest digits that read back as the very same number: nothing is lost on the way
-    for (int i = 0; i < 6; ++i)
-        form_.set_box(i, with_locale_decimal(shortest_number(values[static_cast<std::size_t>(i)]), form_.format()));
+void Session::set_values(const BoxValues& values) {
+    request_.start = values;
+    form_.set_entered(values);
 }
 
 void Session::set_free(const std::vector<std::string>& items) {
@@ -57,35 +59,34 @@ void Session::set_free(const std::vector<std::string>& items) {
         ticks[static_cast<std::size_t>(box)] = true;
     }
     form_.set_ticks(ticks);
+    request_.free = ticks;
 }
 
-void Session::forget_data_path() { form_.set_path(""); }
+void Session::forget_data_path() {
+    form_.set_path("");
+    form_.set_entered(request_.start);  // the numbers themselves, not their texts read back
+}
 
 long Session::free_parameters() const {
     long n = 1;
-    for (int i = 0; i < 5; ++i) n += form_.tick(i) ? 1 : 0;
+    for (int i = 0; i < 5; ++i) n += request_.free[static_cast<std::size_t>(i)] ? 1 : 0;
     return n;
 }
 
-FormState Session::with(const ClickSettings& settings) const {
-    FormState f = form_;
-    f.set_ward(settings.ward);
-    f.set_range(general_number(settings.range_percent, f.format()));
-    if (settings.surveys) f.set_surveys(std::to_string(*settings.surveys));
-    f.set_bootstrap(settings.bootstrap_reps, settings.bootstrap_seed);
-    f.set_generator(settings.generator);
-    return f;
-}
-
-void Session::check_surveys(const ClickSettings& settings) const {
-    (void)surveys_from_text(with(settings).surveys(), form_.format());
-}
-
 ClickResult Session::click(const ClickSettings& settings, const ClickServices& services) const {
-    const FormState f = with(settings);
-    ClickInput in = f.click_input();
-    in.data_path = settings.data_path;
-    return run_estimating_click(in, f.state(), services);
+    ClickInput in;
+    in.request = request_;
+    in.request.ward = settings.ward;
+    in.request.range_percent = settings.range_percent;
+    in.request.bootstrap_reps = settings.bootstrap_reps;
+    in.request.bootstrap_seed = settings.bootstrap_seed;
+    for (int i = 0; i < 6; ++i) in.beta_label[static_cast<std::size_t>(i)] = form_.box_label(i);
+    in.simulate = settings.data_path.empty();
+    in.data_file = !settings.data_path.empty();
+    if (settings.surveys) in.surveys = *settings.surveys;
+    in.generator = settings.generator;
+    in.fmt = form_.format();
+    return run_estimating_click(in, form_.state(), services);
 }
 
 void Session::keep(const ClickResult& r) { form_.apply(r); }

@@ -1,5 +1,6 @@
-// The form as the batch drives it: the same form state as the window's, set from the
-// command line's numbers, so that nothing else in batch/ sees a box's text.
+// The form as the batch drives it: the same form state as the window's for the data and a
+// simulation series, and the request of numbers made from the command line's options
+// without passing through a box's text.
 #pragma once
 
 #include <array>
@@ -32,18 +33,16 @@ public:
 
     // The wards, predictors and notices of a count data file; a UserError leaves the form as it was.
     void read_file(const std::string& path);
-    // The distribution option (code 1..3), with its default start values in the boxes.
-    void choose_distribution(int code);
-    // The six boxes B0..B4, E.
-    void set_values(const std::array<double, 6>& values);
+    // The distribution, with its default start values.
+    void choose_distribution(Dist dist);
+    // The start values (a simulation's true values) B0..B4, E.
+    void set_values(const BoxValues& values);
     // Ticks the boxes named by number 0..4 or by the data's predictor names, and only those.
     void set_free(const std::vector<std::string>& items);
     // The data path emptied, as before a simulation.
     void forget_data_path();
     // The ticked boxes and the extra parameter, always free.
     long free_parameters() const;
-    // A number of surveys that the click would refuse, refused before anything is drawn.
-    void check_surveys(const ClickSettings& settings) const;
     // One estimating click on a copy of the form's state; the form is unchanged.
     ClickResult click(const ClickSettings& settings, const ClickServices& services) const;
     // The click's state and boxes kept, as the window keeps them between simulations.
@@ -56,10 +55,8 @@ public:
     const NumberFormat& format() const { return form_.format(); }
 
 private:
-    // The form with the click's settings in its boxes.
-    FormState with(const ClickSettings& settings) const;
-
     FormState form_;
+    EstimateRequest request_;  // the distribution, start values and free parameters
     std::vector<Notice> notices_;
 };
 

@@ -30,7 +30,7 @@ struct SimulateOptions {
     std::string file;
     std::optional<long> surveys;
     std::string surveys_text;  // as typed, for the messages that quote it
-    int dist = 1;
+    Dist dist = Dist::lognormal;
     std::vector<std::string> free;
     std::optional<std::array<double, 6>> true_values;
     long reps = 1;
@@ -92,50 +92,68 @@ SimulateOptions parse(const CLI::App& given) {
     return o;
 }
 
+// The columns keep the layout files of earlier releases have; a kind of interval without
+// older columns of its own follows at the end as <key>_lower, <key>_upper, <key>_outside.
 std::string csv_header(bool bootstrap) {
     std::string header = "rep,true_total,estimate,lower,upper,outside,fail_code,true_lp_total,profile_lower,"
                          "profile_upper,profile_outside";
     if (bootstrap) header += ",boot_lower,boot_upper,boot_outside,boot_failed";
-    return header + ",expected_total,delta_lower,delta_upper,delta_outside\n";
+    header += ",expected_total,delta_lower,delta_upper,delta_outside";
+    for (const IntervalTraits& k : kIntervalKinds)
+        if (k.legacy.empty()) {
+            const std::string key(k.key);
+            header += "," + key + "_lower," + key + "_upper," + key + "_outside";
+        }
+    return header + "\n";
 }
 
 // One repetition's row: each kind of limits with its score against its own target.
 std::string csv_row(long rep, const ClickResult& r, bool bootstrap) {
-    auto side = [](bool outside) { return outside ? "outside" : "inside"; };
-    // limits, or two empty cells, then the score
-    auto limits = [&](CsvRow& row, ScoreTarget target, bool available, double lower, double upper, double truth) {
-        if (available)
-            row.number(lower).number(upper);
+    const EstimateResult& e = r.estimate;
+    const EstimationState& st = e.state;
+    // limits, or two empty cells, then the score; a kind not computed counts as outside
+    auto cells = [&](CsvRow& row, IntervalKind kind) {
+        const Interval* iv = e.interval(kind);
+        const Available<Limits> none = Available<Limits>::why_not("not computed");
+        const Available<Limits>& limits = iv && !e.no_unsurveyed_ward ? iv->limits : none;
+        if (limits)
+            row.number(limits->lower).number(limits->upper);
         else
             row.empty().empty();
-        row.text(side(scored_outside(target, available, lower, upper, truth)));
+        const bool drawn = interval_traits(kind).target == ScoreTarget::dogs_drawn;
+        // confidence limits are scored against the expected total the generator drew about
+        const bool outside = scored_outside(interval_traits(kind).target, limits,
+                                            drawn ? static_cast<double>(st.sim_total) : st.sim_expected_total);
+        row.text(outside ? "outside" : "inside");
     };
     CsvRow row;
-    row.whole(rep).number(r.state.sim_total);
-    const double drawn = r.state.sim_total;
-    // confidence limits are scored against the expected total the generator drew about
-    const double expected = r.state.sim_expected_total;
-    if (r.no_unsurveyed_ward) {
-        row.empty().empty().empty().text("left_out").whole(r.fail_code).empty().empty().empty().empty();
+    row.whole(rep).number(st.sim_total);
+    if (e.no_unsurveyed_ward) {
+        row.empty().empty().empty().text("left_out").whole(e.fail_code).empty().empty().empty().empty();
     } else {
-        row.number(r.pop_est);
-        limits(row, ScoreTarget::dogs_drawn, r.limits_ok, r.pop_lower, r.pop_upper, drawn);
-        row.whole(r.fail_code).number(r.state.sim_true_total_lp);
-        limits(row, ScoreTarget::expected_number, r.profile_limits.available, r.profile_limits.lower,
-               r.profile_limits.upper, expected);
+        row.number(e.total.pop_est);
+        cells(row, IntervalKind::wald);
+        row.whole(e.fail_code).number(st.sim_true_total_lp);
+        cells(row, IntervalKind::profile);
     }
     if (bootstrap) {
-        const bool available = r.bootstrap && r.bootstrap->available && !r.no_unsurveyed_ward;
-        limits(row, ScoreTarget::dogs_drawn, available, available ? r.bootstrap->lower : 0.0,
-               available ? r.bootstrap->upper : 0.0, drawn);
-        row.whole(r.bootstrap ? r.bootstrap->failed : 0);
+        cells(row, IntervalKind::bootstrap);
+        const Interval* boot = e.interval(IntervalKind::bootstrap);
+        row.whole(boot && boot->monte_carlo ? boot->monte_carlo->failed : 0);
     }
-    if (r.no_unsurveyed_ward) {
+    if (e.no_unsurveyed_ward) {
         row.empty().empty().empty().empty();
     } else {
-        row.number(expected);
-        limits(row, ScoreTarget::expected_number, r.delta.available, r.delta.lower, r.delta.upper, expected);
+        row.number(st.sim_expected_total);
+        cells(row, IntervalKind::delta);
     }
+    for (const IntervalTraits& k : kIntervalKinds)
+        if (k.legacy.empty()) {
+            if (e.no_unsurveyed_ward)
+                row.empty().empty().empty();
+            else
+                cells(row, k.kind);
+        }
     return row.line();
 }
 
@@ -168,8 +186,6 @@ int run(const SimulateOptions& o) {
     settings.surveys = o.surveys;
     settings.bootstrap_reps = o.bootstrap_reps;
     settings.generator = o.generator;
-    // check the number of surveys before anything is drawn or written
-    if (o.file.empty()) s.check_surveys(settings);
 
     ClickServices sv = services();
     MersenneUniform random(seed);
@@ -251,18 +267,23 @@ int run(const SimulateOptions& o) {
     if (o.json) {
         json j = last ? result_json(*last, s.predictors(), s.format()) : json::object();
         j["n_sims"] = st.n_sims;
-        j["n_outside_cl"] = st.n_outside_cl;
+        j["n_outside_cl"] = st.tally_of(IntervalKind::wald).outside;
         j["left_out"] = st.n_sims_left_out;
         j["sim_total_mean"] = st.n_sims > 0 ? json(st.sim_total_sum / st.n_sims) : json(nullptr);
         j["est_total_mean"] = st.n_sims > 0 ? json(st.est_total_sum / st.n_sims) : json(nullptr);
-        j["coverage"] = coverage_json(st.n_outside_cl, st.n_sims);
-        j["coverage_profile"] = coverage_json(st.n_outside_profile, st.n_profile_scored);
-        j["coverage_delta"] = coverage_json(st.n_outside_delta, st.n_delta_scored);
+        j["coverage"] = coverage_json(st.tally_of(IntervalKind::wald).outside, st.n_sims);
         j["generator"] = o.generator == Generator::classic ? "classic" : "exact";
-        // the two targets: the dogs drawn (prediction limits), their expected number (confidence limits)
-        j["targets"] = {{"wald", "dogs drawn"}, {"bootstrap", "dogs drawn"}, {"delta", "expected number"},
-                        {"profile", "expected number"}};
-        j["coverage_bootstrap"] = coverage_json(st.n_outside_boot, st.n_boot_scored);
+        // each kind against its own target: the dogs drawn (prediction limits), their
+        // expected number (confidence limits)
+        json targets = json::object();
+        for (const IntervalTraits& k : kIntervalKinds) {
+            targets[std::string(k.key)] = target_traits(k.target).short_name;
+            if (k.kind != IntervalKind::wald) {
+                const EstimationState::Tally& t = st.tally_of(k.kind);
+                j["coverage_" + std::string(k.key)] = coverage_json(t.outside, t.scored);
+            }
+        }
+        j["targets"] = targets;
         j["summary"] = summary;
         j["repetitions"] = done;
         j["notices"] = notices_json(notices);

@@ -23,9 +23,9 @@ struct Setup {
     ClickServices services;
 };
 
-Setup file_click(int dist) {
+Setup file_click(Dist dist) {
     Setup s;
-    const double e = dist == 1 ? 0.3 : dist == 2 ? 6.0 : 1.0;
+    const double e = dist == Dist::lognormal ? 0.3 : dist == Dist::normal ? 6.0 : 1.0;
     s.state = testing::simulated_survey(99, 50, 4, dist, 2.0, kBeta, e, 1);
     // the unsurveyed wards as the click has always been measured on
     for (int j = 0; j <= 4; ++j) s.state.unsurveyed_x_sum(j) = 0.0;
@@ -34,9 +34,10 @@ Setup file_click(int dist) {
             s.state.unsurveyed_x(j, i) = static_cast<float>(100 + (i * 37 + j * 101) % 1000);
             s.state.unsurveyed_x_sum(j) += s.state.unsurveyed_x(j, i);
         }
-    s.in.data_path = "counts.txt";
-    s.in.beta_checked = {true, true, true, true, true};
-    s.in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+    s.in.data_file = true;
+    s.in.request.dist = dist;
+    s.in.request.free = {true, true, true, true, true};
+    s.in.request.start = {10, 0, 0, 0, 0, dist == Dist::lognormal ? 0.25 : dist == Dist::normal ? 10.0 : 1.0};
     s.services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     return s;
 }
@@ -47,13 +48,13 @@ void write_files(const ClickResult& r) {
 }
 
 void BM_EstimatingClick(benchmark::State& state) {
-    Setup s = file_click(static_cast<int>(state.range(0)));
+    Setup s = file_click(static_cast<Dist>(state.range(0)));
     Evaluations e;
     for (auto _ : state) {
         ClickResult r = run_estimating_click(s.in, s.state, s.services);
         write_files(r);
-        e = r.evaluations;
-        benchmark::DoNotOptimize(r.pop_est);
+        e = r.estimate.evaluations;
+        benchmark::DoNotOptimize(r.estimate.total.pop_est);
     }
     state.counters["fit_evals"] = static_cast<double>(e.fit);
     state.counters["cov_evals"] = static_cast<double>(e.covariance);
@@ -65,7 +66,7 @@ BENCHMARK(BM_EstimatingClick)->Arg(1)->Arg(2)->Arg(3)->ArgName("dist")->Unit(ben
 // The table of models: 16 subsets of four predictors under three distributions, each fit
 // with its covariance and limits, at 99 surveyed wards.
 void BM_CompareModels(benchmark::State& state) {
-    const Setup s = file_click(3);
+    const Setup s = file_click(Dist::negbin);
     for (auto _ : state) {
         const ModelTable t = compare_models(s.state, {"a", "b", "c", "d"}, s.services, {});
         benchmark::DoNotOptimize(t.rows.front().aicc);
@@ -80,8 +81,8 @@ void BM_SimulateAndEstimate(benchmark::State& state) {
     s.state.beta_entered(0) = 10.0;
     s.state.beta_entered(1) = 0.02;
     s.state.beta_entered(5) = 0.25;
-    s.in.data_path = "";
-    s.in.beta_checked = {true, false, false, false, false};
+    s.in.simulate = true;  // the path empty: each click draws anew from the true values
+    s.in.request.free = {true, false, false, false, false};
     s.services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     MersenneUniform u(1);
     s.services.random = &u;
@@ -89,8 +90,7 @@ void BM_SimulateAndEstimate(benchmark::State& state) {
     for (auto _ : state) {
         ClickResult r = run_estimating_click(s.in, s.state, s.services);
         write_files(r);
-        s.in.beta_text = r.beta_text;
-        s.state = std::move(r.state);
+        s.state = std::move(r.estimate.state);
         if (s.state.n_sims > 30000) s.state.n_sims = 0;
     }
 }

@@ -5,6 +5,7 @@
 // Usage: profile_sweep [PROBLEMS [RANDOM_STARTS [each [RANGE]]]]
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "estimation/click.h"
@@ -23,20 +24,24 @@ int main(int argc, char** argv) {
     long short_points = 0, points = 0, evaluations = 0;
     double worst = 0.0;
     for (int t = 0; t < problems; ++t) {
-        const int dist = 1 + t % 3, np = 1 + (t / 3) % 3;
+        const Dist dist = kDistributions[static_cast<std::size_t>(t % 3)].dist;
+        const int np = 1 + (t / 3) % 3;
         const long n = 20 + static_cast<long>(gen() % 80);
         std::vector<double> beta;
         for (int j = 0; j < np; ++j) beta.push_back((static_cast<double>(gen() % 1000) / 1000.0 - 0.2) * 0.04);
-        const double e = dist == 1 ? 0.2 + (gen() % 60) / 100.0 : dist == 2 ? 2.0 + (gen() % 100) / 10.0 : 0.2 + (gen() % 200) / 100.0;
+        const double e = dist == Dist::lognormal ? 0.2 + (gen() % 60) / 100.0
+                         : dist == Dist::normal  ? 2.0 + (gen() % 100) / 10.0
+                                                 : 0.2 + (gen() % 200) / 100.0;
         EstimationState s = testing::simulated_survey(n, 30, np, dist, 2.0 + (gen() % 50) / 10.0, beta, e, gen());
-        if (dist == 1)
+        if (dist == Dist::lognormal)
             for (float& c : s.surveyed_count.values()) c = std::max(c, 1.0f);
         ClickInput in;
-        in.data_path = "c";
-        in.range_text = argc > 4 ? argv[4] : "90";
-        in.beta_checked = {true, false, false, false, false};
-        for (int j = 1; j <= np; ++j) in.beta_checked[static_cast<std::size_t>(j)] = true;
-        in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+        in.data_file = true;
+        in.request.dist = dist;
+        in.request.range_percent = argc > 4 ? std::atof(argv[4]) : 90.0;
+        in.request.free = {true, false, false, false, false};
+        for (int j = 1; j <= np; ++j) in.request.free[static_cast<std::size_t>(j)] = true;
+        in.request.start = {10, 0, 0, 0, 0, dist == Dist::lognormal ? 0.25 : dist == Dist::normal ? 10.0 : 1.0};
         ClickServices sv;
         sv.library = library;
         ClickResult r;
@@ -45,17 +50,17 @@ int main(int argc, char** argv) {
         } catch (const std::exception&) {
             continue;
         }
-        const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, in.beta_checked);
+        const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, in.request.free);
         const FitCall call(library, setup.data);
         ProfileInput pin;
         pin.estimates = setup.params;
-        pin.estimates.value = r.par_value;
+        pin.estimates.value = r.estimate.par_value;
         for (int j = 1; j <= np; ++j) pin.free.push_back(j + 1);
         pin.free.push_back(np + 2);
-        pin.pop_est = r.pop_est;
-        pin.range_percent = std::atof(in.range_text.c_str());
-        pin.max_ll = r.max_ll;
-        pin.total_hat = r.profile_total_hat;
+        pin.pop_est = r.estimate.total.pop_est;
+        pin.range_percent = in.request.range_percent;
+        pin.max_ll = r.estimate.max_ll;
+        pin.total_hat = r.estimate.profile_total_hat;
         pin.limits = false;
         const Profile prof = likelihood_profile(call, pin, Progress());
         evaluations += prof.evaluations;
@@ -81,7 +86,7 @@ int main(int argc, char** argv) {
                 ++short_points;
                 if (argc > 3)
                     std::printf("problem %d dist %d np %d point %zu: %.4f short of %.4f; e %.4g vs %.4g, slope1 %.4g vs %.4g\n",
-                                t, dist, np, k, gap, best, prof.points[k].value.back(), best_value.back(),
+                                t, static_cast<int>(dist), np, k, gap, best, prof.points[k].value.back(), best_value.back(),
                                 prof.points[k].value[1], best_value[1]);
             }
         }

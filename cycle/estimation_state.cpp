@@ -6,7 +6,7 @@ namespace valdmora {
 
 void form_load(EstimationState& s) {
     s.prev_max_ll = 0.0;
-    s.err_dist = 1;
+    s.err_dist = Dist::lognormal;
     for (int k = 0; k < 3; ++k) s.extra_param_name(k) = kDistributions[static_cast<std::size_t>(k)].extra_name;
     s.extra_param_name(3) = "null";
     // two-sided 95 % Student t quantiles by degrees of freedom

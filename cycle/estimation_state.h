@@ -3,11 +3,14 @@
 // no limit but memory; every access is range-checked.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "checked.h"
+#include "distributions.h"
+#include "interval_kinds.h"
 
 namespace valdmora {
 
@@ -93,7 +96,7 @@ struct EstimationState {
 
     // parameters
     FixedArray<double, 0, 5> beta_entered{"beta_entered"};
-    int16_t err_dist = 0;
+    Dist err_dist = Dist::lognormal;
     FixedArray<std::string, 0, 3> extra_param_name{"extra_param_name"};
     FixedArray<float, 1, 100> t_crit{"t_crit"};
 
@@ -107,7 +110,6 @@ struct EstimationState {
     double sim_total_sum = 0.0;
     double est_total_sum = 0.0;
     int16_t n_sims = 0;
-    int16_t n_outside_cl = 0;
     // clicks of the series left out of the score because there was nothing to estimate
     int16_t n_sims_left_out = 0;
     // The latest simulation's unsurveyed wards' true linear predictors, summed: the
@@ -116,10 +118,13 @@ struct EstimationState {
     // The latest simulation's expected number of dogs in the unsurveyed wards under the
     // generator that drew them: the target of the confidence limits.
     double sim_expected_total = 0.0;
-    // the score of the other intervals: simulations scored, and those outside
-    int16_t n_profile_scored = 0, n_outside_profile = 0;
-    int16_t n_delta_scored = 0, n_outside_delta = 0;
-    int16_t n_boot_scored = 0, n_outside_boot = 0;
+    // the score of each kind of interval: simulations scored, and those outside its limits
+    struct Tally {
+        int16_t scored = 0, outside = 0;
+    };
+    std::array<Tally, kIntervalKindCount> tally{};
+    Tally& tally_of(IntervalKind k) { return tally[static_cast<std::size_t>(k)]; }
+    const Tally& tally_of(IntervalKind k) const { return tally[static_cast<std::size_t>(k)]; }
 
     bool has_data_file() const { return data_read != 0; }
     // Sizes the ward arrays for the given numbers of wards of each kind.

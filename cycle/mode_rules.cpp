@@ -5,12 +5,11 @@
 
 namespace valdmora {
 
-std::array<bool, 6> choose_distribution(EstimationState& s, int index, std::array<std::string, 6>& boxes,
+std::array<bool, 6> choose_distribution(EstimationState& s, Dist dist, std::array<std::string, 6>& boxes,
                                         const NumberFormat& fmt) {
-    if (index < 0 || index > 2) throw UserError("There is no distribution option " + std::to_string(index) + ".");
     std::array<bool, 6> set{};
-    s.err_dist = static_cast<int16_t>(index + 1);
-    const Distribution& d = kDistributions[static_cast<std::size_t>(index)];
+    const Distribution& d = distribution(dist);
+    s.err_dist = d.dist;
     boxes[0] = kDefaultConstant;
     set[0] = true;
     for (int j = 1; j <= s.n_pred && j <= 4; ++j) {
@@ -37,11 +36,8 @@ void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes
     s.sim_total_sum = 0.0;
     s.est_total_sum = 0.0;
     s.n_sims = 0;
-    s.n_outside_cl = 0;
     s.n_sims_left_out = 0;
-    s.n_profile_scored = s.n_outside_profile = 0;
-    s.n_delta_scored = s.n_outside_delta = 0;
-    s.n_boot_scored = s.n_outside_boot = 0;
+    s.tally = {};
 }
 
 }  // namespace valdmora

@@ -10,10 +10,10 @@
 
 namespace valdmora {
 
-// Choosing distribution option index (0 lognormal, 1 normal, 2 negative binomial): the code,
+// Choosing a distribution: its code,
 // the default box texts (constant 10, the model's predictors 0, the extra parameter's
 // default) and the extra parameter's entered value. Returns which boxes were given a text.
-std::array<bool, 6> choose_distribution(EstimationState& s, int index, std::array<std::string, 6>& boxes,
+std::array<bool, 6> choose_distribution(EstimationState& s, Dist dist, std::array<std::string, 6>& boxes,
                                         const NumberFormat& fmt);
 
 // Emptying the data path: four predictors, the entered values taken from the boxes, and a

@@ -10,13 +10,18 @@
 namespace valdmora {
 
 template <class Engine>
-double draw_count(int32_t dist, double m, double e, Engine& engine) {
-    if (dist == 1) {
+double draw_count(Dist dist, double m, double e, Engine& engine) {
+    switch (dist) {
+    case Dist::lognormal: {
         const double s2 = std::log(1.0 + e * e);
         const double y = std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine));
         return std::max(1.0, std::round(y));
     }
-    if (dist == 2) return std::max(0.0, std::round(std::normal_distribution<double>(m, e)(engine)));
+    case Dist::normal:
+        return std::max(0.0, std::round(std::normal_distribution<double>(m, e)(engine)));
+    case Dist::negbin:
+        break;
+    }
     const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
     if (!(lambda > 0.0)) return 0.0;
     // beyond the Poisson generator's comfortable range its normal approximation serves
@@ -24,7 +29,7 @@ double draw_count(int32_t dist, double m, double e, Engine& engine) {
     return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
 }
 
-template double draw_count<std::mt19937_64>(int32_t, double, double, std::mt19937_64&);
+template double draw_count<std::mt19937_64>(Dist, double, double, std::mt19937_64&);
 
 double quantile(const std::vector<double>& sorted, double p) {
     if (sorted.empty()) return std::nan("");
@@ -62,7 +67,7 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
     const auto n = static_cast<std::size_t>(data.nobs());
     const auto m = static_cast<std::size_t>(s.n_unsurveyed);
     if (m == 0) {
-        out.problem = "there is no unsurveyed ward";
+        out.limits = Available<Limits>::why_not("there is no unsurveyed ward");
         return out;
     }
     // the unsurveyed wards' predictor values, column after column like the surveyed ones
@@ -109,14 +114,12 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
             out.totals.push_back(t);
     std::sort(out.totals.begin(), out.totals.end());
     if (out.totals.size() < 2) {
-        out.problem = "fewer than two refits gave a usable fit";
+        out.limits = Available<Limits>::why_not("fewer than two refits gave a usable fit");
         return out;
     }
-    out.lower = quantile(out.totals, 0.025);
-    out.upper = quantile(out.totals, 0.975);
+    out.limits = Available<Limits>::of({quantile(out.totals, 0.025), quantile(out.totals, 0.975)});
     out.lower_error = quantile_error(out.totals, 0.025);
     out.upper_error = quantile_error(out.totals, 0.975);
-    out.available = true;
     return out;
 }
 

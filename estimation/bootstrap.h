@@ -10,6 +10,7 @@
 
 #include "cycle/estimation_state.h"
 #include "fit_call.h"
+#include "intervals.h"
 #include "progress.h"
 
 namespace valdmora {
@@ -17,11 +18,9 @@ namespace valdmora {
 struct BootstrapResult {
     int reps = 0;    // replicates asked for
     int failed = 0;  // refits that did not give a usable fit, left out of the limits
-    double lower = 0.0, upper = 0.0;
+    Available<Limits> limits;
     // Monte Carlo standard errors of the two limits: what another seed could move them by
     double lower_error = 0.0, upper_error = 0.0;
-    bool available = false;
-    std::string problem;
     std::vector<double> totals;  // the drawn totals of the replicates that count, sorted
 };
 
@@ -29,7 +28,7 @@ struct BootstrapResult {
 // normal (standard deviation e) rounded to whole numbers, at least 1 and 0 respectively;
 // negative binomial (variance (1 + e) m) as a gamma mixture of Poisson counts.
 template <class Engine>
-double draw_count(int32_t dist, double m, double e, Engine& engine);
+double draw_count(Dist dist, double m, double e, Engine& engine);
 
 // The replicates run on both cores; each draws from its own stream of the seed, so the
 // same seed gives the same limits whatever the threads did.

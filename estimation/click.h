@@ -1,5 +1,5 @@
-// One estimating click as a function: a snapshot of the controls and a copy of the
-// estimation state in, everything the window must show and the files it must write out.
+// One estimating click as a function: a request of numbers and a copy of the estimation
+// state in, everything the window must show and the files it must write out.
 // An error anywhere raises a UserError (or Cancelled) and the copy is dropped, so an
 // abandoned click changes nothing; the files are written by the caller, from the result.
 #pragma once
@@ -27,15 +27,31 @@ struct OutputFile {
     std::string content;
 };
 
+// One estimating click as numbers: the request, whether it simulates first, and how the
+// results are to be shown. The form (or the batch) makes it; no box text reaches the engine.
+struct ClickInput {
+    EstimateRequest request;
+    std::array<std::string, 6> beta_label;  // what each box is called in messages
+    bool simulate = false;                  // draw a new data set first (the path empty, re-estimate clear)
+    bool data_file = false;                 // the data came from a file (the ward controls apply)
+    long surveys = 20;                      // a simulation's surveyed wards when no file was read
+    Generator generator = Generator::classic;  // how a simulation draws its counts
+    bool origin_at_zero = true;
+    // The texts of the two files and each unsurveyed ward's prediction; a table of models
+    // needs neither.
+    bool files = true;
+    NumberFormat fmt;
+};
+
+// What one click shows: the engine's result and the words, charts and files made of it.
+// It holds the result whole and copies none of its numbers.
 struct ClickResult {
-    EstimationState state;
-    std::array<std::string, 6> beta_text;  // texts of the six boxes after the click
+    EstimateResult estimate;  // its state is the form's after the click, a series' tallies included
     std::string label7;
     std::string label8;
     Rgb label8_colour;
-    // Beside the estimate sentence: why it has no limits (when it has none), the
-    // profile-likelihood limits and, when asked for, the bootstrap limits, or why there are
-    // none; in a simulation series, the score of each kind of interval.
+    // Beside the estimate sentence: each interval's line and, in a simulation series, the
+    // score of each kind of interval.
     std::string interval_text;
     std::optional<std::string> lbl_tot_sim_dog;
     bool simulated = false;                             // a new data set was drawn
@@ -47,33 +63,7 @@ struct ClickResult {
     std::vector<Notice> notices;  // shown after the result is applied
     std::vector<OutputFile> files;
 
-    // numbers behind the texts
-    int32_t fail_code = 0;
-    bool fit_ok = false;  // failure code 0 or 5
-    std::vector<int32_t> free_pos;
-    std::vector<double> lower_bound, upper_bound;  // by position, as the fit had them
-    std::vector<int32_t> on_bound;  // free positions whose estimate ended on a bound
-    Limits delta;  // the expected total's confidence limits by the delta method
-    std::vector<double> par_value;  // positions 1..np+2 at 0..np+1
-    CovarianceMatrix cov{};
-    bool covariance_ok = false;
-    double max_ll = 0.0;
-    double pop_est = 0.0, pop_lower = 0.0, pop_upper = 0.0;
-    bool limits_ok = false;
-    double total_variance = 0.0;  // the variance behind the Wald limits
-    bool ward_missing = false;  // a ward was named and not found
-    double counted_total = 0.0;
-    long df = 0;
-    bool no_unsurveyed_ward = false;
-    // each unsurveyed ward's prediction and limits, as the predictions file has them
-    using WardPrediction = EstimateResult::WardPrediction;
-    std::vector<WardPrediction> ward_predictions;
-    bool higher_profile_point = false;
-    std::vector<ProfilePoint> profile;  // the chart's points, exact totals
-    ProfileLimits profile_limits;
-    double profile_total_hat = 0.0;  // the fixed-total rule's total at the estimates
-    std::optional<BootstrapResult> bootstrap;
-    Evaluations evaluations;
+    const EstimationState& state() const { return estimate.state; }
 };
 
 // The whole report sequence of one click, simulating first in simulation mode.
@@ -83,7 +73,10 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
 std::string box_text(double value, const NumberFormat& fmt);
 
 // The unsurveyed wards' predictions as CSV: ward, prediction, lower, upper.
-std::string ward_predictions_csv(const std::vector<ClickResult::WardPrediction>& wards);
+std::string ward_predictions_csv(const std::vector<WardPrediction>& wards);
+
+// The line of one interval beside the estimate sentence, or empty when it has none.
+std::string interval_line(const Interval& interval, const EstimateResult& e, const NumberFormat& fmt);
 
 // The two outputs the window and the batch write after an estimate.
 inline constexpr const char* kPredictionsFile = "ward_predictions.txt";

@@ -17,7 +17,7 @@ Covariance covariance(const FitCall& call, const Parameters& estimates, const st
     const std::vector<double> h = call.information(estimates.value, free);
     c.evaluations = 1;
     if (h.empty()) {
-        c.problem = "the likelihood has no second derivatives at the estimates";
+        c.matrix = Available<CovarianceMatrix>::why_not("the likelihood has no second derivatives at the estimates");
         return c;
     }
     // the layout of the inverse: the matrix in rows 2..n+1, leading dimension 7
@@ -28,24 +28,27 @@ Covariance covariance(const FitCall& call, const Parameters& estimates, const st
 
     const int32_t inverse = spd_inverse(n, info.data(), 7);
     if (inverse == 3) {
-        c.problem = "the information matrix is singular: the data do not identify every free parameter (a predictor "
-                    "that is constant, or that copies another)";
+        c.matrix = Available<CovarianceMatrix>::why_not(
+            "the information matrix is singular: the data do not identify every free parameter (a predictor that is "
+            "constant, or that copies another)");
         return c;
     }
     if (inverse != 0) {
-        c.problem = "the information matrix is not positive definite (the fit may lie on a bound, or the likelihood "
-                    "is flat in some parameter)";
+        c.matrix = Available<CovarianceMatrix>::why_not(
+            "the information matrix is not positive definite (the fit may lie on a bound, or the likelihood is flat in "
+            "some parameter)");
         return c;
     }
-    c.ok = true;
+    CovarianceMatrix cov{};
     for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= i; ++j) {
             const double v = at(i + 1, j);
             const auto a = static_cast<std::size_t>(free[static_cast<std::size_t>(i - 1)] - 1);
             const auto b = static_cast<std::size_t>(free[static_cast<std::size_t>(j - 1)] - 1);
-            c.cov[a][b] = v;
-            c.cov[b][a] = v;
+            cov[a][b] = v;
+            cov[b][a] = v;
         }
+    c.matrix = Available<CovarianceMatrix>::of(cov);
     return c;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cycle/available.h"
+
 #include "cycle/estimation_state.h"
 #include "fit_call.h"
 #include "progress.h"
@@ -17,9 +19,7 @@ namespace valdmora {
 using CovarianceMatrix = std::array<std::array<double, 6>, 6>;
 
 struct Covariance {
-    CovarianceMatrix cov{};
-    bool ok = false;
-    std::string problem;  // why there is none
+    Available<CovarianceMatrix> matrix;
     long evaluations = 0;
     std::vector<double> value_after;  // every parameter at its estimate or fixed value
 };

@@ -43,7 +43,7 @@ double poisson_log_likelihood(const std::vector<int32_t>& y, const std::vector<d
 PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitted, const std::vector<int32_t>& free) {
     PoissonLimitTest t;
     const ModelData& d = call.data();
-    if (d.dist == 1 || d.dist == 2) {
+    if (!distribution(d.dist).whole_counts) {
         t.reason = "the test is for the negative binomial";
         return t;
     }
@@ -87,7 +87,7 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
         t.reason = "there are no more surveyed wards than free parameters";
         return t;
     }
-    const int dist = s.err_dist;
+    const Dist dist = s.err_dist;
     const double e = value[static_cast<std::size_t>(s.n_pred + 1)];
     std::vector<double> m(static_cast<std::size_t>(n));
     for (long i = 1; i <= n; ++i) {
@@ -98,7 +98,7 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
     auto statistic = [&](auto count_of) {
         double sum = 0.0;
         for (std::size_t i = 0; i < m.size(); ++i) {
-            const double r = (count_of(i) - m[i]) / std::sqrt(count_variance(dist, m[i], e));
+            const double r = (count_of(i) - m[i]) / std::sqrt(distribution(dist).variance(m[i], e));
             sum += r * r;
         }
         return sum / static_cast<double>(n - k);
@@ -138,7 +138,7 @@ DispersionChecks dispersion_checks(const EstimationState& s, const std::vector<d
                                    const std::vector<double>& lower, const std::vector<double>& upper,
                                    const std::vector<int32_t>& free, const ModelLibrary& library, uint64_t seed) {
     DispersionChecks c;
-    if (s.err_dist == 3) {
+    if (distribution(s.err_dist).whole_counts) {
         const ModelData data = model_data(s);
         Parameters fitted;
         fitted.value = value;

@@ -30,6 +30,18 @@ std::size_t box_of(int32_t k, int np) { return static_cast<std::size_t>(k <= np 
 
 }  // namespace
 
+const Available<Limits>& EstimateResult::limits(IntervalKind kind) const {
+    static const Available<Limits> kNotAsked = Available<Limits>::why_not("not asked for");
+    const Interval* i = interval(kind);
+    return i ? i->limits : kNotAsked;
+}
+
+double EstimateResult::variance(int32_t k) const {
+    if (!cov) return std::nan("");
+    const auto u = static_cast<std::size_t>(k - 1);
+    return (*cov)[u][u];
+}
+
 void check_data_carries_model(const EstimationState& s, const std::array<bool, 5>& free, const NumberFormat& fmt) {
     long n_free = 1;
     for (int j = 0; j <= std::min(4, static_cast<int>(s.n_pred)); ++j) n_free += free[static_cast<std::size_t>(j)] ? 1 : 0;
@@ -38,7 +50,7 @@ void check_data_carries_model(const EstimationState& s, const std::array<bool, 5
                             " free parameters: the estimate needs at least one surveyed ward more than free "
                             "parameters. Untick predictors or survey more wards.",
                         "Estimate");
-    if (s.err_dist == 1)
+    if (distribution(s.err_dist).counts_at_least_one)
         for (long i = 1; i <= s.n_surveyed; ++i)
             if (s.surveyed_count(i) < 1.0f)
                 throw UserError("Ward " + printable(s.surveyed_name(i)) + " has a count of " +
@@ -52,7 +64,7 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
     EstimateResult e;
     e.state = state;
     EstimationState& s = e.state;
-    s.err_dist = static_cast<int16_t>(q.dist);
+    s.err_dist = q.dist;
     const Progress& progress = services.progress;
     check_data_carries_model(s, q.free, NumberFormat{});
     if (!services.library.bound()) throw UserError("The model library is not bound.", "Model library");
@@ -107,47 +119,53 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
 
     // covariance and the linear predictors' variances
     Covariance cov = covariance(call, estimates, setup.free, progress);
-    if (cov.ok && !design_identifies(s, setup.free)) {
+    if (cov.matrix && !design_identifies(s, setup.free)) {
         // a singular matrix's inverse is rounding noise, not limits
-        cov = Covariance{{}, false, "the free predictors are not of full rank on the surveyed wards (one is constant, "
-                                    "or copies others): the data do not identify every free parameter", cov.evaluations,
-                         cov.value_after};
+        cov.matrix = Available<CovarianceMatrix>::why_not(
+            "the free predictors are not of full rank on the surveyed wards (one is constant, or copies others): the "
+            "data do not identify every free parameter");
     }
     e.evaluations.covariance = cov.evaluations;
-    e.cov = cov.cov;
-    e.covariance_ok = cov.ok;
-    e.covariance_problem = cov.problem;
-    e.lp = linear_predictor_variances(s, cov.cov);
+    e.cov = cov.matrix;
+    static const CovarianceMatrix kNone{};
+    const CovarianceMatrix& matrix = cov.matrix ? *cov.matrix : kNone;
+    e.lp = linear_predictor_variances(s, matrix);
     e.t = s.t_value(e.counts.df);
 
     // the total (or the named ward's) and its Wald limits
-    e.total = estimate(s, q.ward, e.counts, e.lp, cov.problem, e.t);
+    e.total = estimate(s, q.ward, e.counts, e.lp);
     s.pop_est = e.total.pop_est;
+    e.intervals.emplace_back(IntervalKind::wald, e.no_unsurveyed_ward
+                                                     ? Available<Limits>::why_not("there is no unsurveyed ward")
+                                                     : wald_limits(e.total, cov.matrix.reason(), e.t));
 
     // the expected total's confidence limits by the delta method
+    Interval delta{IntervalKind::delta};
     if (e.no_unsurveyed_ward) {
-        e.delta.reason = "there is no unsurveyed ward";
+        delta.limits = Available<Limits>::why_not("there is no unsurveyed ward");
     } else if (e.total.ward_missing) {
-        e.delta.reason = "the named ward was not found";
-    } else if (!cov.ok) {
-        e.delta.reason = cov.problem;
+        delta.limits = Available<Limits>::why_not("the named ward was not found");
+    } else if (!cov.matrix) {
+        delta.limits = Available<Limits>::why_not(cov.matrix.reason());
     } else {
-        const double v = expected_total_variance(s, b, cov.cov, e.total.ward_named ? e.total.ward_index : 0);
-        if (v >= 0.0 && std::isfinite(v)) {
-            e.delta.available = true;
-            e.delta.lower = e.total.pop_est - e.t * std::sqrt(v);
-            e.delta.upper = e.total.pop_est + e.t * std::sqrt(v);
-        } else {
-            e.delta.reason = "the variance of the expected total is negative";
-        }
+        const double v = expected_total_variance(s, b, matrix, e.total.ward_named ? e.total.ward_index : 0);
+        if (v >= 0.0 && std::isfinite(v))
+            delta.limits = Available<Limits>::of({e.total.pop_est - e.t * std::sqrt(v), e.total.pop_est + e.t * std::sqrt(v)});
+        else
+            delta.limits = Available<Limits>::why_not("the variance of the expected total is negative");
     }
+    e.intervals.push_back(std::move(delta));
     for (long w = 1; q.ward_predictions && w <= s.n_unsurveyed; ++w) {
         const auto k = static_cast<std::size_t>(w - 1);
-        EstimateResult::WardPrediction p{s.unsurveyed_name(w), s.unsurveyed_pred(w), std::nan(""), std::nan("")};
+        WardPrediction p{s.unsurveyed_name(w), s.unsurveyed_pred(w), {}};
         const double variance = e.counts.ward[k] + e.lp.ward[k];
-        if (cov.ok && variance >= 0.0 && std::isfinite(variance)) {
-            p.lower = std::max(0.0, p.prediction - e.t * std::sqrt(variance));
-            p.upper = p.prediction - p.lower + p.prediction;
+        if (!cov.matrix) {
+            p.limits = Available<Limits>::why_not(cov.matrix.reason());
+        } else if (variance >= 0.0 && std::isfinite(variance)) {
+            const double lower = std::max(0.0, p.prediction - e.t * std::sqrt(variance));
+            p.limits = Available<Limits>::of({lower, p.prediction - lower + p.prediction});
+        } else {
+            p.limits = Available<Limits>::why_not("the ward's variance is negative");
         }
         e.ward_predictions.push_back(std::move(p));
     }
@@ -155,6 +173,8 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
     // the likelihood profile and its limits
     e.profiled = q.profile && q.ward.empty() && s.n_unsurveyed > 0;
     e.profile_total_hat = fixed_total_at(setup.data, fit.value);
+    Interval profile{IntervalKind::profile};
+    profile.attempted = e.profiled;
     if (e.profiled) {
         ProfileInput pin;
         pin.estimates = estimates;
@@ -167,30 +187,38 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
         pin.max_ll = s.max_ll;
         pin.constant_free = q.free[0];
         pin.total_hat = e.profile_total_hat;
-        const Profile prof = likelihood_profile(call, pin, progress);
+        Profile prof = likelihood_profile(call, pin, progress);
         e.evaluations.profile = prof.evaluations;
         e.evaluations.profile_limits = prof.limit_evaluations;
         e.higher_profile_point = prof.higher_point;
-        e.profile = prof.points;
-        e.profile_limits = prof.limits;
+        e.profile = std::move(prof.points);
+        profile.limits = std::move(prof.limits.limits);
     } else {
-        e.profile_limits.reason = !q.ward.empty()       ? "a ward is named"
-                                  : s.n_unsurveyed == 0 ? "there is no unsurveyed ward"
-                                                        : "the profile was not asked for";
+        profile.limits = Available<Limits>::why_not(!q.ward.empty()       ? "a ward is named"
+                                                    : s.n_unsurveyed == 0 ? "there is no unsurveyed ward"
+                                                                          : "the profile was not asked for");
     }
+    e.intervals.push_back(std::move(profile));
 
     // the bootstrap
     if (q.bootstrap_reps > 0) {
+        Interval boot{IntervalKind::bootstrap};
+        MonteCarlo mc;
+        mc.reps = q.bootstrap_reps;
         if (s.n_unsurveyed == 0) {
-            BootstrapResult none;
-            none.reps = q.bootstrap_reps;
-            none.problem = "there is no unsurveyed ward";
-            e.bootstrap = none;
+            boot.limits = Available<Limits>::why_not("there is no unsurveyed ward");
         } else {
             Parameters boot_start = setup.params;
             boot_start.value = fit.value;
-            e.bootstrap = bootstrap_total(call, boot_start, setup.free, s, q.bootstrap_reps, q.bootstrap_seed, progress);
+            BootstrapResult br =
+                bootstrap_total(call, boot_start, setup.free, s, q.bootstrap_reps, q.bootstrap_seed, progress);
+            mc.failed = br.failed;
+            mc.lower_error = br.lower_error;
+            mc.upper_error = br.upper_error;
+            boot.limits = std::move(br.limits);
         }
+        boot.monte_carlo = mc;
+        e.intervals.push_back(std::move(boot));
     }
     return e;
 }

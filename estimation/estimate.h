@@ -10,6 +10,9 @@
 
 #include "bootstrap.h"
 #include "click_input.h"
+#include "cycle/available.h"
+#include "cycle/distributions.h"
+#include "intervals.h"
 #include "covariance.h"
 #include "cycle/estimation_state.h"
 #include "predictions.h"
@@ -18,19 +21,12 @@
 
 namespace valdmora {
 
-// Limits that are there, or why not.
-struct Limits {
-    bool available = false;
-    double lower = 0.0, upper = 0.0;
-    std::string reason;
-};
-
 struct Evaluations {
     long fit = 0, covariance = 0, profile = 0, profile_limits = 0;
 };
 
 struct EstimateRequest {
-    int dist = 1;                          // 1 lognormal, 2 normal, 3 negative binomial
+    Dist dist = Dist::lognormal;
     BoxValues start{};                     // the constant, four coefficients, the extra parameter
     std::array<bool, 5> free{true};        // the constant and coefficients estimated; the extra parameter always is
     std::vector<BoxValues> extra_starts;   // further starts; the best fit of all is kept
@@ -42,6 +38,14 @@ struct EstimateRequest {
     uint64_t bootstrap_seed = 0;
 };
 
+struct WardPrediction {
+    std::string name;
+    double prediction = 0.0;
+    Available<Limits> limits;  // the Wald prediction limits, or why not
+};
+
+// The one result of an estimate: every output (sentences, files, JSON, the pane, the
+// report, a simulation's scores) reads it; none keeps a copy of its fields.
 struct EstimateResult {
     EstimationState state;  // after the fit: predictions, maximum log likelihood, total
     FitSetup setup;         // what the fit was given
@@ -53,28 +57,30 @@ struct EstimateResult {
     std::vector<double> par_value;  // positions 1..np+2 at 0..np+1
     BoxValues values{};             // the estimates (and fixed values) by box, full precision
     double max_ll = 0.0;
-    CovarianceMatrix cov{};
-    bool covariance_ok = false;
-    std::string covariance_problem;
+    Available<CovarianceMatrix> cov;  // of positions 1..np+2, or why there is none
     CountVariances counts;
     PredictorVariances lp;
     double t = 0.0;                 // the 95 % t value of the Wald limits
     double unsurveyed_total = 0.0;  // every unsurveyed ward's prediction, summed
-    Estimate total;                 // the unsurveyed wards' total (or the named ward's), Wald limits or why not
-    Limits delta;                   // the expected total's confidence limits by the delta method
+    Estimate total;                 // the unsurveyed wards' total, or the named ward's
     bool no_unsurveyed_ward = false;
-    struct WardPrediction {
-        std::string name;
-        double prediction = 0.0, lower = 0.0, upper = 0.0;  // NaN limits: none
-    };
     std::vector<WardPrediction> ward_predictions;
     bool profiled = false;
     bool higher_profile_point = false;
     std::vector<ProfilePoint> profile;  // the chart's points, exact totals
-    ProfileLimits profile_limits;
     double profile_total_hat = 0.0;  // the fixed-total rule's total at the estimates
-    std::optional<BootstrapResult> bootstrap;
+    // Every interval of the total, in the order of the kinds' table; a kind not asked for
+    // (the bootstrap without replicates) is absent.
+    std::vector<Interval> intervals;
     Evaluations evaluations;
+
+    const Interval* interval(IntervalKind kind) const { return find_interval(intervals, kind); }
+    // The limits of a kind, or why not (a kind not asked for: "not asked for").
+    const Available<Limits>& limits(IntervalKind kind) const;
+    // The Wald limits of the estimate shown, or why not.
+    const Available<Limits>& wald() const { return limits(IntervalKind::wald); }
+    // The variance of free position k's estimate, or NaN without a covariance.
+    double variance(int32_t k) const;
 };
 
 // Raises a UserError when the surveyed wards cannot carry the model: no more of them than

@@ -10,7 +10,7 @@ valdmora_model FitCall::model(const std::vector<double>& value, const std::vecto
     valdmora_model m{};
     m.nobs = static_cast<int64_t>(data_.y.size());
     m.np = data_.np;
-    m.dist = data_.dist;
+    m.dist = distribution(data_.dist).code;
     m.y = data_.y.data();
     m.x = data_.x.data();
     m.x_sum = data_.x_sum.data();

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "cycle/distributions.h"
+
 #include "valdmora/modellib.h"
 
 namespace valdmora {
@@ -32,7 +34,7 @@ inline bool fit_start_not_finite(int32_t code) { return code == VALDMORA_FIT_STA
 // The count records of the surveyed wards as the library takes them.
 struct ModelData {
     int32_t np = 0;
-    int32_t dist = 0;
+    Dist dist = Dist::lognormal;
     std::vector<int32_t> y;
     std::vector<double> x;      // column after column, leading dimension y.size()
     std::vector<double> x_sum;  // each predictor's sum over the unsurveyed wards

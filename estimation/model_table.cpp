@@ -14,15 +14,15 @@
 
 namespace valdmora {
 
-double complete_log_likelihood(int dist, double reported, long n) {
-    return dist == 1 || dist == 2 ? reported - 0.5 * static_cast<double>(n) * std::log(2.0 * std::numbers::pi) : reported;
+double complete_log_likelihood(Dist dist, double reported, long n) {
+    return reported + static_cast<double>(n) * distribution(dist).likelihood_constant_per_ward;
 }
 
 namespace {
 
 // A start from the counts: the constant at their mean, the extra parameter from their
 // spread (coefficient of variation, standard deviation, or variance over mean less one).
-BoxValues start_from_counts(const EstimationState& s, int dist) {
+BoxValues start_from_counts(const EstimationState& s, Dist dist) {
     double sum = 0.0, sum2 = 0.0;
     for (float c : s.surveyed_count.values()) {
         sum += c;
@@ -30,7 +30,12 @@ BoxValues start_from_counts(const EstimationState& s, int dist) {
     }
     const double n = std::max(1.0, static_cast<double>(s.n_surveyed));
     const double mean = sum / n, var = std::max(0.0, sum2 / n - mean * mean);
-    const double extra = dist == 1 ? std::sqrt(var) / std::max(mean, 1.0) : dist == 2 ? std::sqrt(var) : var / std::max(mean, 1.0) - 1.0;
+    double extra = 0.0;
+    switch (dist) {
+    case Dist::lognormal: extra = std::sqrt(var) / std::max(mean, 1.0); break;
+    case Dist::normal: extra = std::sqrt(var); break;
+    case Dist::negbin: extra = var / std::max(mean, 1.0) - 1.0; break;
+    }
     return {std::round(mean * 100.0) / 100.0, 0.0, 0.0, 0.0, 0.0,
             std::clamp(std::round(extra * 1000.0) / 1000.0, 0.01, 100.0)};
 }
@@ -45,10 +50,10 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
     bool count_below_one = false;
     for (float c : state.surveyed_count.values()) count_below_one = count_below_one || c < 1.0f;
 
-    for (int dist = 1; dist <= 3; ++dist)
+    for (const Distribution& d : kDistributions)
         for (int subset = 0; subset < (1 << np); ++subset) {
             ModelRow row;
-            row.dist = dist;
+            row.dist = d.dist;
             for (int j = 1; j <= np; ++j)
                 if (subset & (1 << (j - 1))) {
                     row.predictors.push_back(j);
@@ -61,7 +66,7 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
         }
 
     for (ModelRow& row : table.rows) {
-        if (row.dist != 1) {
+        if (row.dist != kDistributions[0].dist) {
             // the design is the same under every distribution
             const ModelRow& first = table.rows[static_cast<std::size_t>(&row - table.rows.data()) % (1u << np)];
             if (!first.aliased_with.empty())
@@ -82,14 +87,14 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
     parallel_for(static_cast<int>(table.rows.size()), true, [&](int index) {
         ModelRow& row = table.rows[static_cast<std::size_t>(index)];
         progress.check_cancel();
-        if (row.dist == 1 && count_below_one) {
+        if (distribution(row.dist).counts_at_least_one && count_below_one) {
             row.reason = "a surveyed count is below 1, which the lognormal cannot take";
             progress.step();
             return;
         }
         EstimateRequest q;
         q.dist = row.dist;
-        q.start = {10.0, 0.0, 0.0, 0.0, 0.0, distribution(row.dist).default_extra_value};
+        q.start = {kDefaultConstantValue, 0.0, 0.0, 0.0, 0.0, distribution(row.dist).default_extra_value};
         q.free = {true, false, false, false, false};
         for (int j : row.predictors) q.free[static_cast<std::size_t>(j)] = true;
         q.extra_starts.push_back(start_from_counts(state, row.dist));
@@ -107,9 +112,10 @@ ModelTable compare_models(const EstimationState& state, const std::vector<std::s
             const double gap = static_cast<double>(row.n - row.k - 1);
             row.aicc = gap > 0.0 ? row.aic + 2.0 * row.k * (row.k + 1) / gap : std::nan("");
             row.pop_est = r.total.pop_est;
-            row.limits_ok = r.total.limits_ok && !r.no_unsurveyed_ward;
-            row.pop_lower = row.limits_ok ? r.total.lower : std::nan("");
-            row.pop_upper = row.limits_ok ? r.total.upper : std::nan("");
+            const Available<Limits>& wald = r.wald();
+            row.limits_ok = wald.ok();
+            row.pop_lower = wald ? wald->lower : std::nan("");
+            row.pop_upper = wald ? wald->upper : std::nan("");
             row.total_variance = row.limits_ok ? r.total.variance : std::nan("");
             // the estimates as the boxes would show them, for "Use this model"
             for (std::size_t i = 0; i < 6; ++i)

@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "click_input.h"
+#include "cycle/distributions.h"
+#include "cycle/number_text.h"
 #include "cycle/estimation_state.h"
 
 namespace valdmora {
 
 struct ModelRow {
-    int dist = 1;                      // 1 lognormal, 2 normal, 3 negative binomial
+    Dist dist = Dist::lognormal;
     std::vector<int> predictors;       // 1..np
     std::string predictor_names;       // joined by '+', "" for the constant alone
     int k = 0;                         // free parameters
@@ -40,7 +42,7 @@ struct ModelTable {
 
 // The complete log likelihood from the one the model library reports: the normal and the
 // lognormal leave out -ln(2 pi) / 2 for each record.
-double complete_log_likelihood(int dist, double reported, long n);
+double complete_log_likelihood(Dist dist, double reported, long n);
 
 // Fits every model, two at a time; each from the window's default start values and from a
 // start taken from the counts' mean and spread, the better kept.

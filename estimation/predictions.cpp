@@ -44,7 +44,7 @@ CountVariances count_variances(const EstimationState& s, const BoxValues& b, lon
     c.ward.resize(static_cast<std::size_t>(s.n_unsurveyed));
     for (long w = 1; w <= s.n_unsurveyed; ++w) {
         const double mu = unsurveyed_linear_predictor(s, b, w);
-        double v = s.err_dist == 1 ? (e * mu) * (e * mu) : s.err_dist == 2 ? e * e : (e + 1.0) * mu;
+        double v = distribution(s.err_dist).variance(mu, e);
         v = static_cast<double>(s.n_surveyed) * v / static_cast<double>(c.df);
         c.ward[static_cast<std::size_t>(w - 1)] = v;
         c.sum += v;
@@ -90,7 +90,7 @@ std::string predictions_file_text(const EstimationState& s, const CountVariances
 }
 
 Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
-                  const PredictorVariances& lp, std::string limits_problem, double t) {
+                  const PredictorVariances& lp) {
     Estimate e;
     e.pop_est = s.pop_est;
     double lp_var = lp.total, count_var = counts.sum;
@@ -107,29 +107,26 @@ Estimate estimate(const EstimationState& s, const std::string& ward, const Count
             }
         e.ward_missing = !e.ward_named;
     }
-    const double variance = lp_var + count_var;
-    e.variance = variance;
-    if (limits_problem.empty() && !(variance >= 0.0 && std::isfinite(variance)))
-        limits_problem = "the variance of the estimate is negative (a negative linear predictor, or an unusable "
-                         "covariance matrix)";
-    e.problem = limits_problem;
-    e.limits_ok = limits_problem.empty();
-    if (e.limits_ok) {
-        const double sd = std::sqrt(variance);
-        e.lower = e.pop_est - t * sd;
-        e.upper = e.pop_est + (e.pop_est - e.lower);
-    } else {
-        e.lower = e.upper = std::nan("");
-    }
+    e.variance = lp_var + count_var;
     return e;
 }
 
-std::string estimate_sentence(const Estimate& e, double counted_total, const NumberFormat& fmt) {
+Available<Limits> wald_limits(const Estimate& e, const std::string& covariance_problem, double t) {
+    if (!covariance_problem.empty()) return Available<Limits>::why_not(covariance_problem);
+    if (!(e.variance >= 0.0 && std::isfinite(e.variance)))
+        return Available<Limits>::why_not("the variance of the estimate is negative (a negative linear predictor, or "
+                                          "an unusable covariance matrix)");
+    const double lower = e.pop_est - t * std::sqrt(e.variance);
+    return Available<Limits>::of({lower, e.pop_est + (e.pop_est - lower)});
+}
+
+std::string estimate_sentence(const Estimate& e, const Available<Limits>& wald, double counted_total,
+                              const NumberFormat& fmt) {
     std::string sentence = "estimated number of roaming dogs = " + format_number(e.pop_est, "##,###", fmt);
-    if (e.limits_ok) {
+    if (wald) {
         // where a comma is the decimal separator, "(479,872)" would read as one number
         const char* between = fmt.decimal == ',' ? "; " : ",";
-        sentence += " (" + format_number(e.lower, "0", fmt) + between + format_number(e.upper, "0", fmt) + ") ";
+        sentence += " (" + format_number(wald->lower, "0", fmt) + between + format_number(wald->upper, "0", fmt) + ") ";
     } else {
         sentence += " (limits could not be computed) ";
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "covariance.h"
+#include "intervals.h"
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
 
@@ -51,10 +52,7 @@ std::string predictions_file_text(const EstimationState& s, const CountVariances
 
 struct Estimate {
     double pop_est = 0.0;
-    double lower = 0.0, upper = 0.0;
     double variance = 0.0;     // of the linear predictor and the counts, behind the limits
-    bool limits_ok = false;
-    std::string problem;       // why there are no limits
     bool ward_named = false;   // the estimate is one ward's
     long ward_index = 0;       // which unsurveyed ward, when one is named
     bool ward_missing = false; // a ward was named and is not among the unsurveyed wards
@@ -63,11 +61,16 @@ struct Estimate {
 // The estimate shown: for all unsurveyed wards, or for the one named (exactly, letter case
 // counting) when ward is not empty and found.
 Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
-                  const PredictorVariances& lp, std::string limits_problem, double t);
+                  const PredictorVariances& lp);
+
+// The estimate's Wald prediction limits, pop_est -/+ t sd, or why not: the covariance's
+// problem when there is one, or a variance that is negative or not finite.
+Available<Limits> wald_limits(const Estimate& e, const std::string& covariance_problem, double t);
 
 // "estimated number of roaming dogs = 1,782 (1309,2254) plus 1162 counted": the total, its
 // Wald limits, and the dogs counted when the total is of every unsurveyed ward.
-std::string estimate_sentence(const Estimate& e, double counted_total, const NumberFormat& fmt);
+std::string estimate_sentence(const Estimate& e, const Available<Limits>& wald, double counted_total,
+                              const NumberFormat& fmt);
 
 // The variance of the expected number of dogs (the sum of the wards' floored means, or
 // one ward's when ward > 0) by the delta method: g' C g, g its gradient in the coefficients.

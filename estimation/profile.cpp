@@ -396,12 +396,12 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     ProfileLimits& lim = out.limits;
     if (!in.limits) return out;
     if (!in.constant_free) {
-        lim.reason = "the constant is not free, so holding the total fixed would free the intercept and change the "
-                     "model";
+        lim.limits = Available<Limits>::why_not(
+            "the constant is not free, so holding the total fixed would free the intercept and change the model");
         return out;
     }
     if (call.data().wards <= 0.0) {
-        lim.reason = "there is no unsurveyed ward";
+        lim.limits = Available<Limits>::why_not("there is no unsurveyed ward");
         return out;
     }
     lim.level = best - kProfileDrop;
@@ -427,12 +427,11 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
     out.limit_evaluations = limit_evaluations[0] + limit_evaluations[1];
     lim.fits = limit_fits[0] + limit_fits[1];
     if (!sides[0].found || !sides[1].found) {
-        lim.reason = !sides[0].found ? "below the estimate " + sides[0].reason : "above the estimate " + sides[1].reason;
+        lim.limits = Available<Limits>::why_not(!sides[0].found ? "below the estimate " + sides[0].reason
+                                                                : "above the estimate " + sides[1].reason);
         return out;
     }
-    lim.available = true;
-    lim.lower = sides[0].total;
-    lim.upper = sides[1].total;
+    lim.limits = Available<Limits>::of({sides[0].total, sides[1].total});
     return out;
 }
 

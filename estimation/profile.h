@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "intervals.h"
+
 #include "fit_call.h"
 #include "progress.h"
 
@@ -35,9 +37,7 @@ struct ProfilePoint {
 };
 
 struct ProfileLimits {
-    bool available = false;
-    std::string reason;  // why not
-    double lower = 0.0, upper = 0.0;
+    Available<Limits> limits = Available<Limits>::why_not("the profile was not asked for");
     double level = 0.0;  // the log likelihood they cross: maximum - kProfileDrop
     long fits = 0;
 };

@@ -45,10 +45,10 @@ std::string likelihood_line(double max_ll, std::optional<double> previous_max_ll
     return line;
 }
 
-bool scored_outside(ScoreTarget target, bool available, double lower, double upper, double truth) {
-    if (!available) return true;
-    return target == ScoreTarget::dogs_drawn ? outside_limits(lower, upper, static_cast<float>(truth))
-                                             : !covers(lower, upper, truth);
+bool scored_outside(ScoreTarget target, const Available<Limits>& limits, double truth) {
+    if (!limits) return true;
+    return target == ScoreTarget::dogs_drawn ? outside_limits(limits->lower, limits->upper, static_cast<float>(truth))
+                                             : !covers(limits->lower, limits->upper, truth);
 }
 
 std::optional<double> coverage_share(int outside, int scored) {
@@ -70,7 +70,8 @@ namespace valdmora {
 
 std::string simulation_summary_line(const EstimationState& s, const NumberFormat& fmt) {
     if (s.n_sims > 0)
-        return simulation_summary_text(s.sim_total, s.sim_total_sum, s.est_total_sum, s.n_outside_cl, s.n_sims, fmt);
+        return simulation_summary_text(s.sim_total, s.sim_total_sum, s.est_total_sum,
+                                       s.tally_of(IntervalKind::wald).outside, s.n_sims, fmt);
     return "no simulation of this series had an unsurveyed ward to estimate";
 }
 
@@ -78,15 +79,12 @@ std::string interval_scores(const EstimationState& s) {
     std::string text;
     auto line = [&](const std::string& l) { text += (text.empty() ? "" : "\n") + l; };
     // each interval against its own target: the dogs drawn, or their expected number
-    if (s.n_delta_scored > 0)
-        line("delta-method confidence limits: expected number of dogs outside in " + std::to_string(s.n_outside_delta) +
-             " of " + std::to_string(s.n_delta_scored) + " simulations");
-    if (s.n_profile_scored > 0)
-        line("profile-likelihood confidence limits: expected number of dogs outside in " +
-             std::to_string(s.n_outside_profile) + " of " + std::to_string(s.n_profile_scored) + " simulations");
-    if (s.n_boot_scored > 0)
-        line("bootstrap prediction limits: simulated dogs outside in " + std::to_string(s.n_outside_boot) + " of " +
-             std::to_string(s.n_boot_scored) + " simulations");
+    for (const IntervalTraits& k : kIntervalKinds) {
+        const EstimationState::Tally& t = s.tally_of(k.kind);
+        if (!k.score_words.empty() && t.scored > 0)
+            line(std::string(k.score_words) + " outside in " + std::to_string(t.outside) + " of " +
+                 std::to_string(t.scored) + " simulations");
+    }
     if (s.n_sims_left_out > 0)
         line(std::to_string(s.n_sims_left_out) +
              (s.n_sims_left_out == 1 ? " simulation had no unsurveyed ward and was"

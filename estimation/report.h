@@ -7,6 +7,7 @@
 
 #include "cycle/estimation_state.h"
 #include "cycle/number_text.h"
+#include "intervals.h"
 
 namespace valdmora {
 
@@ -35,16 +36,12 @@ std::string limit_text(double v, const NumberFormat& fmt);
 // Whether confidence limits hold an expected total strictly inside.
 inline bool covers(double lower, double upper, double expected) { return lower < expected && expected < upper; }
 
-// What a simulated truth is scored against: the dogs drawn (prediction limits) or their
-// expected number (confidence limits).
-enum class ScoreTarget { dogs_drawn, expected_number };
-
 // The coverage score of one kind of limits in one simulation: whether its truth lies
 // outside. Prediction limits hold the dogs drawn only strictly inside, compared at the
 // single precision the total was drawn in (outside_limits); confidence limits must hold
 // the expected number strictly inside (covers). Limits that are not available could not
 // show the truth inside them and count as outside.
-bool scored_outside(ScoreTarget target, bool available, double lower, double upper, double truth);
+bool scored_outside(ScoreTarget target, const Available<Limits>& limits, double truth);
 
 // The share of the scored simulations whose limits held their truth; none when nothing
 // was scored.

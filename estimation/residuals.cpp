@@ -12,12 +12,6 @@
 
 namespace valdmora {
 
-double count_variance(int dist, double m, double e) {
-    if (dist == 1) return e * e * m * m;
-    if (dist == 2) return e * e;
-    return (1.0 + e) * m;
-}
-
 namespace {
 
 // P(Y <= y) for the negative binomial with size r and success probability p: I_p(r, y + 1).
@@ -43,18 +37,25 @@ Residuals model_residuals(const EstimationState& s, const std::vector<double>& v
         for (int j = 1; j <= np; ++j) h += value[static_cast<std::size_t>(j)] * s.surveyed_x(j, i);
         const double m = floored_mean(h);
         const double y = std::nearbyint(static_cast<double>(s.surveyed_count(i)));
-        const double pearson = (y - m) / std::sqrt(count_variance(s.err_dist, m, e));
+        const double pearson = (y - m) / std::sqrt(distribution(s.err_dist).variance(m, e));
         double q = 0.0;
-        if (s.err_dist == 1) {
+        switch (s.err_dist) {
+        case Dist::lognormal: {
             const double s2 = std::log(1.0 + e * e);
             q = (std::log(y) - (std::log(m) - s2 / 2.0)) / std::sqrt(s2);
-        } else if (s.err_dist == 2) {
+            break;
+        }
+        case Dist::normal:
             q = (y - m) / e;
-        } else {
+            break;
+        case Dist::negbin: {
+            // a discrete CDF: a uniform draw between its steps makes the residual continuous
             const double p = 1.0 / (1.0 + e), r = m / e;
             const double lo = negbin_cdf(y - 1.0, r, p), hi = negbin_cdf(y, r, p);
             const double u = lo + uniform(engine) * (hi - lo);
             q = normal_quantile(std::clamp(u, 1e-300, 1.0 - 1e-16));
+            break;
+        }
         }
         out.ward.push_back(s.surveyed_name(i));
         out.count.push_back(y);

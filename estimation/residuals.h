@@ -29,9 +29,6 @@ Residuals model_residuals(const EstimationState& s, const std::vector<double>& v
 // The residuals as CSV: ward, count, fitted, pearson, quantile.
 std::string residuals_csv(const Residuals& r);
 
-// The variance of a count with mean m under distribution dist with extra parameter e.
-double count_variance(int dist, double m, double e);
-
 // The two charts of the model check: Pearson residuals against the fitted means, and the
 // quantile residuals against the standard normal quantiles, with the line they should follow.
 ScatterChartData pearson_chart(const Residuals& r);

@@ -45,7 +45,7 @@ Packed pack(const FitSetup& f) {
         for (int j = 0; j < d.np; ++j) p.ints.push_back(whole(d.x[i + n * static_cast<std::size_t>(j)]));
     }
     for (int j = 0; j < d.np; ++j) p.ints.push_back(whole(d.x_sum[static_cast<std::size_t>(j)]));
-    p.ints.push_back(d.dist);
+    p.ints.push_back(distribution(d.dist).code);
     for (int k = 0; k < f.params.positions(); ++k) {
         const auto u = static_cast<std::size_t>(k);
         p.reals.insert(p.reals.end(), {f.params.value[u], f.params.scale[u], f.params.lower[u], f.params.upper[u]});
@@ -149,7 +149,7 @@ std::string user_file_text(const FitSetup& f, const NumberFormat& fmt) {
     out.reserve(static_cast<std::size_t>(d.nobs()) * (8 + 12 * static_cast<std::size_t>(d.np)) + 512);
     out += "valdmora model data, size-free layout\r\n";
     out += "records " + std::to_string(d.nobs()) + "\r\npredictors " + std::to_string(d.np) + "\r\nwards " +
-           std::to_string(static_cast<long>(d.wards)) + "\r\ndistribution " + std::to_string(d.dist) + "\r\nfree";
+           std::to_string(static_cast<long>(d.wards)) + "\r\ndistribution " + std::to_string(distribution(d.dist).code) + "\r\nfree";
     for (int32_t k : f.free) out += " " + std::to_string(k);
     out += "\r\n";
     const auto n = static_cast<std::size_t>(d.nobs());

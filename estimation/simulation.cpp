@@ -28,12 +28,18 @@ uint64_t clock_seed() {
     return static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
 }
 
-float simulated_count(double m, double e, int err_dist, UniformSource& u) {
+float simulated_count(double m, double e, Dist err_dist, UniformSource& u) {
     double z = 0.0;
     for (int k = 0; k < 10; ++k) z += static_cast<double>(u.next()) - 0.5;
     // The divisor is the square root of five, as the method has always used.
-    if (err_dist == 1) return static_cast<float>(m * (1.0 + e * z / std::sqrt(5.0)));
-    if (err_dist == 2) return static_cast<float>(m + e * z / std::sqrt(5.0));
+    switch (err_dist) {
+    case Dist::lognormal:
+        return static_cast<float>(m * (1.0 + e * z / std::sqrt(5.0)));
+    case Dist::normal:
+        return static_cast<float>(m + e * z / std::sqrt(5.0));
+    case Dist::negbin:
+        break;
+    }
     // failures before the ceil(r)-th success in trials that succeed with probability p
     const double p = 1.0 / (e + 1.0);
     const double r = m * p / (1.0 - p);
@@ -62,10 +68,10 @@ double ten_uniform_shortfall(double t) {
     return sum / 39916800.0;
 }
 
-double classic_expected_count(double m, double e, int err_dist) {
-    if (err_dist == 1 || err_dist == 2) {
+double classic_expected_count(double m, double e, Dist err_dist) {
+    if (err_dist != Dist::negbin) {
         // y = m + c z, z the sum of ten uniforms less 5, held at 1
-        const double c = std::fabs(err_dist == 1 ? m * e / std::sqrt(5.0) : e / std::sqrt(5.0));
+        const double c = std::fabs(err_dist == Dist::lognormal ? m * e / std::sqrt(5.0) : e / std::sqrt(5.0));
         if (c == 0.0) return std::max(1.0, m);
         return m + c * ten_uniform_shortfall((1.0 - m) / c);
     }
@@ -77,19 +83,24 @@ double classic_expected_count(double m, double e, int err_dist) {
     return successes * (1.0 - p) / p + std::pow(p, successes);
 }
 
-double exact_count(double m, double e, int err_dist, std::mt19937_64& engine) {
-    if (err_dist == 1) {
+double exact_count(double m, double e, Dist err_dist, std::mt19937_64& engine) {
+    switch (err_dist) {
+    case Dist::lognormal: {
         const double s2 = std::log1p(e * e);
         return std::max(1.0, std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine)));
     }
-    if (err_dist == 2) return std::normal_distribution<double>(m, e)(engine);
+    case Dist::normal:
+        return std::normal_distribution<double>(m, e)(engine);
+    case Dist::negbin:
+        break;
+    }
     const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
     if (!(lambda > 0.0)) return 0.0;
     return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
 }
 
-double exact_expected_count(double m, double e, int err_dist) {
-    if (err_dist != 1) return m;
+double exact_expected_count(double m, double e, Dist err_dist) {
+    if (err_dist != Dist::lognormal) return m;
     // E[max(1, X)] = m + E[(1 - X)+], the latter as a put on a lognormal price
     const double s = std::sqrt(std::log1p(e * e));
     if (s == 0.0) return std::max(1.0, m);
@@ -162,8 +173,8 @@ long surveys_from_text(const std::string& text, const NumberFormat& fmt) {
     return static_cast<long>(rounded);
 }
 
-SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
-                                UniformSource& u, const Progress& progress) {
+SimulationOutcome simulate_data(const SimulationSettings& in, EstimationState& s, UniformSource& u,
+                                const Progress& progress) {
     // a cheap look every so many wards keeps a large survey stoppable at once
     auto look = [&progress](long i) {
         if ((i & 0xFFFF) == 0) progress.check_cancel();
@@ -174,19 +185,21 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
                         "Simulation");
 
     // Check every input before anything is drawn.
-    const long surveys = s.has_data_file() ? s.n_surveyed : surveys_from_text(in.n_surveys_text, in.fmt);
-    if (!s.has_data_file())
+    const long surveys = s.has_data_file() ? s.n_surveyed : in.surveys;
+    if (!s.has_data_file()) {
+        if (surveys < 1 || surveys > kMaxSimulatedSurveys)
+            throw UserError("The number of surveys " + std::to_string(surveys) + " must be a whole number of at least 1.",
+                            "Simulation");
         if (const std::string problem = surveys_memory_problem(surveys); !problem.empty())
             throw UserError("The number of surveys is too large: " + problem, "Simulation");
-    std::array<std::string, 6> texts = boxes;
-    texts[0] = general_number(s.beta_entered(0), in.fmt);
-    for (int j = 1; j <= s.n_pred; ++j) texts[j] = general_number(s.beta_entered(j), in.fmt);
-    texts[5] = general_number(s.beta_entered(5), in.fmt);
+    }
+    // the true values as entered
     std::array<double, 5> b{};
-    for (int j = 0; j <= s.n_pred; ++j) b[j] = box_number(in, texts, j, "Simulation");
-    const double e = box_number(in, texts, 5, "Simulation");
-    if (s.err_dist == 3 && !(e > 0.0))
-        throw UserError("The negative binomial needs VoM - 1 above 0 to simulate (it is " + texts[5] +
+    for (int j = 0; j <= s.n_pred; ++j) b[static_cast<std::size_t>(j)] = s.beta_entered(j);
+    const double e = s.beta_entered(5);
+    const std::string e_text = general_number(e, in.fmt);
+    if (s.err_dist == Dist::negbin && !(e > 0.0))
+        throw UserError("The negative binomial needs VoM - 1 above 0 to simulate (it is " + e_text +
                             "): with 0 every trial succeeds and the draw never ends.",
                         "Simulation");
 
@@ -208,16 +221,16 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
 
     // The trial loop of the negative binomial runs about r / p times per ward.
     auto check_trials = [&](float m) {
-        if (t.err_dist == 3 && static_cast<double>(m) / e > 1e7)
-            throw UserError("A ward's mean of " + general_number(m, in.fmt) + " with VoM - 1 = " + texts[5] +
+        if (t.err_dist == Dist::negbin && static_cast<double>(m) / e > 1e7)
+            throw UserError("A ward's mean of " + general_number(m, in.fmt) + " with VoM - 1 = " + e_text +
                                 " needs more than ten million trials to simulate. Use a larger VoM - 1 or smaller "
                                 "parameter values.",
                             "Simulation");
     };
 
     const bool exact = in.generator == Generator::exact;
-    if (exact && t.err_dist != 2 && !(e > 0.0))
-        throw UserError("The extra parameter must be above 0 to simulate (it is " + texts[5] + ").", "Simulation");
+    if (exact && t.err_dist != Dist::normal && !(e > 0.0))
+        throw UserError("The extra parameter must be above 0 to simulate (it is " + e_text + ").", "Simulation");
     // the exact draws take their own engine, seeded from the series' uniform draws
     std::mt19937_64 engine;
     if (exact) {
@@ -263,7 +276,6 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
     t.sim_true_total_lp = out.true_total_lp;
     t.sim_expected_total = out.expected_total;
     s = std::move(t);
-    boxes = texts;
     return out;
 }
 

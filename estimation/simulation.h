@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "click_input.h"
+#include "cycle/number_text.h"
 #include "progress.h"
 #include "cycle/estimation_state.h"
 
@@ -24,29 +25,37 @@ struct SimulationOutcome {
     double expected_total = 0.0;         // the unsurveyed wards' expected draws, summed
 };
 
-// Refills the boxes from beta_entered, then draws the unsurveyed total and the surveyed
+// How a simulation draws: the surveyed wards when no file was read, the generator, and the
+// number format of its messages.
+struct SimulationSettings {
+    long surveys = 20;
+    Generator generator = Generator::classic;
+    NumberFormat fmt;
+};
+
+// Draws, from the true values entered (beta_entered), the unsurveyed total and the surveyed
 // counts (and, without a data file, the study area). Raises a UserError, having changed
 // nothing the caller keeps, for an unusable number of surveys or parameter. A draw with no
 // unsurveyed ward is not counted in the series: there is nothing to score it by.
 // A stop request is honoured between wards.
-SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::array<std::string, 6>& boxes,
-                                UniformSource& u, const Progress& progress = Progress());
+SimulationOutcome simulate_data(const SimulationSettings& in, EstimationState& s, UniformSource& u,
+                                const Progress& progress = Progress());
 
 // One ward's simulated number from mean m under the distribution's error rule, as drawn.
-float simulated_count(double m, double e, int err_dist, UniformSource& u);
+float simulated_count(double m, double e, Dist err_dist, UniformSource& u);
 
 // The expected value of that draw held at 1 or more, as the simulation keeps it: the
 // negative binomial's ceil(m / e) successes give ceil(m / e) e failures on average, and the
 // sums of ten uniforms have a standard deviation of sqrt(10/12), not sqrt(5).
-double classic_expected_count(double m, double e, int err_dist);
+double classic_expected_count(double m, double e, Dist err_dist);
 
 // A draw from the fitted model with mean m: negative binomial as a gamma mixture of Poisson
 // counts (variance (1 + e) m), normal with standard deviation e, lognormal with
 // coefficient of variation e held at 1 or more (its likelihood needs counts of 1 or more).
-double exact_count(double m, double e, int err_dist, std::mt19937_64& engine);
+double exact_count(double m, double e, Dist err_dist, std::mt19937_64& engine);
 
 // The expected value of exact_count.
-double exact_expected_count(double m, double e, int err_dist);
+double exact_expected_count(double m, double e, Dist err_dist);
 
 // E[(t - z)+] for z the sum of ten uniform draws on [-0.5, 0.5).
 double ten_uniform_shortfall(double t);

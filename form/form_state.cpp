@@ -4,15 +4,13 @@
 
 #include "cycle/distributions.h"
 #include "cycle/mode_rules.h"
+#include "cycle/number_format.h"
 #include "cycle/text.h"
+#include "estimation/simulation.h"
 
 namespace valdmora {
 
 namespace {
-
-bool simulation_caption(const std::string& caption) {
-    return caption == kCaptionSimulate || caption == kCaptionSimulateAgain || caption == kCaptionReestimate;
-}
 
 std::string file_name_of(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
@@ -61,7 +59,7 @@ void FormState::load(const CountData& file, const std::string& path) {
     data_file_ = path;
     ++data_version_;
     enter_file_mode();
-    caption_ = kCaptionEstimate;
+    mode_ = FormMode::estimate;
     path_changed_ = false;
 }
 
@@ -75,17 +73,17 @@ void FormState::enter_file_mode() {
 void FormState::set_path(const std::string& text) {
     path_ = text;
     if (!text.empty()) {
-        if (simulation_caption(caption_)) {
+        if (form_mode(mode_).simulation) {
             // a path typed into an emptied box returns to reading it: the next click reads
-            caption_ = kCaptionRead;
+            mode_ = FormMode::read_file;
             shown_.surveys = shown_.reestimate = shown_.sim_summary = false;
             just_estimate_ = false;
             sim_labels_ = false;
             shown_.predictors = std::min<int>(shown_.predictors, static_cast<int>(predictor_names_.size()));
-        } else if (!data_file_.empty() && (caption_ == kCaptionEstimate || path_changed_)) {
+        } else if (!data_file_.empty() && (mode_ == FormMode::estimate || path_changed_)) {
             // another path is read at the click, never estimated as the data held
             path_changed_ = text != data_file_;
-            caption_ = path_changed_ ? kCaptionRead : kCaptionEstimate;
+            mode_ = path_changed_ ? FormMode::read_file : FormMode::estimate;
         }
         return;
     }
@@ -95,12 +93,10 @@ void FormState::set_path(const std::string& text) {
     shown_.model = true;
     shown_.predictors = 4;
     if (!state_.has_data_file()) shown_.surveys = true;
-    caption_ = kCaptionSimulate;
+    mode_ = FormMode::simulate;
 }
 
-void FormState::choose_distribution(int code) {
-    valdmora::choose_distribution(state_, code - 1, boxes_, fmt_);
-}
+void FormState::choose_distribution(Dist dist) { valdmora::choose_distribution(state_, dist, boxes_, fmt_); }
 
 void FormState::set_box(int i, const std::string& text) {
     boxes_.at(static_cast<std::size_t>(i)) = text == "." ? "0" : text;
@@ -121,6 +117,15 @@ void FormState::leave_box(int i) {
     state_.beta_entered(i) = *parse_number(text, fmt_);
 }
 
+void FormState::set_entered(const BoxValues& values) {
+    for (int i = 0; i < 6; ++i) {
+        const double v = values[static_cast<std::size_t>(i)];
+        boxes_[static_cast<std::size_t>(i)] = with_locale_decimal(shortest_number(v), fmt_);
+        box_problem_[static_cast<std::size_t>(i)].clear();
+        state_.beta_entered(i) = v;
+    }
+}
+
 void FormState::set_tick(int i, bool on) {
     ticks_.at(static_cast<std::size_t>(i)) = on;
     if (i >= 1 && i <= 4 && !on) boxes_[static_cast<std::size_t>(i)] = "0";
@@ -135,7 +140,7 @@ void FormState::leave_range() {
 
 void FormState::set_just_estimate(bool on) {
     just_estimate_ = on;
-    caption_ = on ? kCaptionReestimate : kCaptionSimulateAgain;
+    mode_ = on ? FormMode::reestimate : FormMode::simulate_again;
 }
 
 void FormState::use_model(const ModelRow& row) {
@@ -151,32 +156,67 @@ void FormState::use_model(const ModelRow& row) {
 }
 
 ClickAction FormState::next_click() const {
-    return decide_click(caption_, path_, just_estimate_ ? 1 : 0);
+    return decide_click(mode_, path_, just_estimate_);
+}
+
+double FormState::box_value(int i) const {
+    const std::string& text = boxes_.at(static_cast<std::size_t>(i));
+    const auto v = parse_number(text, fmt_);
+    if (!v)
+        throw UserError("The value of " + box_label(i) + " is \"" + text +
+                            "\", which is not a number. Enter a number and click again.",
+                        "Estimate");
+    return *v;
 }
 
 ClickInput FormState::click_input() const {
     ClickInput in;
-    in.beta_text = boxes_;
+    EstimateRequest& q = in.request;
+    q.dist = state_.err_dist;
+    in.simulate = simulation_mode(path_, just_estimate_);
+    in.data_file = !path_.empty();
     for (int i = 0; i < 6; ++i) in.beta_label[static_cast<std::size_t>(i)] = box_label(i);
-    for (int i = 0; i < 5; ++i) in.beta_checked[static_cast<std::size_t>(i)] = ticks_[static_cast<std::size_t>(i)];
-    in.data_path = path_;
-    in.just_estimate = just_estimate_;
-    in.ward = ward_;
-    in.range_text = range_;
+    // a simulation starts its fit from the true values it drew with, whatever the boxes hold
+    if (!in.simulate) {
+        for (int j = 0; j <= std::min(4, static_cast<int>(state_.n_pred)); ++j)
+            q.start[static_cast<std::size_t>(j)] = box_value(j);
+        q.start[5] = box_value(5);
+    }
+    q.free = ticks_;
+    q.ward = ward_;
+    if (ward_.empty()) {
+        const auto r = parse_number(range_, fmt_);
+        if (!r || !(*r > 0.0))
+            throw UserError("The range of the likelihood chart is \"" + printable(range_) +
+                                "\"; it must be a percentage above 0, such as 50.",
+                            "Estimate");
+        q.range_percent = *r;
+    }
+    if (bootstrap_reps_ > 0) {
+        q.bootstrap_reps = bootstrap_reps_;
+        q.bootstrap_seed = bootstrap_seed_;
+    }
+    if (in.simulate && !state_.has_data_file()) in.surveys = surveys_from_text(surveys_, fmt_);
     in.origin_at_zero = origin_at_zero_;
-    in.n_surveys_text = surveys_;
     in.generator = generator_;
     in.fmt = fmt_;
-    if (bootstrap_reps_ > 0) {
-        in.bootstrap_reps = bootstrap_reps_;
-        in.bootstrap_seed = bootstrap_seed_;
-    }
     return in;
 }
 
 void FormState::apply(ClickResult r) {
-    state_ = r.state;
-    boxes_ = r.beta_text;
+    const EstimateResult& e = r.estimate;
+    state_ = e.state;
+    // the boxes as the form shows them: a simulation's true values, then each estimate
+    if (r.simulated) {
+        boxes_[0] = general_number(state_.beta_entered(0), fmt_);
+        for (int j = 1; j <= state_.n_pred && j <= 4; ++j)
+            boxes_[static_cast<std::size_t>(j)] = general_number(state_.beta_entered(j), fmt_);
+        boxes_[5] = general_number(state_.beta_entered(5), fmt_);
+    }
+    for (int32_t k : e.free_pos) {
+        const auto box = static_cast<std::size_t>(k <= state_.n_pred + 1 ? k - 1 : 5);
+        boxes_[box] = box_text(e.values[box], fmt_);
+    }
     if (r.simulated) {
         ++data_version_;
         data_file_.clear();
@@ -231,7 +271,7 @@ std::string FormState::out_of_date_line() const {
     const std::string what = now.data_version != origin_.data_version ? "other data are held now"
                                                                       : "the model or its start values have changed";
     return "Out of date: these results are for " + origin_.data_name + " (" + model_words(origin_) + "); " + what +
-           ". Click \"" + caption_ + "\" for results that belong to what is shown.";
+           ". Click \"" + caption() + "\" for results that belong to what is shown.";
 }
 
 }  // namespace valdmora

@@ -33,7 +33,7 @@ struct ResultOrigin {
     long data_version = 0;
     std::string data_name;  // the file's name, or "simulated data"
     bool simulated = false;  // the data were drawn by a simulation, not read
-    int dist = 1;
+    Dist dist = Dist::lognormal;
     std::array<bool, 5> ticks{};
     std::array<std::string, 6> boxes;
     std::string ward;
@@ -46,11 +46,13 @@ public:
 
     // --- what the form holds ------------------------------------------------------------
     const std::string& path() const { return path_; }
-    const std::string& caption() const { return caption_; }
+    FormMode mode() const { return mode_; }
+    // The button's caption: displayed, never compared.
+    std::string caption() const { return caption_of(mode_); }
     const std::array<std::string, 6>& boxes() const { return boxes_; }
     const std::string& box(int i) const { return boxes_.at(static_cast<std::size_t>(i)); }
     bool tick(int i) const { return ticks_.at(static_cast<std::size_t>(i)); }
-    int distribution() const { return state_.err_dist; }
+    Dist distribution() const { return state_.err_dist; }
     std::string extra_name() const;
     // The caption of predictor box j (1..4): the file's name or "jpredictor".
     std::string predictor_label(int j) const;
@@ -81,8 +83,8 @@ public:
     // Typing in the path box. Emptying it enters simulation (a box that is not a number
     // raises a UserError, and the path stays as it was).
     void set_path(const std::string& text);
-    // Choosing distribution 1..3: its default start values in the boxes.
-    void choose_distribution(int code);
+    // Choosing a distribution: its default start values in the boxes.
+    void choose_distribution(Dist dist);
     // Typing in box i; a lone decimal point becomes 0, as the box's own rule.
     void set_box(int i, const std::string& text);
     // Leaving box i: a number is entered; a text that is not one stays as typed and is marked
@@ -92,6 +94,9 @@ public:
     const std::string& box_problem(int i) const { return box_problem_.at(static_cast<std::size_t>(i)); }
     // Ticking predictor i (0 the constant); an untick sets its box to 0.
     void set_tick(int i, bool on);
+    // The values entered, as numbers: a command line's start or true values. The boxes show
+    // their shortest digits.
+    void set_entered(const BoxValues& values);
     // All ticks at once, as a command line gives them: the boxes keep their values.
     void set_ticks(const std::array<bool, 5>& ticks) { ticks_ = ticks; }
     void set_ward(const std::string& text) { ward_ = text; }
@@ -118,8 +123,11 @@ public:
     // --- the click ----------------------------------------------------------------------
     // What the next click does. A path other than the data file's is read first.
     ClickAction next_click() const;
-    // The snapshot the engine estimates from.
+    // The request of numbers the engine estimates from, made of the boxes, ticks and
+    // options; a box or range that is not a number raises a UserError naming it.
     ClickInput click_input() const;
+    // The number in box i, or a UserError naming the box.
+    double box_value(int i) const;
     // The click's result becomes the form's.
     void apply(ClickResult r);
 
@@ -148,7 +156,7 @@ private:
     long data_version_ = 0;
     bool sim_labels_ = false;    // simulation's "jpredictor" captions in place of the file's names
     bool path_changed_ = false;  // a path other than the data file's is typed: the click reads it
-    std::string caption_ = kCaptionRead;
+    FormMode mode_ = FormMode::read_file;
     std::array<std::string, 6> boxes_;
     std::array<bool, 5> ticks_{true, false, false, false, false};
     std::vector<std::string> predictor_names_;

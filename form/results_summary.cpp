@@ -75,9 +75,10 @@ std::string ResultsSummary::table() const {
 
 ResultsSummary results_summary(const FormState& form) {
     ResultsSummary sum;
-    const ClickResult* r = form.result();
+    const ClickResult* click = form.result();
     const ResultOrigin* o = form.result_origin();
-    if (!r || !o) return sum;
+    if (!click || !o) return sum;
+    const EstimateResult* r = &click->estimate;
     const NumberFormat& fmt = form.format();
     const EstimationState& s = r->state;
     auto row = [&](std::vector<std::string> cells) { sum.rows.push_back(std::move(cells)); };
@@ -90,7 +91,7 @@ ResultsSummary results_summary(const FormState& form) {
 
     // each parameter: free ones with their standard error and Wald limits, fixed ones so marked
     const long k = static_cast<long>(r->free_pos.size());
-    const double t = s.t_value(std::max(1L, r->df));
+    const double t = s.t_value(std::max(1L, r->counts.df));
     row({"parameter", "estimate", "standard error", "95 % limits"});
     const int np = s.n_pred;
     for (int pos = 1; pos <= np + 2; ++pos) {
@@ -106,7 +107,7 @@ ResultsSummary results_summary(const FormState& form) {
             row({name, significant(value, fmt) + " (fixed)", "", ""});
             continue;
         }
-        const double variance = r->covariance_ok ? r->cov[u][u] : std::nan("");
+        const double variance = r->variance(pos);
         if (variance >= 0.0 && std::isfinite(variance)) {
             const double se = std::sqrt(variance);
             row({name, significant(value, fmt), significant(se, fmt),
@@ -115,7 +116,7 @@ ResultsSummary results_summary(const FormState& form) {
             row({name, significant(value, fmt), "not available", ""});
         }
     }
-    if (!r->covariance_ok) row({"No standard errors: the covariance matrix could not be computed."});
+    if (!r->cov) row({"No standard errors: the covariance matrix could not be computed (" + r->cov.reason() + ")."});
 
     row({""});
     // the likelihood: the complete one beside the form's, which leaves out constants
@@ -123,7 +124,7 @@ ResultsSummary results_summary(const FormState& form) {
     const double aic = -2.0 * complete + 2.0 * static_cast<double>(k);
     const double gap = static_cast<double>(s.n_surveyed - k - 1);
     row({"log likelihood (complete, with every constant)", three_decimals(complete, fmt)});
-    if (o->dist != 3)
+    if (distribution(o->dist).likelihood_constant_per_ward != 0.0)
         row({"log likelihood as the form shows it (without -ln(2 pi)/2 a ward)", three_decimals(r->max_ll, fmt)});
     row({"AIC", three_decimals(aic, fmt)});
     row({"AICc", gap > 0.0 ? three_decimals(aic + 2.0 * static_cast<double>(k * (k + 1)) / gap, fmt)
@@ -132,32 +133,24 @@ ResultsSummary results_summary(const FormState& form) {
     const Residuals res = model_residuals(s, r->par_value, k, 1);
     row({"dispersion statistic (squared Pearson residuals summed over n - k)",
          s.n_surveyed > k ? significant(res.dispersion, fmt) : "not defined"});
-    row({"dogs counted in the surveyed wards", total_text(r->counted_total, fmt)});
+    row({"dogs counted in the surveyed wards", total_text(r->counts.counted_total, fmt)});
 
     row({""});
     // the total and every interval, each named by what it covers
     if (r->no_unsurveyed_ward) {
         row({"There is no unsurveyed ward to estimate."});
     } else {
-        const bool ward = !o->ward.empty() && !r->ward_missing;
+        const bool ward = !o->ward.empty() && !r->total.ward_missing;
         row({ward ? "estimated dogs in ward " + o->ward : "estimated dogs in the unsurveyed wards",
-             total_text(r->pop_est, fmt)});
+             total_text(r->total.pop_est, fmt)});
         row({""});
         row({"interval", "covers", "95 % limits"});
-        row({"Wald", "the dogs present (prediction)",
-             r->limits_ok ? limits_text(r->pop_lower, r->pop_upper, fmt) : "not available"});
-        row({"delta method", "their expected number (confidence)",
-             r->delta.available ? limits_text(r->delta.lower, r->delta.upper, fmt) : "not available: " + r->delta.reason});
-        row({"profile likelihood", "their expected number (confidence)",
-             r->profile_limits.available ? limits_text(r->profile_limits.lower, r->profile_limits.upper, fmt)
-                                         : "not available: " + r->profile_limits.reason});
-        if (r->bootstrap)
-            row({"parametric bootstrap", "the dogs present (prediction)",
-                 r->bootstrap->available ? limits_text(r->bootstrap->lower, r->bootstrap->upper, fmt)
-                                         : "not available: " + r->bootstrap->problem});
+        for (const Interval& iv : r->intervals)
+            row({std::string(iv.traits().name), std::string(target_traits(iv.traits().target).covers),
+                 iv.limits ? limits_text(iv.limits->lower, iv.limits->upper, fmt) : "not available: " + iv.limits.reason()});
     }
     if (!r->fit_ok) row({"The fit did not converge (failure code " + std::to_string(r->fail_code) + ")."});
-    for (const Notice& n : r->notices) row({"Notice: " + n.text + (n.detail.empty() ? "" : " " + n.detail)});
+    for (const Notice& n : click->notices) row({"Notice: " + n.text + (n.detail.empty() ? "" : " " + n.detail)});
     return sum;
 }
 

@@ -25,7 +25,7 @@ QString html_text(const std::string& s) { return QString::fromUtf8(s.data(), sta
 // The report's words: what was read, then the results as the pane has them, then the models.
 QString report_html(const ReportInput& in) {
     const FormState& f = *in.form;
-    const EstimationState& s = f.result()->state;
+    const EstimationState& s = f.result()->state();
     const ResultOrigin& o = *f.result_origin();
     QString html = "<h2>valdmora report</h2><p>" + html_text(in.date) + ", valdmora " + html_text(in.version) + "</p>";
     html += "<h3>Data</h3><p>File: " + html_text(o.data_name) + "<br>Wards: " + QString::number(s.n_surveyed + s.n_unsurveyed) +
@@ -99,7 +99,7 @@ std::string report_pdf(const ReportInput& in) {
         qreal top = 0;
         top = chart(p, top, w, 300, "Counts: each surveyed ward's count against its prediction", font,
                     [&](Surface& s) { plot_counts(s, r.counts, fmt); });
-        const auto& names = r.state.surveyed_name.values();
+        const auto& names = r.state().surveyed_name.values();
         top = chart(p, top, 220, 200, "Key: the first ten surveyed wards", font, [&](Surface& s) {
             plot_key(s, std::span<const std::string>(names.data(), std::min<std::size_t>(names.size(), 10)));
         });
@@ -107,7 +107,7 @@ std::string report_pdf(const ReportInput& in) {
             chart(p, top, w, 300, "Profile log likelihood of the unsurveyed wards' total", font,
                   [&](Surface& s) { plot_likelihood(s, *r.likelihood, fmt); });
         pdf.newPage();
-        const Residuals res = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), 1);
+        const Residuals res = model_residuals(r.state(), r.estimate.par_value, static_cast<long>(r.estimate.free_pos.size()), 1);
         top = chart(p, 0, w, 320, "Pearson residuals against fitted means", font,
                     [&](Surface& s) { plot_scatter(s, pearson_chart(res), fmt); });
         chart(p, top, w, 320, "Quantile residuals against normal quantiles", font,

@@ -6,19 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "cycle/distributions.h"
 #include "cycle/estimation_state.h"
 #include "packed_model.h"
 
 namespace valdmora::testing {
 
-inline EstimationState simulated_survey(long surveyed, long unsurveyed, int np, int dist, double b0,
+inline EstimationState simulated_survey(long surveyed, long unsurveyed, int np, Dist dist, double b0,
                                         const std::vector<double>& beta, double e, uint32_t seed) {
     EstimationState s;
     form_load(s);
-    const Records r = simulate(static_cast<int32_t>(surveyed), np, b0, beta, e, dist, seed);
+    const Records r = simulate(static_cast<int32_t>(surveyed), np, b0, beta, e, distribution(dist).code, seed);
     s.data_read = -1;
     s.n_pred = static_cast<int16_t>(np);
-    s.err_dist = static_cast<int16_t>(dist);
+    s.err_dist = dist;
     s.resize_wards(static_cast<int32_t>(surveyed), static_cast<int32_t>(unsurveyed));
     for (long i = 1; i <= surveyed; ++i) {
         s.surveyed_name(i) = "S" + std::to_string(i);

@@ -90,7 +90,7 @@ private slots:
         QVERIFY(get<QRadioButton>("optErr(0)")->isChecked());
         // twips / 15: Command1 at 6000, 120, 2175 x 375
         QCOMPARE(command()->geometry(), QRect(400, 8, 145, 25));
-        QCOMPARE(w->state().err_dist, int16_t(1));
+        QCOMPARE(w->state().err_dist, valdmora::Dist::lognormal);
         QCOMPARE(w->state().t_crit(3), 3.182f);
     }
 
@@ -154,7 +154,7 @@ private slots:
         QCOMPARE(w->state().beta_entered(0), 3.0);
         type_into(beta(1), "0.5");
         QTest::mouseClick(get<QRadioButton>("optErr(1)"), Qt::LeftButton);
-        QCOMPARE(w->state().err_dist, int16_t(2));
+        QCOMPARE(w->state().err_dist, valdmora::Dist::normal);
         QCOMPARE(get<QLabel>("lblExtraParam")->text(), QString("SD"));
         QCOMPARE(beta(0)->text(), QString("10"));
         QCOMPARE(beta(1)->text(), QString("0"));
@@ -167,7 +167,7 @@ private slots:
         QCOMPARE(get<QLabel>("lblExtraParam")->text(), QString("VoM - 1"));
         QTest::mouseClick(get<QRadioButton>("optErr(0)"), Qt::LeftButton);
         QCOMPARE(beta(5)->text(), QString("0.25"));
-        QCOMPARE(w->state().err_dist, int16_t(1));
+        QCOMPARE(w->state().err_dist, valdmora::Dist::lognormal);
     }
 
     void optionDefaultsFollowTheLocale() {
@@ -389,12 +389,16 @@ private slots:
         QTest::mouseClick(again, Qt::LeftButton);
         QCOMPARE(command()->text(), QString("Estimate from current data"));
         const QString summary = get<QLabel>("lblTotSimDog")->text();
-        const auto outside = w->state().n_outside_cl;
+        const auto tallies = w->state().tally;
         QDir::setCurrent(dir.path());
         QTest::mouseClick(command(), Qt::LeftButton);
         QDir::setCurrent(old);
         QCOMPARE(w->state().n_sims, int16_t(10));
-        QCOMPARE(w->state().n_outside_cl, outside);
+        // re-estimating scores nothing: no kind of interval's tally moves
+        for (const valdmora::IntervalTraits& k : valdmora::kIntervalKinds) {
+            QCOMPARE(w->state().tally_of(k.kind).scored, tallies[static_cast<std::size_t>(k.kind)].scored);
+            QCOMPARE(w->state().tally_of(k.kind).outside, tallies[static_cast<std::size_t>(k.kind)].outside);
+        }
         QCOMPARE(get<QLabel>("lblTotSimDog")->text(), summary);
         w->set_random_source(nullptr);
     }

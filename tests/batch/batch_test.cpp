@@ -994,6 +994,20 @@ TEST_F(BatchTest, ADesignNotOfFullRankGivesAliasedRowsAndNoLimits) {
         j = json::parse(r.out);
         EXPECT_TRUE(j["pop_lower"].is_null()) << dist;
         for (const json& e : j["estimates"]) EXPECT_TRUE(e["se"].is_null()) << dist;
+        // the limits list's Wald entry gives the real reason, the one the intervals line gives
+        int wald = 0;
+        for (const json& l : j["limits"]) {
+            if (l["kind"] != "wald") continue;
+            ++wald;
+            EXPECT_TRUE(l["lower"].is_null() && l["upper"].is_null()) << dist;
+            const std::string reason = l["reason"];
+            EXPECT_FALSE(reason.empty()) << dist;
+            EXPECT_EQ(reason.find("see the notices"), std::string::npos) << reason;
+            EXPECT_NE(j["intervals_line"].get<std::string>().find("no limits for the estimate: " + reason),
+                      std::string::npos)
+                << reason << "\n" << j["intervals_line"];
+        }
+        EXPECT_EQ(wald, 1) << dist;
     }
 }
 

@@ -10,7 +10,7 @@ using namespace valdmora;
 TEST(EstimationState, LoadFillsTheConstantTables) {
     EstimationState s;
     form_load(s);
-    EXPECT_EQ(s.err_dist, 1);
+    EXPECT_EQ(s.err_dist, Dist::lognormal);
     EXPECT_EQ(s.extra_param_name(2), "VoM - 1");
     EXPECT_EQ(s.extra_param_name(3), "null");
     EXPECT_EQ(s.t_crit(1), 12.706f);
@@ -54,14 +54,29 @@ TEST(EstimationState, SixteenBitArithmeticRefusesToWrap) {
     EXPECT_THROW(to_int16(-32769, "count"), UserError);
 }
 
-TEST(CommandCycle, DispatchOnCaptionPathAndReestimate) {
-    EXPECT_EQ(decide_click(kCaptionRead, "", 0), ClickAction::ReadFile);
-    EXPECT_EQ(decide_click(kCaptionEstimate, "counts.txt", 0), ClickAction::Estimate);
-    EXPECT_EQ(decide_click(kCaptionEstimate, "", 0), ClickAction::SimulateAndEstimate);
-    EXPECT_EQ(decide_click(kCaptionSimulate, "", 1), ClickAction::Estimate);
-    EXPECT_EQ(decide_click(kCaptionReestimate, "x.txt", 0), ClickAction::Estimate);
-    // the caption decides nothing else: any other caption estimates
-    EXPECT_EQ(decide_click("Read data from file", "", 0), ClickAction::SimulateAndEstimate);
+TEST(CommandCycle, DispatchOnModePathAndReestimate) {
+    EXPECT_EQ(decide_click(FormMode::read_file, "", false), ClickAction::ReadFile);
+    EXPECT_EQ(decide_click(FormMode::estimate, "counts.txt", false), ClickAction::Estimate);
+    EXPECT_EQ(decide_click(FormMode::estimate, "", false), ClickAction::SimulateAndEstimate);
+    EXPECT_EQ(decide_click(FormMode::simulate, "", true), ClickAction::Estimate);
+    EXPECT_EQ(decide_click(FormMode::reestimate, "x.txt", false), ClickAction::Estimate);
+    // only the read mode reads: every other mode estimates, simulating first on an empty path
+    for (const FormModeTraits& m : kFormModes) {
+        if (m.mode == FormMode::read_file) continue;
+        EXPECT_EQ(decide_click(m.mode, "", false), ClickAction::SimulateAndEstimate) << m.caption;
+        EXPECT_EQ(decide_click(m.mode, "", true), ClickAction::Estimate) << m.caption;
+        EXPECT_EQ(decide_click(m.mode, "x.txt", false), ClickAction::Estimate) << m.caption;
+    }
+}
+
+TEST(CommandCycle, EachModeShowsItsOwnCaption) {
+    EXPECT_EQ(caption_of(FormMode::read_file), "read data from file");
+    EXPECT_EQ(caption_of(FormMode::estimate), "estimate population size");
+    EXPECT_EQ(caption_of(FormMode::simulate), "simulate data and estimate");
+    EXPECT_EQ(caption_of(FormMode::simulate_again), "Simulate data and estimate");
+    EXPECT_EQ(caption_of(FormMode::reestimate), "Estimate from current data");
+    // the table is in the enum's order, so each mode finds its own row
+    for (std::size_t i = 0; i < kFormModes.size(); ++i) EXPECT_EQ(static_cast<std::size_t>(kFormModes[i].mode), i);
 }
 
 TEST(NumberText, ParsesInEitherLocaleAndRefusesPartialNumbers) {

@@ -11,15 +11,19 @@
 #include "testkit/scratch_dir.h"
 #include "cycle/count_file.h"
 #include "cycle/number_format.h"
+#include "cycle/number_text.h"
 #include "estimation/click.h"
 #include "estimation/covariance.h"
 #include "estimation/predictions.h"
 #include "estimation/report.h"
 #include "estimation/setup.h"
 #include "estimation/spd_inverse.h"
+#include "testkit/intervals.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
+using valdmora::testing::interval_of;
+using valdmora::testing::limits_of;
 namespace fs = std::filesystem;
 
 namespace {
@@ -82,10 +86,10 @@ protected:
         dir_ = valdmora::testing::make_scratch_dir("valdmora_click");
         form_load(state_);
         in_.fmt = kPoint;
-        in_.data_path = "counts.txt";
-        in_.beta_text = {"10", "0", "0", "0", "0", "0.25"};
+        in_.data_file = true;
+        in_.request.start = {10, 0, 0, 0, 0, 0.25};
         in_.beta_label = {"the constant", "b1", "b2", "b3", "b4", "the extra parameter"};
-        in_.beta_checked = {true, false, false, false, false};
+        in_.request.free = {true, false, false, false, false};
         services_.library = kLibrary;
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -101,7 +105,18 @@ protected:
         ss << f.rdbuf();
         load(ss.str());
     }
-    void choose(int dist) { state_.err_dist = static_cast<int16_t>(dist); }
+    void choose(Dist dist) {
+        state_.err_dist = dist;
+        in_.request.dist = dist;
+    }
+    // The start values as a second click takes them from the boxes: each estimate as its box
+    // shows it, at four decimals.
+    void start_from_boxes(const EstimateResult& e) {
+        for (int32_t k : e.free_pos) {
+            const auto box = static_cast<std::size_t>(k <= e.state.n_pred + 1 ? k - 1 : 5);
+            in_.request.start[box] = *parse_number(box_text(e.values[box], kPoint), kPoint);
+        }
+    }
     ClickResult click() { return run_estimating_click(in_, state_, services_); }
     static std::string file(const ClickResult& r, const std::string& name) {
         for (const OutputFile& f : r.files)
@@ -142,8 +157,8 @@ std::string hand_worked_data() {
 
 TEST_F(ClickTest, PackedModelDataInTheUserFile) {
     load(twenty_wards_four_predictors());
-    in_.beta_text = {"10", "0", "0", "0", "0", "1"};
-    choose(2);
+    in_.request.start = {10, 0, 0, 0, 0, 1};
+    choose(Dist::normal);
     const ClickResult r = click();
     // the count, the entries, the count, the reals, one a line in list form
     std::vector<std::string> lines;
@@ -195,9 +210,9 @@ TEST(Bounds, FollowTheDataScaleAndNeverNarrowBelowTheOldOnes) {
 
 TEST_F(ClickTest, FreeListAndExtraParameterBox) {
     load("a,b\nS1,1,2,5\nS2,2,1,7\nS3,3,3,9\nS4,1,1,4\nS5,2,2,6\nU1,1,1\n");
-    in_.beta_checked = {true, false, true, false, false};
-    in_.beta_text = {"2", "0.5", "1", "77", "88", "3"};
-    choose(2);
+    in_.request.free = {true, false, true, false, false};
+    in_.request.start = {2, 0.5, 1, 77, 88, 3};
+    choose(Dist::normal);
     const ClickResult r = click();
     const std::string user = file(r, "user.txt");
     EXPECT_EQ(user.substr(0, 31), " 31 \r\n 3 \r\n 1 \r\n 3 \r\n 4 \r\n 0 \r\n") << user.substr(0, 31);
@@ -205,14 +220,14 @@ TEST_F(ClickTest, FreeListAndExtraParameterBox) {
     EXPECT_NE(user.find("\r\n 17 \r\n 2 \r\n 1 \r\n-1000 \r\n 1000 \r\n 0.5 \r\n 1 \r\n-1000 \r\n 1000 \r\n 1 \r\n"
                         " 1 \r\n-1000 \r\n 1000 \r\n 3 \r\n 1 \r\n 0.01 \r\n 100 \r\n 0 \r\n"),
               std::string::npos);
-    EXPECT_EQ(r.beta_text[3], "77");
-    EXPECT_EQ(r.beta_text[1], "0.5");  // fixed: keeps its text
-    EXPECT_EQ(r.free_pos, (std::vector<int32_t>{1, 3, 4}));
+    // fixed: keeps its value (the boxes' texts after a click are the form's: form_state_test)
+    EXPECT_EQ(r.estimate.values[1], 0.5);
+    EXPECT_EQ(r.estimate.free_pos, (std::vector<int32_t>{1, 3, 4}));
 }
 
 TEST_F(ClickTest, TheOldLayoutHoldsValuesBeyondItsWholeNumbersAtTheirEnds) {
     load("a\nS1,1,5\nS2,2,7\nS3,3,9\nU1,1e12\nU2,-3e9\n");
-    choose(2);
+    choose(Dist::normal);
     const ClickResult r = click();
     const std::string user = file(r, "user.txt");
     // the two sums of the one predictor: 1e12 - 3e9 held at 2^31 - 1
@@ -225,8 +240,8 @@ TEST_F(ClickTest, BeyondNinetyNineWardsTheUserFileTakesTheSizeFreeLayout) {
         data += "S" + std::to_string(i) + "," + std::to_string(i) + ",0." + std::to_string(i % 10) + "," +
                 std::to_string(20 + i % 9) + "\n";
     load(data + "U1,5,0.5\n");
-    choose(3);
-    in_.beta_text[5] = "1";
+    choose(Dist::negbin);
+    in_.request.start[5] = 1;
     const ClickResult r = click();
     const std::string user = file(r, "user.txt");
     EXPECT_EQ(user.rfind("valdmora model data, size-free layout\r\nrecords 120\r\npredictors 2\r\nwards 1\r\n"
@@ -246,47 +261,55 @@ TEST_F(ClickTest, BeyondNinetyNineWardsTheUserFileTakesTheSizeFreeLayout) {
 TEST_F(ClickTest, ReportStagesWorkedByHand) {
     load(hand_worked_data());
     services_.library = {QuadraticModel::fit, QuadraticModel::objective, nullptr, QuadraticModel::hessian};
-    in_.beta_checked = {true, true, false, false, false};
+    in_.request.free = {true, true, false, false, false};
     struct Case {
-        int dist;
+        Dist dist;
         double e;
         const char* lines;
         const char* sentence;
         double count_var_sum;
     };
     // count variances: lognormal (e h)^2, normal e^2, negative binomial (e + 1) h, times 25 / 22
-    for (const Case& c : {Case{1, 0.3, "U1, 7,(3,11)\r\nU2, 12,(4,20)\r\n", "19 (10,28)", 19.738636363636360},
-                          Case{2, 4.0, "U1, 7,(0,14)\r\nU2, 12,(3,21)\r\n", "19 (7,31)", 36.363636363636370},
-                          Case{3, 0.8, "U1, 7,(0,14)\r\nU2, 12,(2,22)\r\n", "19 (6,32)", 38.863636363636370}}) {
-        SCOPED_TRACE(c.dist);
+    for (const Case& c : {Case{Dist::lognormal, 0.3, "U1, 7,(3,11)\r\nU2, 12,(4,20)\r\n", "19 (10,28)", 19.738636363636360},
+                          Case{Dist::normal, 4.0, "U1, 7,(0,14)\r\nU2, 12,(3,21)\r\n", "19 (7,31)", 36.363636363636370},
+                          Case{Dist::negbin, 0.8, "U1, 7,(0,14)\r\nU2, 12,(2,22)\r\n", "19 (6,32)", 38.863636363636370}}) {
+        SCOPED_TRACE(distribution(c.dist).key);
         choose(c.dist);
         QuadraticModel::target = {2.0, 0.5, c.e};
         QuadraticModel::sd = {0.2, 0.01, 0.1};
-        in_.beta_text = {"1", "0", "0", "0", "0", c.dist == 2 ? "10" : "1"};
-        in_.ward.clear();
-        const ClickResult r = click();
-        EXPECT_EQ(r.beta_text[0], "2.");
-        EXPECT_EQ(r.beta_text[1], ".5");
-        EXPECT_EQ(r.df, 22);
-        EXPECT_NEAR(r.cov[0][0], 0.04, 1e-9);
-        EXPECT_NEAR(r.cov[1][1], 0.0001, 1e-12);
-        EXPECT_NEAR(r.cov[0][1], 0.0, 1e-12);
+        in_.request.start = {1, 0, 0, 0, 0, c.dist == Dist::normal ? 10.0 : 1.0};
+        in_.request.ward.clear();
+        const ClickResult click_result = click();
+        const ClickResult& r = click_result;
+        const EstimateResult& e = r.estimate;
+        // the boxes show the estimates in the box's own pattern
+        EXPECT_EQ(box_text(e.values[0], kPoint), "2.");
+        EXPECT_EQ(box_text(e.values[1], kPoint), ".5");
+        EXPECT_EQ(e.counts.df, 22);
+        ASSERT_TRUE(e.cov.ok()) << e.cov.reason();
+        EXPECT_NEAR((*e.cov)[0][0], 0.04, 1e-9);
+        EXPECT_NEAR((*e.cov)[1][1], 0.0001, 1e-12);
+        EXPECT_NEAR((*e.cov)[0][1], 0.0, 1e-12);
+        EXPECT_NEAR(e.variance(1), 0.04, 1e-9);
+        EXPECT_NEAR(e.variance(2), 0.0001, 1e-12);
         EXPECT_EQ(file(r, "ward_predictions.txt"), c.lines);
-        EXPECT_DOUBLE_EQ(r.pop_est, 19.0);
+        EXPECT_DOUBLE_EQ(e.total.pop_est, 19.0);
         // total: variance 4 x 0.04 + 900 x 0.0001 = 0.25 of the linear predictor plus the counts'
         const double sd = std::sqrt(0.25 + c.count_var_sum);
-        EXPECT_NEAR(r.pop_lower, 19.0 - 2.0 * sd, 1e-9);
-        EXPECT_NEAR(r.pop_upper, 19.0 + 2.0 * sd, 1e-9);
+        ASSERT_TRUE(e.wald().ok()) << e.wald().reason();
+        EXPECT_NEAR(e.wald()->lower, 19.0 - 2.0 * sd, 1e-9);
+        EXPECT_NEAR(e.wald()->upper, 19.0 + 2.0 * sd, 1e-9);
         EXPECT_EQ(r.label8, std::string("estimated number of roaming dogs = ") + c.sentence + " plus " +
-                                format_number(r.counted_total, "0", kPoint) + " counted");
+                                format_number(e.counts.counted_total, "0", kPoint) + " counted");
         // one ward named: its own prediction and limits, without the counted dogs
-        in_.ward = "U2";
+        in_.request.ward = "U2";
         const ClickResult w = click();
-        const double ward_var = 0.08 + (c.dist == 1   ? (c.e * 12) * (c.e * 12)
-                                        : c.dist == 2 ? c.e * c.e
-                                                      : (c.e + 1) * 12) * 25.0 / 22.0;
-        EXPECT_DOUBLE_EQ(w.pop_est, 12.0);
-        EXPECT_NEAR(w.pop_lower, 12.0 - 2.0 * std::sqrt(ward_var), 1e-9);
+        const double ward_var = 0.08 + (c.dist == Dist::lognormal ? (c.e * 12) * (c.e * 12)
+                                        : c.dist == Dist::normal  ? c.e * c.e
+                                                                  : (c.e + 1) * 12) * 25.0 / 22.0;
+        EXPECT_DOUBLE_EQ(w.estimate.total.pop_est, 12.0);
+        ASSERT_TRUE(w.estimate.wald().ok()) << w.estimate.wald().reason();
+        EXPECT_NEAR(w.estimate.wald()->lower, 12.0 - 2.0 * std::sqrt(ward_var), 1e-9);
         EXPECT_EQ(w.label8.find("counted"), std::string::npos);
         EXPECT_FALSE(w.likelihood.has_value());
     }
@@ -294,17 +317,17 @@ TEST_F(ClickTest, ReportStagesWorkedByHand) {
 
 TEST_F(ClickTest, CountsOfZeroFitUnderTheNormalAndNegativeBinomial) {
     load("a\nS1,1,0\nS2,2,0\nS3,3,4\nS4,4,0\nS5,5,9\nS6,6,11\nU1,3\n");
-    in_.beta_checked = {true, true, false, false, false};
-    for (int dist : {2, 3}) {
+    in_.request.free = {true, true, false, false, false};
+    for (Dist dist : {Dist::normal, Dist::negbin}) {
         choose(dist);
-        in_.beta_text = {"1", "0", "0", "0", "0", dist == 2 ? "10" : "1"};
+        in_.request.start = {1, 0, 0, 0, 0, dist == Dist::normal ? 10.0 : 1.0};
         const ClickResult r = click();
-        EXPECT_TRUE(r.fit_ok) << r.fail_code;
-        EXPECT_TRUE(std::isfinite(r.max_ll));
-        EXPECT_TRUE(r.limits_ok);
+        EXPECT_TRUE(r.estimate.fit_ok) << r.estimate.fail_code;
+        EXPECT_TRUE(std::isfinite(r.estimate.max_ll));
+        EXPECT_TRUE(r.estimate.wald().ok()) << r.estimate.wald().reason();
     }
-    choose(1);
-    in_.beta_text[5] = "0.25";
+    choose(Dist::lognormal);
+    in_.request.start[5] = 0.25;
     try {
         click();
         FAIL();
@@ -315,21 +338,14 @@ TEST_F(ClickTest, CountsOfZeroFitUnderTheNormalAndNegativeBinomial) {
 
 TEST_F(ClickTest, RefusedClicksReturnNothingToWrite) {
     load("a\nS1,1,5\nS2,2,6\nS3,3,9\nU1,1\n");
-    in_.beta_checked = {true, true, true, false, false};
+    in_.request.free = {true, true, true, false, false};
     EXPECT_THROW(click(), UserError);  // 3 surveyed wards for 3 free parameters
-    in_.beta_checked = {true, false, false, false, false};
-    in_.beta_text[0] = "1.2.3";
-    EXPECT_THROW(click(), UserError);
-    in_.beta_text[0] = "10";
-    for (const char* range : {"x", "0", "-50"}) {
-        in_.range_text = range;
-        EXPECT_THROW(click(), UserError) << range;
-    }
-    in_.range_text = "50";
+    in_.request.free = {true, false, false, false, false};
+    // a box or a range that is not a number is refused where texts become numbers: form_state_test
     // start values with no finite likelihood
     load("a\nS1,1,5\nS2,2,6\nS3,3,9\nS4,4,8\nU1,1\n");
-    choose(2);
-    in_.beta_text = {"10", "1e300", "0", "0", "0", "0.25"};  // a slope held fixed at 1e300
+    choose(Dist::normal);
+    in_.request.start = {10, 1e300, 0, 0, 0, 0.25};  // a slope held fixed at 1e300
     try {
         click();
         FAIL();
@@ -340,88 +356,97 @@ TEST_F(ClickTest, RefusedClicksReturnNothingToWrite) {
 
 TEST_F(ClickTest, ExampleDataEndToEnd) {
     load_example();
-    for (int dist : {1, 2, 3}) {
+    for (const Distribution& d : kDistributions) {
+        const Dist dist = d.dist;
         choose(dist);
-        in_.beta_checked = {true, true, true, true, false};
-        in_.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+        in_.request.free = {true, true, true, true, false};
+        in_.request.start = {10, 0, 0, 0, 0, dist == Dist::lognormal ? 0.25 : dist == Dist::normal ? 10.0 : 1.0};
         const ClickResult r = click();
-        SCOPED_TRACE(dist);
-        EXPECT_TRUE(r.fit_ok) << r.fail_code;
+        const EstimateResult& e = r.estimate;
+        SCOPED_TRACE(d.key);
+        EXPECT_TRUE(e.fit_ok) << e.fail_code;
         EXPECT_TRUE(std::regex_match(r.label7, std::regex(R"(maximum log likelihood = -?\d*\.\d*, change = -?\d*\.\d*)")))
             << r.label7;
         EXPECT_TRUE(std::regex_match(r.label8, std::regex(R"(estimated number of roaming dogs = [\d,]+ \(-?\d+,\d+\) plus 1162 counted)")))
             << r.label8;
-        EXPECT_TRUE(r.limits_ok);
+        ASSERT_TRUE(e.wald().ok()) << e.wald().reason();
         EXPECT_EQ(r.label8_colour, (Rgb{0, 192, 0}));
-        EXPECT_NEAR(r.pop_upper - r.pop_est, r.pop_est - r.pop_lower, 1e-9);
+        EXPECT_NEAR(e.wald()->upper - e.total.pop_est, e.total.pop_est - e.wald()->lower, 1e-9);
         const std::string pred = file(r, "ward_predictions.txt");
         EXPECT_EQ(std::count(pred.begin(), pred.end(), '\n'), 48);
         EXPECT_TRUE(std::regex_search(pred, std::regex(R"(^Stonefield, \d+,\(\d+,\d+\)\r\n)")));
         expect_no_nonfinite(pred + r.label7 + r.label8 + file(r, "user.txt"));
         ASSERT_TRUE(r.likelihood.has_value());
         EXPECT_EQ(r.likelihood->total.size(), 21u);
-        EXPECT_FLOAT_EQ(r.likelihood->total[10], static_cast<float>(std::round(r.pop_est)));
-        EXPECT_EQ(r.likelihood->total[0], static_cast<float>(std::round(0.5 * r.pop_est)));
-        EXPECT_FALSE(r.higher_profile_point);
-        EXPECT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
-        EXPECT_LT(r.profile_limits.lower, r.profile_total_hat);
-        EXPECT_GT(r.profile_limits.upper, r.profile_total_hat);
-        EXPECT_EQ(r.evaluations.covariance, 1);
+        EXPECT_FLOAT_EQ(r.likelihood->total[10], static_cast<float>(std::round(e.total.pop_est)));
+        EXPECT_EQ(r.likelihood->total[0], static_cast<float>(std::round(0.5 * e.total.pop_est)));
+        EXPECT_FALSE(e.higher_profile_point);
+        const Available<Limits>& profile = limits_of(e, IntervalKind::profile);
+        ASSERT_TRUE(profile.ok()) << profile.reason();
+        EXPECT_LT(profile->lower, e.profile_total_hat);
+        EXPECT_GT(profile->upper, e.profile_total_hat);
+        EXPECT_EQ(e.evaluations.covariance, 1);
         EXPECT_TRUE(r.show_ward_controls);
-        // the boxes hold the estimates at 4 decimals, which a second click starts from
-        EXPECT_EQ(r.beta_text[4], "0");
-        state_ = r.state;
-        in_.beta_text = r.beta_text;
+        // the boxes show the estimates at 4 decimals, which a second click starts from
+        state_ = r.state();
+        start_from_boxes(e);
         const ClickResult again = click();
-        EXPECT_NEAR(again.max_ll, r.max_ll, 1e-3);
+        EXPECT_NEAR(again.estimate.max_ll, e.max_ll, 1e-3);
         EXPECT_NE(again.label7.find("change = ."), std::string::npos) << again.label7;
     }
 }
 
 TEST_F(ClickTest, NamedWardNarrowsTheEstimateAndSkipsTheProfile) {
     load_example();
-    choose(3);
-    in_.beta_text[5] = "1";
-    in_.ward = "Elmdale";
+    choose(Dist::negbin);
+    in_.request.start[5] = 1;
+    in_.request.ward = "Elmdale";
     const ClickResult r = click();
     EXPECT_FALSE(r.likelihood.has_value());
     EXPECT_EQ(r.label8.find("counted"), std::string::npos);
     EXPECT_TRUE(r.notices.empty());
-    EXPECT_FALSE(r.ward_missing);
-    EXPECT_NEAR(r.pop_est, r.state.unsurveyed_pred(2), 1e-12);
-    EXPECT_FALSE(r.profile_limits.available);
+    EXPECT_FALSE(r.estimate.total.ward_missing);
+    EXPECT_TRUE(r.estimate.total.ward_named);
+    EXPECT_NEAR(r.estimate.total.pop_est, r.state().unsurveyed_pred(2), 1e-12);
+    EXPECT_FALSE(limits_of(r.estimate, IntervalKind::profile).ok());
 
-    in_.ward = "elmdale";  // letter case counts
+    in_.request.ward = "elmdale";  // letter case counts
     const ClickResult missing = click();
     ASSERT_EQ(missing.notices.size(), 1u);
     EXPECT_EQ(missing.notices[0].text, "specified unsurveyed ward not found in data file");
-    EXPECT_TRUE(missing.ward_missing);
+    EXPECT_TRUE(missing.estimate.total.ward_missing);
     EXPECT_NE(missing.label8.find("plus 1162 counted"), std::string::npos);
     EXPECT_FALSE(missing.likelihood.has_value());
 }
 
 TEST_F(ClickTest, TheHigherProfileSentenceOnlyComparesLikeWithLike) {
     load_example();
-    choose(2);
-    in_.beta_text[5] = "10";
+    choose(Dist::normal);
+    in_.request.start[5] = 10;
     // without the constant the profile fits free the intercept: a higher value is expected
-    in_.beta_checked = {false, true, false, false, false};
+    in_.request.free = {false, true, false, false, false};
     const ClickResult r = click();
-    EXPECT_FALSE(r.higher_profile_point);
+    EXPECT_FALSE(r.estimate.higher_profile_point);
     EXPECT_EQ(r.label7.find("profile found a higher"), std::string::npos) << r.label7;
-    EXPECT_FALSE(r.profile_limits.available);
+    EXPECT_FALSE(limits_of(r.estimate, IntervalKind::profile).ok());
     EXPECT_NE(r.interval_text.find("the constant is not free"), std::string::npos) << r.interval_text;
 }
 
 TEST_F(ClickTest, NoPositiveDefiniteMatrixMeansNoLimitsAndARedSentence) {
     load("a\nS1,1,5\nS2,2,6\nS3,3,7\nU1,1\nU2,2\n");
     services_.library = {flat_fit, flat_objective, nullptr, flat_hessian};
-    in_.beta_checked = {false, true, false, false, false};
-    choose(2);
+    in_.request.free = {false, true, false, false, false};
+    choose(Dist::normal);
     const ClickResult r = click();
-    EXPECT_EQ(r.beta_text[1], "0");  // an estimate of 0.00003 is written "." and becomes 0
-    EXPECT_FALSE(r.covariance_ok);
-    EXPECT_FALSE(r.limits_ok);
+    // an estimate of 0.00003 is written "." and becomes 0
+    EXPECT_NEAR(r.estimate.values[1], 0.00003, 1e-12);
+    EXPECT_EQ(box_text(r.estimate.values[1], kPoint), "0");
+    EXPECT_FALSE(r.estimate.cov.ok());
+    EXPECT_NE(r.estimate.cov.reason().find("not positive definite"), std::string::npos) << r.estimate.cov.reason();
+    EXPECT_TRUE(std::isnan(r.estimate.variance(2)));
+    EXPECT_FALSE(r.estimate.wald().ok());
+    EXPECT_NE(r.estimate.wald().reason().find("the information matrix is not positive definite"), std::string::npos)
+        << r.estimate.wald().reason();
     EXPECT_NE(r.label8.find("(limits could not be computed)"), std::string::npos) << r.label8;
     EXPECT_NE(r.interval_text.find("no limits for the estimate: the information matrix is not positive definite"),
               std::string::npos)
@@ -439,9 +464,9 @@ TEST_F(ClickTest, AFailedFitSaysSo) {
                              return int32_t{VALDMORA_FIT_EVAL_LIMIT};
                          },
                          VALDMORA_OBJECTIVE};
-    choose(2);
+    choose(Dist::normal);
     const ClickResult r = click();
-    EXPECT_FALSE(r.fit_ok);
+    EXPECT_FALSE(r.estimate.fit_ok);
     EXPECT_EQ(r.label8_colour, (Rgb{255, 0, 0}));
     ASSERT_FALSE(r.notices.empty());
     EXPECT_NE(r.notices[0].text.find("did not converge (failure code 2)"), std::string::npos);
@@ -497,11 +522,11 @@ TEST_F(ClickTest, AllZeroCountsPutTheInterceptOnItsBoundAndSaySo) {
     std::string data = "a\n";
     for (int i = 1; i <= 12; ++i) data += "S" + std::to_string(i) + "," + std::to_string(i) + ",0\n";
     load(data + "U1,3\nU2,5\n");
-    choose(3);
-    in_.beta_checked = {true, false, false, false, false};
-    in_.beta_text = {"5", "0", "0", "0", "0", "1"};
+    choose(Dist::negbin);
+    in_.request.free = {true, false, false, false, false};
+    in_.request.start = {5, 0, 0, 0, 0, 1};
     const ClickResult r = click();
-    ASSERT_FALSE(r.on_bound.empty());
+    ASSERT_FALSE(r.estimate.on_bound.empty());
     bool named = false;
     for (const Notice& n : r.notices)
         named = named || n.text.find("The estimate of the constant ended on its lower bound of -1000") != std::string::npos;
@@ -516,29 +541,30 @@ TEST_F(ClickTest, LargeCountsAreNotStoppedByTheOldBounds) {
         data += "S" + std::to_string(i) + "," + std::to_string(i % 3) + "," + std::to_string(1200 + 31 * i) + "\n";
     for (int i = 1; i <= 10; ++i) data += "U" + std::to_string(i) + ",1\n";
     load(data);
-    for (int dist : {1, 2, 3}) {
+    for (const Distribution& d : kDistributions) {
+        const Dist dist = d.dist;
         choose(dist);
-        in_.beta_checked = {true, false, false, false, false};
-        in_.beta_text = {"10", "0", "0", "0", "0", dist == 2 ? "10" : "1"};
+        in_.request.free = {true, false, false, false, false};
+        in_.request.start = {10, 0, 0, 0, 0, dist == Dist::normal ? 10.0 : 1.0};
         const ClickResult r = click();
-        SCOPED_TRACE(dist);
-        EXPECT_TRUE(r.fit_ok);
-        EXPECT_TRUE(r.on_bound.empty());
+        SCOPED_TRACE(d.key);
+        EXPECT_TRUE(r.estimate.fit_ok);
+        EXPECT_TRUE(r.estimate.on_bound.empty());
         // the mean of the counts, 1,525.5, times the ten unsurveyed wards
-        EXPECT_NEAR(r.pop_est, 15255.0, 0.02 * 15255.0);
+        EXPECT_NEAR(r.estimate.total.pop_est, 15255.0, 0.02 * 15255.0);
         EXPECT_TRUE(r.notices.empty()) << r.notices[0].text;
     }
 }
 
 TEST_F(ClickTest, IntervalsNameTheirTargetsAndALowerLimitOfZeroIsWritten) {
     load_example();
-    choose(3);
-    in_.beta_checked = {true, true, false, true, false};
-    in_.beta_text = {"10", "0", "0", "0", "0", "1"};
-    in_.bootstrap_reps = 60;
-    in_.bootstrap_seed = 3;
+    choose(Dist::negbin);
+    in_.request.free = {true, true, false, true, false};
+    in_.request.start = {10, 0, 0, 0, 0, 1};
+    in_.request.bootstrap_reps = 60;
+    in_.request.bootstrap_seed = 3;
     const ClickResult r = click();
-    ASSERT_TRUE(r.limits_ok);
+    ASSERT_TRUE(r.estimate.wald().ok()) << r.estimate.wald().reason();
     EXPECT_NE(r.interval_text.find("in brackets: Wald 95 % prediction limits of the dogs in the unsurveyed wards"),
               std::string::npos);
     EXPECT_NE(r.interval_text.find("delta-method 95 % confidence limits of the expected number of dogs: "),
@@ -551,15 +577,17 @@ TEST_F(ClickTest, IntervalsNameTheirTargetsAndALowerLimitOfZeroIsWritten) {
         << r.interval_text;
     EXPECT_NE(r.interval_text.find(", Monte Carlo error "), std::string::npos);
     // the delta-method interval is narrower than the prediction interval: it leaves out the counts' own variance
-    ASSERT_TRUE(r.delta.available);
-    EXPECT_GT(r.delta.lower, r.pop_lower);
-    EXPECT_LT(r.delta.upper, r.pop_upper);
+    const Available<Limits>& delta = limits_of(r.estimate, IntervalKind::delta);
+    ASSERT_TRUE(delta.ok()) << delta.reason();
+    EXPECT_GT(delta->lower, r.estimate.wald()->lower);
+    EXPECT_LT(delta->upper, r.estimate.wald()->upper);
     // one small ward named: its Wald lower limit is 0 and is written as 0
-    in_.ward = "Greencroft";
-    in_.bootstrap_reps = 0;
+    in_.request.ward = "Greencroft";
+    in_.request.bootstrap_reps = 0;
     const ClickResult w = click();
+    EXPECT_EQ(w.estimate.interval(IntervalKind::bootstrap), nullptr);  // not asked for: absent
     EXPECT_NE(w.interval_text.find("in brackets: Wald 95 % prediction limits of the dogs in the ward"), std::string::npos);
-    ASSERT_TRUE(w.delta.available);
+    EXPECT_TRUE(limits_of(w.estimate, IntervalKind::delta).ok()) << limits_of(w.estimate, IntervalKind::delta).reason();
     EXPECT_NE(w.interval_text.find("confidence limits of the expected number of dogs: "), std::string::npos);
 }
 
@@ -576,18 +604,19 @@ TEST_F(ClickTest, AConstantCountNamesTheBoundAndTheBootstrapsMissingWidth) {
     std::string data = "a\n";
     for (int i = 1; i <= 15; ++i) data += "S" + std::to_string(i) + "," + std::to_string(i) + ",12\n";
     load(data + "U1,3\nU2,4\n");
-    choose(2);
-    in_.beta_checked = {true, false, false, false, false};
-    in_.beta_text = {"10", "0", "0", "0", "0", "10"};
-    in_.bootstrap_reps = 40;
-    in_.bootstrap_seed = 1;
+    choose(Dist::normal);
+    in_.request.free = {true, false, false, false, false};
+    in_.request.start = {10, 0, 0, 0, 0, 10};
+    in_.request.bootstrap_reps = 40;
+    in_.request.bootstrap_seed = 1;
     const ClickResult r = click();
     std::string all;
     for (const Notice& n : r.notices) all += n.text + "\n";
     // the standard deviation goes to its floor, and every replicate draws the same total
     EXPECT_NE(all.find("The estimate of the extra parameter ended on its lower bound of 0.01"), std::string::npos) << all;
-    ASSERT_TRUE(r.bootstrap && r.bootstrap->available);
-    EXPECT_EQ(r.bootstrap->lower, r.bootstrap->upper);
+    const Available<Limits>& boot = limits_of(r.estimate, IntervalKind::bootstrap);
+    ASSERT_TRUE(boot.ok()) << boot.reason();
+    EXPECT_EQ(boot->lower, boot->upper);
     EXPECT_NE(all.find("The bootstrap limits have no width"), std::string::npos) << all;
     EXPECT_NE(r.interval_text.find("): 24 to 24, Monte Carlo error 0 and 0"), std::string::npos) << r.interval_text;
 }

@@ -72,7 +72,15 @@ EstimationState load(const std::string& file, std::vector<std::string>* names = 
     return s;
 }
 
-const char* dist_name(int dist) { return dist == 1 ? "lognormal" : dist == 2 ? "normal" : "negbin"; }
+// the reference files' names, written out here rather than read from the program's table
+const char* dist_name(Dist dist) {
+    switch (dist) {
+        case Dist::lognormal: return "lognormal";
+        case Dist::normal: return "normal";
+        case Dist::negbin: return "negbin";
+    }
+    return "?";
+}
 
 }  // namespace
 
@@ -116,7 +124,7 @@ TEST(ModelTable, EveryRowAgreesWithAnIndependentFit) {
 TEST(DispersionChecks, PoissonLimitTestAgreesWithAnIndependentFit) {
     const auto extra = reference_values("compare40_extra.txt");
     EstimationState s = load("compare40.txt");
-    s.err_dist = 3;
+    s.err_dist = Dist::negbin;
     for (const char* which : {"full", "const"}) {
         SCOPED_TRACE(which);
         const bool full = std::string(which) == "full";
@@ -144,7 +152,7 @@ TEST(DispersionChecks, PoissonLimitTestAgreesWithAnIndependentFit) {
 
 TEST(DispersionChecks, TheSimulatedTestAcceptsTheModelsOwnDataAndFlagsTooMuchSpread) {
     // drawn from the negative binomial, fitted with it: its own spread
-    EstimationState s = valdmora::testing::simulated_survey(200, 20, 3, 3, 15.0, {0.02, 0.01, 0.005}, 1.0, 8);
+    EstimationState s = valdmora::testing::simulated_survey(200, 20, 3, Dist::negbin, 15.0, {0.02, 0.01, 0.005}, 1.0, 8);
     const std::vector<double> truth{15.0, 0.02, 0.01, 0.005, 1.0};
     const SimulatedDispersion own = simulated_dispersion_test(s, truth, 5, 400, 1);
     ASSERT_TRUE(own.available) << own.reason;
@@ -169,23 +177,24 @@ TEST(ModelTable, TheLognormalIsUnavailableWithACountBelowOne) {
     ASSERT_EQ(t.rows.size(), 6u);
     for (std::size_t i = 0; i < t.rows.size(); ++i) {
         const ModelRow& r = t.rows[i];
-        EXPECT_EQ(r.available, r.dist != 1) << i;
-        if (r.dist == 1) {
+        EXPECT_EQ(r.available, r.dist != Dist::lognormal) << i;
+        if (r.dist == Dist::lognormal) {
             EXPECT_NE(r.reason.find("below 1"), std::string::npos);
             EXPECT_GE(i, 4u);  // the unavailable rows come last
         }
     }
     EXPECT_NEAR(t.rows[0].weight + t.rows[1].weight + t.rows[2].weight + t.rows[3].weight, 1.0, 1e-12);
-    EXPECT_EQ(complete_log_likelihood(3, -10.0, 40), -10.0);
-    EXPECT_NEAR(complete_log_likelihood(2, -10.0, 40), -10.0 - 20.0 * std::log(2.0 * 3.14159265358979323846), 1e-12);
+    EXPECT_EQ(complete_log_likelihood(Dist::negbin, -10.0, 40), -10.0);
+    EXPECT_NEAR(complete_log_likelihood(Dist::normal, -10.0, 40), -10.0 - 20.0 * std::log(2.0 * 3.14159265358979323846), 1e-12);
 }
 
 // The residuals' formula at R's own estimates, and at the program's fit.
 TEST(Residuals, PearsonResidualsAgreeWithAnIndependentFit) {
     const auto ref = reference_values("survey300_values.txt");
-    for (int dist : {1, 2, 3}) {
+    for (const Distribution& table_row : kDistributions) {
+        const Dist dist = table_row.dist;
         EstimationState s = load("survey300.txt");
-        s.err_dist = static_cast<int16_t>(dist);
+        s.err_dist = dist;
         const std::string d = std::string(dist_name(dist)) + ".";
         const std::vector<double> at_r{ref.at(d + "b0"), ref.at(d + "beta1"), ref.at(d + "beta2"), ref.at(d + "beta3"),
                                        ref.at(d + "e")};
@@ -195,13 +204,14 @@ TEST(Residuals, PearsonResidualsAgreeWithAnIndependentFit) {
             // the predictors are held in single precision (a share of 0.35 is 0.3499999940)
             EXPECT_NEAR(r.pearson[i], ref.at(d + "pearson." + std::to_string(i + 1)), 1e-6) << d << i;
         ClickInput in;
-        in.data_path = "survey300.txt";
-        in.beta_checked = {true, true, true, true, false};
-        in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.25" : dist == 2 ? "10" : "1"};
+        in.data_file = true;
+        in.request.dist = dist;
+        in.request.free = {true, true, true, true, false};
+        in.request.start = {10, 0, 0, 0, 0, dist == Dist::lognormal ? 0.25 : dist == Dist::normal ? 10 : 1};
         ClickServices services;
         services.library = kLibrary;
         const ClickResult fit = run_estimating_click(in, s, services);
-        const Residuals ours = model_residuals(fit.state, fit.par_value, 5, 1);
+        const Residuals ours = model_residuals(fit.state(), fit.estimate.par_value, 5, 1);
         for (std::size_t i = 0; i < 150; i += 7)
             EXPECT_NEAR(ours.pearson[i], ref.at(d + "pearson." + std::to_string(i + 1)), 1e-6) << d << i;
         double sum2 = 0.0;
@@ -213,8 +223,9 @@ TEST(Residuals, PearsonResidualsAgreeWithAnIndependentFit) {
 // Counts drawn from the fitted model: the quantile residuals look standard normal (a
 // Kolmogorov-Smirnov test at 1 %) and the dispersion is near 1.
 TEST(Residuals, DataFromTheModelItselfPassTheChecks) {
-    for (int dist : {1, 2, 3}) {
-        const double e = dist == 1 ? 0.3 : dist == 2 ? 5.0 : 1.5;
+    for (const Distribution& table_row : kDistributions) {
+        const Dist dist = table_row.dist;
+        const double e = dist == Dist::lognormal ? 0.3 : dist == Dist::normal ? 5.0 : 1.5;
         EstimationState s = valdmora::testing::simulated_survey(400, 10, 2, dist, 5.0, {0.02, 0.01}, e, 17);
         const std::vector<double> truth{5.0, 0.02, 0.01, e};
         const Residuals r = model_residuals(s, truth, 0, 99);

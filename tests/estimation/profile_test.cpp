@@ -12,16 +12,19 @@
 #include "estimation/click.h"
 #include "estimation/profile.h"
 #include "estimation/setup.h"
+#include "testkit/intervals.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
+using valdmora::testing::interval_of;
+using valdmora::testing::limits_of;
 
 namespace {
 
 const ModelLibrary kLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
 
 // The shipped example data, read, with the distribution chosen.
-EstimationState example_state(int16_t dist) {
+EstimationState example_state(Dist dist) {
     EstimationState s;
     form_load(s);
     store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
@@ -31,22 +34,38 @@ EstimationState example_state(int16_t dist) {
 
 struct Example {
     EstimationState state;
-    ClickResult result;
+    EstimateResult result;
 };
+
+// A click on the example's data: the distribution, the ticks and the start values.
+ClickInput example_input(Dist dist, const std::array<bool, 5>& free, const BoxValues& start) {
+    ClickInput in;
+    in.data_file = true;
+    in.request.dist = dist;
+    in.request.free = free;
+    in.request.start = start;
+    return in;
+}
+
+// The estimate's bootstrap run again on its own, as the click runs it: the same fit, data
+// and seed. It keeps the totals that the click's result reports only by their count.
+BootstrapResult direct_bootstrap(const EstimateResult& e, const ModelLibrary& library, int reps, uint64_t seed) {
+    const FitCall call(library, e.setup.data);
+    Parameters start = e.setup.params;
+    start.value = e.par_value;
+    return bootstrap_total(call, start, e.setup.free, e.state, reps, seed, Progress());
+}
 
 // The shipped example, lognormal, the constant and households free, from start values that
 // send the old profile's fits into worse basins at the low end.
 Example hard_profile() {
     Example e;
-    e.state = example_state(1);
-    ClickInput in;
-    in.data_path = "counts.txt";
-    in.beta_checked = {true, true, false, false, false};
-    in.beta_text = {"9.8221", "0.04", "0", "5", "0", "0.4"};
-    in.range_text = "100";
+    e.state = example_state(Dist::lognormal);
+    ClickInput in = example_input(Dist::lognormal, {true, true, false, false, false}, {9.8221, 0.04, 0, 5, 0, 0.4});
+    in.request.range_percent = 100;
     ClickServices services;
     services.library = kLibrary;
-    e.result = run_estimating_click(in, e.state, services);
+    e.result = run_estimating_click(in, e.state, services).estimate;
     return e;
 }
 
@@ -73,7 +92,7 @@ double best_of_random_starts(const FitCall& call, const Parameters& at, const st
 
 TEST(Profile, EveryPointIsAtLeastTheBestOfManyStarts) {
     const Example e = hard_profile();
-    const ClickResult& r = e.result;
+    const EstimateResult& r = e.result;
     ASSERT_EQ(r.profile.size(), 21u);
     const FitSetup setup = set_up_fit(e.state, {0, 0, 0, 0, 0, 1}, {true, true, false, false, false});
     const FitCall call(kLibrary, setup.data);
@@ -98,24 +117,26 @@ TEST(Profile, EveryPointIsAtLeastTheBestOfManyStarts) {
 }
 
 TEST(Profile, LimitsAreUnavailableWithTheReason) {
-    EstimationState s = example_state(2);
-    ClickInput in;
-    in.data_path = "counts.txt";
-    in.beta_text = {"10", "0", "0", "0", "0", "10"};
+    EstimationState s = example_state(Dist::normal);
+    ClickInput in = example_input(Dist::normal, {false, true, false, false, false}, {10, 0, 0, 0, 0, 10});
     ClickServices services;
     services.library = kLibrary;
-    in.beta_checked = {false, true, false, false, false};
-    EXPECT_NE(run_estimating_click(in, s, services).profile_limits.reason.find("constant is not free"),
-              std::string::npos);
-    in.beta_checked = {true, false, false, false, false};
-    in.ward = "Elmdale";
-    EXPECT_EQ(run_estimating_click(in, s, services).profile_limits.reason, "a ward is named");
+    const auto profile_reason = [&] {
+        const ClickResult r = run_estimating_click(in, s, services);
+        const Available<Limits>& limits = limits_of(r.estimate, IntervalKind::profile);
+        EXPECT_FALSE(limits.ok());
+        return limits.reason();
+    };
+    EXPECT_NE(profile_reason().find("constant is not free"), std::string::npos);
+    in.request.free = {true, false, false, false, false};
+    in.request.ward = "Elmdale";
+    EXPECT_EQ(profile_reason(), "a ward is named");
     // a profile that stays within 1.92 of its maximum as the total goes to nothing: one
     // surveyed ward more than the free parameters, with a very wide spread
-    in.ward.clear();
+    in.request.ward.clear();
     EstimationState flat;
     form_load(flat);
-    flat.err_dist = 2;
+    flat.err_dist = Dist::normal;
     flat.n_pred = 1;
     flat.data_read = -1;
     flat.resize_wards(3, 1);
@@ -128,25 +149,24 @@ TEST(Profile, LimitsAreUnavailableWithTheReason) {
     flat.unsurveyed_x(1, 1) = 2.0f;
     flat.unsurveyed_x_sum(1) = 2.0;
     const ClickResult r = run_estimating_click(in, flat, services);
-    if (!r.profile_limits.available) {
-        EXPECT_NE(r.profile_limits.reason.find("does not fall 1.92"), std::string::npos) << r.profile_limits.reason;
+    const Available<Limits>& limits = limits_of(r.estimate, IntervalKind::profile);
+    if (!limits.ok()) {
+        EXPECT_NE(limits.reason().find("does not fall 1.92"), std::string::npos) << limits.reason();
     }
 }
 
 // Where the main fit stopped short of the maximum and a chart point lies above it, the
 // limits still bracket the maximum: the same limits as from the true estimates.
 TEST(Profile, LimitsCentreOnTheHighestPointWhenTheFitFellShort) {
-    EstimationState s = example_state(2);
-    ClickInput in;
-    in.data_path = "counts.txt";
-    in.beta_checked = {true, true, false, false, false};
-    in.beta_text = {"10", "0", "0", "0", "0", "10"};
+    EstimationState s = example_state(Dist::normal);
+    const ClickInput in = example_input(Dist::normal, {true, true, false, false, false}, {10, 0, 0, 0, 0, 10});
     ClickServices services;
     services.library = kLibrary;
-    const ClickResult r = run_estimating_click(in, s, services);
-    ASSERT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
+    const EstimateResult r = run_estimating_click(in, s, services).estimate;
+    const Available<Limits>& limits = limits_of(r, IntervalKind::profile);
+    ASSERT_TRUE(limits.ok()) << limits.reason();
 
-    const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, in.beta_checked);
+    const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, in.request.free);
     const FitCall call(kLibrary, setup.data);
     ProfileInput pin;
     pin.estimates = setup.params;
@@ -154,7 +174,7 @@ TEST(Profile, LimitsCentreOnTheHighestPointWhenTheFitFellShort) {
     // a "fit" that stopped well short, at a total 30 % above the estimate's, beyond its limits
     pin.estimates.value[0] += 0.3 * r.profile_total_hat / setup.data.wards;
     pin.free = {2, 5};
-    pin.pop_est = r.pop_est;
+    pin.pop_est = r.total.pop_est;
     pin.range_percent = 50.0;
     pin.total_hat = fixed_total_at(setup.data, pin.estimates.value);
     pin.max_ll = -call.objective(pin.estimates.value, pin.estimates.scale);
@@ -162,34 +182,43 @@ TEST(Profile, LimitsCentreOnTheHighestPointWhenTheFitFellShort) {
     ASSERT_LT(pin.max_ll, at_estimates - 2.0) << "the displaced point must lie below the level " << r.max_ll;
     const Profile prof = likelihood_profile(call, pin, Progress());
     EXPECT_TRUE(prof.higher_point);
-    ASSERT_TRUE(prof.limits.available) << prof.limits.reason;
-    EXPECT_NEAR(prof.limits.lower, r.profile_limits.lower, 1e-6 * r.profile_limits.lower);
-    EXPECT_NEAR(prof.limits.upper, r.profile_limits.upper, 1e-6 * r.profile_limits.upper);
+    ASSERT_TRUE(prof.limits.limits.ok()) << prof.limits.limits.reason();
+    EXPECT_NEAR(prof.limits.limits->lower, limits->lower, 1e-6 * limits->lower);
+    EXPECT_NEAR(prof.limits.limits->upper, limits->upper, 1e-6 * limits->upper);
 }
 
 TEST(Bootstrap, TheSameSeedGivesTheSameLimits) {
-    EstimationState s = example_state(3);
-    ClickInput in;
-    in.data_path = "counts.txt";
-    in.beta_checked = {true, true, false, false, false};
-    in.beta_text = {"10", "0", "0", "0", "0", "1"};
-    in.bootstrap_reps = 200;
-    in.bootstrap_seed = 42;
+    EstimationState s = example_state(Dist::negbin);
+    ClickInput in = example_input(Dist::negbin, {true, true, false, false, false}, {10, 0, 0, 0, 0, 1});
+    in.request.bootstrap_reps = 200;
+    in.request.bootstrap_seed = 42;
     ClickServices services;
     services.library = kLibrary;
     const ClickResult a = run_estimating_click(in, s, services);
     const ClickResult b = run_estimating_click(in, s, services);
-    ASSERT_TRUE(a.bootstrap && a.bootstrap->available) << (a.bootstrap ? a.bootstrap->problem : "none");
-    EXPECT_EQ(a.bootstrap->lower, b.bootstrap->lower);
-    EXPECT_EQ(a.bootstrap->upper, b.bootstrap->upper);
-    EXPECT_EQ(a.bootstrap->reps, 200);
-    EXPECT_EQ(static_cast<int>(a.bootstrap->totals.size()) + a.bootstrap->failed, 200);
-    EXPECT_LT(a.bootstrap->lower, a.pop_est);
-    EXPECT_GT(a.bootstrap->upper, a.pop_est);
+    const Interval& boot_a = interval_of(a.estimate, IntervalKind::bootstrap);
+    const Interval& boot_b = interval_of(b.estimate, IntervalKind::bootstrap);
+    ASSERT_TRUE(boot_a.limits.ok()) << boot_a.limits.reason();
+    ASSERT_TRUE(boot_b.limits.ok()) << boot_b.limits.reason();
+    EXPECT_EQ(boot_a.limits->lower, boot_b.limits->lower);
+    EXPECT_EQ(boot_a.limits->upper, boot_b.limits->upper);
+    ASSERT_TRUE(boot_a.monte_carlo.has_value());
+    EXPECT_EQ(boot_a.monte_carlo->reps, 200);
+    // the same run on its own: its totals and failures make up the replicates asked for
+    const BootstrapResult direct = direct_bootstrap(a.estimate, kLibrary, 200, 42);
+    EXPECT_EQ(static_cast<int>(direct.totals.size()) + direct.failed, 200);
+    EXPECT_EQ(direct.failed, boot_a.monte_carlo->failed);
+    ASSERT_TRUE(direct.limits.ok()) << direct.limits.reason();
+    EXPECT_EQ(direct.limits->lower, boot_a.limits->lower);
+    EXPECT_EQ(direct.limits->upper, boot_a.limits->upper);
+    EXPECT_LT(boot_a.limits->lower, a.estimate.total.pop_est);
+    EXPECT_GT(boot_a.limits->upper, a.estimate.total.pop_est);
     EXPECT_NE(a.interval_text.find("bootstrap 95 % prediction limits"), std::string::npos) << a.interval_text;
-    in.bootstrap_seed = 43;
+    in.request.bootstrap_seed = 43;
     const ClickResult c = run_estimating_click(in, s, services);
-    EXPECT_NE(c.bootstrap->lower, a.bootstrap->lower);
+    const Available<Limits>& boot_c = limits_of(c.estimate, IntervalKind::bootstrap);
+    ASSERT_TRUE(boot_c.ok()) << boot_c.reason();
+    EXPECT_NE(boot_c->lower, boot_a.limits->lower);
 }
 
 TEST(Bootstrap, QuantilesAndDraws) {
@@ -202,7 +231,7 @@ TEST(Bootstrap, QuantilesAndDraws) {
     double sum = 0.0, sum2 = 0.0;
     const int n = 40000;
     for (int i = 0; i < n; ++i) {
-        const double y = draw_count(3, 20.0, 1.5, engine);
+        const double y = draw_count(Dist::negbin, 20.0, 1.5, engine);
         sum += y;
         sum2 += y * y;
     }
@@ -210,8 +239,8 @@ TEST(Bootstrap, QuantilesAndDraws) {
     EXPECT_NEAR(sum / n, 20.0, 0.2);
     EXPECT_NEAR(sum2 / n - (sum / n) * (sum / n), 50.0, 2.0);
     for (int i = 0; i < 100; ++i) {
-        EXPECT_GE(draw_count(1, 3.0, 2.0, engine), 1.0);  // the lognormal's counts are at least 1
-        EXPECT_GE(draw_count(2, 1.0, 5.0, engine), 0.0);
+        EXPECT_GE(draw_count(Dist::lognormal, 3.0, 2.0, engine), 1.0);  // the lognormal's counts are at least 1
+        EXPECT_GE(draw_count(Dist::normal, 1.0, 5.0, engine), 0.0);
     }
 }
 
@@ -231,33 +260,43 @@ int32_t failing_fit(const valdmora_model* model, int32_t n, const int32_t* free_
 }  // namespace
 
 TEST(Bootstrap, RefitsThatFailAreCountedAndLeftOutOfTheLimits) {
-    const EstimationState s = example_state(3);
-    ClickInput in;
-    in.data_path = "counts.txt";
-    in.beta_checked = {true, true, false, false, false};
-    in.beta_text = {"10", "0", "0", "0", "0", "1"};
-    in.bootstrap_reps = 300;
-    in.bootstrap_seed = 7;
+    const EstimationState s = example_state(Dist::negbin);
+    ClickInput in = example_input(Dist::negbin, {true, true, false, false, false}, {10, 0, 0, 0, 0, 1});
+    in.request.bootstrap_reps = 300;
+    in.request.bootstrap_seed = 7;
     ClickServices whole;
     whole.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, nullptr};
     const ClickResult all = run_estimating_click(in, s, whole);
-    ASSERT_TRUE(all.bootstrap && all.bootstrap->available);
-    ASSERT_EQ(all.bootstrap->failed, 0);
+    const Interval& all_boot = interval_of(all.estimate, IntervalKind::bootstrap);
+    ASSERT_TRUE(all_boot.limits.ok()) << all_boot.limits.reason();
+    ASSERT_TRUE(all_boot.monte_carlo.has_value());
+    ASSERT_EQ(all_boot.monte_carlo->failed, 0);
+    const BootstrapResult all_direct = direct_bootstrap(all.estimate, whole.library, 300, 7);
+    ASSERT_EQ(all_direct.failed, 0);
     g_own_sum = 0;
     for (float c : s.surveyed_count.values()) g_own_sum += static_cast<int64_t>(std::nearbyint(c));
     ClickServices failing;
     failing.library = {failing_fit, VALDMORA_OBJECTIVE, nullptr};
     const ClickResult some = run_estimating_click(in, s, failing);
-    ASSERT_TRUE(some.bootstrap && some.bootstrap->available) << some.bootstrap->problem;
-    const BootstrapResult& b = *some.bootstrap;
-    // about a third fail; each replicate draws alike either way, so the totals that count
-    // are those of the whole run less the failed ones
-    EXPECT_GT(b.failed, 50);
-    EXPECT_LT(b.failed, 150);
+    const Interval& some_boot = interval_of(some.estimate, IntervalKind::bootstrap);
+    ASSERT_TRUE(some_boot.limits.ok()) << some_boot.limits.reason();
+    ASSERT_TRUE(some_boot.monte_carlo.has_value());
+    const MonteCarlo& mc = *some_boot.monte_carlo;
+    EXPECT_EQ(mc.reps, 300);
+    // about a third fail, and the click counts them
+    EXPECT_GT(mc.failed, 50);
+    EXPECT_LT(mc.failed, 150);
+    // the same run on its own gives the click's failures and limits, and its totals: each
+    // replicate draws alike either way, so the totals that count are those of the whole run
+    // less the failed ones
+    const BootstrapResult b = direct_bootstrap(some.estimate, failing.library, 300, 7);
+    EXPECT_EQ(b.failed, mc.failed);
     EXPECT_EQ(static_cast<int>(b.totals.size()) + b.failed, 300);
-    EXPECT_TRUE(std::includes(all.bootstrap->totals.begin(), all.bootstrap->totals.end(), b.totals.begin(),
-                              b.totals.end()));
-    EXPECT_EQ(b.lower, quantile(b.totals, 0.025));
-    EXPECT_EQ(b.upper, quantile(b.totals, 0.975));
-    EXPECT_NE(some.interval_text.find(std::to_string(b.failed)), std::string::npos) << some.interval_text;
+    EXPECT_TRUE(std::includes(all_direct.totals.begin(), all_direct.totals.end(), b.totals.begin(), b.totals.end()));
+    ASSERT_TRUE(b.limits.ok()) << b.limits.reason();
+    EXPECT_EQ(b.limits->lower, some_boot.limits->lower);
+    EXPECT_EQ(b.limits->upper, some_boot.limits->upper);
+    EXPECT_EQ(b.limits->lower, quantile(b.totals, 0.025));
+    EXPECT_EQ(b.limits->upper, quantile(b.totals, 0.975));
+    EXPECT_NE(some.interval_text.find(std::to_string(mc.failed)), std::string::npos) << some.interval_text;
 }

@@ -14,10 +14,12 @@
 #include "estimation/estimate.h"
 #include "estimation/profile.h"
 #include "estimation/setup.h"
+#include "testkit/intervals.h"
 #include "testkit/reference_values.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
+using valdmora::testing::limits_of;
 
 namespace {
 
@@ -39,11 +41,12 @@ struct Survey300 : ::testing::TestWithParam<int> {
     ClickResult click(EstimationState& s) {
         form_load(s);
         store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/survey300.txt"));
-        s.err_dist = static_cast<int16_t>(GetParam());
+        s.err_dist = static_cast<Dist>(GetParam());
         ClickInput in;
-        in.data_path = "survey300.txt";
-        in.beta_checked = {true, true, true, true, false};
-        in.beta_text = {"10", "0", "0", "0", "0", GetParam() == 1 ? "0.25" : GetParam() == 2 ? "10" : "1"};
+        in.data_file = true;
+        in.request.dist = static_cast<Dist>(GetParam());
+        in.request.free = {true, true, true, true, false};
+        in.request.start = {10, 0, 0, 0, 0, GetParam() == 1 ? 0.25 : GetParam() == 2 ? 10 : 1};
         ClickServices services;
         services.library = kLibrary;
         return run_estimating_click(in, s, services);
@@ -55,30 +58,35 @@ struct Survey300 : ::testing::TestWithParam<int> {
 
 TEST_P(Survey300, EstimatesTotalsAndLimitsAgreeWithAnIndependentFit) {
     EstimationState s;
-    const ClickResult r = click(s);
+    const ClickResult click_result = click(s);
+    const EstimateResult& r = click_result.estimate;
     const std::string d = name() + ".";
     ASSERT_TRUE(r.fit_ok) << r.fail_code;
     expect_relative(r.max_ll, ref[d + "max_ll"], 1e-6, "max_ll");
     const char* keys[5] = {"b0", "beta1", "beta2", "beta3", "e"};
     for (std::size_t k = 0; k < 5; ++k) expect_relative(r.par_value[k], ref[d + keys[k]], 1e-6, keys[k]);
-    // the boxes hold the estimates rounded to four decimals
+    // the boxes show the estimates rounded to four decimals
     for (std::size_t k = 0; k < 4; ++k)
-        expect_relative(std::stod(r.beta_text[k]), ref[d + keys[k] + "_r"], 1e-12, std::string(keys[k]) + "_r");
+        expect_relative(std::stod(box_text(r.values[k], NumberFormat{})), ref[d + keys[k] + "_r"], 1e-12,
+                        std::string(keys[k]) + "_r");
     // every reported number from the estimates at full precision, not the boxes' rounding
-    expect_relative(r.pop_est, exact[d + "T_hat"], 1e-7, "pop_est");
-    expect_relative(r.pop_lower, exact[d + "pop_lower"], 1e-6, "pop_lower");
-    expect_relative(r.pop_upper, exact[d + "pop_upper"], 1e-6, "pop_upper");
-    ASSERT_TRUE(r.delta.available) << r.delta.reason;
-    expect_relative(r.delta.lower, exact[d + "delta_lower_t"], 1e-6, "delta_lower");
-    expect_relative(r.delta.upper, exact[d + "delta_upper_t"], 1e-6, "delta_upper");
+    expect_relative(r.total.pop_est, exact[d + "T_hat"], 1e-7, "pop_est");
+    ASSERT_TRUE(r.wald().ok()) << r.wald().reason();
+    expect_relative(r.wald()->lower, exact[d + "pop_lower"], 1e-6, "pop_lower");
+    expect_relative(r.wald()->upper, exact[d + "pop_upper"], 1e-6, "pop_upper");
+    const Available<Limits>& delta = limits_of(r, IntervalKind::delta);
+    ASSERT_TRUE(delta.ok()) << delta.reason();
+    expect_relative(delta->lower, exact[d + "delta_lower_t"], 1e-6, "delta_lower");
+    expect_relative(delta->upper, exact[d + "delta_upper_t"], 1e-6, "delta_upper");
     expect_relative(r.profile_total_hat, ref[d + "T_hat"], 1e-6, "T_hat");
     // standard errors from the exact information matrix
-    ASSERT_TRUE(r.covariance_ok);
+    ASSERT_TRUE(r.cov.ok()) << r.cov.reason();
     for (std::size_t k = 0; k < 5; ++k)
-        expect_relative(std::sqrt(r.cov[k][k]), exact[d + "se." + std::to_string(k + 1)], 1e-5, "se " + std::to_string(k));
-    ASSERT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
-    expect_relative(r.profile_limits.lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
-    expect_relative(r.profile_limits.upper, ref[d + "profile_upper"], 1e-7, "profile_upper");
+        expect_relative(std::sqrt((*r.cov)[k][k]), exact[d + "se." + std::to_string(k + 1)], 1e-5, "se " + std::to_string(k));
+    const Available<Limits>& profile = limits_of(r, IntervalKind::profile);
+    ASSERT_TRUE(profile.ok()) << profile.reason();
+    expect_relative(profile->lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
+    expect_relative(profile->upper, ref[d + "profile_upper"], 1e-7, "profile_upper");
     // each unsurveyed ward's prediction (the ward data are held in single precision: a
     // share of 0.35 is 0.3499999940)
     EXPECT_TRUE(r.on_bound.empty());
@@ -87,13 +95,15 @@ TEST_P(Survey300, EstimatesTotalsAndLimitsAgreeWithAnIndependentFit) {
 // The constrained maximum at each reported limit lies the drop below the maximum.
 TEST_P(Survey300, TheProfileAtItsLimitsIsTheDropBelowTheMaximum) {
     EstimationState s;
-    const ClickResult r = click(s);
-    ASSERT_TRUE(r.profile_limits.available);
+    const ClickResult click_result = click(s);
+    const EstimateResult& r = click_result.estimate;
+    const Available<Limits>& profile = limits_of(r, IntervalKind::profile);
+    ASSERT_TRUE(profile.ok()) << profile.reason();
     const FitSetup setup = set_up_fit(r.state, {0, 0, 0, 0, 0, 1}, {true, true, true, true, false});
     const FitCall call(kLibrary, setup.data);
     Parameters p = setup.params;
     p.value = r.par_value;
-    for (double limit : {r.profile_limits.lower, r.profile_limits.upper}) {
+    for (double limit : {profile->lower, profile->upper}) {
         const FitOutcome f = call.fit(p, {2, 3, 4, 5}, limit);
         ASSERT_TRUE(f.accepted());
         EXPECT_NEAR(-f.objective, r.max_ll - kProfileDrop, 1e-6) << limit;
@@ -109,16 +119,19 @@ TEST(Survey300Normal, ProfileLimitsMatchTheClosedForm) {
     EstimationState s;
     form_load(s);
     store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/survey300.txt"));
-    s.err_dist = 2;
+    s.err_dist = Dist::normal;
     ClickInput in;
-    in.data_path = "x";
-    in.beta_checked = {true, true, true, true, false};
-    in.beta_text = {"10", "0", "0", "0", "0", "10"};
+    in.data_file = true;
+    in.request.dist = Dist::normal;
+    in.request.free = {true, true, true, true, false};
+    in.request.start = {10, 0, 0, 0, 0, 10};
     ClickServices services;
     services.library = kLibrary;
     const ClickResult r = run_estimating_click(in, s, services);
-    expect_relative(r.profile_limits.lower, ref.at("normal.profile_closed_lower"), 1e-7, "lower");
-    expect_relative(r.profile_limits.upper, ref.at("normal.profile_closed_upper"), 1e-7, "upper");
+    const Available<Limits>& profile = limits_of(r.estimate, IntervalKind::profile);
+    ASSERT_TRUE(profile.ok()) << profile.reason();
+    expect_relative(profile->lower, ref.at("normal.profile_closed_lower"), 1e-7, "lower");
+    expect_relative(profile->upper, ref.at("normal.profile_closed_upper"), 1e-7, "upper");
 }
 
 // 60 surveyed and 90 unsurveyed wards with populations in the thousands (slopes of 0.004),
@@ -126,7 +139,7 @@ TEST(Survey300Normal, ProfileLimitsMatchTheClosedForm) {
 struct RealSize : ::testing::TestWithParam<int> {
     static inline std::map<std::string, double> ref = reference_values("realsize60_values.txt");
 
-    static ClickResult click(const std::string& file, int dist, double population_factor = 1.0) {
+    static EstimateResult click(const std::string& file, int dist, double population_factor = 1.0) {
         EstimationState s;
         form_load(s);
         store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/" + file));
@@ -138,58 +151,70 @@ struct RealSize : ::testing::TestWithParam<int> {
                 s.unsurveyed_x_sum(1) += static_cast<double>(s.unsurveyed_x(1, i));
             }
         }
-        s.err_dist = static_cast<int16_t>(dist);
+        s.err_dist = static_cast<Dist>(dist);
         ClickInput in;
-        in.data_path = file;
-        in.beta_checked = {true, true, true, false, false};
-        in.beta_text = {"10", "0", "0", "0", "0", dist == 1 ? "0.3" : dist == 2 ? "10" : "1.5"};
+        in.data_file = true;
+        in.request.dist = static_cast<Dist>(dist);
+        in.request.free = {true, true, true, false, false};
+        in.request.start = {10, 0, 0, 0, 0, dist == 1 ? 0.3 : dist == 2 ? 10 : 1.5};
         ClickServices services;
         services.library = kLibrary;
-        return run_estimating_click(in, s, services);
+        return run_estimating_click(in, s, services).estimate;
     }
     static std::string name() { return GetParam() == 1 ? "lognormal" : GetParam() == 2 ? "normal" : "negbin"; }
 };
 
 TEST_P(RealSize, StandardErrorsTotalsAndLimitsAgreeWithAnExactHessian) {
-    const ClickResult r = click("realsize60.txt", GetParam());
+    const EstimateResult r = click("realsize60.txt", GetParam());
     const std::string d = name() + ".";
     ASSERT_TRUE(r.fit_ok) << r.fail_code;
-    ASSERT_TRUE(r.covariance_ok);
+    ASSERT_TRUE(r.cov.ok()) << r.cov.reason();
     expect_relative(r.max_ll, ref[d + "max_ll"], 1e-9, "max_ll");
     for (std::size_t k = 0; k < 4; ++k) {
         const std::string key = "se." + std::to_string(k + 1);
-        expect_relative(std::sqrt(r.cov[k][k]), ref[d + key], 1e-4, key);
+        expect_relative(std::sqrt((*r.cov)[k][k]), ref[d + key], 1e-4, key);
     }
-    expect_relative(r.cov[0][1], ref[d + "cov.1.2"], 1e-4, "cov.1.2");
-    expect_relative(r.pop_est, ref[d + "T_hat"], 1e-8, "total");
-    expect_relative(r.pop_lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
-    expect_relative(r.pop_upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
-    expect_relative(r.delta.lower, ref[d + "delta_lower_t"], 1e-6, "delta_lower");
-    expect_relative(r.delta.upper, ref[d + "delta_upper_t"], 1e-6, "delta_upper");
-    ASSERT_TRUE(r.profile_limits.available) << r.profile_limits.reason;
-    expect_relative(r.profile_limits.lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
-    expect_relative(r.profile_limits.upper, ref[d + "profile_upper"], 1e-7, "profile_upper");
+    expect_relative((*r.cov)[0][1], ref[d + "cov.1.2"], 1e-4, "cov.1.2");
+    expect_relative(r.total.pop_est, ref[d + "T_hat"], 1e-8, "total");
+    ASSERT_TRUE(r.wald().ok()) << r.wald().reason();
+    expect_relative(r.wald()->lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
+    expect_relative(r.wald()->upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
+    const Available<Limits>& delta = limits_of(r, IntervalKind::delta);
+    ASSERT_TRUE(delta.ok()) << delta.reason();
+    expect_relative(delta->lower, ref[d + "delta_lower_t"], 1e-6, "delta_lower");
+    expect_relative(delta->upper, ref[d + "delta_upper_t"], 1e-6, "delta_upper");
+    const Available<Limits>& profile = limits_of(r, IntervalKind::profile);
+    ASSERT_TRUE(profile.ok()) << profile.reason();
+    expect_relative(profile->lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
+    expect_relative(profile->upper, ref[d + "profile_upper"], 1e-7, "profile_upper");
 }
 
 TEST_P(RealSize, TheTotalDoesNotDependOnAPredictorsUnit) {
-    const ClickResult base = click("realsize60.txt", GetParam());
-    const ClickResult per10 = click("realsize60_per10.txt", GetParam());
-    ASSERT_TRUE(base.limits_ok && per10.limits_ok);
-    for (const ClickResult* r : {&per10}) {
-        expect_relative(r->pop_est, base.pop_est, 1e-6, "total per 10");
-        expect_relative(r->pop_lower, base.pop_lower, 1e-6, "lower per 10");
-        expect_relative(r->pop_upper, base.pop_upper, 1e-6, "upper per 10");
-        expect_relative(r->profile_limits.lower, base.profile_limits.lower, 1e-6, "profile lower per 10");
-        expect_relative(r->profile_limits.upper, base.profile_limits.upper, 1e-6, "profile upper per 10");
+    const EstimateResult base = click("realsize60.txt", GetParam());
+    const EstimateResult per10 = click("realsize60_per10.txt", GetParam());
+    ASSERT_TRUE(base.wald().ok() && per10.wald().ok());
+    const Available<Limits>& base_profile = limits_of(base, IntervalKind::profile);
+    ASSERT_TRUE(base_profile.ok()) << base_profile.reason();
+    for (const EstimateResult* r : {&per10}) {
+        expect_relative(r->total.pop_est, base.total.pop_est, 1e-6, "total per 10");
+        expect_relative(r->wald()->lower, base.wald()->lower, 1e-6, "lower per 10");
+        expect_relative(r->wald()->upper, base.wald()->upper, 1e-6, "upper per 10");
+        const Available<Limits>& profile = limits_of(*r, IntervalKind::profile);
+        ASSERT_TRUE(profile.ok()) << profile.reason();
+        expect_relative(profile->lower, base_profile->lower, 1e-6, "profile lower per 10");
+        expect_relative(profile->upper, base_profile->upper, 1e-6, "profile upper per 10");
     }
     // per thousand people: a slope of about 4, and a box of four decimals that hides nothing
     // either way, so only the full-precision numbers can agree
-    const ClickResult per1000 = click("realsize60.txt", GetParam(), 1.0 / 1000.0);
-    ASSERT_TRUE(per1000.limits_ok);
-    expect_relative(per1000.pop_est, base.pop_est, 1e-6, "total per 1000");
-    expect_relative(per1000.pop_lower, base.pop_lower, 1e-6, "lower per 1000");
-    expect_relative(per1000.pop_upper, base.pop_upper, 1e-6, "upper per 1000");
-    expect_relative(per1000.delta.upper, base.delta.upper, 1e-6, "delta upper per 1000");
+    const EstimateResult per1000 = click("realsize60.txt", GetParam(), 1.0 / 1000.0);
+    ASSERT_TRUE(per1000.wald().ok());
+    expect_relative(per1000.total.pop_est, base.total.pop_est, 1e-6, "total per 1000");
+    expect_relative(per1000.wald()->lower, base.wald()->lower, 1e-6, "lower per 1000");
+    expect_relative(per1000.wald()->upper, base.wald()->upper, 1e-6, "upper per 1000");
+    const Available<Limits>& base_delta = limits_of(base, IntervalKind::delta);
+    const Available<Limits>& per1000_delta = limits_of(per1000, IntervalKind::delta);
+    ASSERT_TRUE(base_delta.ok() && per1000_delta.ok());
+    expect_relative(per1000_delta->upper, base_delta->upper, 1e-6, "delta upper per 1000");
 }
 
 // The engine's typed entry takes numbers, not box texts: a start given as a slope of 1e-4,
@@ -199,7 +224,7 @@ TEST_P(RealSize, TheTypedEntryTakesAndGivesNumbersAsTheIndependentFit) {
     form_load(s);
     store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt"));
     EstimateRequest q;
-    q.dist = GetParam();
+    q.dist = static_cast<Dist>(GetParam());
     q.start = {10.0, 1e-4, 0.0, 0.0, 0.0, GetParam() == 1 ? 0.3 : GetParam() == 2 ? 10.0 : 1.5};
     q.free = {true, true, true, false, false};
     q.bootstrap_reps = 0;
@@ -209,14 +234,16 @@ TEST_P(RealSize, TheTypedEntryTakesAndGivesNumbersAsTheIndependentFit) {
     const std::string d = name() + ".";
     ASSERT_TRUE(e.fit_ok) << e.fail_code;
     expect_relative(e.max_ll, ref[d + "max_ll"], 1e-9, "max_ll");
-    ASSERT_TRUE(e.total.limits_ok) << e.total.problem;
+    ASSERT_TRUE(e.wald().ok()) << e.wald().reason();
     expect_relative(e.total.pop_est, ref[d + "T_hat"], 1e-8, "total");
-    expect_relative(e.total.lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
-    expect_relative(e.total.upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
-    ASSERT_TRUE(e.delta.available) << e.delta.reason;
-    expect_relative(e.delta.upper, ref[d + "delta_upper_t"], 1e-6, "delta_upper");
-    ASSERT_TRUE(e.profile_limits.available) << e.profile_limits.reason;
-    expect_relative(e.profile_limits.lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
+    expect_relative(e.wald()->lower, ref[d + "pop_lower"], 1e-6, "pop_lower");
+    expect_relative(e.wald()->upper, ref[d + "pop_upper"], 1e-6, "pop_upper");
+    const Available<Limits>& delta = limits_of(e, IntervalKind::delta);
+    ASSERT_TRUE(delta.ok()) << delta.reason();
+    expect_relative(delta->upper, ref[d + "delta_upper_t"], 1e-6, "delta_upper");
+    const Available<Limits>& profile = limits_of(e, IntervalKind::profile);
+    ASSERT_TRUE(profile.ok()) << profile.reason();
+    expect_relative(profile->lower, ref[d + "profile_lower"], 1e-7, "profile_lower");
     // the values by box are the fit's own, unrounded
     EXPECT_EQ(e.values[1], e.par_value[1]);
     EXPECT_EQ(e.state.pop_est, e.total.pop_est);
@@ -229,7 +256,7 @@ TEST(TypedEntry, DataThatCannotCarryTheModelAreRefusedBeforeAnyFit) {
     store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt"));
     ClickServices unbound;  // a fit would need the library: the refusal comes first
     EstimateRequest q;
-    q.dist = 2;
+    q.dist = Dist::normal;
     q.free = {true, true, true, false, false};
     EXPECT_THROW(run_estimate(q, s, unbound), UserError);  // the library is not bound
     s.n_surveyed = 3;
@@ -251,7 +278,7 @@ TEST_P(RealSize, NewtonRefitsReachTheMaximumFromNearby) {
     EstimationState s;
     form_load(s);
     store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt"));
-    s.err_dist = static_cast<int16_t>(GetParam());
+    s.err_dist = static_cast<Dist>(GetParam());
     const FitSetup setup = set_up_fit(s, {0, 0, 0, 0, 0, 1}, {true, true, true, false, false});
     const FitCall call(kLibrary, setup.data);
     Parameters start = setup.params;

@@ -23,7 +23,7 @@ ModelTable hostile_table() {
     ModelTable t;
     for (std::size_t i = 0; i < kHostileNames.size(); ++i) {
         ModelRow r;
-        r.dist = static_cast<int>(i % 3) + 1;
+        r.dist = kDistributions[i % 3].dist;
         r.predictor_names = kHostileNames[i] + "+plain";
         r.k = 4;
         r.n = 12;
@@ -104,20 +104,22 @@ TEST(LikelihoodLine, WrittenFromTheNumbers) {
 
 TEST(CoverageScore, EdgesOfTheLimits) {
     using T = ScoreTarget;
+    const auto limits = [](double lower, double upper) { return Available<Limits>::of(Limits{lower, upper}); };
     // prediction limits hold the dogs drawn strictly inside
-    EXPECT_FALSE(scored_outside(T::dogs_drawn, true, 90.0, 110.0, 100.0));
-    EXPECT_TRUE(scored_outside(T::dogs_drawn, true, 100.0, 110.0, 100.0));  // a limit equal to the truth
-    EXPECT_TRUE(scored_outside(T::dogs_drawn, true, 90.0, 100.0, 100.0));
+    EXPECT_FALSE(scored_outside(T::dogs_drawn, limits(90.0, 110.0), 100.0));
+    EXPECT_TRUE(scored_outside(T::dogs_drawn, limits(100.0, 110.0), 100.0));  // a limit equal to the truth
+    EXPECT_TRUE(scored_outside(T::dogs_drawn, limits(90.0, 100.0), 100.0));
     // compared at the width the total was drawn in: a limit a hair above it in double is equal in float
-    EXPECT_TRUE(scored_outside(T::dogs_drawn, true, 90.0, 100.000001, 100.0f));
+    EXPECT_TRUE(scored_outside(T::dogs_drawn, limits(90.0, 100.000001), 100.0f));
     // confidence limits hold the expected number strictly inside, at full precision
-    EXPECT_FALSE(scored_outside(T::expected_number, true, 90.0, 110.0, 100.0));
-    EXPECT_TRUE(scored_outside(T::expected_number, true, 100.0, 110.0, 100.0));
-    EXPECT_FALSE(scored_outside(T::expected_number, true, 90.0, 100.000001, 100.0));
-    // limits that are not there never show the truth inside them, whatever numbers they hold
-    EXPECT_TRUE(scored_outside(T::dogs_drawn, false, 0.0, 1e9, 100.0));
-    EXPECT_TRUE(scored_outside(T::expected_number, false, 0.0, 1e9, 100.0));
-    EXPECT_TRUE(scored_outside(T::expected_number, true, std::nan(""), 110.0, 100.0));
+    EXPECT_FALSE(scored_outside(T::expected_number, limits(90.0, 110.0), 100.0));
+    EXPECT_TRUE(scored_outside(T::expected_number, limits(100.0, 110.0), 100.0));
+    EXPECT_FALSE(scored_outside(T::expected_number, limits(90.0, 100.000001), 100.0));
+    // limits that are not there never show the truth inside them
+    EXPECT_TRUE(scored_outside(T::dogs_drawn, Available<Limits>::why_not("no covariance"), 100.0));
+    EXPECT_TRUE(scored_outside(T::expected_number, Available<Limits>::why_not("no covariance"), 100.0));
+    EXPECT_TRUE(scored_outside(T::dogs_drawn, Available<Limits>(), 100.0));
+    EXPECT_TRUE(scored_outside(T::expected_number, limits(std::nan(""), 110.0), 100.0));
 }
 
 TEST(CoverageScore, ShareOfTheScoredOnly) {

@@ -10,6 +10,7 @@
 #include "cycle/count_file.h"
 #include "estimation/click.h"
 #include "estimation/report.h"
+#include "cycle/number_text.h"
 #include "estimation/simulation.h"
 #include "valdmora/modellib.h"
 
@@ -35,31 +36,43 @@ protected:
     void SetUp() override {
         form_load(s_);
         s_.n_pred = 4;  // as emptying the data path leaves it
+        settings_.fmt = kPoint;
+        // a click of a simulation series: the path empty, re-estimate clear
         in_.fmt = kPoint;
-        in_.data_path = "";
+        in_.simulate = true;
+        in_.data_file = false;
         in_.beta_label = {"the constant", "b1", "b2", "b3", "b4", "the extra parameter"};
-        in_.beta_checked = {true, false, false, false, false};
+        in_.request.free = {true, false, false, false, false};
         for (int i = 0; i <= 5; ++i) s_.beta_entered(i) = 0.0;
         s_.beta_entered(0) = 40.0;
         s_.beta_entered(5) = 0.25;
     }
-    SimulationOutcome simulate() { return simulate_data(in_, s_, boxes_, u_); }
+    SimulationOutcome simulate() { return simulate_data(settings_, s_, u_); }
 
     EstimationState s_;
+    SimulationSettings settings_;
     ClickInput in_;
-    std::array<std::string, 6> boxes_{"1", "2", "3", "4", "5", "6"};
     ScriptedUniform u_;
 };
 
 bool outside_limits_for_test(const ClickResult& r) {
-    return outside_limits(r.pop_lower, r.pop_upper, r.state.sim_total);
+    const Available<Limits>& wald = r.estimate.wald();
+    return outside_limits(wald->lower, wald->upper, r.state().sim_total);
+}
+
+// Every kind's tally alike.
+void expect_same_tallies(const EstimationState& a, const EstimationState& b) {
+    for (const IntervalTraits& k : kIntervalKinds) {
+        EXPECT_EQ(a.tally_of(k.kind).scored, b.tally_of(k.kind).scored) << k.name;
+        EXPECT_EQ(a.tally_of(k.kind).outside, b.tally_of(k.kind).outside) << k.name;
+    }
 }
 
 }  // namespace
 
 TEST_F(SimulationTest, StudyAreaAndDrawOrderWithoutADataFile) {
-    in_.n_surveys_text = "2";
-    s_.err_dist = 2;
+    settings_.surveys = 2;
+    s_.err_dist = Dist::normal;
     s_.beta_entered(5) = 0.0;  // normal with SD 0: every count is its mean
     s_.beta_entered(1) = 0.5;
     const SimulationOutcome out = simulate();
@@ -74,10 +87,7 @@ TEST_F(SimulationTest, StudyAreaAndDrawOrderWithoutADataFile) {
     EXPECT_EQ(u_.drawn(), 8 + 192 + 10 * 50);
     EXPECT_FLOAT_EQ(s_.surveyed_count(1), 40.0f + 0.5f * s_.surveyed_x(1, 1));
     EXPECT_EQ(s_.surveyed_name(2), "Ward2");
-    // the boxes were refilled from the entered values, in the general form
-    EXPECT_EQ(boxes_[0], "40");
-    EXPECT_EQ(boxes_[1], "0.5");
-    EXPECT_EQ(boxes_[5], "0");
+    // (the boxes refilled from the entered values after a simulation: form_state_test)
     // the key names the new wards
     EXPECT_EQ(out.key_names, (std::vector<std::string>{"Ward1", "Ward2"}));
     EXPECT_EQ(s_.n_sims, 1);
@@ -93,8 +103,8 @@ TEST_F(SimulationTest, StudyAreaAndDrawOrderWithoutADataFile) {
 
 TEST_F(SimulationTest, TwentySurveysGiveThirtyUnsurveyedWardsInRange) {
     MersenneUniform u(42);
-    in_.n_surveys_text = "20";
-    simulate_data(in_, s_, boxes_, u);
+    settings_.surveys = 20;
+    simulate_data(settings_, s_, u);
     EXPECT_EQ(s_.n_surveyed, 20);
     EXPECT_EQ(s_.n_unsurveyed, 30);
     EXPECT_EQ(s_.surveyed_name(20), "Ward20");
@@ -118,16 +128,16 @@ TEST_F(SimulationTest, ErrorRules) {
         void reseed(uint64_t) override {}
     } c;
     const double z = 10 * (static_cast<double>(0.6f) - 0.5);
-    EXPECT_FLOAT_EQ(simulated_count(50.0, 0.3, 1, c), static_cast<float>(50.0 * (1 + 0.3 * z / std::sqrt(5.0))));
-    EXPECT_FLOAT_EQ(simulated_count(50.0, 6.0, 2, c), static_cast<float>(50.0 + 6.0 * z / std::sqrt(5.0)));
+    EXPECT_FLOAT_EQ(simulated_count(50.0, 0.3, Dist::lognormal, c), static_cast<float>(50.0 * (1 + 0.3 * z / std::sqrt(5.0))));
+    EXPECT_FLOAT_EQ(simulated_count(50.0, 6.0, Dist::normal, c), static_cast<float>(50.0 + 6.0 * z / std::sqrt(5.0)));
     // negative binomial: a mean of 0 or less makes no trial
-    EXPECT_EQ(simulated_count(-3.0, 1.0, 3, c), 0.0f);
+    EXPECT_EQ(simulated_count(-3.0, 1.0, Dist::negbin, c), 0.0f);
 
     MersenneUniform u(7);
     double sum = 0, sum2 = 0;
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
-        const double y = simulated_count(10.0, 1.0, 3, u);
+        const double y = simulated_count(10.0, 1.0, Dist::negbin, u);
         sum += y;
         sum2 += y * y;
     }
@@ -137,8 +147,8 @@ TEST_F(SimulationTest, ErrorRules) {
 }
 
 TEST_F(SimulationTest, CountsBelowOneBecomeOne) {
-    s_.err_dist = 2;
-    in_.n_surveys_text = "5";
+    s_.err_dist = Dist::normal;
+    settings_.surveys = 5;
     s_.beta_entered(0) = 0.5;
     s_.beta_entered(5) = 0.0;
     simulate();
@@ -152,7 +162,7 @@ TEST_F(SimulationTest, AfterAFileTheFilesWardsStay) {
     store_count_data(s_, read_count_file(path.string()));
     std::filesystem::remove(path);
     s_.n_pred = 2;
-    in_.n_surveys_text = "not read after a file";
+    settings_.surveys = -5;  // not read after a file: the file's surveyed wards are simulated
     const SimulationOutcome out = simulate();
     // the key names the simulated wards, not the file's
     EXPECT_EQ(out.key_names, (std::vector<std::string>{"Ward1", "Ward2"}));
@@ -165,17 +175,22 @@ TEST_F(SimulationTest, AfterAFileTheFilesWardsStay) {
 
 TEST_F(SimulationTest, UnusableInputsChangeNothing) {
     const EstimationState before = s_;
-    auto refused = [&](const char* what) {
+    auto refused = [&](const std::string& what) {
         EXPECT_THROW(simulate(), UserError) << what;
         EXPECT_EQ(s_.n_sims, before.n_sims) << what;
-        EXPECT_EQ(boxes_[0], "1") << what;
+        EXPECT_EQ(s_.n_surveyed, before.n_surveyed) << what;
+        EXPECT_EQ(u_.drawn(), 0) << what;  // checked before anything is drawn
     };
-    for (const char* bad : {"abc", "0", "0.4", "-3", "", "1e30"}) {
-        in_.n_surveys_text = bad;
-        refused(bad);
+    // a number of surveys that is not a whole number of at least 1, as typed
+    for (const char* bad : {"abc", "0", "0.4", "-3", "", "1e30"})
+        EXPECT_THROW(surveys_from_text(bad, kPoint), UserError) << bad;
+    // and as a number
+    for (long bad : {0L, -3L, kMaxSimulatedSurveys + 1}) {
+        settings_.surveys = bad;
+        refused(std::to_string(bad) + " surveys");
     }
-    in_.n_surveys_text = "20";
-    s_.err_dist = 3;
+    settings_.surveys = 20;
+    s_.err_dist = Dist::negbin;
     s_.beta_entered(5) = 0.0;
     refused("VoM - 1 of 0");
     s_.beta_entered(5) = 1.0;
@@ -184,15 +199,16 @@ TEST_F(SimulationTest, UnusableInputsChangeNothing) {
     s_.n_sims = 0;
     // a number of surveys rounds to the nearest whole number, a half to the even one
     for (auto [text, n] : {std::pair{"20.4", 20}, std::pair{"2.5", 2}, std::pair{"3.5", 4}}) {
-        in_.n_surveys_text = text;
+        settings_.surveys = surveys_from_text(text, kPoint);
+        EXPECT_EQ(settings_.surveys, n) << text;
         simulate();
         EXPECT_EQ(s_.n_surveyed, n) << text;
     }
     // more surveys than the 50 wards: no unsurveyed ward, total 0, and the draw is not
     // counted in the series
     const int16_t sims = s_.n_sims;
-    in_.n_surveys_text = "150";
-    s_.err_dist = 2;
+    settings_.surveys = 150;
+    s_.err_dist = Dist::normal;
     simulate();
     EXPECT_EQ(s_.n_surveyed, 150);
     EXPECT_EQ(s_.n_unsurveyed, 0);
@@ -207,30 +223,39 @@ TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
     MersenneUniform u(2026);
     services.random = &u;
     services.reseed_from_clock = false;
-    in_.beta_text = {"40", "0", "0", "0", "0", "0.25"};
-    in_.n_surveys_text = "20";
+    in_.request.start = {40, 0, 0, 0, 0, 0.25};
+    in_.surveys = 20;
     s_.beta_entered(1) = 0.02;
     int outside = 0;
+    EstimateResult last;
     for (int k = 1; k <= 10; ++k) {
         const ClickResult r = run_estimating_click(in_, s_, services);
         ASSERT_TRUE(r.simulated);
-        EXPECT_EQ(r.state.n_sims, k);
+        EXPECT_EQ(r.state().n_sims, k);
         EXPECT_TRUE(r.likelihood && r.likelihood->simulated);
-        if (!r.limits_ok || outside_limits_for_test(r)) ++outside;
-        EXPECT_EQ(r.state.n_outside_cl, outside);
+        if (!r.estimate.wald().ok() || outside_limits_for_test(r)) ++outside;
+        EXPECT_EQ(r.state().tally_of(IntervalKind::wald).outside, outside);
+        EXPECT_EQ(r.state().tally_of(IntervalKind::wald).scored, k);
         ASSERT_TRUE(r.lbl_tot_sim_dog.has_value());
         EXPECT_NE(r.lbl_tot_sim_dog->find(" of " + std::to_string(k) + " simulations"), std::string::npos);
-        s_ = r.state;
-        in_.beta_text = r.beta_text;
+        s_ = r.state();
+        last = r.estimate;
     }
     EXPECT_GT(s_.est_total_sum, 0.0);
-    in_.just_estimate = true;
+    // re-estimate ticked: the data last drawn, from the boxes as the series left them (the
+    // true values, each free one replaced by its estimate at four decimals)
+    in_.simulate = false;
+    for (int i = 0; i < 6; ++i) in_.request.start[static_cast<std::size_t>(i)] = s_.beta_entered(i);
+    for (int32_t k : last.free_pos) {
+        const auto box = static_cast<std::size_t>(k <= s_.n_pred + 1 ? k - 1 : 5);
+        in_.request.start[box] = *parse_number(box_text(last.values[box], kPoint), kPoint);
+    }
     const ClickResult again = run_estimating_click(in_, s_, services);
     EXPECT_FALSE(again.simulated);
     EXPECT_FALSE(again.lbl_tot_sim_dog.has_value());
-    EXPECT_EQ(again.state.n_sims, 10);
-    EXPECT_EQ(again.state.est_total_sum, s_.est_total_sum);
-    EXPECT_EQ(again.state.n_outside_cl, s_.n_outside_cl);
+    EXPECT_EQ(again.state().n_sims, 10);
+    EXPECT_EQ(again.state().est_total_sum, s_.est_total_sum);
+    expect_same_tallies(again.state(), s_);
 }
 
 TEST_F(SimulationTest, AClickWithoutUnsurveyedWardsSaysSoAndIsLeftOutOfTheScore) {
@@ -239,19 +264,19 @@ TEST_F(SimulationTest, AClickWithoutUnsurveyedWardsSaysSoAndIsLeftOutOfTheScore)
     MersenneUniform u(5);
     services.random = &u;
     services.reseed_from_clock = false;
-    in_.beta_text = {"40", "0", "0", "0", "0", "0.25"};
-    in_.n_surveys_text = "20";
+    in_.request.start = {40, 0, 0, 0, 0, 0.25};
+    in_.surveys = 20;
     ClickResult first = run_estimating_click(in_, s_, services);
     ASSERT_TRUE(first.likelihood.has_value());
-    in_.n_surveys_text = "60";
-    const ClickResult r = run_estimating_click(in_, first.state, services);
-    EXPECT_TRUE(r.no_unsurveyed_ward);
+    in_.surveys = 60;
+    const ClickResult r = run_estimating_click(in_, first.state(), services);
+    EXPECT_TRUE(r.estimate.no_unsurveyed_ward);
     EXPECT_EQ(r.label8.rfind("no unsurveyed ward to estimate; ", 0), 0u) << r.label8;
     EXPECT_FALSE(r.likelihood.has_value());
     EXPECT_TRUE(r.clear_likelihood);
-    EXPECT_EQ(r.state.n_sims, 1);
-    EXPECT_EQ(r.state.n_outside_cl, first.state.n_outside_cl);
-    EXPECT_EQ(r.state.n_sims_left_out, 1);
+    EXPECT_EQ(r.state().n_sims, 1);
+    expect_same_tallies(r.state(), first.state());
+    EXPECT_EQ(r.state().n_sims_left_out, 1);
     ASSERT_TRUE(r.lbl_tot_sim_dog.has_value());
     EXPECT_NE(r.lbl_tot_sim_dog->find(" of 1 simulations"), std::string::npos) << *r.lbl_tot_sim_dog;
     EXPECT_NE(r.interval_text.find("1 simulation had no unsurveyed ward"), std::string::npos) << r.interval_text;
@@ -261,13 +286,14 @@ TEST_F(SimulationTest, AClickWithoutUnsurveyedWardsSaysSoAndIsLeftOutOfTheScore)
 // draws lie within their Monte Carlo error of m and the model's variance.
 TEST(ExactGenerator, DrawsHaveTheModelsMeanAndVariance) {
     struct Case {
-        int dist;
+        Dist dist;
         double m, e, variance;
     };
     // negative binomial (1 + e) m, normal e^2, lognormal (e m)^2 (its hold at 1 is far away)
-    for (const Case& c : {Case{3, 10.0, 3.0, 40.0}, Case{3, 20.0, 6.0, 140.0}, Case{3, 250.0, 0.5, 375.0},
-                          Case{2, 30.0, 5.0, 25.0}, Case{1, 40.0, 0.3, 144.0}}) {
-        SCOPED_TRACE(c.dist);
+    for (const Case& c : {Case{Dist::negbin, 10.0, 3.0, 40.0}, Case{Dist::negbin, 20.0, 6.0, 140.0},
+                          Case{Dist::negbin, 250.0, 0.5, 375.0}, Case{Dist::normal, 30.0, 5.0, 25.0},
+                          Case{Dist::lognormal, 40.0, 0.3, 144.0}}) {
+        SCOPED_TRACE(distribution(c.dist).key);
         std::mt19937_64 engine(99);
         const int n = 200000;
         double sum = 0.0, sum2 = 0.0;
@@ -289,8 +315,8 @@ TEST(ExactGenerator, TheLognormalHoldAtOneIsInItsExpectedValue) {
     std::mt19937_64 engine(7);
     const int n = 400000;
     double sum = 0.0;
-    for (int i = 0; i < n; ++i) sum += exact_count(1.5, 1.0, 1, engine);
-    const double expected = exact_expected_count(1.5, 1.0, 1);
+    for (int i = 0; i < n; ++i) sum += exact_count(1.5, 1.0, Dist::lognormal, engine);
+    const double expected = exact_expected_count(1.5, 1.0, Dist::lognormal);
     EXPECT_GT(expected, 1.5 + 0.05);
     EXPECT_NEAR(sum / n, expected, 4.0 * 1.5 / std::sqrt(n));
 }
@@ -298,16 +324,16 @@ TEST(ExactGenerator, TheLognormalHoldAtOneIsInItsExpectedValue) {
 // The classic generator's own expected values, which its confidence limits are scored
 // against: m = 10, e = 3 gives ceil(10/3) = 4 successes and 4 x 3 = 12 failures on average.
 TEST(ClassicGenerator, ExpectedValuesMatchItsDraws) {
-    EXPECT_NEAR(classic_expected_count(10.0, 3.0, 3), 12.0 + std::pow(0.25, 4), 1e-6);
+    EXPECT_NEAR(classic_expected_count(10.0, 3.0, Dist::negbin), 12.0 + std::pow(0.25, 4), 1e-6);
     // the sum of ten uniforms: E[(t - z)+] is 0 far below, t far above, and its mirror rule
     EXPECT_EQ(ten_uniform_shortfall(-5.0), 0.0);
     EXPECT_NEAR(ten_uniform_shortfall(5.0), 5.0, 1e-12);
     EXPECT_NEAR(ten_uniform_shortfall(0.7) - ten_uniform_shortfall(-0.7), 0.7, 1e-12);
     // at the centre E|z| / 2, close to the normal's sd / sqrt(2 pi) for sd = sqrt(10/12)
     EXPECT_NEAR(ten_uniform_shortfall(0.0), std::sqrt(10.0 / 12.0) / std::sqrt(2.0 * std::numbers::pi), 0.01);
-    for (const auto& [dist, m, e] : {std::tuple{3, 10.0, 3.0}, std::tuple{3, 20.0, 6.0}, std::tuple{2, 1.5, 4.0},
-                                     std::tuple{1, 3.0, 2.5}}) {
-        SCOPED_TRACE(dist);
+    for (const auto& [dist, m, e] : {std::tuple{Dist::negbin, 10.0, 3.0}, std::tuple{Dist::negbin, 20.0, 6.0},
+                                     std::tuple{Dist::normal, 1.5, 4.0}, std::tuple{Dist::lognormal, 3.0, 2.5}}) {
+        SCOPED_TRACE(distribution(dist).key);
         MersenneUniform u(17);
         const int n = 100000;
         double sum = 0.0, sum2 = 0.0;
@@ -331,14 +357,15 @@ TEST(ExactGenerator, ASeededStudyCoversEachTargetNearNinetyFivePerCent) {
     s.beta_entered(0) = 30.0;
     s.beta_entered(1) = 0.02;
     s.beta_entered(5) = 1.0;
-    s.err_dist = 3;
+    s.err_dist = Dist::negbin;
     ClickInput in;
     in.fmt = kPoint;
-    in.data_path = "";
+    in.simulate = true;
+    in.request.dist = Dist::negbin;
     in.beta_label = {"the constant", "b1", "b2", "b3", "b4", "the extra parameter"};
-    in.beta_checked = {true, true, false, false, false};
-    in.beta_text = {"30", "0.02", "0", "0", "0", "1"};
-    in.n_surveys_text = "40";
+    in.request.free = {true, true, false, false, false};
+    in.request.start = {30, 0.02, 0, 0, 0, 1};
+    in.surveys = 40;
     in.generator = Generator::exact;
     ClickServices services;
     services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
@@ -348,16 +375,16 @@ TEST(ExactGenerator, ASeededStudyCoversEachTargetNearNinetyFivePerCent) {
     const int reps = 300;
     for (int k = 0; k < reps; ++k) {
         const ClickResult r = run_estimating_click(in, s, services);
-        s = r.state;
-        in.beta_text = r.beta_text;
+        s = r.state();
     }
     ASSERT_EQ(s.n_sims, reps);
-    ASSERT_EQ(s.n_delta_scored, reps);
-    ASSERT_EQ(s.n_profile_scored, reps);
+    ASSERT_EQ(s.tally_of(IntervalKind::wald).scored, reps);
+    ASSERT_EQ(s.tally_of(IntervalKind::delta).scored, reps);
+    ASSERT_EQ(s.tally_of(IntervalKind::profile).scored, reps);
     // four binomial standard deviations either side of 5 % misses
     const double band = 4.0 * std::sqrt(0.05 * 0.95 * reps);
-    for (int outside : {static_cast<int>(s.n_outside_cl), static_cast<int>(s.n_outside_delta),
-                        static_cast<int>(s.n_outside_profile)}) {
-        EXPECT_LT(std::abs(outside - 0.05 * reps), band) << outside;
+    for (IntervalKind kind : {IntervalKind::wald, IntervalKind::delta, IntervalKind::profile}) {
+        const int outside = s.tally_of(kind).outside;
+        EXPECT_LT(std::abs(outside - 0.05 * reps), band) << interval_traits(kind).name << " " << outside;
     }
 }

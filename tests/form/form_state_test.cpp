@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "cycle/distributions.h"
+#include "cycle/number_format.h"
 #include "form/form_state.h"
 #include "form/results_summary.h"
 #include "testkit/scratch_dir.h"
@@ -43,7 +44,7 @@ void estimate(FormState& f, int bootstrap = 0) {
     sv.library = ModelLibrary{VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     ClickInput in = f.click_input();
     in.files = false;
-    in.bootstrap_reps = bootstrap;
+    in.request.bootstrap_reps = bootstrap;
     f.apply(run_estimating_click(in, f.state(), sv));
 }
 
@@ -51,13 +52,15 @@ void estimate(FormState& f, int bootstrap = 0) {
 
 TEST(FormModes, StartReadAndSimulationShowTheirOwnControls) {
     FormState f(kComma);
-    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_EQ(f.mode(), FormMode::read_file);
+    EXPECT_EQ(f.caption(), "read data from file");  // the caption shown, once
     EXPECT_EQ(f.shown(), FormShown{});
     EXPECT_EQ(f.box(5), "0,25");  // the extra parameter's start in the locale's decimals
     EXPECT_EQ(f.next_click(), ClickAction::ReadFile);
 
     f.load(survey({"population", "area"}), "/data/town.txt");
-    EXPECT_EQ(f.caption(), kCaptionEstimate);
+    EXPECT_EQ(f.mode(), FormMode::estimate);
+    EXPECT_EQ(f.caption(), "estimate population size");
     EXPECT_TRUE(f.shown().model);
     EXPECT_EQ(f.shown().predictors, 2);
     EXPECT_FALSE(f.shown().surveys);
@@ -68,18 +71,20 @@ TEST(FormModes, StartReadAndSimulationShowTheirOwnControls) {
     // emptying the path simulates with four predictors of made-up names; data were read,
     // so the number of surveys stays hidden
     f.set_path("");
-    EXPECT_EQ(f.caption(), kCaptionSimulate);
+    EXPECT_EQ(f.mode(), FormMode::simulate);
+    EXPECT_EQ(f.caption(), "simulate data and estimate");
     EXPECT_EQ(f.shown().predictors, 4);
     EXPECT_FALSE(f.shown().surveys);
     EXPECT_EQ(f.predictor_label(1), "1predictor");
     EXPECT_EQ(f.next_click(), ClickAction::SimulateAndEstimate);
     f.set_just_estimate(true);
-    EXPECT_EQ(f.caption(), kCaptionReestimate);
+    EXPECT_EQ(f.mode(), FormMode::reestimate);
+    EXPECT_EQ(f.caption(), "Estimate from current data");
     EXPECT_EQ(f.next_click(), ClickAction::Estimate);
 
     // typing a path again returns to reading, with the file's names back
     f.set_path("/data/other.txt");
-    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_EQ(f.mode(), FormMode::read_file);
     EXPECT_FALSE(f.just_estimate());
     EXPECT_EQ(f.shown().predictors, 2);
     EXPECT_EQ(f.predictor_label(1), "population");
@@ -96,7 +101,7 @@ TEST(FormModes, EmptyingThePathWithABadBoxChangesNoMode) {
     FormState f(kPoint);
     f.set_box(2, "abc");
     EXPECT_THROW(f.set_path(""), UserError);
-    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_EQ(f.mode(), FormMode::read_file);
     EXPECT_FALSE(f.shown().model);
 }
 
@@ -133,7 +138,7 @@ TEST(FormRules, BoxesTicksAndRangeFollowTheirRules) {
     f.leave_range();
     EXPECT_TRUE(f.range_problem().empty());
 
-    f.choose_distribution(3);
+    f.choose_distribution(Dist::negbin);
     EXPECT_EQ(f.extra_name(), "VoM - 1");
     EXPECT_EQ(f.box(0), "10");
     EXPECT_EQ(f.box(5), "1");
@@ -144,10 +149,10 @@ TEST(FormRules, AnotherPathIsReadAtTheClickNeverEstimatedAsTheDataHeld) {
     FormState f(kPoint);
     f.load(survey({"population"}), "a.txt");
     f.set_path("b.txt");
-    EXPECT_EQ(f.caption(), kCaptionRead);
+    EXPECT_EQ(f.mode(), FormMode::read_file);
     EXPECT_EQ(f.next_click(), ClickAction::ReadFile);
     f.set_path("a.txt");  // typed back: the data held are that file's
-    EXPECT_EQ(f.caption(), kCaptionEstimate);
+    EXPECT_EQ(f.mode(), FormMode::estimate);
 }
 
 TEST(FormRules, AFileThatCannotBeReadChangesNothing) {
@@ -193,7 +198,7 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
     EXPECT_TRUE(f.result_current());
 
     EXPECT_EQ(f.change_note(), "");
-    f.choose_distribution(2);
+    f.choose_distribution(Dist::normal);
     EXPECT_FALSE(f.result_current());
     EXPECT_EQ(f.out_of_date_line(),
               "Out of date: these results are for a.txt (lognormal; constant, population); the model or its start "
@@ -206,7 +211,7 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
     EXPECT_EQ(f.change_note(), "");
 
     f.load(survey({"population"}), "/data/b.txt");
-    f.choose_distribution(2);
+    f.choose_distribution(Dist::normal);
     estimate(f);
     EXPECT_EQ(f.change_note(), " (against the fit of a.txt, other data)");
     f.load(survey({"population"}), "/data/a.txt");
@@ -220,12 +225,12 @@ TEST(FormResult, UsingAModelOfTheTableMarksTheResultOutOfDate) {
     f.load(survey({"population", "area"}), "a.txt");
     estimate(f);
     ModelRow row;
-    row.dist = 3;
+    row.dist = Dist::negbin;
     row.predictors = {2};
     row.boxes = {"4.5", "", "0.01", "", "", "0.8"};
     f.use_model(row);
     EXPECT_FALSE(f.result_current());
-    EXPECT_EQ(f.distribution(), 3);
+    EXPECT_EQ(f.distribution(), Dist::negbin);
     EXPECT_FALSE(f.tick(1));
     EXPECT_TRUE(f.tick(2));
     EXPECT_EQ(f.box(0), "4.5");
@@ -257,7 +262,7 @@ TEST(FormResult, EachSimulationIsDataOfItsOwn) {
 TEST(ResultsSummaryTest, AgreesWithAnIndependentFitAndNamesWhatEachIntervalCovers) {
     FormState f(kComma);
     f.read_file(std::string(VALDMORA_REFERENCE_DIR) + "/compare40.txt");
-    f.choose_distribution(3);
+    f.choose_distribution(Dist::negbin);
     for (int j = 1; j <= 3; ++j) f.set_tick(j, true);
     estimate(f, 50);
     const ResultsSummary sum = results_summary(f);
@@ -294,7 +299,7 @@ TEST(ResultsSummaryTest, TheNormalShowsBothLikelihoodsAndNothingWithoutAResult) 
     FormState f(kPoint);
     EXPECT_TRUE(results_summary(f).rows.empty());
     f.read_file(std::string(VALDMORA_REFERENCE_DIR) + "/compare40.txt");
-    f.choose_distribution(2);
+    f.choose_distribution(Dist::normal);
     estimate(f);
     const ResultsSummary sum = results_summary(f);
     double complete = 0, form = 0;
@@ -304,4 +309,149 @@ TEST(ResultsSummaryTest, TheNormalShowsBothLikelihoodsAndNothingWithoutAResult) 
     }
     EXPECT_NEAR(complete - form, -20.0 * std::log(2.0 * 3.14159265358979), 1e-3);  // 40 wards
     EXPECT_NE(sum.text().find("profile likelihood  their expected number (confidence)"), std::string::npos) << sum.text();
+}
+
+// The boxes after a click: each free estimate in the box's own pattern, while a fixed box and
+// a box the data have no predictor for keep their texts.
+TEST(FormClick, TheBoxesShowTheEstimatesAndKeepTheFixedTexts) {
+    FormState f(kPoint);
+    f.load(survey({"a", "b"}), "a.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_tick(2, true);
+    const std::array<const char*, 6> typed{"2", "0.5", "1", "77", "88", "3"};
+    for (int i = 0; i < 6; ++i) f.set_box(i, typed[static_cast<std::size_t>(i)]);
+    // the start values are the boxes' numbers; the extra parameter's comes from box 5
+    const ClickInput in = f.click_input();
+    EXPECT_EQ(in.request.dist, Dist::normal);
+    EXPECT_EQ(in.request.start[0], 2.0);
+    EXPECT_EQ(in.request.start[1], 0.5);
+    EXPECT_EQ(in.request.start[2], 1.0);
+    EXPECT_EQ(in.request.start[5], 3.0);
+    EXPECT_EQ(in.request.free, (std::array<bool, 5>{true, false, true, false, false}));
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    const EstimateResult& e = f.result()->estimate;
+    EXPECT_EQ(e.free_pos, (std::vector<int32_t>{1, 3, 4}));
+    EXPECT_EQ(f.box(0), box_text(e.values[0], kPoint));
+    EXPECT_EQ(f.box(2), box_text(e.values[2], kPoint));
+    EXPECT_EQ(f.box(5), box_text(e.values[5], kPoint));
+    EXPECT_EQ(f.box(1), "0.5");  // fixed: keeps its text
+    EXPECT_EQ(f.box(3), "77");   // no third predictor: untouched
+    EXPECT_EQ(f.box(4), "88");
+}
+
+// After a simulation the boxes show the true values it drew with, in the general form (not
+// what was typed since, nor four decimals); a free one then shows its estimate.
+TEST(FormClick, ASimulationRefillsTheBoxesFromTheTrueValuesInTheGeneralForm) {
+    FormState f(kPoint);
+    f.set_box(0, "40");
+    f.set_box(1, "0.5");
+    f.set_box(2, "0.00012345");
+    f.set_path("");
+    EXPECT_EQ(f.state().beta_entered(1), 0.5);
+    f.set_tick(0, false);  // only the extra parameter is estimated
+    f.set_box(1, "7");     // typed, not entered: the true value stays 0.5
+    f.set_surveys("20");
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    EXPECT_TRUE(f.result()->simulated);
+    EXPECT_EQ(f.box(0), "40");
+    EXPECT_EQ(f.box(1), "0.5");
+    EXPECT_EQ(f.box(2), general_number(0.00012345, kPoint));
+    EXPECT_NE(f.box(2), box_text(0.00012345, kPoint));
+    EXPECT_EQ(f.box(3), "0");
+    EXPECT_EQ(f.box(5), box_text(f.result()->estimate.values[5], kPoint));
+}
+
+// Texts that are not numbers stop a click before the engine, naming the box or the range;
+// nothing is estimated.
+TEST(FormClick, TextsThatAreNotNumbersAreRefusedNamingTheBox) {
+    FormState f(kPoint);
+    f.load(survey({"population"}), "a.txt");
+    f.set_box(0, "1.2.3");
+    try {
+        f.click_input();
+        FAIL() << "1.2.3 was read as a number";
+    } catch (const UserError& e) {
+        EXPECT_NE(std::string(e.what()).find("The value of the constant is \"1.2.3\", which is not a number"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_THROW(f.box_value(0), UserError);
+    f.set_box(0, "10");
+    EXPECT_EQ(f.box_value(0), 10.0);
+    for (const char* range : {"x", "0", "-50"}) {
+        f.set_range(range);
+        try {
+            f.click_input();
+            FAIL() << range;
+        } catch (const UserError& e) {
+            EXPECT_NE(std::string(e.what()).find("The range of the likelihood chart is \"" + std::string(range) + "\""),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    f.set_range("50");
+    EXPECT_EQ(f.click_input().request.range_percent, 50.0);
+    // a box of a predictor the data do not have is never read
+    f.set_box(3, "abc");
+    EXPECT_NO_THROW(f.click_input());
+    EXPECT_EQ(f.result(), nullptr);
+    // decimals in the locale's own form
+    FormState comma(kComma);
+    comma.load(survey({"population"}), "a.txt");
+    comma.set_box(1, "0,125");
+    EXPECT_EQ(comma.click_input().request.start[1], 0.125);
+    comma.set_box(1, "0.125");
+    EXPECT_THROW(comma.click_input(), UserError);
+}
+
+// The number of surveys is a simulation's without a file: it must be a whole number of at
+// least 1 (to the nearest); after a file the file's wards are simulated and it is not read.
+TEST(FormClick, TheNumberOfSurveysIsReadOnlyWithoutAFile) {
+    FormState f(kPoint);
+    f.set_path("");
+    for (const char* bad : {"abc", "0", "0.4", "-3", "", "1e30"}) {
+        f.set_surveys(bad);
+        EXPECT_THROW(f.click_input(), UserError) << bad;
+    }
+    f.set_surveys("20.4");
+    EXPECT_TRUE(f.click_input().simulate);
+    EXPECT_EQ(f.click_input().surveys, 20);
+
+    FormState g(kPoint);
+    g.load(survey({"population"}), "a.txt");
+    g.set_path("");
+    g.set_surveys("not read after a file");
+    EXPECT_TRUE(g.click_input().simulate);
+}
+
+// Without a covariance the pane says why: the Wald row "not available: <reason>" and the
+// line on the standard errors with the reason in brackets.
+TEST(ResultsSummaryTest, MissingLimitsSayWhy) {
+    CountData d = survey({"population", "flat"});
+    for (WardRow& w : d.surveyed) w.x[1] = 7.0;  // a constant predictor: no more than the constant
+    FormState f(kPoint);
+    f.load(d, "flat.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_tick(2, true);
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    const EstimateResult& e = f.result()->estimate;
+    ASSERT_FALSE(e.cov.ok());
+    const std::string reason = e.cov.reason();
+    EXPECT_FALSE(reason.empty());
+    ASSERT_FALSE(e.wald().ok());
+    const ResultsSummary sum = results_summary(f);
+    bool wald_row = false, no_se_line = false;
+    for (const auto& row : sum.rows) {
+        if (row.size() > 2 && row[0] == "Wald") {
+            wald_row = true;
+            EXPECT_EQ(row[2], "not available: " + e.wald().reason());
+        }
+        if (!row.empty() && row[0] == "No standard errors: the covariance matrix could not be computed (" + reason + ").")
+            no_se_line = true;
+    }
+    EXPECT_TRUE(wald_row) << sum.text();
+    EXPECT_TRUE(no_se_line) << sum.text();
 }

@@ -18,16 +18,17 @@ namespace {
 
 const NumberFormat kGerman{',', '.'};
 
-ClickResult example_click(const NumberFormat& fmt, std::array<std::string, 6> boxes) {
+ClickResult example_click(const NumberFormat& fmt, const BoxValues& start) {
     EstimationState s;
     form_load(s);
     store_count_data(s, read_count_file(VALDMORA_EXAMPLE_DATA));
-    s.err_dist = 3;
+    s.err_dist = Dist::negbin;
     ClickInput in;
     in.fmt = fmt;
-    in.data_path = "counts.txt";
-    in.beta_checked = {true, true, true, true, false};
-    in.beta_text = boxes;
+    in.data_file = true;
+    in.request.dist = Dist::negbin;
+    in.request.free = {true, true, true, true, false};
+    in.request.start = start;
     ClickServices services;
     services.library = {VALDMORA_FIT, VALDMORA_OBJECTIVE, VALDMORA_SEARCH, VALDMORA_HESSIAN};
     return run_estimating_click(in, s, services);
@@ -63,11 +64,13 @@ TEST(CommaLocale, DataFilesReadTheirPointDecimals) {
 }
 
 TEST(CommaLocale, AWholeClickGivesTheSameNumbersWithCommaTexts) {
-    const ClickResult german = example_click(kGerman, {"10", "0", "0", "0", "0", "1"});
-    const ClickResult point = example_click({}, {"10", "0", "0", "0", "0", "1"});
-    EXPECT_EQ(german.max_ll, point.max_ll);
-    EXPECT_EQ(german.pop_est, point.pop_est);
-    EXPECT_EQ(german.pop_lower, point.pop_lower);
+    const ClickResult german = example_click(kGerman, {10, 0, 0, 0, 0, 1});
+    const ClickResult point = example_click({}, {10, 0, 0, 0, 0, 1});
+    EXPECT_EQ(german.estimate.max_ll, point.estimate.max_ll);
+    EXPECT_EQ(german.estimate.total.pop_est, point.estimate.total.pop_est);
+    ASSERT_TRUE(german.estimate.wald().ok()) << german.estimate.wald().reason();
+    ASSERT_TRUE(point.estimate.wald().ok()) << point.estimate.wald().reason();
+    EXPECT_EQ(german.estimate.wald()->lower, point.estimate.wald()->lower);
     EXPECT_EQ(german.label7.rfind("maximum log likelihood = -115,693, change = -115,693", 0), 0u) << german.label7;
     EXPECT_EQ(german.label8.rfind("estimated number of roaming dogs = 1.780 (", 0), 0u) << german.label8;
     // limits that cannot be read as one decimal number
@@ -75,13 +78,17 @@ TEST(CommaLocale, AWholeClickGivesTheSameNumbersWithCommaTexts) {
     const std::string limits = german.label8.substr(open, close - open + 1);
     EXPECT_NE(limits.find("; "), std::string::npos) << limits;
     EXPECT_EQ(limits.find(','), std::string::npos) << limits;
-    EXPECT_NE(point.label8.find(std::to_string(std::lround(point.pop_lower)) + "," + std::to_string(std::lround(point.pop_upper)) + ")"),
+    EXPECT_NE(point.label8.find(std::to_string(std::lround(point.estimate.wald()->lower)) + "," +
+                                  std::to_string(std::lround(point.estimate.wald()->upper)) + ")"),
               std::string::npos) << point.label8;
-    // the estimates in the boxes read back as the same numbers
-    for (std::size_t i = 0; i < 6; ++i) {
-        std::string text = point.beta_text[i];
+    // the estimates as the boxes show them read back as the same numbers
+    EXPECT_EQ(german.estimate.values, point.estimate.values);
+    for (std::size_t i : {0, 1, 2, 3, 5}) {
+        const std::string point_text = box_text(point.estimate.values[i], {});
+        EXPECT_NE(point_text.find('.'), std::string::npos) << i << " " << point_text;  // decimals to compare
+        std::string text = point_text;
         std::replace(text.begin(), text.end(), '.', ',');
-        EXPECT_EQ(german.beta_text[i], text) << i;
+        EXPECT_EQ(box_text(german.estimate.values[i], kGerman), text) << i;
     }
     // the predictions file is the same; user.txt differs only in its decimal separator
     EXPECT_EQ(german.files[1].content, point.files[1].content);

@@ -91,15 +91,16 @@ windows-sdk:
 	  touch $(WIN_SDK)/.unpacked; \
 	fi
 
-# valdmora.exe, valdmora-batch.exe and valdmora.dll, and the folder they run from:
+# valdmora.exe, valdmora-batch.exe, valdmora.dll and the report plugin, and the folder they run from:
 # $(WIN_BUILD)/dist
 windows: deps windows-sdk
 	@cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVALDMORA_BUILD_BENCH=OFF \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(WIN_SDK)/lib/cmake/Qt6/qt.toolchain.cmake \
 	  -DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/wine-run.sh >/dev/null
-	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS) --target valdmora_exe valdmora_batch valdmora windows_runtime
+	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS) --target valdmora_exe valdmora_batch valdmora valdmora_report_plugin \
+	  windows_runtime
 	@rm -rf $(WIN_BUILD)/dist && cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist >/dev/null
-	@echo "windows: $(WIN_BUILD)/dist holds valdmora.exe, valdmora-batch.exe and valdmora.dll"
+	@echo "windows: $(WIN_BUILD)/dist holds valdmora.exe, valdmora-batch.exe, valdmora.dll and valdmora_report.dll"
 
 # The engine, cycle, model-library and batch tests under Wine; the batch's outputs and the
 # 32-bit library's answers compared with the Linux build's; the window end to end.

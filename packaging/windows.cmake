@@ -24,6 +24,7 @@ add_custom_target(windows_runtime ALL
 
 install(TARGETS valdmora_exe valdmora_batch RUNTIME DESTINATION .)
 install(TARGETS valdmora RUNTIME DESTINATION . LIBRARY DESTINATION .)
+install(TARGETS valdmora_report_plugin LIBRARY DESTINATION .)
 install(FILES ${_runtime_files} DESTINATION .)
 install(FILES ${_sdk}/plugins/platforms/qwindows.dll DESTINATION platforms)
 install(FILES ${_sdk}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles)

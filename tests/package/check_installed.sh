@@ -29,6 +29,10 @@ case $libs in
     *) fail "libvaldmora.so is at $libs, not in lib/valdmora" ;;
 esac
 [ -x "$libs" ] && fail "$libs is executable; a shared library is installed 0644"
+# the report plugin beside it, where the installed batch program looks
+plugin=$(dirname "$libs")/libvaldmora_report.so
+[ -f "$plugin" ] || fail "the report plugin is not at $plugin: $(find "$prefix" -name 'libvaldmora_report*')"
+[ -x "$plugin" ] && fail "$plugin is executable; a shared library is installed 0644"
 
 # The desktop entry, the metainfo and the icons name each other.
 desktop=$share/applications/valdmora.desktop
@@ -77,4 +81,10 @@ grep -qF "  \"label8\": \"$label8\"," "$work/out.json" ||
 for f in ward_predictions.txt user.txt; do
     cmp -s "$work/$f" "$golden/$f" || fail "$f differs from the recorded one"
 done
-echo "PASS: the tree under $prefix is complete and its batch program gives the recorded estimate"
+# its report through the installed plugin, while the program itself maps no Qt library
+(cd "$work" && "$prefix/bin/valdmora-batch" report counts.txt --pdf report.pdf >report.out 2>err.txt)
+rc=$?
+[ $rc -eq 0 ] || fail "valdmora-batch report exited $rc: $(cat "$work/err.txt")"
+[ "$(head -c 5 "$work/report.pdf")" = "%PDF-" ] || fail "the installed report wrote no PDF: $(cat "$work/report.out")"
+ldd "$prefix/bin/valdmora-batch" | grep -qi qt && fail "the installed valdmora-batch maps Qt: $(ldd "$prefix/bin/valdmora-batch")"
+echo "PASS: the tree under $prefix is complete and its batch program gives the recorded estimate and report"

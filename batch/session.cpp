@@ -45,6 +45,11 @@ void Session::set_values(const std::array<double, 6>& values) {
 void Session::set_free(const std::vector<std::string>& items) {
     const std::vector<std::string>& predictors = form_.predictor_names();
     std::array<bool, 5> ticks{};
+    // "none": every box unticked, as the window allows, so only the extra parameter is fitted
+    if (items.size() == 1 && items[0] == "none") {
+        form_.set_ticks(ticks);
+        return;
+    }
     for (const std::string& item : items) {
         // a predictor's name first: a header may name one "1"
         int box = -1;

@@ -36,7 +36,8 @@ public:
     void choose_distribution(int code);
     // The six boxes B0..B4, E.
     void set_values(const std::array<double, 6>& values);
-    // Ticks the boxes named by number 0..4 or by the data's predictor names, and only those.
+    // Ticks the boxes named by number 0..4 or by the data's predictor names, and only those;
+    // "none" alone ticks no box.
     void set_free(const std::vector<std::string>& items);
     // The data path emptied, as before a simulation.
     void forget_data_path();

@@ -10,7 +10,7 @@ prefix=${1%/}
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 golden=$source_dir/tests/golden/case1
 
-for tool in desktop-file-validate appstreamcli man identify compare rsvg-convert; do
+for tool in desktop-file-validate appstreamcli man identify compare rsvg-convert python3; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (the setup script installs it)"; exit 77; }
 done
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -62,6 +62,11 @@ for size in 48 128 256; do
     [ "${differing%%.*}" -le $((size * size / 100)) ] 2>/dev/null ||
         fail "$png differs from $svg in $differing pixels: run packaging/icons/render.sh"
 done
+
+# the licence, as Debian's machine-readable copyright file
+copyright=$share/doc/valdmora/copyright
+[ -f "$copyright" ] || fail "$copyright is missing"
+python3 "$source_dir/tests/package/check_dep5.py" "$copyright" || fail "$copyright is not a valid copyright file"
 
 man_page=$share/man/man1/valdmora-batch.1.gz
 [ -f "$man_page" ] || fail "$man_page is missing"

@@ -119,20 +119,21 @@ windows-test: windows windows32 build
 	@# CTest, whose output pipes they would hold open
 	@xvfb-run -a -s "-screen 0 1280x800x24" sh -c 'wineserver -p; sh scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null; \
 	  cd $(WIN_BUILD) && ctest --output-on-failure; rc=$$?; wineserver -k; exit $$rc'
+	@bash tests/windows/dist_licences.sh $(WIN_BUILD)/dist LICENSE
 	@bash tests/windows/same_outputs.sh $(BUILD)/bin/valdmora-batch $(WIN_BUILD)/dist/valdmora-batch.exe examples/counts.txt
 	@bash tests/windows/exports.sh $(WIN_BUILD)/bin/valdmora.dll $(WIN32_BUILD)/bin/valdmora.dll
 	@bash tests/windows/stdcall32.sh $(BUILD)/bin $(WIN32_BUILD)/bin examples/counts.txt
 	@bash tests/windows/window_e2e.sh $(WIN_BUILD)/dist/valdmora.exe $(BUILD)/bin/valdmora-batch examples/counts.txt \
 	  $(WIN_BUILD)/artifacts; rc=$$?; [ $$rc -eq 77 ] || exit $$rc
 
-# The installer (Start-menu entry, uninstaller, licence page) and the portable zip, into
+# The installer (Start-menu entry, uninstaller, licence page: valdmora's GPL and the index of
+# the licences in the licences folder) and the portable zip, into
 # $(WIN_BUILD)/packages.
 VERSION := $(shell grep -m1 -o 'valdmora VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 windows-package: windows
 	@rm -rf $(WIN_BUILD)/packages && mkdir -p $(WIN_BUILD)/packages/valdmora-$(VERSION)
-	@{ echo "valdmora is built with Qt and NLopt, whose licences follow."; echo; \
-	   for f in LICENSE.Qt.LGPL-3.0.txt LICENSE.NLopt.txt LICENSE.NLopt.COPYRIGHT.txt; do \
-	     echo "==== $$f"; cat $(WIN_BUILD)/dist/licences/$$f; echo; done; } > $(WIN_BUILD)/packages/licences.txt
+	@{ cat $(WIN_BUILD)/dist/licences/README.txt; echo; echo "==== LICENSE.valdmora.txt"; echo; \
+	   cat $(WIN_BUILD)/dist/licences/LICENSE.valdmora.txt; } > $(WIN_BUILD)/packages/licences.txt
 	@makensis -V2 -DVERSION=$(VERSION) -DDIST=$(CURDIR)/$(WIN_BUILD)/dist -DLICENCE=$(CURDIR)/$(WIN_BUILD)/packages/licences.txt \
 	  -DOUTFILE=$(CURDIR)/$(WIN_BUILD)/packages/valdmora-$(VERSION)-setup.exe packaging/windows/valdmora.nsi
 	@cp -r $(WIN_BUILD)/dist/. $(WIN_BUILD)/packages/valdmora-$(VERSION)/

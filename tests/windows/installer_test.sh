@@ -13,7 +13,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 wine "$setup" /S || fail "the installer failed"
 dir="$WINEPREFIX/drive_c/Program Files/valdmora"
 for f in valdmora.exe valdmora-batch.exe valdmora.dll valdmora_report.dll platforms/qwindows.dll libnlopt.dll examples/counts.txt \
-         README-Windows.txt licences/LICENSE.Qt.LGPL-3.0.txt uninstall.exe; do
+         README-Windows.txt licences/LICENSE.Qt.LGPL-3.0.txt licences/LICENSE.valdmora.txt licences/README.txt \
+         licences/LICENSE.mingw-w64-gcc-runtime.txt uninstall.exe; do
     [ -f "$dir/$f" ] || fail "$f was not installed"
 done
 [ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/valdmora/valdmora.lnk')" ] || fail "no Start-menu entry"

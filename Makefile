@@ -79,6 +79,8 @@ WIN_SDK_ARCHIVE ?= $(firstword $(wildcard ../shared/toolchains/qt6-mingw-sdk.tar
 WIN_SDK = $(WIN_BUILD)/sdk/qt6-mingw
 WIN_JOBS ?= 2
 export WINEPREFIX ?= $(CURDIR)/$(WIN_BUILD)/wine
+# the DLLs the tests outside bin/ load, from this build's bin/ (scripts/wine-run.sh)
+export VALDMORA_WINDOWS_BIN ?= $(CURDIR)/$(WIN_BUILD)/bin
 
 windows-sdk:
 	@if [ ! -f $(WIN_SDK)/.unpacked ]; then \

@@ -108,6 +108,8 @@ windows: deps windows-sdk
 # 32-bit library's answers compared with the Linux build's; the window end to end.
 # The 32-bit model library alone (static NLopt from the SDK's i686 folder) and its C caller.
 WIN32_BUILD ?= build-windows32
+# the 32-bit Wine prefix of tests/windows/stdcall32.sh, in that build
+export WINEPREFIX32 ?= $(CURDIR)/$(WIN32_BUILD)/wine
 windows32: deps windows-sdk
 	@cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVALDMORA_MODELLIB_ONLY=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(WIN_SDK)/i686-w64-mingw32/toolchain-i686.cmake \

@@ -79,6 +79,8 @@ WIN_SDK_ARCHIVE ?= $(firstword $(wildcard ../shared/toolchains/qt6-mingw-sdk.tar
 WIN_SDK = $(WIN_BUILD)/sdk/qt6-mingw
 WIN_JOBS ?= 2
 export WINEPREFIX ?= $(CURDIR)/$(WIN_BUILD)/wine
+# the DLLs the tests outside bin/ load, from this build's bin/ (scripts/wine-run.sh)
+export VALDMORA_WINDOWS_BIN ?= $(CURDIR)/$(WIN_BUILD)/bin
 
 windows-sdk:
 	@if [ ! -f $(WIN_SDK)/.unpacked ]; then \
@@ -91,20 +93,23 @@ windows-sdk:
 	  touch $(WIN_SDK)/.unpacked; \
 	fi
 
-# valdmora.exe, valdmora-batch.exe and valdmora.dll, and the folder they run from:
+# valdmora.exe, valdmora-batch.exe, valdmora.dll and the report plugin, and the folder they run from:
 # $(WIN_BUILD)/dist
 windows: deps windows-sdk
 	@cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVALDMORA_BUILD_BENCH=OFF \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(WIN_SDK)/lib/cmake/Qt6/qt.toolchain.cmake \
 	  -DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/wine-run.sh >/dev/null
-	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS) --target valdmora_exe valdmora_batch valdmora windows_runtime
+	@cmake --build $(WIN_BUILD) -j $(WIN_JOBS) --target valdmora_exe valdmora_batch valdmora valdmora_report_plugin \
+	  windows_runtime
 	@rm -rf $(WIN_BUILD)/dist && cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist >/dev/null
-	@echo "windows: $(WIN_BUILD)/dist holds valdmora.exe, valdmora-batch.exe and valdmora.dll"
+	@echo "windows: $(WIN_BUILD)/dist holds valdmora.exe, valdmora-batch.exe, valdmora.dll and valdmora_report.dll"
 
 # The engine, cycle, model-library and batch tests under Wine; the batch's outputs and the
 # 32-bit library's answers compared with the Linux build's; the window end to end.
 # The 32-bit model library alone (static NLopt from the SDK's i686 folder) and its C caller.
 WIN32_BUILD ?= build-windows32
+# the 32-bit Wine prefix of tests/windows/stdcall32.sh, in that build
+export WINEPREFIX32 ?= $(CURDIR)/$(WIN32_BUILD)/wine
 windows32: deps windows-sdk
 	@cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVALDMORA_MODELLIB_ONLY=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/$(WIN_SDK)/i686-w64-mingw32/toolchain-i686.cmake \
@@ -118,20 +123,21 @@ windows-test: windows windows32 build
 	@# CTest, whose output pipes they would hold open
 	@xvfb-run -a -s "-screen 0 1280x800x24" sh -c 'wineserver -p; sh scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 </dev/null; \
 	  cd $(WIN_BUILD) && ctest --output-on-failure; rc=$$?; wineserver -k; exit $$rc'
+	@bash tests/windows/dist_licences.sh $(WIN_BUILD)/dist LICENSE
 	@bash tests/windows/same_outputs.sh $(BUILD)/bin/valdmora-batch $(WIN_BUILD)/dist/valdmora-batch.exe examples/counts.txt
 	@bash tests/windows/exports.sh $(WIN_BUILD)/bin/valdmora.dll $(WIN32_BUILD)/bin/valdmora.dll
 	@bash tests/windows/stdcall32.sh $(BUILD)/bin $(WIN32_BUILD)/bin examples/counts.txt
 	@bash tests/windows/window_e2e.sh $(WIN_BUILD)/dist/valdmora.exe $(BUILD)/bin/valdmora-batch examples/counts.txt \
 	  $(WIN_BUILD)/artifacts; rc=$$?; [ $$rc -eq 77 ] || exit $$rc
 
-# The installer (Start-menu entry, uninstaller, licence page) and the portable zip, into
+# The installer (Start-menu entry, uninstaller, licence page: valdmora's GPL and the index of
+# the licences in the licences folder) and the portable zip, into
 # $(WIN_BUILD)/packages.
 VERSION := $(shell grep -m1 -o 'valdmora VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 windows-package: windows
 	@rm -rf $(WIN_BUILD)/packages && mkdir -p $(WIN_BUILD)/packages/valdmora-$(VERSION)
-	@{ echo "valdmora is built with Qt and NLopt, whose licences follow."; echo; \
-	   for f in LICENSE.Qt.LGPL-3.0.txt LICENSE.NLopt.txt LICENSE.NLopt.COPYRIGHT.txt; do \
-	     echo "==== $$f"; cat $(WIN_BUILD)/dist/licences/$$f; echo; done; } > $(WIN_BUILD)/packages/licences.txt
+	@{ cat $(WIN_BUILD)/dist/licences/README.txt; echo; echo "==== LICENSE.valdmora.txt"; echo; \
+	   cat $(WIN_BUILD)/dist/licences/LICENSE.valdmora.txt; } > $(WIN_BUILD)/packages/licences.txt
 	@makensis -V2 -DVERSION=$(VERSION) -DDIST=$(CURDIR)/$(WIN_BUILD)/dist -DLICENCE=$(CURDIR)/$(WIN_BUILD)/packages/licences.txt \
 	  -DOUTFILE=$(CURDIR)/$(WIN_BUILD)/packages/valdmora-$(VERSION)-setup.exe packaging/windows/valdmora.nsi
 	@cp -r $(WIN_BUILD)/dist/. $(WIN_BUILD)/packages/valdmora-$(VERSION)/

@@ -138,7 +138,14 @@ likelihood, with a test bench that scores the limits on simulated surveys.</p>
 <li>NLopt (LGPL 2.1 or later; the L-BFGS and BOBYQA parts it uses: LGPL and MIT), for the search</li>
 <li>Eigen (MPL 2), for the matrix inverse and the special functions</li>
 <li>CLI11 (BSD 3-clause) and nlohmann/json (MIT), in valdmora-batch</li>
-</ul>)")
+</ul>
+<p>valdmora is free software: you can redistribute it and/or modify it under the terms of the
+GNU General Public License as published by the Free Software Foundation, either version 3 of
+the License, or (at your option) any later version (GPL-3.0-or-later).</p>
+<p>It comes with no warranty: it is distributed WITHOUT ANY WARRANTY, without even the implied
+warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. The licence's full text came
+with the program (/usr/share/doc/valdmora/copyright on Debian, the licences folder on Windows)
+and is at https://www.gnu.org/licenses/.</p>)")
         .arg(QStringLiteral("1.01"), QString::fromLatin1(qVersion()));
 }
 
@@ -156,7 +163,7 @@ HelpDialog::HelpDialog(const QString& topic, QWidget* parent) : QDialog(parent) 
     auto* close_key = new QShortcut(QKeySequence::Close, this);
     connect(close_key, &QShortcut::activated, this, &QDialog::close);
     layout->addWidget(buttons);
-    resize(560, topic == "about" ? 340 : topic == "start" ? 600 : 520);
+    resize(560, topic == "about" ? 480 : topic == "start" ? 600 : 520);
 }
 
 void HelpDialog::show_topic(QWidget* parent, const QString& topic) {

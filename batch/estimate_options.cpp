@@ -11,8 +11,9 @@ void declare_model_options(CLI::App& sub) {
     sub.get_option("FILE")->required();
     add_text_option(sub, "--dist", distributions_help());
     sub.get_option("--dist")->check(CLI::IsMember(distribution_keys()));
-    add_text_option(sub, "--free", "free parameters: box numbers 0..4 (0 the constant) or predictor names; "
-                                   "the extra parameter is always free (default 0)");
+    add_text_option(sub, "--free", "free parameters: box numbers 0..4 (0 the constant) or predictor names, or none to "
+                                   "hold every coefficient at its --start value; the extra parameter is always free "
+                                   "(default 0)");
     add_text_option(sub, "--start", "start values B0,B1,B2,B3,B4,E in box order (default: the distribution's)");
     add_text_option(sub, "--range", "likelihood profile range, per cent either side (default 50)");
     add_text_option(sub, "--ward", "narrow the estimate to this unsurveyed ward");

@@ -1,12 +1,10 @@
 // report: one estimate from a count data file and the whole analysis as one PDF (the data,
 // the model, the estimates, every interval, the charts, the table of models and the notices).
+// The program makes the report's content; the report plugin, loaded only here, paints it,
+// so that valdmora-batch maps no Qt library.
 #include <CLI/CLI.hpp>
-#include <QDate>
-#include <QGuiApplication>
 
-#include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <optional>
 
 #include "command.h"
@@ -14,7 +12,8 @@
 #include "cycle/atomic_file.h"
 #include "estimation/model_table.h"
 #include "output.h"
-#include "report/pdf_report.h"
+#include "report/report_plugin_loader.h"
+#include "report/report_text.h"
 #include "session.h"
 
 namespace valdmora {
@@ -39,21 +38,10 @@ ReportOptions parse(const CLI::App& given) {
     return o;
 }
 
-// The PDF writer wants Qt's fonts, and so a GUI application: off screen where there is no
-// display to show anything on.
-void ensure_gui_application() {
-    if (QGuiApplication::instance()) return;
-#if defined(__linux__)
-    if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-#endif
-    static int argc = 1;
-    static char name[] = "valdmora-batch";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(argc, argv);
-}
-
 int run(const ReportOptions& o) {
     refuse_clashes(o.file, {{"--pdf", o.pdf}});
+    // a missing or broken plugin fails before any work is done
+    const ReportPlugin plugin = load_report_plugin();
     Session s;
     const ClickServices sv = services();
     ClickResult r = estimate_click(s, o, sv);
@@ -64,13 +52,12 @@ int run(const ReportOptions& o) {
     std::cout << shown(batch_likelihood_line(r, s.format())) << "\n" << shown(r.label8) << "\n";
     s.keep(r);
 
-    ensure_gui_application();
     ReportInput in;
     in.form = &s.form();
     in.models = compare_models(s.state(), s.predictors(), sv, s.format());
-    in.date = QDate::currentDate().toString(Qt::ISODate).toStdString();
+    in.date = report_date_today();
     in.version = VALDMORA_VERSION;
-    const std::string e = write_report_pdf(in, o.pdf);
+    const std::string e = write_file_atomically(o.pdf, plugin.pdf(report_pages(in)));
     if (e.empty()) {
         std::cout << "wrote " << shown(o.pdf) << "\n";
     } else {

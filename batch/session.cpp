@@ -47,7 +47,9 @@ void Session::set_values(const BoxValues& values) {
 void Session::set_free(const std::vector<std::string>& items) {
     const std::vector<std::string>& predictors = form_.predictor_names();
     std::array<bool, 5> ticks{};
-    for (const std::string& item : items) {
+    // "none": every box unticked, as the window allows, so only the extra parameter is fitted
+    const bool none = items.size() == 1 && items[0] == "none";
+    for (const std::string& item : none ? std::vector<std::string>{} : items) {
         // a predictor's name first: a header may name one "1"
         int box = -1;
         for (std::size_t j = 0; j < predictors.size(); ++j)

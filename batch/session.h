@@ -37,7 +37,8 @@ public:
     void choose_distribution(Dist dist);
     // The start values (a simulation's true values) B0..B4, E.
     void set_values(const BoxValues& values);
-    // Ticks the boxes named by number 0..4 or by the data's predictor names, and only those.
+    // Ticks the boxes named by number 0..4 or by the data's predictor names, and only those;
+    // "none" alone ticks no box.
     void set_free(const std::vector<std::string>& items);
     // The data path emptied, as before a simulation.
     void forget_data_path();

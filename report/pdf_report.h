@@ -4,20 +4,11 @@
 // dispersion statistic and every notice, with the date and the program's version.
 #pragma once
 
-#include <optional>
 #include <string>
 
-#include "estimation/model_table.h"
-#include "form/form_state.h"
+#include "report_text.h"
 
 namespace valdmora {
-
-struct ReportInput {
-    const FormState* form = nullptr;        // holds the data, the model and its result
-    std::optional<ModelTable> models;       // the table of models of the data, when made
-    std::string date;                       // as the report shows it, e.g. 2026-12-08
-    std::string version;
-};
 
 // The PDF's bytes. Needs a Qt GUI application (fonts); throws a UserError without a result.
 std::string report_pdf(const ReportInput& in);

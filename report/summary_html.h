@@ -1,19 +1,17 @@
-// Results as HTML: the summary's sentences as paragraphs and its runs of rows as tables, and
-// the table of models.
+// Results as HTML for the window's clipboard: the summary's sentences as paragraphs and its
+// runs of rows as tables, as the report has them.
 #pragma once
 
 #include <QString>
 
-#include "cycle/number_text.h"
-#include "estimation/model_table.h"
 #include "form/results_summary.h"
+#include "report_text.h"
 
 namespace valdmora {
 
-QString summary_html(const ResultsSummary& summary);
-
-// The table of models, each column named for what it holds: the complete log likelihood,
-// and totals of the unsurveyed wards alone.
-QString model_table_html(const ModelTable& table, const NumberFormat& fmt);
+inline QString summary_html(const ResultsSummary& summary) {
+    const std::string html = results_html(summary);
+    return QString::fromUtf8(html.data(), static_cast<qsizetype>(html.size()));
+}
 
 }  // namespace valdmora

@@ -1,5 +1,6 @@
 ; The Windows installer: the dist folder into Program Files, a Start-menu entry, an
-; uninstaller, and a licence page with Qt's and NLopt's licences.
+; uninstaller, and a licence page: valdmora's own (GPL-3.0-or-later) and the index of the
+; licences of everything shipped, whose texts are in the licences folder.
 ;   makensis -DVERSION=1.01 -DDIST=<dist folder> -DOUTFILE=<setup.exe> -DLICENCE=<text> valdmora.nsi
 Unicode true
 !include "MUI2.nsh"

@@ -480,6 +480,19 @@ private slots:
             const QString html = valdmora::HelpDialog::html(topic);
             QVERIFY2(html.contains(text), topic);
         }
+        // Help → About, as a user opens it, names the licence and says there is no warranty
+        QAction* about = nullptr;
+        for (QAction* a : w->findChild<QMenu*>("menuHelp")->actions())
+            if (a->text().contains("About")) about = a;
+        QVERIFY(about);
+        about->trigger();
+        auto* dialog = w->findChild<valdmora::HelpDialog*>("help-about");
+        QVERIFY(dialog && dialog->isVisible());
+        const QString shown = dialog->findChild<QTextBrowser*>("text")->toPlainText().simplified();
+        for (const char* text : {"GNU General Public License", "GPL-3.0-or-later", "either version 3",
+                                 "any later version", "no warranty", "WITHOUT ANY WARRANTY"})
+            QVERIFY2(shown.contains(text), text);
+        dialog->close();
     }
 
     void cancelLeavesEverythingAsItWas() {

@@ -10,7 +10,7 @@ prefix=${1%/}
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 golden=$source_dir/tests/golden/case1
 
-for tool in desktop-file-validate appstreamcli man identify compare rsvg-convert; do
+for tool in desktop-file-validate appstreamcli man identify compare rsvg-convert python3; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (the setup script installs it)"; exit 77; }
 done
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -29,6 +29,10 @@ case $libs in
     *) fail "libvaldmora.so is at $libs, not in lib/valdmora" ;;
 esac
 [ -x "$libs" ] && fail "$libs is executable; a shared library is installed 0644"
+# the report plugin beside it, where the installed batch program looks
+plugin=$(dirname "$libs")/libvaldmora_report.so
+[ -f "$plugin" ] || fail "the report plugin is not at $plugin: $(find "$prefix" -name 'libvaldmora_report*')"
+[ -x "$plugin" ] && fail "$plugin is executable; a shared library is installed 0644"
 
 # The desktop entry, the metainfo and the icons name each other.
 desktop=$share/applications/valdmora.desktop
@@ -59,6 +63,11 @@ for size in 48 128 256; do
         fail "$png differs from $svg in $differing pixels: run packaging/icons/render.sh"
 done
 
+# the licence, as Debian's machine-readable copyright file
+copyright=$share/doc/valdmora/copyright
+[ -f "$copyright" ] || fail "$copyright is missing"
+python3 "$source_dir/tests/package/check_dep5.py" "$copyright" || fail "$copyright is not a valid copyright file"
+
 man_page=$share/man/man1/valdmora-batch.1.gz
 [ -f "$man_page" ] || fail "$man_page is missing"
 man -M "$share/man" -w valdmora-batch >/dev/null 2>&1 || fail "man does not find valdmora-batch under $share/man"
@@ -77,4 +86,10 @@ grep -qF "  \"label8\": \"$label8\"," "$work/out.json" ||
 for f in ward_predictions.txt user.txt; do
     cmp -s "$work/$f" "$golden/$f" || fail "$f differs from the recorded one"
 done
-echo "PASS: the tree under $prefix is complete and its batch program gives the recorded estimate"
+# its report through the installed plugin, while the program itself maps no Qt library
+(cd "$work" && "$prefix/bin/valdmora-batch" report counts.txt --pdf report.pdf >report.out 2>err.txt)
+rc=$?
+[ $rc -eq 0 ] || fail "valdmora-batch report exited $rc: $(cat "$work/err.txt")"
+[ "$(head -c 5 "$work/report.pdf")" = "%PDF-" ] || fail "the installed report wrote no PDF: $(cat "$work/report.out")"
+ldd "$prefix/bin/valdmora-batch" | grep -qi qt && fail "the installed valdmora-batch maps Qt: $(ldd "$prefix/bin/valdmora-batch")"
+echo "PASS: the tree under $prefix is complete and its batch program gives the recorded estimate and report"

@@ -95,6 +95,8 @@ for f in /usr/bin/valdmora /usr/bin/valdmora-batch /usr/share/applications/valdm
     [ ! -e "$f" ] || fail "$f is still there after the package was removed"
 done
 [ -z "$(find /usr/lib -path '*/valdmora/libvaldmora.so' 2>/dev/null)" ] || fail "the model library outlived the package"
+[ -z "$(find /usr/lib -path '*/valdmora/libvaldmora_report.so' 2>/dev/null)" ] || fail "the report plugin outlived the package"
+[ ! -e /usr/share/doc/valdmora/copyright ] || fail "the copyright file outlived the package"
 # the ldconfig hooks CPack adds leave a record of the removed package until it is purged
 dpkg --purge valdmora >/dev/null || fail "dpkg --purge valdmora failed"
 echo "PASS: package built, installed, checked and removed in $(($(date +%s) - started)) s; screenshot in $artifacts/package-window.png"

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "pdf_painter.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTextDocument>
+
+#include "charts/charts.h"
+#include "painter_surface.h"
+
+namespace valdmora {
+
+namespace {
+
+QString qt_text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A chart with its heading, in a band of the page.
+template <class Draw>
+qreal chart(QPainter& p, qreal top, qreal width, qreal height, const QString& heading, const QFont& font, Draw draw) {
+    QFont bold = font;
+    bold.setBold(true);
+    p.setFont(bold);
+    p.setPen(Qt::black);
+    p.drawText(QPointF(0, top + QFontMetricsF(bold, p.device()).ascent()), heading);
+    const qreal below = top + QFontMetricsF(bold, p.device()).height() + 4;
+    PainterSurface surface(p, QRectF(0, below, width, height), font);
+    draw(surface);
+    return below + height + 16;
+}
+
+}  // namespace
+
+std::string paint_report_pdf(const ReportPages& pages) {
+    const NumberFormat& fmt = pages.format;
+
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter pdf(&buffer);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        pdf.setResolution(96);  // the charts' pixels are the window's
+        pdf.setTitle(qt_text(pages.title));
+        pdf.setCreator(qt_text(pages.creator));
+        QPainter p(&pdf);
+        const qreal w = pdf.width(), h = pdf.height();
+        QFont font("DejaVu Sans");
+        font.setStyleHint(QFont::SansSerif);
+        font.setPixelSize(11);
+        // no ligatures: text copied out of the report, or read aloud, has "fi", not one glyph
+        font.setStyleStrategy(QFont::PreferNoShaping);
+
+        // the words, page by page
+        QTextDocument doc;
+        doc.documentLayout()->setPaintDevice(&pdf);
+        doc.setDefaultFont(font);
+        doc.setPageSize(QSizeF(w, h));
+        doc.setHtml(qt_text(pages.html));
+        for (int page = 0; page < doc.pageCount(); ++page) {
+            if (page > 0) pdf.newPage();
+            p.save();
+            p.translate(0, -page * h);
+            doc.drawContents(&p, QRectF(0, page * h, w, h));
+            p.restore();
+        }
+
+        // the charts as vector drawings
+        pdf.newPage();
+        qreal top = 0;
+        top = chart(p, top, w, 300, "Counts: each surveyed ward's count against its prediction", font,
+                    [&](Surface& s) { plot_counts(s, pages.counts, fmt); });
+        top = chart(p, top, 220, 200, "Key: the first ten surveyed wards", font,
+                    [&](Surface& s) { plot_key(s, pages.key_names); });
+        if (pages.likelihood)
+            chart(p, top, w, 300, "Profile log likelihood of the unsurveyed wards' total", font,
+                  [&](Surface& s) { plot_likelihood(s, *pages.likelihood, fmt); });
+        pdf.newPage();
+        top = chart(p, 0, w, 320, "Pearson residuals against fitted means", font,
+                    [&](Surface& s) { plot_scatter(s, pages.pearson, fmt); });
+        chart(p, top, w, 320, "Quantile residuals against normal quantiles", font,
+              [&](Surface& s) { plot_scatter(s, pages.quantile, fmt); });
+    }
+    return bytes.toStdString();
+}
+
+}  // namespace valdmora

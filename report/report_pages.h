@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a report's pages hold, as plain data: its words as HTML and the inputs of its charts.
+// The batch program hands this to the report plugin, which paints it; both are built from
+// this very header, and the plugin refuses pages from another build (report_plugin.h).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cycle/chart_data.h"
+#include "cycle/number_text.h"
+
+namespace valdmora {
+
+struct ReportPages {
+    std::string title;    // the PDF's title
+    std::string creator;  // the PDF's creator: the program and its version
+    std::string html;     // the words, laid out page by page
+    CountsChartData counts;
+    std::vector<std::string> key_names;  // the key's wards: the first ten surveyed
+    std::optional<LikelihoodChartData> likelihood;
+    ScatterChartData pearson, quantile;
+    NumberFormat format;
+};
+
+}  // namespace valdmora

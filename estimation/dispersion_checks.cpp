@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 
 #include "cycle/number_format.h"
+#include "model_draw.h"
+#include "parallel.h"
 #include "residuals.h"
 #include "setup.h"
-#include "simulation.h"
 #include "valdmora/floored_mean.h"
 
 namespace valdmora {
@@ -80,7 +80,7 @@ PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitte
 }
 
 SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const std::vector<double>& value, long k,
-                                              int sets, uint64_t seed) {
+                                              int sets, uint64_t seed, bool two_threads) {
     SimulatedDispersion t;
     const long n = s.n_surveyed;
     if (n - k < 1) {
@@ -89,32 +89,42 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
     }
     const int dist = s.err_dist;
     const double e = value[static_cast<std::size_t>(s.n_pred + 1)];
-    std::vector<double> m(static_cast<std::size_t>(n));
+    const auto size = static_cast<std::size_t>(n);
+    std::vector<double> m(size), inverse_sd(size);
     for (long i = 1; i <= n; ++i) {
         double h = value[0];
         for (int j = 1; j <= s.n_pred; ++j) h += value[static_cast<std::size_t>(j)] * s.surveyed_x(j, i);
-        m[static_cast<std::size_t>(i - 1)] = floored_mean(h);
+        const auto w = static_cast<std::size_t>(i - 1);
+        m[w] = floored_mean(h);
+        inverse_sd[w] = 1.0 / std::sqrt(count_variance(dist, m[w], e));
     }
-    auto statistic = [&](auto count_of) {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < m.size(); ++i) {
-            const double r = (count_of(i) - m[i]) / std::sqrt(count_variance(dist, m[i], e));
-            sum += r * r;
-        }
-        return sum / static_cast<double>(n - k);
-    };
-    t.observed = statistic([&](std::size_t i) { return std::nearbyint(static_cast<double>(s.surveyed_count.values()[i])); });
+    const double df = static_cast<double>(n - k);
+    double observed = 0.0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const double r = (std::nearbyint(static_cast<double>(s.surveyed_count.values()[i])) - m[i]) * inverse_sd[i];
+        observed += r * r;
+    }
+    t.observed = observed / df;
     if (!std::isfinite(t.observed)) {
         t.reason = "the dispersion statistic is not a finite number";
         return t;
     }
-    std::mt19937_64 engine(seed);
-    int above = 0, below = 0;
-    for (int b = 0; b < sets; ++b) {
-        std::vector<double> y(m.size());
+    // Each data set from its own stream of the seed, into its own slot: the same seed gives
+    // the same statistics on one thread or two.
+    const ModelDraw draw(dist, e);
+    std::vector<double> simulated(static_cast<std::size_t>(std::max(sets, 0)));
+    parallel_for(sets, two_threads && static_cast<double>(n) * sets >= 5000.0, [&](int b) {
+        FastRandom random(seed, static_cast<uint64_t>(b));
+        double sum = 0.0;
         // whole counts, as the fit sees them
-        for (std::size_t i = 0; i < m.size(); ++i) y[i] = std::nearbyint(exact_count(m[i], e, dist, engine));
-        const double sim = statistic([&](std::size_t i) { return y[i]; });
+        for (std::size_t i = 0; i < size; ++i) {
+            const double r = (std::nearbyint(draw(m[i], random)) - m[i]) * inverse_sd[i];
+            sum += r * r;
+        }
+        simulated[static_cast<std::size_t>(b)] = sum / df;
+    });
+    int above = 0, below = 0;
+    for (double sim : simulated) {
         above += sim >= t.observed;
         below += sim <= t.observed;
     }

@@ -150,6 +150,10 @@ TEST(DispersionChecks, TheSimulatedTestAcceptsTheModelsOwnDataAndFlagsTooMuchSpr
     ASSERT_TRUE(own.available) << own.reason;
     EXPECT_GT(own.p_value, 0.01);
     EXPECT_EQ(own.sentence.rfind("The counts spread as the fitted model says they should", 0), 0u) << own.sentence;
+    // each data set from its own stream of the seed: one thread or two, the same result
+    const SimulatedDispersion one_thread = simulated_dispersion_test(s, truth, 5, 400, 1, false);
+    EXPECT_EQ(one_thread.share_above, own.share_above);
+    EXPECT_EQ(one_thread.p_value, own.p_value);
     // the same counts read as Poisson-like (VoM - 1 of 0.05): far too much spread
     std::vector<double> narrow = truth;
     narrow[4] = 0.05;

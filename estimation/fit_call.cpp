@@ -140,4 +140,45 @@ FitOutcome FitCall::newton(const Parameters& p, const std::vector<int32_t>& free
     return out;
 }
 
+FitOutcome FitCall::newton_steps(const Parameters& p, const std::vector<int32_t>& free, double reach) const {
+    FitOutcome out;
+    out.code = VALDMORA_FIT_FAILED;
+    out.value = p.value;
+    const auto n = static_cast<Eigen::Index>(free.size());
+    if (!library_.hessian || n == 0) return out;
+    const std::vector<double> unit(p.value.size(), 1.0);
+    std::vector<double> value = p.value;
+    Eigen::VectorXd x(n), g(n);
+    Eigen::MatrixXd h(n, n);
+    for (Eigen::Index i = 0; i < n; ++i) x[i] = p.value[static_cast<std::size_t>(free[static_cast<std::size_t>(i)] - 1)];
+    double previous = reach;
+    for (int iteration = 0; iteration < 12; ++iteration) {
+        const valdmora_model m = model(value, unit, 0.0);
+        ++out.evaluations;
+        if (library_.hessian(&m, static_cast<int32_t>(n), free.data(), x.data(), nullptr, g.data(), h.data()) !=
+            VALDMORA_FIT_OK)
+            return out;
+        const Eigen::LDLT<Eigen::MatrixXd> ldlt(h);
+        if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || (ldlt.vectorD().array() <= 0.0).any()) return out;
+        const Eigen::VectorXd step = -ldlt.solve(g);
+        const double decrement = -g.dot(step);
+        // quadratic convergence shrinks it far faster than this; anything slower is not it
+        if (!(decrement >= 0.0) || !(decrement <= (iteration == 0 ? reach : previous / 4.0))) return out;
+        previous = decrement;
+        x += step;
+        for (Eigen::Index i = 0; i < n; ++i) {
+            const auto k = static_cast<std::size_t>(free[static_cast<std::size_t>(i)] - 1);
+            if (!(x[i] >= p.lower[k] && x[i] <= p.upper[k])) return out;
+            value[k] = x[i];
+        }
+        if (decrement < 1e-8) {
+            out.code = VALDMORA_FIT_OK;
+            out.value = value;
+            out.finite = x.allFinite();
+            return out;
+        }
+    }
+    return out;
+}
+
 }  // namespace valdmora

@@ -12,6 +12,7 @@
 #include "estimation/click.h"
 #include "estimation/profile.h"
 #include "estimation/setup.h"
+#include "testkit/survey.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
@@ -192,13 +193,64 @@ TEST(Bootstrap, TheSameSeedGivesTheSameLimits) {
     EXPECT_NE(c.bootstrap->lower, a.bootstrap->lower);
 }
 
+// The bootstrap's limits against the predictive distribution worked out by hand: the
+// unsurveyed total's variance is the wards' own, sum (1 + e) m for the negative binomial
+// and M e^2 for the normal, plus the estimated total's, g' C g with g = (M, sum x_j) the
+// total's slopes in the coefficients and C their covariance (as many unsurveyed wards as
+// surveyed, so that the two parts weigh alike); its skew is small at these sizes, so the
+// limits lie within their Monte Carlo error (and a little for the skew) of the normal
+// limits.
+TEST(Bootstrap, LimitsMatchThePredictiveDistributionsNormalLimits) {
+    for (int dist : {3, 2}) {
+        SCOPED_TRACE(dist);
+        const double e = dist == 3 ? 1.0 : 6.0;
+        const EstimationState s = valdmora::testing::simulated_survey(400, 400, 2, dist, 5.0, {0.02, 0.01}, e, 21);
+        ClickInput in;
+        in.data_path = "counts.txt";
+        in.beta_checked = {true, true, true, false, false};
+        in.beta_text = {"10", "0", "0", "0", "0", dist == 3 ? "1" : "10"};
+        in.profile = false;
+        in.bootstrap_reps = 1000;
+        in.bootstrap_seed = 5;
+        ClickServices services;
+        services.library = kLibrary;
+        const ClickResult r = run_estimating_click(in, s, services);
+        ASSERT_TRUE(r.covariance_ok && r.bootstrap && r.bootstrap->available);
+        EXPECT_EQ(r.bootstrap->failed, 0);
+        const std::vector<double>& v = r.par_value;
+        double own = 0.0, total = 0.0;
+        std::array<double, 3> g{0.0, 0.0, 0.0};
+        for (long w = 1; w <= s.n_unsurveyed; ++w) {
+            const double m = v[0] + v[1] * s.unsurveyed_x(1, w) + v[2] * s.unsurveyed_x(2, w);
+            ASSERT_GT(m, 2.0);  // above the floor: the mean is linear
+            total += m;
+            own += dist == 3 ? (1.0 + v[3]) * m : v[3] * v[3];
+            g[0] += 1.0;
+            g[1] += s.unsurveyed_x(1, w);
+            g[2] += s.unsurveyed_x(2, w);
+        }
+        double estimated = 0.0;
+        for (std::size_t a = 0; a < 3; ++a)
+            for (std::size_t b = 0; b < 3; ++b) estimated += g[a] * r.cov[a][b] * g[b];
+        const double sd = std::sqrt(own + estimated);
+        // the 2.5 % point's Monte Carlo error, sqrt(p (1 - p) / B) / phi(1.96) standard deviations
+        const double error = sd * std::sqrt(0.025 * 0.975 / 1000.0) / 0.05845;
+        ASSERT_GT(estimated, 0.3 * own);
+        EXPECT_NEAR(r.bootstrap->lower, total - 1.96 * sd, 3.5 * error + 0.02 * sd);
+        EXPECT_NEAR(r.bootstrap->upper, total + 1.96 * sd, 3.5 * error + 0.02 * sd);
+        // its own estimate of that error, from order statistics a few apart, is rough
+        EXPECT_GT(r.bootstrap->lower_error, 0.5 * error);
+        EXPECT_LT(r.bootstrap->lower_error, 2.0 * error);
+    }
+}
+
 TEST(Bootstrap, QuantilesAndDraws) {
     const std::vector<double> sorted{1, 2, 3, 4, 5};
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.0), 1.0);
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.5), 3.0);
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.25), 2.0);
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.1), 1.4);
-    std::mt19937_64 engine(1);
+    FastRandom engine(1, 0);
     double sum = 0.0, sum2 = 0.0;
     const int n = 40000;
     for (int i = 0; i < n; ++i) {

@@ -82,9 +82,9 @@ int run(const EstimateOptions& o) {
     }
     if (r.ward_missing) status = 1;
     if (!r.fit_ok) status = 1;
-    const Residuals res = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), o.seed);
+    // the residuals' file row by row, and the JSON's dispersion without the residuals
     if (!o.residuals.empty()) {
-        const std::string e = write_file_atomically(o.residuals, residuals_csv(res));
+        const std::string e = write_residuals_csv(o.residuals, r.state, r.par_value, o.seed);
         if (!e.empty()) {
             notices.push_back({"Output file", not_written_message(o.residuals, e), "", true});
             status = 1;
@@ -97,7 +97,7 @@ int run(const EstimateOptions& o) {
         checks = dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos, sv.library, o.seed);
     if (o.json) {
         json j = result_json(r, s.predictors(), s.format());
-        j["dispersion"] = finite_or_null(res.dispersion);
+        j["dispersion"] = finite_or_null(pearson_dispersion(r.state, r.par_value, static_cast<long>(r.free_pos.size())));
         if (checks) j = checks_json(*checks, std::move(j));
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";

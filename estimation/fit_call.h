@@ -79,8 +79,8 @@ public:
     // Newton's full steps without a line search, from p's values: for many refits whose
     // optima lie well within the quadratic's reach of the start (bootstrap replicates from
     // the estimates), where the line search's evaluations would cost as much as the steps.
-    // Code 0 once the decrement falls below 1e-8, that last step taken unevaluated (it
-    // leaves an error of about the decrement squared); VALDMORA_FIT_FAILED where the first
+    // Code 0 once the decrement falls below 1e-2, that last step taken unevaluated (it
+    // leaves a decrement of about 1e-5 or less); VALDMORA_FIT_FAILED where the first
     // decrement exceeds reach, a decrement does not fall to a quarter of the one before,
     // a step leaves the bounds or the information is not positive definite, and the caller
     // takes newton. The objective is not evaluated (NaN); finite says the values are.

@@ -78,12 +78,11 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
     parallel_for(2, data.nobs() * static_cast<long>(reps) >= 2000, [&](int lane) {
         ModelData& d = lanes[lane];
         const FitCall refit(call.library(), d);
-        std::vector<double> means(m);
+        const ModelDraw surveyed(data.dist, e_hat);
         for (int r = next++; r < reps; r = next++) {
             progress.check_cancel();
             // the replicate's own stream: the same draws whichever lane takes it
             FastRandom random(seed, static_cast<uint64_t>(r));
-            const ModelDraw surveyed(data.dist, e_hat);
             for (std::size_t i = 0; i < n; ++i)
                 d.y[i] = static_cast<int32_t>(std::min(2147483647.0, rounded(data.dist, surveyed(fitted[i], random))));
             // each refit starts at the estimates, close to its optimum: Newton's full steps

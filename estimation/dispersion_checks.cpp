@@ -55,7 +55,13 @@ PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitte
         if (k != d.np + 2) coefficients.push_back(k);
     Parameters start = fitted;
     start.value[extra] = kPoissonLimit;
-    const FitOutcome f = coefficients.empty() ? FitOutcome{} : call.fit(start, coefficients);
+    // from the negative binomial's estimates the Poisson optimum is near: Newton's method
+    // with the exact second derivatives first, the fit where it cannot
+    FitOutcome f;
+    if (!coefficients.empty()) {
+        f = call.newton(start, coefficients);
+        if (!(f.accepted() && f.finite)) f = call.fit(start, coefficients);
+    }
     std::vector<double> value = coefficients.empty() ? start.value : f.value;
     if (!coefficients.empty() && !(f.accepted() && f.finite)) {
         t.reason = "the Poisson fit did not converge";
@@ -109,20 +115,31 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
         t.reason = "the dispersion statistic is not a finite number";
         return t;
     }
-    // Each data set from its own stream of the seed, into its own slot: the same seed gives
-    // the same statistics on one thread or two.
+    // Ward after ward, each data set's draw from the data set's own stream of the seed: a
+    // stream is read in ward order whichever lane holds it, so one thread or two give the
+    // same statistics; and a ward's negative binomial is tabled once for all its draws.
     const ModelDraw draw(dist, e);
-    std::vector<double> simulated(static_cast<std::size_t>(std::max(sets, 0)));
-    parallel_for(sets, two_threads && static_cast<double>(n) * sets >= 5000.0, [&](int b) {
-        FastRandom random(seed, static_cast<uint64_t>(b));
-        double sum = 0.0;
-        // whole counts, as the fit sees them
+    const auto count = static_cast<std::size_t>(std::max(sets, 0));
+    std::vector<FastRandom> streams;
+    streams.reserve(count);
+    for (std::size_t b = 0; b < count; ++b) streams.emplace_back(seed, b);
+    std::vector<double> simulated(count, 0.0);
+    const int lanes = two_threads && count > 1 && static_cast<double>(n) * sets >= 5000.0 ? 2 : 1;
+    parallel_for(lanes, lanes == 2, [&](int lane) {
+        const std::size_t first = count * static_cast<std::size_t>(lane) / static_cast<std::size_t>(lanes);
+        const std::size_t last = count * static_cast<std::size_t>(lane + 1) / static_cast<std::size_t>(lanes);
+        NegbinTable table;
         for (std::size_t i = 0; i < size; ++i) {
-            const double r = (std::nearbyint(draw(m[i], random)) - m[i]) * inverse_sd[i];
-            sum += r * r;
+            const bool tabled = dist == 3 && table.reset(m[i], e);
+            for (std::size_t b = first; b < last; ++b) {
+                // whole counts, as the fit sees them
+                const double y = tabled ? table.draw(streams[b].uniform()) : std::nearbyint(draw(m[i], streams[b]));
+                const double r = (y - m[i]) * inverse_sd[i];
+                simulated[b] += r * r;
+            }
         }
-        simulated[static_cast<std::size_t>(b)] = sum / df;
     });
+    for (double& sim : simulated) sim /= df;
     int above = 0, below = 0;
     for (double sim : simulated) {
         above += sim >= t.observed;

@@ -378,6 +378,50 @@ TEST(FastDraws, FollowTheirDistributions) {
     }
 }
 
+// The dispersion check's tabled negative binomial against its probabilities from the
+// gamma function (chi-square at 0.1 %), at a mode of 0, a middling and a large mean; and a
+// distribution too wide to table is refused.
+TEST(FastDraws, TabledNegativeBinomialFollowsItsDistribution) {
+    struct Case {
+        double m, e;
+    };
+    for (const Case& c : {Case{0.4, 3.0}, Case{30.0, 1.0}, Case{400.0, 0.2}}) {
+        SCOPED_TRACE(c.m);
+        NegbinTable table;
+        ASSERT_TRUE(table.reset(c.m, c.e));
+        FastRandom random(3, 0);
+        const int n = 200000;
+        std::vector<double> seen(4096, 0.0);
+        for (int i = 0; i < n; ++i) {
+            const double k = table.draw(random.uniform());
+            ASSERT_GE(k, 0.0);
+            ASSERT_LT(k, 4096.0);
+            seen[static_cast<std::size_t>(k)] += 1.0;
+        }
+        const double r = c.m / c.e, p = 1.0 / (1.0 + c.e);
+        double chi2 = 0.0, bin_seen = 0.0, bin_expected = 0.0, cumulative = 0.0;
+        int bins = 0;
+        for (int k = 0; k < 4096; ++k) {
+            const double pk = std::exp(std::lgamma(k + r) - std::lgamma(r) - std::lgamma(k + 1.0) + r * std::log(p) +
+                                       k * std::log(1.0 - p));
+            cumulative += pk;
+            bin_seen += seen[static_cast<std::size_t>(k)];
+            bin_expected += n * pk;
+            if (bin_expected >= 20.0 && n * (1.0 - cumulative) >= 20.0) {
+                chi2 += (bin_seen - bin_expected) * (bin_seen - bin_expected) / bin_expected;
+                ++bins;
+                bin_seen = bin_expected = 0.0;
+            }
+        }
+        bin_expected += n * (1.0 - cumulative);
+        chi2 += (bin_seen - bin_expected) * (bin_seen - bin_expected) / bin_expected;
+        const double df = bins, z = 3.09, h = 2.0 / (9.0 * df);
+        EXPECT_LT(chi2, df * std::pow(1.0 - h + z * std::sqrt(h), 3.0)) << bins << " bins";
+    }
+    NegbinTable wide;
+    EXPECT_FALSE(wide.reset(1e7, 5.0));
+}
+
 TEST(ExactGenerator, TheLognormalHoldAtOneIsInItsExpectedValue) {
     // mean 1.5 with CV 1: a good share of draws falls below 1 and is held there
     std::mt19937_64 engine(7);

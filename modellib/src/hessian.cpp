@@ -16,7 +16,7 @@
 namespace valdmora::model {
 namespace {
 
-// psi(a) - psi(b) and psi'(b) - psi'(a) for a >= b >= 32, from their asymptotic series:
+// psi(a) - psi(b) and psi'(b) - psi'(a) for a >= b >= 16, from their asymptotic series:
 // one logarithm (of a / b, which also spares the two logarithms' cancellation) and one
 // division per argument.
 void series_differences(double a, double b, double& first, double& second) {
@@ -26,7 +26,7 @@ void series_differences(double a, double b, double& first, double& second) {
         return w * (1.0 / 12.0 - w * (1.0 / 120.0 - w * (1.0 / 252.0 - w * (1.0 / 240.0 - w / 132.0))));
     };
     auto trigamma = [](double i, double w) {
-        return i + w / 2.0 + w * i * (1.0 / 6.0 - w * (1.0 / 30.0 - w * (1.0 / 42.0 - w / 30.0)));
+        return i + w / 2.0 + w * i * (1.0 / 6.0 - w * (1.0 / 30.0 - w * (1.0 / 42.0 - w * (1.0 / 30.0 - w * 5.0 / 66.0))));
     };
     first = std::log(a * ib) - 0.5 * ia + 0.5 * ib - digamma_tail(wa) + digamma_tail(wb);
     second = trigamma(ib, wb) - trigamma(ia, wa);
@@ -35,10 +35,10 @@ void series_differences(double a, double b, double& first, double& second) {
 // The sums over t = 0..y-1 of 1/(r + t) and 1/(r + t)^2: the first two derivatives of
 // ln Gamma(r + y) - ln Gamma(r), the negative binomial's count term, in r.
 void count_term_slopes(double r, int32_t y, double& first, double& second) {
-    // Terms one by one until r + t reaches 32, the rest as differences of the asymptotic
-    // series; one by one throughout for a few counts, or where r is so large that the
-    // differences would cancel.
-    constexpr double kSeries = 32.0;
+    // Terms one by one until r + t reaches 16, the rest as differences of the asymptotic
+    // series (whose first omitted terms are below 1e-16 there); one by one
+    // throughout for a few counts, or where r is so large that the differences would cancel.
+    constexpr double kSeries = 16.0;
     first = second = 0.0;
     int32_t direct = y;
     if (y > 8 && r < 1e6) direct = std::min<int32_t>(y, static_cast<int32_t>(std::max(0.0, std::ceil(kSeries - r))));

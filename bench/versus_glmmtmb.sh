@@ -34,6 +34,6 @@ cat(sprintf("glmmTMB, one fit: %.0f ms (CPU %.0f ms)\n", t[["elapsed"]] / 5 * 10
 R
 Rscript nb.R 2>/dev/null
 for k in 1 2 3 4 5; do
-  /usr/bin/time -f "valdmora-batch estimate (fit, covariance, predictions, profile and its limits, files): %e s, CPU %U+%S s" \
-    "$batch" estimate w10k.txt --dist negbin --free 0,1,2,3 >/dev/null
+  /usr/bin/time -f "valdmora-batch estimate --json (fit, covariance, predictions, profile and its limits, files): %e s, CPU %U+%S s" \
+    "$batch" estimate w10k.txt --dist negbin --free 0,1,2,3 --json >/dev/null
 done

@@ -1,35 +1,14 @@
 #include "bootstrap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
-#include <random>
 
+#include "model_draw.h"
 #include "parallel.h"
 #include "valdmora/floored_mean.h"
 
 namespace valdmora {
-
-template <class Engine>
-double draw_count(Dist dist, double m, double e, Engine& engine) {
-    switch (dist) {
-    case Dist::lognormal: {
-        const double s2 = std::log(1.0 + e * e);
-        const double y = std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine));
-        return std::max(1.0, std::round(y));
-    }
-    case Dist::normal:
-        return std::max(0.0, std::round(std::normal_distribution<double>(m, e)(engine)));
-    case Dist::negbin:
-        break;
-    }
-    const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
-    if (!(lambda > 0.0)) return 0.0;
-    // beyond the Poisson generator's comfortable range its normal approximation serves
-    if (lambda > 1e9) return std::max(0.0, std::round(std::normal_distribution<double>(lambda, std::sqrt(lambda))(engine)));
-    return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
-}
-
-template double draw_count<std::mt19937_64>(Dist, double, double, std::mt19937_64&);
 
 double quantile(const std::vector<double>& sorted, double p) {
     if (sorted.empty()) return std::nan("");
@@ -49,6 +28,19 @@ double quantile_error(const std::vector<double>& sorted, double p) {
 
 namespace {
 
+// A draw as a count: the lognormal's held at 1, the normal's at 0.
+double rounded(Dist dist, double y) {
+    switch (dist) {
+    case Dist::lognormal:
+        return std::max(1.0, std::round(y));
+    case Dist::normal:
+        return std::max(0.0, std::round(y));
+    case Dist::negbin:
+        break;
+    }
+    return y;
+}
+
 double linear_predictor(const std::vector<double>& value, const std::vector<double>& x, std::size_t i, std::size_t n,
                         int np) {
     double h = value[0];
@@ -57,6 +49,10 @@ double linear_predictor(const std::vector<double>& value, const std::vector<doub
 }
 
 }  // namespace
+
+double draw_count(Dist dist, double m, double e, FastRandom& random) {
+    return rounded(dist, ModelDraw(dist, e)(m, random));
+}
 
 BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
                                 const EstimationState& s, int reps, uint64_t seed, const Progress& progress) {
@@ -84,24 +80,35 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
     progress.stage("bootstrap", reps);
     // one copy of the records per lane; only the counts change between replicates
     ModelData lanes[2] = {data, data};
+    std::atomic<int> next{0};
     parallel_for(2, data.nobs() * static_cast<long>(reps) >= 2000, [&](int lane) {
         ModelData& d = lanes[lane];
         const FitCall refit(call.library(), d);
-        for (int r = lane; r < reps; r += 2) {
+        const ModelDraw surveyed(data.dist, e_hat);
+        for (int r = next++; r < reps; r = next++) {
             progress.check_cancel();
-            std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32), static_cast<uint32_t>(r)};
-            std::mt19937_64 engine(seq);
+            // the replicate's own stream: the same draws whichever lane takes it
+            FastRandom random(seed, static_cast<uint64_t>(r));
             for (std::size_t i = 0; i < n; ++i)
-                d.y[i] = static_cast<int32_t>(std::min(2147483647.0, draw_count(data.dist, fitted[i], e_hat, engine)));
-            // each refit starts at the estimates, close to its optimum, where Newton's method
-            // with the exact second derivatives takes a few steps; where it cannot, the fit
-            FitOutcome f = refit.newton(estimates, free);
+                d.y[i] = static_cast<int32_t>(std::min(2147483647.0, rounded(data.dist, surveyed(fitted[i], random))));
+            // each refit starts at the estimates, close to its optimum: Newton's full steps
+            // with the exact second derivatives take two or three; where they cannot, Newton
+            // with its line search, and where that cannot, the fit
+            FitOutcome f = refit.newton_steps(estimates, free);
+            if (!(f.accepted() && f.finite)) f = refit.newton(estimates, free);
             if (!(f.accepted() && f.finite)) f = refit.fit(estimates, free);
             if (f.accepted() && f.finite) {
                 const double e = f.value.back();
+                const ModelDraw unsurveyed(data.dist, e);
                 double total = 0.0;
-                for (std::size_t w = 0; w < m; ++w)
-                    total += draw_count(data.dist, floored_mean(linear_predictor(f.value, ux, w, m, np)), e, engine);
+                if (unsurveyed.sums_exactly()) {
+                    double mean = 0.0;
+                    for (std::size_t w = 0; w < m; ++w) mean += floored_mean(linear_predictor(f.value, ux, w, m, np));
+                    total = unsurveyed(mean, random);
+                } else {
+                    for (std::size_t w = 0; w < m; ++w)
+                        total += rounded(data.dist, unsurveyed(floored_mean(linear_predictor(f.value, ux, w, m, np)), random));
+                }
                 totals[static_cast<std::size_t>(r)] = total;
             }
             progress.step();

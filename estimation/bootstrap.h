@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cycle/estimation_state.h"
+#include "fast_random.h"
 #include "fit_call.h"
 #include "intervals.h"
 #include "progress.h"
@@ -27,11 +28,12 @@ struct BootstrapResult {
 // One count from mean m under the distribution: lognormal (coefficient of variation e) and
 // normal (standard deviation e) rounded to whole numbers, at least 1 and 0 respectively;
 // negative binomial (variance (1 + e) m) as a gamma mixture of Poisson counts.
-template <class Engine>
-double draw_count(Dist dist, double m, double e, Engine& engine);
+double draw_count(Dist dist, double m, double e, FastRandom& random);
 
 // The replicates run on both cores; each draws from its own stream of the seed, so the
-// same seed gives the same limits whatever the threads did.
+// same seed gives the same limits whatever the threads did. The negative binomial's
+// unsurveyed total is drawn as one count at the sum of the wards' means (the same
+// distribution as the sum of the wards' draws).
 BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
                                 const EstimationState& s, int reps, uint64_t seed, const Progress& progress);
 

@@ -41,9 +41,10 @@ struct SimulatedDispersion {
 };
 
 // The counts' Pearson dispersion statistic (k free parameters) against those of data sets
-// drawn from the fitted model (exact draws) with the same means, seeded.
+// drawn from the fitted model (exact draws) with the same means, seeded: data set b from
+// stream b of the seed, so that one thread or two give the same result.
 SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const std::vector<double>& value, long k,
-                                              int sets, uint64_t seed);
+                                              int sets, uint64_t seed, bool two_threads = true);
 
 struct DispersionChecks {
     PoissonLimitTest poisson;  // available for the negative binomial only

@@ -78,6 +78,15 @@ public:
     // go on from; beyond it the start may lie in another basin and the caller fits instead.
     FitOutcome newton(const Parameters& p, const std::vector<int32_t>& free, double fixed_total = 0.0,
                       double reach = std::numeric_limits<double>::infinity()) const;
+    // Newton's full steps without a line search, from p's values: for many refits whose
+    // optima lie well within the quadratic's reach of the start (bootstrap replicates from
+    // the estimates), where the line search's evaluations would cost as much as the steps.
+    // Code 0 once the decrement falls below 1e-2, that last step taken unevaluated (it
+    // leaves a decrement of about 1e-5 or less); VALDMORA_FIT_FAILED where the first
+    // decrement exceeds reach, a decrement does not fall to a quarter of the one before,
+    // a step leaves the bounds or the information is not positive definite, and the caller
+    // takes newton. The objective is not evaluated (NaN); finite says the values are.
+    FitOutcome newton_steps(const Parameters& p, const std::vector<int32_t>& free, double reach = 25.0) const;
     // -log likelihood at the values, no variable free.
     double objective(const std::vector<double>& value, const std::vector<double>& scale,
                      double fixed_total = 0.0) const;

@@ -13,6 +13,9 @@ namespace valdmora {
 namespace {
 
 constexpr int kProfilePoints = 21;
+// Newton's reach from a start extrapolated along the profile (its first decrement at
+// most): wider than from a neighbour's optimum, as the start follows the optima's path
+constexpr double kExtrapolatedReach = 100.0;
 
 class Profiler {
 public:
@@ -53,6 +56,30 @@ public:
             best.log_likelihood = std::nan("");
         }
         return best;
+    }
+
+    // Newton alone at total T from the optima of a and b extrapolated linearly in the total
+    // (from a's when b is a), within the bounds; false, with point untouched, where Newton
+    // does not converge there.
+    bool extrapolated_fit(double total, const ProfilePoint& a, const ProfilePoint& b, ProfilePoint& point,
+                          long& evaluations, long& fits) const {
+        if (a.value.empty() || b.value.empty() || !std::isfinite(a.log_likelihood) ||
+            !std::isfinite(b.log_likelihood))
+            return false;
+        progress_.check_cancel();
+        Parameters p = in_.estimates;
+        const double w = a.total == b.total ? 0.0 : (total - a.total) / (a.total - b.total);
+        for (std::size_t k = 0; k < p.value.size(); ++k)
+            p.value[k] = std::clamp(a.value[k] + w * (a.value[k] - b.value[k]), p.lower[k], p.upper[k]);
+        const FitOutcome r = call_.newton(p, in_.free, total, kExtrapolatedReach);
+        evaluations += r.evaluations;
+        ++fits;
+        if (!(r.accepted() && r.finite)) return false;
+        point.total = total;
+        point.log_likelihood = -r.objective;
+        point.code = r.code;
+        point.value = r.value;
+        return true;
     }
 
     // -objective at total T with the slopes and the extra parameter of value.
@@ -236,9 +263,20 @@ Profile likelihood_profile(const FitCall& call, const ProfileInput& in, const Pr
         const int direction = lane == 0 ? 1 : -1;
         for (int k = 1; k <= 10; ++k) {
             const int index = 10 + direction * k;
+            const double total = profile_total(in.range_percent, index - 10, in.pop_est);
             const ProfilePoint& inner = points[static_cast<std::size_t>(index - direction)];
-            points[static_cast<std::size_t>(index)] =
-                pr.best_fit(profile_total(in.range_percent, index - 10, in.pop_est), {&inner.value}, n_evaluations, n_fits);
+            ProfilePoint& point = points[static_cast<std::size_t>(index)];
+            // The optima move along a smooth path: extrapolated from the two inner points (the
+            // first step from the centre alone), the start lies close enough for Newton with
+            // its line search, even in a large survey, whose steep profile puts a neighbour's
+            // optimum beyond the reach of 4 kept for other starts (the search then cost many
+            // evaluations). Where Newton fails, the inner point's optimum as before.
+            const ProfilePoint& second = points[static_cast<std::size_t>(k >= 2 ? index - 2 * direction : index - direction)];
+            if (pr.extrapolated_fit(total, inner, second, point, n_evaluations, n_fits)) {
+                progress.step();
+                continue;
+            }
+            point = pr.best_fit(total, {&inner.value}, n_evaluations, n_fits);
             progress.step();
         }
     });

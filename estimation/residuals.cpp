@@ -1,5 +1,6 @@
 #include "residuals.h"
 
+#include "cycle/atomic_file.h"
 #include "cycle/csv.h"
 
 #include <algorithm>
@@ -24,9 +25,15 @@ double normal_quantile(double u) { return Eigen::numext::ndtri(u); }
 
 }  // namespace
 
-Residuals model_residuals(const EstimationState& s, const std::vector<double>& value, long k, uint64_t seed) {
-    Residuals out;
-    out.k = k;
+namespace {
+
+// Each surveyed ward's count, fitted mean, Pearson and (when asked) quantile residual, in
+// ward order, to row(ward, y, m, pearson, q); returns the sum of the squared Pearson
+// residuals. The quantile residuals' jitter is drawn in ward order, so every caller that
+// asks for them sees the same ones.
+template <class Row>
+double each_residual(const EstimationState& s, const std::vector<double>& value, uint64_t seed, bool quantiles,
+                     Row&& row) {
     const int np = s.n_pred;
     const double e = value[static_cast<std::size_t>(np + 1)];
     std::mt19937_64 engine(seed);
@@ -39,34 +46,82 @@ Residuals model_residuals(const EstimationState& s, const std::vector<double>& v
         const double y = std::nearbyint(static_cast<double>(s.surveyed_count(i)));
         const double pearson = (y - m) / std::sqrt(distribution(s.err_dist).variance(m, e));
         double q = 0.0;
-        switch (s.err_dist) {
-        case Dist::lognormal: {
-            const double s2 = std::log(1.0 + e * e);
-            q = (std::log(y) - (std::log(m) - s2 / 2.0)) / std::sqrt(s2);
-            break;
+        if (quantiles) {
+            switch (s.err_dist) {
+            case Dist::lognormal: {
+                const double s2 = std::log(1.0 + e * e);
+                q = (std::log(y) - (std::log(m) - s2 / 2.0)) / std::sqrt(s2);
+                break;
+            }
+            case Dist::normal:
+                q = (y - m) / e;
+                break;
+            case Dist::negbin: {
+                // a discrete CDF: a uniform draw between its steps makes the residual continuous
+                const double p = 1.0 / (1.0 + e), r = m / e;
+                const double lo = negbin_cdf(y - 1.0, r, p), hi = negbin_cdf(y, r, p);
+                const double u = lo + uniform(engine) * (hi - lo);
+                q = normal_quantile(std::clamp(u, 1e-300, 1.0 - 1e-16));
+                break;
+            }
+            }
         }
-        case Dist::normal:
-            q = (y - m) / e;
-            break;
-        case Dist::negbin: {
-            // a discrete CDF: a uniform draw between its steps makes the residual continuous
-            const double p = 1.0 / (1.0 + e), r = m / e;
-            const double lo = negbin_cdf(y - 1.0, r, p), hi = negbin_cdf(y, r, p);
-            const double u = lo + uniform(engine) * (hi - lo);
-            q = normal_quantile(std::clamp(u, 1e-300, 1.0 - 1e-16));
-            break;
-        }
-        }
+        row(i, y, m, pearson, q);
+        sum2 += pearson * pearson;
+    }
+    return sum2;
+}
+
+double per_degree_of_freedom(double sum2, long n, long k) {
+    const long df = n - k;
+    return df > 0 ? sum2 / static_cast<double>(df) : std::nan("");
+}
+
+std::string csv_row(const std::string& ward, double y, double m, double pearson, double q) {
+    return CsvRow().text(ward).number(y).number(m).number(pearson).number(q).line();
+}
+
+constexpr const char* kCsvHeader = "ward,count,fitted,pearson,quantile\n";
+
+}  // namespace
+
+Residuals model_residuals(const EstimationState& s, const std::vector<double>& value, long k, uint64_t seed) {
+    Residuals out;
+    out.k = k;
+    const double sum2 = each_residual(s, value, seed, true, [&](long i, double y, double m, double pearson, double q) {
         out.ward.push_back(s.surveyed_name(i));
         out.count.push_back(y);
         out.fitted.push_back(m);
         out.pearson.push_back(pearson);
         out.quantile.push_back(q);
-        sum2 += pearson * pearson;
-    }
-    const long df = s.n_surveyed - k;
-    out.dispersion = df > 0 ? sum2 / static_cast<double>(df) : std::nan("");
+    });
+    out.dispersion = per_degree_of_freedom(sum2, s.n_surveyed, k);
     return out;
+}
+
+double pearson_dispersion(const EstimationState& s, const std::vector<double>& value, long k) {
+    const double sum2 = each_residual(s, value, 0, false, [](long, double, double, double, double) {});
+    return per_degree_of_freedom(sum2, s.n_surveyed, k);
+}
+
+std::string write_residuals_csv(const std::string& path, const EstimationState& s, const std::vector<double>& value,
+                                uint64_t seed) {
+    AtomicFile file;
+    std::string error = file.open(path);
+    if (!error.empty()) return error;
+    std::string chunk = kCsvHeader;
+    constexpr std::size_t kChunk = 1 << 16;
+    chunk.reserve(kChunk + 256);
+    each_residual(s, value, seed, true, [&](long i, double y, double m, double pearson, double q) {
+        if (!error.empty()) return;
+        chunk += csv_row(s.surveyed_name(i), y, m, pearson, q);
+        if (chunk.size() >= kChunk) {
+            error = file.write(chunk);
+            chunk.clear();
+        }
+    });
+    if (error.empty()) error = file.write(chunk);
+    return error.empty() ? file.commit() : error;
 }
 
 ScatterChartData pearson_chart(const Residuals& r) {
@@ -100,9 +155,8 @@ ScatterChartData quantile_chart(const Residuals& r) {
 }
 
 std::string residuals_csv(const Residuals& r) {
-    std::string out = "ward,count,fitted,pearson,quantile\n";
-    for (std::size_t i = 0; i < r.ward.size(); ++i)
-        out += CsvRow().text(r.ward[i]).number(r.count[i]).number(r.fitted[i]).number(r.pearson[i]).number(r.quantile[i]).line();
+    std::string out = kCsvHeader;
+    for (std::size_t i = 0; i < r.ward.size(); ++i) out += csv_row(r.ward[i], r.count[i], r.fitted[i], r.pearson[i], r.quantile[i]);
     return out;
 }
 

@@ -29,6 +29,16 @@ Residuals model_residuals(const EstimationState& s, const std::vector<double>& v
 // The residuals as CSV: ward, count, fitted, pearson, quantile.
 std::string residuals_csv(const Residuals& r);
 
+// model_residuals's dispersion alone, without the quantile residuals' distribution functions
+// or a copy of every ward.
+double pearson_dispersion(const EstimationState& s, const std::vector<double>& value, long k);
+
+// residuals_csv(model_residuals(s, value, k, seed)) written to path through the atomic
+// writer a block of rows at a time, so that neither the residuals nor the whole text are
+// held; "" or why the file could not be written.
+std::string write_residuals_csv(const std::string& path, const EstimationState& s, const std::vector<double>& value,
+                                uint64_t seed);
+
 // The two charts of the model check: Pearson residuals against the fitted means, and the
 // quantile residuals against the standard normal quantiles, with the line they should follow.
 ScatterChartData pearson_chart(const Residuals& r);

@@ -191,12 +191,12 @@ namespace {
 // Every record's floored mean and the floor's slope dm/dh, with the predictor columns
 // and coefficients held in registers; the floor's division only where a mean is on it.
 template <int NP>
-bool means_of(const Model& d, double b0, const double* beta, double* m, double* dm_dh) {
-    const auto n = static_cast<std::size_t>(d.nobs);
+bool means_of(const Model& d, std::size_t first, std::size_t n, double b0, const double* beta, double* m,
+              double* dm_dh) {
     const double* col[kMaxPredictors > 0 ? kMaxPredictors : 1] = {};
     double b[kMaxPredictors] = {};
     for (int j = 0; j < NP; ++j) {
-        col[j] = d.x + d.ldx * j;
+        col[j] = d.x + d.ldx * j + first;
         b[j] = beta[j];
     }
     bool finite = true;
@@ -216,12 +216,14 @@ bool means_of(const Model& d, double b0, const double* beta, double* m, double* 
 }
 
 // The sums over the records of dl/dh, alone and times each predictor, each in record order.
+// Carried on from the sums given: a block of records adds its terms in record order.
 template <int NP>
-void slope_sums(const Model& d, const double* slope_h, double& sum_h, double* sum_hx) {
-    const auto n = static_cast<std::size_t>(d.nobs);
+void slope_sums(const Model& d, std::size_t first, std::size_t n, const double* slope_h, double& sum_h,
+                double* sum_hx) {
     const double* col[kMaxPredictors > 0 ? kMaxPredictors : 1] = {};
-    for (int j = 0; j < NP; ++j) col[j] = d.x + d.ldx * j;
-    double s = 0.0, sx[kMaxPredictors] = {};
+    for (int j = 0; j < NP; ++j) col[j] = d.x + d.ldx * j + first;
+    double s = sum_h, sx[kMaxPredictors] = {};
+    for (int j = 0; j < NP; ++j) sx[j] = sum_hx[j];
     for (std::size_t i = 0; i < n; ++i) {
         s += slope_h[i];
         for (int j = 0; j < NP; ++j) sx[j] += slope_h[i] * col[j][i];
@@ -246,12 +248,12 @@ decltype(auto) by_predictors(int32_t np, F&& f) {
 PreparedObjective::PreparedObjective(const Model& d)
     : d_(d),
       log_y_(d.dist == 1 ? static_cast<std::size_t>(d.nobs) : 0),
-      mean_(static_cast<std::size_t>(d.nobs)),
-      log_mean_(static_cast<std::size_t>(d.nobs)),
-      slope_(static_cast<std::size_t>(d.nobs)),
-      partial_(static_cast<std::size_t>(d.nobs)),
-      reciprocals_(static_cast<std::size_t>(d.nobs)),
-      slope_h_(static_cast<std::size_t>(d.nobs)) {
+      mean_(std::min(static_cast<std::size_t>(d.nobs), kBlock)),
+      log_mean_(mean_.size()),
+      slope_(mean_.size()),
+      partial_(mean_.size()),
+      reciprocals_(mean_.size()),
+      slope_h_(mean_.size()) {
     // each distribution's own constants only: a profile prepares many searches
     std::vector<double> known_factorials(d.dist == 1 || d.dist == 2 ? 0 : 4096,
                                          std::numeric_limits<double>::quiet_NaN());
@@ -305,17 +307,25 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
     double* const log_of = log_mean_.data();
     double* const floor_slope = slope_.data();
     double* const slope_h = slope_h_.data();
-    // every record's mean first, then all their logarithms at once
+    // The records a block at a time, so that the scratch stays small however large the
+    // survey; every sum runs on across the blocks in record order, and the blocks are whole
+    // runs of four records, so that the value is the same as in one pass. In each block
+    // every record's mean first, then all their logarithms at once.
     bool finite = true;
-    auto means = [&] {
-        finite = by_predictors(d.np, [&](auto np) { return means_of<np>(d, b0, beta, m_of, floor_slope); });
+    auto means = [&](std::size_t first, std::size_t count) {
+        finite = by_predictors(d.np, [&](auto np) { return means_of<np>(d, first, count, b0, beta, m_of, floor_slope); }) &&
+                 finite;
     };
-    auto logarithms = [&](const double* in, double* out) {
+    auto logarithms = [&](const double* in, double* out, std::size_t count) {
         if (finite) {
-            log_array(in, out, nobs);
+            log_array(in, out, count);
         } else {
-            for (std::size_t i = 0; i < nobs; ++i) out[i] = std::log(in[i]);
+            for (std::size_t i = 0; i < count; ++i) out[i] = std::log(in[i]);
         }
+    };
+    auto slopes = [&](std::size_t first, std::size_t count) {
+        if constexpr (Gradient)
+            by_predictors(d.np, [&](auto np) { slope_sums<np>(d, first, count, slope_h, sum_h, sum_hx); });
     };
 
     double total = 0.0;
@@ -324,16 +334,21 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         const double v = std::log(1.0 + e * e);  // s squared
         const double s = std::sqrt(v);
         const double log_s = std::log(s);
-        means();
-        logarithms(m_of, log_of);
         // the sums the value and the slope in e need, then the terms from them
         double sum_dev = 0.0, sum_dev2 = 0.0;
         const double inv_v = 1.0 / v;
-        for (std::size_t i = 0; i < nobs; ++i) {
-            const double dev = log_y_[i] - (log_of[i] - v / 2.0);
-            sum_dev += dev;
-            sum_dev2 += dev * dev;
-            if constexpr (Gradient) slope_h[i] = dev * inv_v / m_of[i] * floor_slope[i];
+        for (std::size_t first = 0; first < nobs; first += kBlock) {
+            const std::size_t count = std::min(kBlock, nobs - first);
+            means(first, count);
+            logarithms(m_of, log_of, count);
+            const double* log_y = log_y_.data() + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double dev = log_y[i] - (log_of[i] - v / 2.0);
+                sum_dev += dev;
+                sum_dev2 += dev * dev;
+                if constexpr (Gradient) slope_h[i] = dev * inv_v / m_of[i] * floor_slope[i];
+            }
+            slopes(first, count);
         }
         const double records = static_cast<double>(nobs);
         total = -sum_dev2 / (2.0 * v) - (sum_log_y_ + records * log_s);
@@ -343,11 +358,16 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         const double log_e = std::log(e);
         const double inv_e2 = 1.0 / (e * e);
         double sum_dev2 = 0.0;
-        means();
-        for (std::size_t i = 0; i < nobs; ++i) {
-            const double dev = static_cast<double>(d.y[i]) - m_of[i];
-            sum_dev2 += dev * dev;
-            if constexpr (Gradient) slope_h[i] = dev * inv_e2 * floor_slope[i];
+        for (std::size_t first = 0; first < nobs; first += kBlock) {
+            const std::size_t count = std::min(kBlock, nobs - first);
+            means(first, count);
+            const int32_t* y = d.y + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double dev = static_cast<double>(y[i]) - m_of[i];
+                sum_dev2 += dev * dev;
+                if constexpr (Gradient) slope_h[i] = dev * inv_e2 * floor_slope[i];
+            }
+            slopes(first, count);
         }
         const double records = static_cast<double>(nobs);
         total = -sum_dev2 / (2.0 * e * e) - records * log_e;
@@ -356,7 +376,6 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         const double p = 1.0 / (1.0 + e);
         const double log_p = std::log(p);
         const double log_q = std::log(1.0 - p);
-        means();
         // each record's falling product (the last run of its factors) before all their
         // logarithms at once; the runs before it are in partial, and the product's slope
         // in reciprocals
@@ -364,56 +383,64 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
         double* const partial = partial_.data();
         double* const reciprocals = reciprocals_.data();
         double* const numerator = slope_h_.data();  // free until the slopes are formed below
-        const auto one_record = [&](std::size_t i) {
-            const double r = p * m_of[i] / (1.0 - p);
-            const int32_t y = d.y[i];
-            partial[i] = 0.0;
-            reciprocals[i] = 0.0;
-            numerator[i] = 0.0;
-            product[i] = y >= 1 ? falling_product<Gradient>(r + static_cast<double>(y) - 1.0, y, &partial[i],
-                                                            &reciprocals[i], &numerator[i])
-                                : 1.0;
-        };
-        // four records at a time where the machine can: one chain of products serves four
-        std::size_t next = 0;
-#if VALDMORA_FOUR_LANES
-        const bool lanes = four_lanes_available();
-        for (; lanes && next + 4 <= nobs; next += 4) {
-            const std::size_t i = next;
-            double a[4];
-            int32_t k[4];
-            for (std::size_t l = 0; l < 4; ++l) {
-                k[l] = d.y[i + l];
-                a[l] = p * m_of[i + l] / (1.0 - p) + static_cast<double>(k[l]) - 1.0;
-            }
-            if (falling_products_fit_lanes(a, k)) {
-                falling_products4<Gradient>(a, k, partial + i, reciprocals + i, numerator + i, product + i);
-                if constexpr (!Gradient)
-                    for (std::size_t l = 0; l < 4; ++l) reciprocals[i + l] = numerator[i + l] = 0.0;
-            } else {
-                for (std::size_t l = 0; l < 4; ++l) one_record(i + l);
-            }
-        }
-#endif
-        for (; next < nobs; ++next) one_record(next);
-        for (std::size_t i = 0; i < nobs; ++i) finite = finite && std::isfinite(product[i]) && product[i] > 0.0;
-        // the divisions all together, several to an instruction
-        if constexpr (Gradient)
-            for (std::size_t i = 0; i < nobs; ++i) reciprocals[i] += numerator[i] / product[i];
-        logarithms(product, product);
-        // sums over the records, then the terms in e from them
         double sum_r = 0.0, sum_comb = 0.0, sum_dl_dr_r = 0.0;
         const double inv_e = 1.0 / e;
-        for (std::size_t i = 0; i < nobs; ++i) {
-            const double r = p * m_of[i] / (1.0 - p);
-            if (d.y[i] >= 1) sum_comb += partial[i] + product[i];
-            sum_r += r;
-            if constexpr (Gradient) {
-                // r = m / e: dl/dr = sum of 1/(r + t) + ln p
-                const double dl_dr = reciprocals[i] + log_p;
-                slope_h[i] = dl_dr * inv_e * floor_slope[i];
-                sum_dl_dr_r += dl_dr * r;
+#if VALDMORA_FOUR_LANES
+        const bool lanes = four_lanes_available();
+#endif
+        for (std::size_t first = 0; first < nobs; first += kBlock) {
+            const std::size_t count = std::min(kBlock, nobs - first);
+            const int32_t* y = d.y + first;
+            means(first, count);
+            const auto one_record = [&](std::size_t i) {
+                const double r = p * m_of[i] / (1.0 - p);
+                const int32_t k = y[i];
+                partial[i] = 0.0;
+                reciprocals[i] = 0.0;
+                numerator[i] = 0.0;
+                product[i] = k >= 1 ? falling_product<Gradient>(r + static_cast<double>(k) - 1.0, k, &partial[i],
+                                                                &reciprocals[i], &numerator[i])
+                                    : 1.0;
+            };
+            // four records at a time where the machine can: one chain of products serves four
+            std::size_t next = 0;
+#if VALDMORA_FOUR_LANES
+            for (; lanes && next + 4 <= count; next += 4) {
+                const std::size_t i = next;
+                double a[4];
+                int32_t k[4];
+                for (std::size_t l = 0; l < 4; ++l) {
+                    k[l] = y[i + l];
+                    a[l] = p * m_of[i + l] / (1.0 - p) + static_cast<double>(k[l]) - 1.0;
+                }
+                if (falling_products_fit_lanes(a, k)) {
+                    falling_products4<Gradient>(a, k, partial + i, reciprocals + i, numerator + i, product + i);
+                    if constexpr (!Gradient)
+                        for (std::size_t l = 0; l < 4; ++l) reciprocals[i + l] = numerator[i + l] = 0.0;
+                } else {
+                    for (std::size_t l = 0; l < 4; ++l) one_record(i + l);
+                }
             }
+#endif
+            for (; next < count; ++next) one_record(next);
+            for (std::size_t i = 0; i < count; ++i) finite = finite && std::isfinite(product[i]) && product[i] > 0.0;
+            // the divisions all together, several to an instruction
+            if constexpr (Gradient)
+                for (std::size_t i = 0; i < count; ++i) reciprocals[i] += numerator[i] / product[i];
+            logarithms(product, product, count);
+            // sums over the records, then the terms in e from them
+            for (std::size_t i = 0; i < count; ++i) {
+                const double r = p * m_of[i] / (1.0 - p);
+                if (y[i] >= 1) sum_comb += partial[i] + product[i];
+                sum_r += r;
+                if constexpr (Gradient) {
+                    // r = m / e: dl/dr = sum of 1/(r + t) + ln p
+                    const double dl_dr = reciprocals[i] + log_p;
+                    slope_h[i] = dl_dr * inv_e * floor_slope[i];
+                    sum_dl_dr_r += dl_dr * r;
+                }
+            }
+            slopes(first, count);
         }
         total = (sum_comb - sum_log_factorial_) + sum_r * log_p + sum_y_ * log_q;
         if constexpr (Gradient)
@@ -421,7 +448,6 @@ double PreparedObjective::evaluate(int32_t n, const int32_t* positions, const do
     }
 
     if constexpr (Gradient) {
-        by_predictors(d.np, [&](auto np) { slope_sums<np>(d, slope_h, sum_h, sum_hx); });
         // dl/d(value) at each position, then per variable x = scale * value
         double by_position[kMaxPositions] = {};
         for (int32_t j = 0; j < d.np; ++j) by_position[1 + j] = sum_hx[j];

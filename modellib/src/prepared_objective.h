@@ -3,6 +3,7 @@
 // ulps of each term); the fit reports FUNCT1's own value at the point it returns.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -43,9 +44,10 @@ private:
     bool any_count_below_one_ = false;
     std::vector<double> log_y_;
     double sum_log_y_ = 0.0, sum_log_factorial_ = 0.0, sum_y_ = 0.0;
-    // Per evaluation: each record's mean (or falling product), its logarithm, and the
-    // slope of the floor; kept between evaluations so that nothing is allocated in one.
-    // One prepared objective serves one search, on one thread.
+    // Per evaluation, for one block of records: each record's mean (or falling product),
+    // its logarithm, and the slope of the floor; kept between evaluations so that nothing
+    // is allocated in one. One prepared objective serves one search, on one thread.
+    static constexpr std::size_t kBlock = 2048;  // whole runs of four records
     mutable std::vector<double> mean_, log_mean_, slope_, partial_, reciprocals_, slope_h_;
 };
 

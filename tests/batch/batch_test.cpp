@@ -185,6 +185,14 @@ TEST_F(BatchTest, JsonNamesItsResultLinesAndKeepsTheOldLabelsForARelease) {
     EXPECT_EQ(j["intervals"], j["intervals_line"]);
     // the line is the fit's own number, not a copy of a sentence
     EXPECT_NEAR(j["max_ll"].get<double>(), -115.693, 5e-4);
+    // an output's form does not run the checks: only --checks does, and then the JSON has them
+    for (const char* key : {"poisson_limit_test", "simulated_dispersion"}) EXPECT_FALSE(j.contains(key)) << key;
+    const Outcome c = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3", "--json", "--checks"});
+    ASSERT_EQ(c.status, 0) << c.err;
+    const json k = json::parse(c.out);
+    EXPECT_TRUE(k["poisson_limit_test"]["p_value"].is_number());
+    EXPECT_EQ(k["simulated_dispersion"]["data_sets"], 500);
+    EXPECT_EQ(k["max_ll"], j["max_ll"]);
 }
 
 TEST_F(BatchTest, CompareCsvOfPredictorNamesWithCommasKeepsThirteenFields) {

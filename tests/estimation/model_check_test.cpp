@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -158,6 +160,10 @@ TEST(DispersionChecks, TheSimulatedTestAcceptsTheModelsOwnDataAndFlagsTooMuchSpr
     ASSERT_TRUE(own.available) << own.reason;
     EXPECT_GT(own.p_value, 0.01);
     EXPECT_EQ(own.sentence.rfind("The counts spread as the fitted model says they should", 0), 0u) << own.sentence;
+    // each data set from its own stream of the seed: one thread or two, the same result
+    const SimulatedDispersion one_thread = simulated_dispersion_test(s, truth, 5, 400, 1, false);
+    EXPECT_EQ(one_thread.share_above, own.share_above);
+    EXPECT_EQ(one_thread.p_value, own.p_value);
     // the same counts read as Poisson-like (VoM - 1 of 0.05): far too much spread
     std::vector<double> narrow = truth;
     narrow[4] = 0.05;
@@ -217,7 +223,16 @@ TEST(Residuals, PearsonResidualsAgreeWithAnIndependentFit) {
         double sum2 = 0.0;
         for (double p : ours.pearson) sum2 += p * p;
         EXPECT_NEAR(ours.dispersion, sum2 / 145.0, 1e-12);
+        // the JSON's dispersion and the file written row by row are the same numbers
+        EXPECT_EQ(pearson_dispersion(fit.state(), fit.estimate.par_value, 5), ours.dispersion);
+        const std::string path = (std::filesystem::temp_directory_path() / "valdmora_residuals_test.csv").string();
+        ASSERT_EQ(write_residuals_csv(path, fit.state(), fit.estimate.par_value, 1), "");
+        std::ifstream written(path, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, residuals_csv(ours));
+        std::filesystem::remove(path);
     }
+    EXPECT_NE(write_residuals_csv("/nonexistent-folder/r.csv", load("survey300.txt"), {1, 0, 0, 0, 1}, 1), "");
 }
 
 // Counts drawn from the fitted model: the quantile residuals look standard normal (a

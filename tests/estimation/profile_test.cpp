@@ -13,6 +13,7 @@
 #include "estimation/profile.h"
 #include "estimation/setup.h"
 #include "testkit/intervals.h"
+#include "testkit/survey.h"
 #include "valdmora/modellib.h"
 
 using namespace valdmora;
@@ -221,13 +222,68 @@ TEST(Bootstrap, TheSameSeedGivesTheSameLimits) {
     EXPECT_NE(boot_c->lower, boot_a.limits->lower);
 }
 
+// The bootstrap's limits against the predictive distribution worked out by hand: the
+// unsurveyed total's variance is the wards' own, sum (1 + e) m for the negative binomial
+// and M e^2 for the normal, plus the estimated total's, g' C g with g = (M, sum x_j) the
+// total's slopes in the coefficients and C their covariance (as many unsurveyed wards as
+// surveyed, so that the two parts weigh alike); its skew is small at these sizes, so the
+// limits lie within their Monte Carlo error (and a little for the skew) of the normal
+// limits.
+TEST(Bootstrap, LimitsMatchThePredictiveDistributionsNormalLimits) {
+    for (Dist dist : {Dist::negbin, Dist::normal}) {
+        SCOPED_TRACE(static_cast<int>(dist));
+        const bool negbin = dist == Dist::negbin;
+        const double e = negbin ? 1.0 : 6.0;
+        const EstimationState s = valdmora::testing::simulated_survey(400, 400, 2, dist, 5.0, {0.02, 0.01}, e, 21);
+        ClickInput in;
+        in.data_file = true;
+        in.request.dist = dist;
+        in.request.free = {true, true, true, false, false};
+        in.request.start = {10, 0, 0, 0, 0, negbin ? 1.0 : 10.0};
+        in.request.profile = false;
+        in.request.bootstrap_reps = 1000;
+        in.request.bootstrap_seed = 5;
+        ClickServices services;
+        services.library = kLibrary;
+        const ClickResult click = run_estimating_click(in, s, services);
+        const EstimateResult& r = click.estimate;
+        const Interval& boot = interval_of(r, IntervalKind::bootstrap);
+        ASSERT_TRUE(r.cov.ok() && boot.limits.ok() && boot.monte_carlo);
+        EXPECT_EQ(boot.monte_carlo->failed, 0);
+        const std::vector<double>& v = r.par_value;
+        double own = 0.0, total = 0.0;
+        std::array<double, 3> g{0.0, 0.0, 0.0};
+        for (long w = 1; w <= s.n_unsurveyed; ++w) {
+            const double m = v[0] + v[1] * s.unsurveyed_x(1, w) + v[2] * s.unsurveyed_x(2, w);
+            ASSERT_GT(m, 2.0);  // above the floor: the mean is linear
+            total += m;
+            own += negbin ? (1.0 + v[3]) * m : v[3] * v[3];
+            g[0] += 1.0;
+            g[1] += s.unsurveyed_x(1, w);
+            g[2] += s.unsurveyed_x(2, w);
+        }
+        double estimated = 0.0;
+        for (std::size_t a = 0; a < 3; ++a)
+            for (std::size_t b = 0; b < 3; ++b) estimated += g[a] * (*r.cov)[a][b] * g[b];
+        const double sd = std::sqrt(own + estimated);
+        // the 2.5 % point's Monte Carlo error, sqrt(p (1 - p) / B) / phi(1.96) standard deviations
+        const double error = sd * std::sqrt(0.025 * 0.975 / 1000.0) / 0.05845;
+        ASSERT_GT(estimated, 0.3 * own);
+        EXPECT_NEAR(boot.limits->lower, total - 1.96 * sd, 3.5 * error + 0.02 * sd);
+        EXPECT_NEAR(boot.limits->upper, total + 1.96 * sd, 3.5 * error + 0.02 * sd);
+        // its own estimate of that error, from order statistics a few apart, is rough
+        EXPECT_GT(boot.monte_carlo->lower_error, 0.5 * error);
+        EXPECT_LT(boot.monte_carlo->lower_error, 2.0 * error);
+    }
+}
+
 TEST(Bootstrap, QuantilesAndDraws) {
     const std::vector<double> sorted{1, 2, 3, 4, 5};
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.0), 1.0);
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.5), 3.0);
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.25), 2.0);
     EXPECT_DOUBLE_EQ(quantile(sorted, 0.1), 1.4);
-    std::mt19937_64 engine(1);
+    FastRandom engine(1, 0);
     double sum = 0.0, sum2 = 0.0;
     const int n = 40000;
     for (int i = 0; i < n; ++i) {

@@ -6,9 +6,11 @@
 #include <fstream>
 #include <random>
 #include <tuple>
+#include <unsupported/Eigen/SpecialFunctions>
 
 #include "cycle/count_file.h"
 #include "estimation/click.h"
+#include "estimation/model_draw.h"
 #include "estimation/report.h"
 #include "cycle/number_text.h"
 #include "estimation/simulation.h"
@@ -308,6 +310,143 @@ TEST(ExactGenerator, DrawsHaveTheModelsMeanAndVariance) {
         EXPECT_NEAR(var, c.variance, 6.0 * c.variance * std::sqrt(2.0 / n));
         EXPECT_DOUBLE_EQ(exact_expected_count(c.m, c.e, c.dist), c.m);
     }
+}
+
+// The fast draws of the checks and the bootstrap against the distributions' own laws:
+// splitmix64's published first outputs, ln k! against the C library's lgamma, Poisson
+// frequencies against their probabilities (chi-square at 0.1 %), gamma
+// draws against the regularized incomplete gamma (Kolmogorov-Smirnov at 1 %), and the
+// model's draws' moments.
+TEST(FastDraws, FollowTheirDistributions) {
+    uint64_t state = 0;
+    EXPECT_EQ(splitmix64(state), 0xE220A8397B1DCDAFu);
+    EXPECT_EQ(splitmix64(state), 0x6E789E6AA1B965F4u);
+    for (double k : {0.0, 1.0, 9.0, 10.0, 11.0, 30.0, 200.0, 1e6})
+        EXPECT_NEAR(FastRandom::log_factorial(k), std::lgamma(k + 1.0), 1e-13 * (1.0 + std::lgamma(k + 1.0))) << k;
+    FastRandom same(5, 3), other_stream(5, 4), other_seed(6, 3);
+    const uint64_t first = same();
+    EXPECT_EQ(first, FastRandom(5, 3)());
+    EXPECT_NE(first, other_stream());
+    EXPECT_NE(first, other_seed());
+
+    // below 10 by inversion, above by transformed rejection
+    for (double mean : {0.7, 3.0, 9.5, 35.0, 1000.0}) {
+        SCOPED_TRACE(mean);
+        FastRandom random(11, static_cast<uint64_t>(mean * 10));
+        const int n = 200000;
+        std::vector<double> seen(4096, 0.0);
+        for (int i = 0; i < n; ++i) {
+            const double k = random.poisson(mean);
+            ASSERT_EQ(k, std::floor(k));
+            ASSERT_GE(k, 0.0);
+            if (k < 4096) seen[static_cast<std::size_t>(k)] += 1.0;
+        }
+        // bins of at least 20 expected draws, the tails pooled into the outermost bins
+        double cumulative = 0.0, chi2 = 0.0, bin_seen = 0.0, bin_expected = 0.0;
+        int bins = 0;
+        for (int k = 0; k < 4096; ++k) {
+            const double p = std::exp(-mean + k * std::log(mean) - std::lgamma(k + 1.0));
+            cumulative += p;
+            bin_seen += seen[static_cast<std::size_t>(k)];
+            bin_expected += n * p;
+            if (bin_expected >= 20.0 && n * (1.0 - cumulative) >= 20.0) {
+                chi2 += (bin_seen - bin_expected) * (bin_seen - bin_expected) / bin_expected;
+                ++bins;
+                bin_seen = bin_expected = 0.0;
+            }
+        }
+        double rest = 0.0;
+        for (int k = 0; k < 4096; ++k) rest += seen[static_cast<std::size_t>(k)];
+        bin_seen += n - rest;  // beyond the table
+        bin_expected += n * (1.0 - cumulative);
+        chi2 += (bin_seen - bin_expected) * (bin_seen - bin_expected) / bin_expected;
+        const double df = bins;  // bins + 1 cells, one constraint
+        // the 99.9 % point of chi-square by Wilson and Hilferty
+        const double z = 3.09, h = 2.0 / (9.0 * df);
+        EXPECT_LT(chi2, df * std::pow(1.0 - h + z * std::sqrt(h), 3.0)) << bins << " bins";
+    }
+
+    for (double shape : {0.3, 1.0, 2.5, 40.0}) {
+        SCOPED_TRACE(shape);
+        FastRandom random(12, static_cast<uint64_t>(shape * 10));
+        std::vector<double> g(50000);
+        for (double& v : g) v = random.gamma(shape);
+        std::sort(g.begin(), g.end());
+        double ks = 0.0;
+        const double n = static_cast<double>(g.size());
+        for (std::size_t i = 0; i < g.size(); ++i) {
+            const double cdf = Eigen::numext::igamma(shape, g[i]);
+            ks = std::max({ks, std::fabs(cdf - static_cast<double>(i) / n), std::fabs(cdf - static_cast<double>(i + 1) / n)});
+        }
+        EXPECT_LT(ks, 1.63 / std::sqrt(n));
+    }
+
+    // the model's draws: mean m and the model's variance, as exact_count's
+    struct Case {
+        Dist dist;
+        double m, e, variance;
+    };
+    for (const Case& c : {Case{Dist::negbin, 10.0, 3.0, 40.0}, Case{Dist::negbin, 0.4, 2.0, 1.2},
+                          Case{Dist::negbin, 250.0, 0.5, 375.0}, Case{Dist::normal, 30.0, 5.0, 25.0},
+                          Case{Dist::lognormal, 40.0, 0.3, 144.0}}) {
+        SCOPED_TRACE(static_cast<int>(c.dist));
+        FastRandom random(99, 0);
+        const ModelDraw draw(c.dist, c.e);
+        const int n = 200000;
+        double sum = 0.0, sum2 = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double y = draw(c.m, random);
+            sum += y;
+            sum2 += y * y;
+        }
+        const double mean = sum / n, var = sum2 / n - mean * mean;
+        EXPECT_NEAR(mean, c.m, 4.0 * std::sqrt(c.variance / n));
+        EXPECT_NEAR(var, c.variance, 6.0 * c.variance * std::sqrt(2.0 / n));
+    }
+}
+
+// The dispersion check's tabled negative binomial against its probabilities from the
+// gamma function (chi-square at 0.1 %), at a mode of 0, a middling and a large mean; and a
+// distribution too wide to table is refused.
+TEST(FastDraws, TabledNegativeBinomialFollowsItsDistribution) {
+    struct Case {
+        double m, e;
+    };
+    for (const Case& c : {Case{0.4, 3.0}, Case{30.0, 1.0}, Case{400.0, 0.2}}) {
+        SCOPED_TRACE(c.m);
+        NegbinTable table;
+        ASSERT_TRUE(table.reset(c.m, c.e));
+        FastRandom random(3, 0);
+        const int n = 200000;
+        std::vector<double> seen(4096, 0.0);
+        for (int i = 0; i < n; ++i) {
+            const double k = table.draw(random.uniform());
+            ASSERT_GE(k, 0.0);
+            ASSERT_LT(k, 4096.0);
+            seen[static_cast<std::size_t>(k)] += 1.0;
+        }
+        const double r = c.m / c.e, p = 1.0 / (1.0 + c.e);
+        double chi2 = 0.0, bin_seen = 0.0, bin_expected = 0.0, cumulative = 0.0;
+        int bins = 0;
+        for (int k = 0; k < 4096; ++k) {
+            const double pk = std::exp(std::lgamma(k + r) - std::lgamma(r) - std::lgamma(k + 1.0) + r * std::log(p) +
+                                       k * std::log(1.0 - p));
+            cumulative += pk;
+            bin_seen += seen[static_cast<std::size_t>(k)];
+            bin_expected += n * pk;
+            if (bin_expected >= 20.0 && n * (1.0 - cumulative) >= 20.0) {
+                chi2 += (bin_seen - bin_expected) * (bin_seen - bin_expected) / bin_expected;
+                ++bins;
+                bin_seen = bin_expected = 0.0;
+            }
+        }
+        bin_expected += n * (1.0 - cumulative);
+        chi2 += (bin_seen - bin_expected) * (bin_seen - bin_expected) / bin_expected;
+        const double df = bins, z = 3.09, h = 2.0 / (9.0 * df);
+        EXPECT_LT(chi2, df * std::pow(1.0 - h + z * std::sqrt(h), 3.0)) << bins << " bins";
+    }
+    NegbinTable wide;
+    EXPECT_FALSE(wide.reset(1e7, 5.0));
 }
 
 TEST(ExactGenerator, TheLognormalHoldAtOneIsInItsExpectedValue) {

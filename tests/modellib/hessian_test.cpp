@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "valdmora/modellib.h"
@@ -127,6 +128,35 @@ TEST(Hessian, LargeNegativeBinomialCountsUseTheSeries) {
     s.value = {20.0, 0.17, 18.0, 30.0};
     // larger steps: the objective is large here, and its roundoff would swamp small ones
     expect_hessian_matches_differences(s.model(3), {1, 2, 3, 4}, s.value, 1e-2);
+}
+
+// One negative binomial record, the intercept alone free and above the floor: the slope and
+// curvature in the mean are sums over t < y of 1/(r + t) and 1/(r + t)^2 (r = m / e), here
+// summed term by term in long double, against the series the library switches to, at
+// sizes of r either side of where it does.
+TEST(Hessian, NegativeBinomialCountTermsMatchTheirSumsTermByTerm) {
+    const double e = 1.5;
+    for (double m : {4.0, 14.0, 23.0, 60.0, 900.0})
+        for (int32_t y : {9, 40, 400}) {
+            SCOPED_TRACE(std::to_string(m) + " " + std::to_string(y));
+            const double x_sum = 0.0;
+            const double value[2] = {m, e}, scale[2] = {1.0, 1.0};
+            const valdmora_model model{1, 0, 3, &y, nullptr, &x_sum, 10.0, value, scale, 0.0};
+            const int32_t position = 1;
+            double g = 0.0, h = 0.0;
+            ASSERT_EQ(VALDMORA_HESSIAN(&model, 1, &position, &m, nullptr, &g, &h), VALDMORA_FIT_OK);
+            const long double r = static_cast<long double>(m) / e;
+            long double first = 0.0L, second = 0.0L;
+            for (int32_t t = 0; t < y; ++t) {
+                first += 1.0L / (r + t);
+                second += 1.0L / ((r + t) * (r + t));
+            }
+            // -dl/dm = -(first - ln(1 + e)) / e, -d2l/dm2 = second / e^2
+            const double slope = static_cast<double>(-(first - std::log1p(static_cast<long double>(e))) / e);
+            const double curvature = static_cast<double>(second / (static_cast<long double>(e) * e));
+            EXPECT_NEAR(g, slope, 1e-13 * std::fabs(static_cast<double>(first) / e));
+            EXPECT_NEAR(h, curvature, 1e-13 * curvature);
+        }
 }
 
 TEST(Hessian, RefusesWhatCannotBeUsed) {

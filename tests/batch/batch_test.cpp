@@ -784,6 +784,29 @@ TEST_F(BatchTest, EchoedNamesNeverCarryRawTerminalBytes) {
         }
         EXPECT_NE(r.err.find("\\x1B"), std::string::npos) << args.back() << ": " << r.err;
     }
+    // DEL and the C1 controls (U+0080..U+009F: CSI is U+009B) move a terminal as ESC does; they
+    // come in arguments and paths, as UTF-8 in a file, and as Latin-1 bytes Windows leaves undefined
+    write("c1.txt", "a\nW\xC2\x9B" "2J,1,0\nW2,2,3\nW3,3,4\nW4,4,5\nU,5\n");
+    write("latin.txt", "a\nW\x81,1,0\nW2,2,3\nW3,3,4\nW4,4,5\nU,5\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> more{
+        {{"estimate", "counts.txt", "--ward", "Atl\x7Fntis"}, "Atl\\x7Fntis"},
+        {{"estimate", "no\x7F" "dir.txt"}, "no\\x7Fdir.txt"},
+        {{"estimate", "counts.txt", "--ward", "Atl\xC2\x80ntis\xC2\x9F"}, "Atl\\u0080ntis\\u009F"},
+        {{"estimate", "counts.txt", "--out", "o\xC2\x9B" "2J"}, "o\\u009B2J"},
+        {{"estimate", "c1.txt"}, "W\\u009B2J"},
+        {{"estimate", "latin.txt"}, "W\\u0081"}};
+    for (const auto& [args, escaped] : more) {
+        const Outcome r = run(args);
+        EXPECT_NE(r.status, 0) << escaped;
+        for (const std::string* text : {&r.out, &r.err}) {
+            EXPECT_EQ(text->find('\x7F'), std::string::npos) << escaped << ": " << *text;
+            EXPECT_EQ(text->find('\x81'), std::string::npos) << escaped << ": " << *text;
+            for (int c1 = 0x80; c1 <= 0x9F; ++c1)
+                EXPECT_EQ(text->find(std::string("\xC2") + static_cast<char>(c1)), std::string::npos)
+                    << escaped << ": " << *text;
+        }
+        EXPECT_NE(r.err.find(escaped), std::string::npos) << escaped << ": " << r.err;
+    }
 }
 
 #ifndef _WIN32  // limits, links, signals, mounts, the loader and LD_PRELOAD are POSIX's

@@ -645,15 +645,31 @@ private slots:
         QCOMPARE(w->state().max_ll, max_ll);
     }
 
-    void untickingAPredictorZeroesItsBox() {
-        read_file("a,b\nX,1,2,5\nY,2,3,6\n");
+    // an unticked box, a predictor's or the constant's, keeps what it shows, and the estimate
+    // holds the parameter fixed there
+    void untickingABoxKeepsItsValueForTheFit() {
+        read_file("a,b\nX,1,2,5\nY,2,3,6\nZ,3,1,9\nV,4,4,8\nT,5,2,12\nU,2,2\n");
         auto* tick = get<QCheckBox>("chkBeta(2)");
         type_into(beta(2), "0.7");
         QTest::mouseClick(tick, Qt::LeftButton);  // ticked
         QCOMPARE(beta(2)->text(), QString("0.7"));
         QTest::mouseClick(tick, Qt::LeftButton);  // unticked
-        QCOMPARE(beta(2)->text(), QString("0"));
+        QCOMPARE(beta(2)->text(), QString("0.7"));
         QCOMPARE(w->state().beta_entered(2), 0.7);
+        type_into(beta(0), "3");
+        QTest::mouseClick(get<QCheckBox>("chkBeta(0)"), Qt::LeftButton);  // unticked
+        QCOMPARE(beta(0)->text(), QString("3"));
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);  // ticked
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages.front().text.c_str());
+        const valdmora::ClickResult* r = w->form().result();
+        QVERIFY(r);
+        QCOMPARE(r->estimate.free_pos, (std::vector<int32_t>{2, 4}));
+        QCOMPARE(r->estimate.par_value[0], 3.0);
+        QCOMPARE(r->estimate.par_value[2], 0.7);
+        QCOMPARE(beta(0)->text(), QString("3"));
+        QCOMPARE(beta(2)->text(), QString("0.7"));
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
     }
 };
 

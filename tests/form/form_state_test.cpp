@@ -340,6 +340,40 @@ TEST(FormClick, TheBoxesShowTheEstimatesAndKeepTheFixedTexts) {
     EXPECT_EQ(f.box(4), "88");
 }
 
+// Unticking a box, the constant's or a predictor's, fixes the parameter at the value the box
+// shows: an estimate keeps showing it, the click starts from it, and the fit holds it there.
+TEST(FormClick, UntickingABoxFixesItAtTheValueItShows) {
+    FormState f(kComma);
+    f.load(survey({"a", "b"}), "a.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_tick(1, true);
+    f.set_tick(2, true);
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    f.set_box(0, "6,5");
+    const std::string b2 = f.box(2);  // the estimate, as its box shows it
+    ASSERT_NE(b2, "0");
+    f.set_tick(0, false);
+    f.set_tick(2, false);
+    EXPECT_EQ(f.box(0), "6,5");
+    EXPECT_EQ(f.box(2), b2);
+    const ClickInput in = f.click_input();
+    EXPECT_EQ(in.request.free, (std::array<bool, 5>{false, true, false, false, false}));
+    EXPECT_EQ(in.request.start[0], 6.5);
+    EXPECT_EQ(in.request.start[2], *parse_number(b2, kComma));
+    estimate(f);
+    const EstimateResult& e = f.result()->estimate;
+    EXPECT_EQ(e.free_pos, (std::vector<int32_t>{2, 4}));
+    EXPECT_EQ(e.par_value[0], 6.5);
+    EXPECT_EQ(e.par_value[2], *parse_number(b2, kComma));
+    EXPECT_EQ(f.box(0), "6,5");
+    EXPECT_EQ(f.box(2), b2);
+    EXPECT_TRUE(f.result_current());
+    // ticked again, the box still starts the fit from what it shows
+    f.set_tick(2, true);
+    EXPECT_EQ(f.box(2), b2);
+}
+
 // After a simulation the boxes show the true values it drew with, in the general form (not
 // what was typed since, nor four decimals); a free one then shows its estimate.
 TEST(FormClick, ASimulationRefillsTheBoxesFromTheTrueValuesInTheGeneralForm) {

@@ -531,6 +531,14 @@ private slots:
         QVERIFY(get<PictureBox>("picLL")->out_of_date().contains("the model or its start values have changed"));
         type_into(beta(0), constant);
         QVERIFY(get<PictureBox>("picLL")->out_of_date().isEmpty());
+        // so does a ward named after it, and emptied again it is current
+        auto* ward = get<QLineEdit>("txtWard");
+        QVERIFY(ward->isVisible());
+        type_into(ward, "V1");
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().contains("the model or its start values have changed"));
+        QVERIFY(w->findChild<QTextBrowser*>("resultsText")->toPlainText().startsWith("Out of date"));
+        type_into(ward, "");
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
     }
 
     void theWardBoxCompletesUnsurveyedWardsWhateverTheCase() {

@@ -196,6 +196,21 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
     // a range is only the chart's reach
     f.set_range("20");
     EXPECT_TRUE(f.result_current());
+    // a ward named, or another ward, is another estimate; the box emptied again, the same one
+    f.set_ward("u1");
+    EXPECT_FALSE(f.result_current());
+    EXPECT_NE(f.out_of_date_line().find("the model or its start values have changed"), std::string::npos);
+    f.set_ward("");
+    EXPECT_TRUE(f.result_current());
+    f.set_ward("u1");
+    estimate(f);
+    EXPECT_TRUE(f.result_current());
+    f.set_ward("u2");
+    EXPECT_FALSE(f.result_current());
+    f.set_ward("u1");
+    EXPECT_TRUE(f.result_current());
+    f.set_ward("");
+    estimate(f);
 
     EXPECT_EQ(f.change_note(), "");
     f.choose_distribution(Dist::normal);

@@ -475,6 +475,68 @@ TEST(FormClick, TheNumberOfSurveysIsReadOnlyWithoutAFile) {
     EXPECT_TRUE(g.click_input().simulate);
 }
 
+// The copied text's columns line up as a reader sees them, in characters, whatever letters
+// the names hold: a coefficient's name beside the plain "constant", and a long name of many
+// two-byte letters, which must not wrap a count of blanks round.
+TEST(ResultsSummaryTest, ColumnsAlignWhateverLettersTheNamesHold) {
+    const std::string long_name = "Einwohner größerer Höfe über Ödland, Übersicht für Süßwasser";
+    const std::string ward = "Süderstraße-Öhringen-Wöhrden";
+    CountData d = survey({"población", long_name});
+    d.unsurveyed[1].name = ward;
+    FormState f(kPoint);
+    f.load(d, "población.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_tick(1, true);
+    f.set_tick(2, true);
+    f.set_ward(ward);
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    ASSERT_TRUE(f.result()->estimate.cov.ok()) << f.result()->estimate.cov.reason();
+    const ResultsSummary sum = results_summary(f);
+    const std::string text = sum.text();
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    ASSERT_EQ(lines.size(), sum.rows.size()) << text;
+    auto chars = [](const std::string& s) {
+        return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
+    // where each cell of row i starts on its line, in characters (empty cells: nowhere)
+    auto columns = [&](std::size_t i) {
+        std::vector<std::size_t> at;
+        std::size_t pos = 0;
+        for (const std::string& cell : sum.rows[i]) {
+            const std::size_t p = cell.empty() ? std::string::npos : lines[i].find(cell, pos);
+            at.push_back(p == std::string::npos ? std::string::npos : chars(lines[i].substr(0, p)));
+            if (p != std::string::npos) pos = p + cell.size();
+        }
+        return at;
+    };
+    std::size_t header = 0;
+    while (header < sum.rows.size() && sum.rows[header][0] != "parameter") ++header;
+    ASSERT_LT(header, sum.rows.size()) << text;
+    const std::vector<std::size_t> head = columns(header);
+    std::size_t rows = 0;
+    for (std::size_t i = header + 1; i < sum.rows.size() && sum.rows[i].size() > 1; ++i, ++rows) {
+        const std::vector<std::size_t> at = columns(i);
+        for (std::size_t c = 0; c < at.size(); ++c) {
+            if (sum.rows[i][c].empty()) continue;
+            EXPECT_EQ(at[c], head[c]) << "column " << c << " of\n" << lines[i] << "\n" << text;
+        }
+    }
+    EXPECT_EQ(rows, 4u) << text;  // the constant, two coefficients, the extra parameter
+    EXPECT_EQ(head[1], chars("coefficient of " + long_name) + 2) << text;
+    // the ward's own line: its name, two blanks, its estimate
+    bool ward_line = false;
+    for (std::size_t i = 0; i < sum.rows.size(); ++i)
+        if (sum.rows[i][0] == "estimated dogs in ward " + ward) {
+            ward_line = true;
+            ASSERT_EQ(sum.rows[i].size(), 2u);
+            EXPECT_EQ(lines[i], sum.rows[i][0] + "  " + sum.rows[i][1]);
+        }
+    EXPECT_TRUE(ward_line) << text;
+}
+
 // Without a covariance the pane says why: the Wald row "not available: <reason>" and the
 // line on the standard errors with the reason in brackets.
 TEST(ResultsSummaryTest, MissingLimitsSayWhy) {

@@ -403,6 +403,25 @@ TEST_F(BatchTest, SeedsCountsAndRoundTripNumbers) {
     EXPECT_EQ(run({"simulate", "--surveys", "150", "--seed", "2", "--dist", "normal", "--true", "40,0,0,0,0,5"}).status, 0);
 }
 
+// Without --generator a simulation draws from the model itself, the exact generator, and its
+// JSON says so; the bench's classic draws only when asked for.
+TEST_F(BatchTest, ASimulationDrawsExactlyUnlessTheClassicGeneratorIsAskedFor) {
+    auto simulate = [&](std::vector<std::string> generator) {
+        std::vector<std::string> args{"simulate", "--reps", "5", "--seed", "17", "--dist", "negbin",
+                                      "--true", "10,0,0,0,0,1", "--json"};
+        args.insert(args.end(), generator.begin(), generator.end());
+        return run(args);
+    };
+    const Outcome plain = simulate({}), exact = simulate({"--generator", "exact"}),
+                  classic = simulate({"--generator", "classic"});
+    for (const Outcome* r : {&plain, &exact, &classic}) ASSERT_EQ(r->status, 0) << r->err;
+    EXPECT_EQ(json::parse(plain.out)["generator"], "exact");
+    EXPECT_EQ(json::parse(classic.out)["generator"], "classic");
+    // the same draws as the exact generator's, and not the classic ones
+    EXPECT_EQ(plain.out, exact.out);
+    EXPECT_NE(json::parse(plain.out)["sim_total_mean"], json::parse(classic.out)["sim_total_mean"]);
+}
+
 TEST_F(BatchTest, NamedWardsThatAreNotThereFail) {
     Outcome r = run({"estimate", "counts.txt", "--ward", "Atlantis"});
     EXPECT_EQ(r.status, 1);

@@ -540,6 +540,29 @@ TEST_F(BatchTest, ATruncatedModelLibraryIsRefusedWithAMessage) {
     }
 }
 
+#ifdef VALDMORA_FAILING_FIT
+// An estimate whose fit fails is a failure of the run: exit 1 and the message, with the
+// result lines and with --json alike. The program is copied beside a stand-in library whose
+// every fit reports failure.
+TEST_F(BatchTest, AnEstimateWhoseFitFailsExitsOneWithTheMessage) {
+    fs::create_directories(dir_ / "bin");
+    fs::copy_file(kBatch, dir_ / "bin" / "valdmora-batch");
+    fs::copy_file(VALDMORA_FAILING_FIT, dir_ / "bin" / "libvaldmora.so");
+    const std::string program = (dir_ / "bin" / "valdmora-batch").string();
+    const std::string message = "The fit did not converge (failure code 4)";
+    const Outcome lines = valdmora::testing::run_program(program, {"estimate", "../counts.txt"}, dir_ / "bin");
+    EXPECT_EQ(lines.status, 1) << lines.err;
+    EXPECT_NE(lines.err.find(message), std::string::npos) << lines.err;
+    EXPECT_NE(lines.out.find("the fit failed (failure code 4)"), std::string::npos) << lines.out;
+    const Outcome j = valdmora::testing::run_program(program, {"estimate", "../counts.txt", "--json"}, dir_ / "bin");
+    EXPECT_EQ(j.status, 1) << j.err;
+    EXPECT_NE(j.err.find(message), std::string::npos) << j.err;
+    const json result = json::parse(j.out);
+    EXPECT_EQ(result["fail_code"], 4);
+    EXPECT_NE(result["notices"].dump().find(message), std::string::npos) << j.out;
+}
+#endif
+
 TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"estimate", "counts.txt", "--start", "1,2,3"},

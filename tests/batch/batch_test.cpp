@@ -1247,6 +1247,29 @@ TEST_F(BatchTest, TheReportPdfHoldsTheWholeAnalysis) {
         EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
 }
 
+// Names holding markup, ampersands and quotes appear in the report as written: the data, the
+// estimate's rows, the named ward's line and the table of models.
+TEST_F(BatchTest, NamesWithMarkupAppearInTheReportAsWritten) {
+    const std::string ward = "O'Brien \"Row\" & <b>Sons</b>";
+    write("names.txt", "<i>roads,R&D,\"mkts\"\nS1,1,2,3,5\nS2,2,1,4,9\nS3,3,5,1,12\nS4,4,2,2,17\nS5,5,3,3,19\n"
+                       "S6,6,1,5,22\nS7,7,4,1,25\nS8,8,2,6,31\n" + ward + ",2.5,2,2\nU2,3,3,3\n");
+    const Outcome r =
+        run({"report", "names.txt", "--dist", "normal", "--free", "0,1,2,3", "--ward", ward, "--pdf", "report.pdf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Outcome text = valdmora::testing::run_program("/usr/bin/pdftotext", {"-layout", "report.pdf", "report.txt"}, dir_);
+    ASSERT_EQ(text.status, 0) << "pdftotext (poppler-utils, from scripts/setup-deps.sh): " << text.err;
+    const std::string words = file("report.txt");
+    for (const std::string& expected :
+         {std::string("Predictors: <i>roads, R&D, \"mkts\""), std::string("Model: normal; constant, <i>roads, R&D, \"mkts\""),
+          std::string("coefficient of <i>roads"), std::string("coefficient of R&D"), std::string("coefficient of \"mkts\""),
+          "estimated dogs in ward " + ward})
+        EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
+    const std::size_t table = words.find("Table of models");
+    ASSERT_NE(table, std::string::npos) << words;
+    for (const char* name : {"<i>roads", "R&D", "\"mkts\""})
+        EXPECT_NE(words.find(name, table), std::string::npos) << name << "\n" << words.substr(table);
+}
+
 TEST_F(BatchTest, AReportThatCannotBeWrittenSaysSoAndNeverReplacesTheData) {
     const std::string data_before = file("counts.txt");
     Outcome r = run({"report", "counts.txt", "--pdf", "./counts.txt"});

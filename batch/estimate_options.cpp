@@ -42,9 +42,9 @@ ClickResult estimate_click(Session& s, const ModelOptions& o, const ClickService
     s.choose_distribution(o.dist);
     if (o.start) s.set_values(*o.start);
     s.set_free(o.free);
+    s.set_ward(o.ward);
     ClickSettings settings;
     settings.data_path = o.file;
-    settings.ward = o.ward;
     settings.range_percent = o.range_percent;
     settings.bootstrap_reps = o.bootstrap_reps;
     settings.bootstrap_seed = o.seed;

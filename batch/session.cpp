@@ -78,7 +78,7 @@ long Session::free_parameters() const {
 ClickResult Session::click(const ClickSettings& settings, const ClickServices& services) const {
     ClickInput in;
     in.request = request_;
-    in.request.ward = settings.ward;
+    in.request.ward = form_.ward();
     in.request.range_percent = settings.range_percent;
     in.request.bootstrap_reps = settings.bootstrap_reps;
     in.request.bootstrap_seed = settings.bootstrap_seed;

@@ -19,7 +19,6 @@ namespace valdmora {
 // The rest of what an estimating click reads, as numbers.
 struct ClickSettings {
     std::string data_path;  // "" for a simulation
-    std::string ward;
     double range_percent = 50.0;
     std::optional<long> surveys;  // a simulation without a file; none: the window's 20
     int bootstrap_reps = 0;
@@ -42,6 +41,9 @@ public:
     void set_free(const std::vector<std::string>& items);
     // The data path emptied, as before a simulation.
     void forget_data_path();
+    // The one unsurveyed ward to estimate ("" for all), held by the form as the window's ward
+    // box holds it, so that every output names the ward its estimate is of.
+    void set_ward(const std::string& ward) { form_.set_ward(ward); }
     // The ticked boxes and the extra parameter, always free.
     long free_parameters() const;
     // One estimating click on a copy of the form's state; the form is unchanged.

@@ -127,8 +127,8 @@ void FormState::set_entered(const BoxValues& values) {
 }
 
 void FormState::set_tick(int i, bool on) {
+    // an unticked box keeps what it shows: the fit holds the parameter fixed there
     ticks_.at(static_cast<std::size_t>(i)) = on;
-    if (i >= 1 && i <= 4 && !on) boxes_[static_cast<std::size_t>(i)] = "0";
 }
 
 void FormState::leave_range() {

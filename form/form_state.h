@@ -92,7 +92,8 @@ public:
     void leave_box(int i);
     // Why box i's text is not understood, or empty.
     const std::string& box_problem(int i) const { return box_problem_.at(static_cast<std::size_t>(i)); }
-    // Ticking predictor i (0 the constant); an untick sets its box to 0.
+    // Ticking predictor i (0 the constant); unticked, its box keeps its value, at which the fit
+    // holds the parameter fixed.
     void set_tick(int i, bool on);
     // The values entered, as numbers: a command line's start or true values. The boxes show
     // their shortest digits.

@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
+#include <QTextDocument>
 #include <QDir>
 #include <QProcess>
 #include <QFile>
@@ -23,6 +25,7 @@
 
 #include "estimation/uniform.h"
 #include "main_window.h"
+#include "model_table_dialog.h"
 #include "picture_box.h"
 #include "window_driver.h"
 
@@ -531,6 +534,52 @@ private slots:
         QVERIFY(get<PictureBox>("picLL")->out_of_date().contains("the model or its start values have changed"));
         type_into(beta(0), constant);
         QVERIFY(get<PictureBox>("picLL")->out_of_date().isEmpty());
+        // so does a ward named after it, and emptied again it is current
+        auto* ward = get<QLineEdit>("txtWard");
+        QVERIFY(ward->isVisible());
+        type_into(ward, "V1");
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().contains("the model or its start values have changed"));
+        QVERIFY(w->findChild<QTextBrowser*>("resultsText")->toPlainText().startsWith("Out of date"));
+        type_into(ward, "");
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
+    }
+
+    // names holding markup, ampersands and quotes appear as written: in the results pane, in
+    // the copied table (text and HTML, as a word processor shows it) and in the table of models
+    void namesWithMarkupAppearAsWritten() {
+        const QString ward = "O'Brien \"Row\" & <b>Sons</b>";
+        read_file("<i>roads,R&D,\"mkts\"\nS1,1,2,3,5\nS2,2,1,4,9\nS3,3,5,1,12\nS4,4,2,2,17\nS5,5,3,3,19\n"
+                  "S6,6,1,5,22\nS7,7,4,1,25\nS8,8,2,6,31\n" + ward.toStdString() + ",2.5,2,2\nU2,3,3,3\n");
+        get<QRadioButton>("optErr(1)")->click();  // normal
+        for (int j = 1; j <= 3; ++j) QTest::mouseClick(get<QCheckBox>(QString("chkBeta(%1)").arg(j)), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);  // the ward box shows after an estimate
+        auto* ward_box = get<QLineEdit>("txtWard");
+        QVERIFY(ward_box->isVisible());
+        type_into(ward_box, ward);
+        QCOMPARE(ward_box->text(), ward);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages.front().text.c_str());
+        const QStringList written{"coefficient of <i>roads", "coefficient of R&D", "coefficient of \"mkts\"",
+                                  "Model: normal; constant, <i>roads, R&D, \"mkts\"", "estimated dogs in ward " + ward};
+        const QString pane = get<QTextBrowser>("resultsText")->toPlainText();
+        get<QPushButton>("copyResults")->click();
+        const QMimeData* copied = QApplication::clipboard()->mimeData();
+        QVERIFY(copied->hasHtml());
+        QTextDocument html;
+        html.setHtml(copied->html());
+        for (const QString& name : written) {
+            QVERIFY2(html.toPlainText().contains(name), qPrintable(name + "\n" + html.toPlainText()));
+            QVERIFY2(copied->text().contains(name), qPrintable(name + "\n" + copied->text()));
+        }
+        for (const QString& name : {QString("<i>roads"), QString("R&D"), QString("\"mkts\""), ward})
+            QVERIFY2(pane.contains(name), qPrintable(name + "\n" + pane));
+        w->compare_models();
+        auto* dialog = w->findChild<valdmora::ModelTableDialog*>();
+        QVERIFY(dialog);
+        QSet<QString> predictors;
+        for (int r = 0; r < dialog->table_widget()->rowCount(); ++r) predictors << dialog->table_widget()->item(r, 1)->text();
+        for (const QString& alone : {QString("<i>roads"), QString("R&D"), QString("\"mkts\""), QString("<i>roads+R&D+\"mkts\"")})
+            QVERIFY2(predictors.contains(alone), qPrintable(alone));
     }
 
     void theWardBoxCompletesUnsurveyedWardsWhateverTheCase() {
@@ -645,15 +694,31 @@ private slots:
         QCOMPARE(w->state().max_ll, max_ll);
     }
 
-    void untickingAPredictorZeroesItsBox() {
-        read_file("a,b\nX,1,2,5\nY,2,3,6\n");
+    // an unticked box, a predictor's or the constant's, keeps what it shows, and the estimate
+    // holds the parameter fixed there
+    void untickingABoxKeepsItsValueForTheFit() {
+        read_file("a,b\nX,1,2,5\nY,2,3,6\nZ,3,1,9\nV,4,4,8\nT,5,2,12\nU,2,2\n");
         auto* tick = get<QCheckBox>("chkBeta(2)");
         type_into(beta(2), "0.7");
         QTest::mouseClick(tick, Qt::LeftButton);  // ticked
         QCOMPARE(beta(2)->text(), QString("0.7"));
         QTest::mouseClick(tick, Qt::LeftButton);  // unticked
-        QCOMPARE(beta(2)->text(), QString("0"));
+        QCOMPARE(beta(2)->text(), QString("0.7"));
         QCOMPARE(w->state().beta_entered(2), 0.7);
+        type_into(beta(0), "3");
+        QTest::mouseClick(get<QCheckBox>("chkBeta(0)"), Qt::LeftButton);  // unticked
+        QCOMPARE(beta(0)->text(), QString("3"));
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);  // ticked
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages.front().text.c_str());
+        const valdmora::ClickResult* r = w->form().result();
+        QVERIFY(r);
+        QCOMPARE(r->estimate.free_pos, (std::vector<int32_t>{2, 4}));
+        QCOMPARE(r->estimate.par_value[0], 3.0);
+        QCOMPARE(r->estimate.par_value[2], 0.7);
+        QCOMPARE(beta(0)->text(), QString("3"));
+        QCOMPARE(beta(2)->text(), QString("0.7"));
+        QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
     }
 };
 

@@ -411,6 +411,25 @@ TEST_F(BatchTest, SeedsCountsAndRoundTripNumbers) {
     EXPECT_EQ(run({"simulate", "--surveys", "150", "--seed", "2", "--dist", "normal", "--true", "40,0,0,0,0,5"}).status, 0);
 }
 
+// Without --generator a simulation draws from the model itself, the exact generator, and its
+// JSON says so; the bench's classic draws only when asked for.
+TEST_F(BatchTest, ASimulationDrawsExactlyUnlessTheClassicGeneratorIsAskedFor) {
+    auto simulate = [&](std::vector<std::string> generator) {
+        std::vector<std::string> args{"simulate", "--reps", "5", "--seed", "17", "--dist", "negbin",
+                                      "--true", "10,0,0,0,0,1", "--json"};
+        args.insert(args.end(), generator.begin(), generator.end());
+        return run(args);
+    };
+    const Outcome plain = simulate({}), exact = simulate({"--generator", "exact"}),
+                  classic = simulate({"--generator", "classic"});
+    for (const Outcome* r : {&plain, &exact, &classic}) ASSERT_EQ(r->status, 0) << r->err;
+    EXPECT_EQ(json::parse(plain.out)["generator"], "exact");
+    EXPECT_EQ(json::parse(classic.out)["generator"], "classic");
+    // the same draws as the exact generator's, and not the classic ones
+    EXPECT_EQ(plain.out, exact.out);
+    EXPECT_NE(json::parse(plain.out)["sim_total_mean"], json::parse(classic.out)["sim_total_mean"]);
+}
+
 TEST_F(BatchTest, NamedWardsThatAreNotThereFail) {
     Outcome r = run({"estimate", "counts.txt", "--ward", "Atlantis"});
     EXPECT_EQ(r.status, 1);
@@ -528,6 +547,29 @@ TEST_F(BatchTest, ATruncatedModelLibraryIsRefusedWithAMessage) {
         EXPECT_NE(r.err.find("cannot be used: it is cut off"), std::string::npos) << cut << ": " << r.err;
     }
 }
+
+#ifdef VALDMORA_FAILING_FIT
+// An estimate whose fit fails is a failure of the run: exit 1 and the message, with the
+// result lines and with --json alike. The program is copied beside a stand-in library whose
+// every fit reports failure.
+TEST_F(BatchTest, AnEstimateWhoseFitFailsExitsOneWithTheMessage) {
+    fs::create_directories(dir_ / "bin");
+    fs::copy_file(kBatch, dir_ / "bin" / "valdmora-batch");
+    fs::copy_file(VALDMORA_FAILING_FIT, dir_ / "bin" / "libvaldmora.so");
+    const std::string program = (dir_ / "bin" / "valdmora-batch").string();
+    const std::string message = "The fit did not converge (failure code 4)";
+    const Outcome lines = valdmora::testing::run_program(program, {"estimate", "../counts.txt"}, dir_ / "bin");
+    EXPECT_EQ(lines.status, 1) << lines.err;
+    EXPECT_NE(lines.err.find(message), std::string::npos) << lines.err;
+    EXPECT_NE(lines.out.find("the fit failed (failure code 4)"), std::string::npos) << lines.out;
+    const Outcome j = valdmora::testing::run_program(program, {"estimate", "../counts.txt", "--json"}, dir_ / "bin");
+    EXPECT_EQ(j.status, 1) << j.err;
+    EXPECT_NE(j.err.find(message), std::string::npos) << j.err;
+    const json result = json::parse(j.out);
+    EXPECT_EQ(result["fail_code"], 4);
+    EXPECT_NE(result["notices"].dump().find(message), std::string::npos) << j.out;
+}
+#endif
 
 TEST_F(BatchTest, UsageErrorsExitTwoAndHelpSaysWhatEachSubcommandDoes) {
     for (const std::vector<std::string>& bad :
@@ -791,6 +833,29 @@ TEST_F(BatchTest, EchoedNamesNeverCarryRawTerminalBytes) {
             EXPECT_EQ(text->find('\x07'), std::string::npos) << args.back() << ": " << *text;
         }
         EXPECT_NE(r.err.find("\\x1B"), std::string::npos) << args.back() << ": " << r.err;
+    }
+    // DEL and the C1 controls (U+0080..U+009F: CSI is U+009B) move a terminal as ESC does; they
+    // come in arguments and paths, as UTF-8 in a file, and as Latin-1 bytes Windows leaves undefined
+    write("c1.txt", "a\nW\xC2\x9B" "2J,1,0\nW2,2,3\nW3,3,4\nW4,4,5\nU,5\n");
+    write("latin.txt", "a\nW\x81,1,0\nW2,2,3\nW3,3,4\nW4,4,5\nU,5\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> more{
+        {{"estimate", "counts.txt", "--ward", "Atl\x7Fntis"}, "Atl\\x7Fntis"},
+        {{"estimate", "no\x7F" "dir.txt"}, "no\\x7Fdir.txt"},
+        {{"estimate", "counts.txt", "--ward", "Atl\xC2\x80ntis\xC2\x9F"}, "Atl\\u0080ntis\\u009F"},
+        {{"estimate", "counts.txt", "--out", "o\xC2\x9B" "2J"}, "o\\u009B2J"},
+        {{"estimate", "c1.txt"}, "W\\u009B2J"},
+        {{"estimate", "latin.txt"}, "W\\u0081"}};
+    for (const auto& [args, escaped] : more) {
+        const Outcome r = run(args);
+        EXPECT_NE(r.status, 0) << escaped;
+        for (const std::string* text : {&r.out, &r.err}) {
+            EXPECT_EQ(text->find('\x7F'), std::string::npos) << escaped << ": " << *text;
+            EXPECT_EQ(text->find('\x81'), std::string::npos) << escaped << ": " << *text;
+            for (int c1 = 0x80; c1 <= 0x9F; ++c1)
+                EXPECT_EQ(text->find(std::string("\xC2") + static_cast<char>(c1)), std::string::npos)
+                    << escaped << ": " << *text;
+        }
+        EXPECT_NE(r.err.find(escaped), std::string::npos) << escaped << ": " << r.err;
     }
 }
 
@@ -1188,6 +1253,29 @@ TEST_F(BatchTest, TheReportPdfHoldsTheWholeAnalysis) {
           "Pearson residuals against fitted means", "Quantile residuals against normal quantiles",
           "Profile log likelihood of the unsurveyed wards' total"})
         EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
+}
+
+// Names holding markup, ampersands and quotes appear in the report as written: the data, the
+// estimate's rows, the named ward's line and the table of models.
+TEST_F(BatchTest, NamesWithMarkupAppearInTheReportAsWritten) {
+    const std::string ward = "O'Brien \"Row\" & <b>Sons</b>";
+    write("names.txt", "<i>roads,R&D,\"mkts\"\nS1,1,2,3,5\nS2,2,1,4,9\nS3,3,5,1,12\nS4,4,2,2,17\nS5,5,3,3,19\n"
+                       "S6,6,1,5,22\nS7,7,4,1,25\nS8,8,2,6,31\n" + ward + ",2.5,2,2\nU2,3,3,3\n");
+    const Outcome r =
+        run({"report", "names.txt", "--dist", "normal", "--free", "0,1,2,3", "--ward", ward, "--pdf", "report.pdf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Outcome text = valdmora::testing::run_program("/usr/bin/pdftotext", {"-layout", "report.pdf", "report.txt"}, dir_);
+    ASSERT_EQ(text.status, 0) << "pdftotext (poppler-utils, from scripts/setup-deps.sh): " << text.err;
+    const std::string words = file("report.txt");
+    for (const std::string& expected :
+         {std::string("Predictors: <i>roads, R&D, \"mkts\""), std::string("Model: normal; constant, <i>roads, R&D, \"mkts\""),
+          std::string("coefficient of <i>roads"), std::string("coefficient of R&D"), std::string("coefficient of \"mkts\""),
+          "estimated dogs in ward " + ward})
+        EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
+    const std::size_t table = words.find("Table of models");
+    ASSERT_NE(table, std::string::npos) << words;
+    for (const char* name : {"<i>roads", "R&D", "\"mkts\""})
+        EXPECT_NE(words.find(name, table), std::string::npos) << name << "\n" << words.substr(table);
 }
 
 TEST_F(BatchTest, AReportThatCannotBeWrittenSaysSoAndNeverReplacesTheData) {

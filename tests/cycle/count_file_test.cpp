@@ -189,6 +189,13 @@ TEST(CountFile, EveryBadInputNamesFileLineAndField) {
     EXPECT_NE(read_error("a\nW,1e99\n").find("too large"), std::string::npos);
     EXPECT_NE(read_error("a\nW,3e38,5\nV,3e38\nU,3e38\n").find("too large"), std::string::npos);
     EXPECT_NE(read_error("a\nW,1,3e9\n").find("too large"), std::string::npos);
+    // a predictor value beyond 1e12 either way is refused where it stands; the bounds are read
+    for (const char* beyond : {"2e12", "-2e12", "-1000000000001"}) {
+        const std::string e = read_error(std::string("a,b\nW1,1,2,3\nW2,5,") + beyond + "\n");
+        EXPECT_NE(e.find(std::string("line 3, field 3: the value of \"b\" \"") + beyond + "\""), std::string::npos) << e;
+        EXPECT_NE(e.find("within \u00B11e12"), std::string::npos) << e;
+    }
+    EXPECT_EQ(read_error("a,b\nW1,-1e12,1e12,3\nW2,1e12,-1e12\n"), "");
     // a wrong number of fields: the old message, with the place and the expected counts
     const std::string bad = read_error("a,b\nX,1,2,,,\n");
     EXPECT_EQ(bad.rfind("please check data file", 0), 0u) << bad;

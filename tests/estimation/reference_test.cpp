@@ -1,7 +1,8 @@
 // The click's numbers against values derived outside the program (tests/reference, made
-// by make_reference.R and make_realsize.R with R's lm, glmmTMB and numDeriv): 150 surveyed
-// and 150 unsurveyed wards with a predictor on 0..1, and 60 + 90 wards with populations in
-// thousands, each distribution; and the same total whatever a predictor's unit.
+// by make_reference.R, make_realsize.R and make_ward_limits.R with R's lm, glmmTMB and
+// numDeriv): 150 surveyed and 150 unsurveyed wards with a predictor on 0..1, 60 + 90 wards
+// with populations in thousands, and each of 10 unsurveyed wards named in turn, each
+// distribution; and the same total whatever a predictor's unit.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -293,3 +294,56 @@ TEST_P(RealSize, NewtonRefitsReachTheMaximumFromNearby) {
     fenced.upper[1] = ref[d + "beta1"] * 0.98;
     EXPECT_EQ(call.newton(fenced, setup.free).code, VALDMORA_FIT_FAILED);
 }
+
+// Each of the 10 unsurveyed wards of wards30.txt named in turn (populations in thousands,
+// slopes of about 3e-4): its delta-method limits are those of its own expected count, with
+// numDeriv's gradient of that count, and its Wald limits add its own count variance; none
+// is the whole total's.
+struct NamedWard : ::testing::TestWithParam<int> {
+    static std::string name() { return GetParam() == 1 ? "lognormal" : GetParam() == 2 ? "normal" : "negbin"; }
+};
+
+TEST_P(NamedWard, LimitsAreTheWardsOwnAsAnIndependentGradientGivesThem) {
+    const auto ref = reference_values("wards30_values.txt");
+    ASSERT_FALSE(ref.empty());
+    const std::string d = name() + ".";
+    EstimationState s;
+    form_load(s);
+    store_count_data(s, read_count_file(std::string(VALDMORA_REFERENCE_DIR) + "/wards30.txt"));
+    ASSERT_EQ(s.n_unsurveyed, 10);
+    ClickServices services;
+    services.library = kLibrary;
+    ClickInput in;
+    in.data_file = true;
+    in.files = false;
+    in.request.dist = static_cast<Dist>(GetParam());
+    in.request.free = {true, true, true, false, false};
+    in.request.start = {10, 0, 0, 0, 0, GetParam() == 1 ? 0.25 : GetParam() == 2 ? 10 : 1};
+    s.err_dist = in.request.dist;
+    // the whole total, whose limits a ward's must not be
+    const ClickResult all = run_estimating_click(in, s, services);
+    const Available<Limits>& total_delta = limits_of(all.estimate, IntervalKind::delta);
+    ASSERT_TRUE(total_delta.ok()) << total_delta.reason();
+    expect_relative(total_delta->lower, ref.at(d + "delta_lower"), 1e-6, "total delta_lower");
+    for (long w = 1; w <= s.n_unsurveyed; ++w) {
+        const std::string ward = s.unsurveyed_name(w);
+        const std::string k = d + ward + ".";
+        SCOPED_TRACE(ward);
+        in.request.ward = ward;
+        const ClickResult r = run_estimating_click(in, s, services);
+        const EstimateResult& e = r.estimate;
+        ASSERT_TRUE(e.fit_ok) << e.fail_code;
+        expect_relative(e.max_ll, ref.at(d + "max_ll"), 1e-9, "max_ll");
+        ASSERT_TRUE(e.total.ward_named);
+        expect_relative(e.total.pop_est, ref.at(k + "pred"), 1e-7, "prediction");
+        const Available<Limits>& delta = limits_of(e, IntervalKind::delta);
+        ASSERT_TRUE(delta.ok()) << delta.reason();
+        expect_relative(delta->lower, ref.at(k + "delta_lower"), 1e-6, "delta_lower");
+        expect_relative(delta->upper, ref.at(k + "delta_upper"), 1e-6, "delta_upper");
+        ASSERT_TRUE(e.wald().ok()) << e.wald().reason();
+        expect_relative(e.wald()->lower, ref.at(k + "wald_lower"), 1e-6, "wald_lower");
+        expect_relative(e.wald()->upper, ref.at(k + "wald_upper"), 1e-6, "wald_upper");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachDistribution, NamedWard, ::testing::Values(1, 2, 3));

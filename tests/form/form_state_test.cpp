@@ -126,7 +126,7 @@ TEST(FormRules, BoxesTicksAndRangeFollowTheirRules) {
     f.set_tick(1, true);
     f.set_box(1, "2");
     f.set_tick(1, false);
-    EXPECT_EQ(f.box(1), "0");
+    EXPECT_EQ(f.box(1), "2");  // fixed at what it shows
 
     for (const char* bad : {"-5", "0", "100", "x"}) {
         f.set_range(bad);
@@ -196,6 +196,21 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
     // a range is only the chart's reach
     f.set_range("20");
     EXPECT_TRUE(f.result_current());
+    // a ward named, or another ward, is another estimate; the box emptied again, the same one
+    f.set_ward("u1");
+    EXPECT_FALSE(f.result_current());
+    EXPECT_NE(f.out_of_date_line().find("the model or its start values have changed"), std::string::npos);
+    f.set_ward("");
+    EXPECT_TRUE(f.result_current());
+    f.set_ward("u1");
+    estimate(f);
+    EXPECT_TRUE(f.result_current());
+    f.set_ward("u2");
+    EXPECT_FALSE(f.result_current());
+    f.set_ward("u1");
+    EXPECT_TRUE(f.result_current());
+    f.set_ward("");
+    estimate(f);
 
     EXPECT_EQ(f.change_note(), "");
     f.choose_distribution(Dist::normal);
@@ -340,6 +355,40 @@ TEST(FormClick, TheBoxesShowTheEstimatesAndKeepTheFixedTexts) {
     EXPECT_EQ(f.box(4), "88");
 }
 
+// Unticking a box, the constant's or a predictor's, fixes the parameter at the value the box
+// shows: an estimate keeps showing it, the click starts from it, and the fit holds it there.
+TEST(FormClick, UntickingABoxFixesItAtTheValueItShows) {
+    FormState f(kComma);
+    f.load(survey({"a", "b"}), "a.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_tick(1, true);
+    f.set_tick(2, true);
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    f.set_box(0, "6,5");
+    const std::string b2 = f.box(2);  // the estimate, as its box shows it
+    ASSERT_NE(b2, "0");
+    f.set_tick(0, false);
+    f.set_tick(2, false);
+    EXPECT_EQ(f.box(0), "6,5");
+    EXPECT_EQ(f.box(2), b2);
+    const ClickInput in = f.click_input();
+    EXPECT_EQ(in.request.free, (std::array<bool, 5>{false, true, false, false, false}));
+    EXPECT_EQ(in.request.start[0], 6.5);
+    EXPECT_EQ(in.request.start[2], *parse_number(b2, kComma));
+    estimate(f);
+    const EstimateResult& e = f.result()->estimate;
+    EXPECT_EQ(e.free_pos, (std::vector<int32_t>{2, 4}));
+    EXPECT_EQ(e.par_value[0], 6.5);
+    EXPECT_EQ(e.par_value[2], *parse_number(b2, kComma));
+    EXPECT_EQ(f.box(0), "6,5");
+    EXPECT_EQ(f.box(2), b2);
+    EXPECT_TRUE(f.result_current());
+    // ticked again, the box still starts the fit from what it shows
+    f.set_tick(2, true);
+    EXPECT_EQ(f.box(2), b2);
+}
+
 // After a simulation the boxes show the true values it drew with, in the general form (not
 // what was typed since, nor four decimals); a free one then shows its estimate.
 TEST(FormClick, ASimulationRefillsTheBoxesFromTheTrueValuesInTheGeneralForm) {
@@ -424,6 +473,68 @@ TEST(FormClick, TheNumberOfSurveysIsReadOnlyWithoutAFile) {
     g.set_path("");
     g.set_surveys("not read after a file");
     EXPECT_TRUE(g.click_input().simulate);
+}
+
+// The copied text's columns line up as a reader sees them, in characters, whatever letters
+// the names hold: a coefficient's name beside the plain "constant", and a long name of many
+// two-byte letters, which must not wrap a count of blanks round.
+TEST(ResultsSummaryTest, ColumnsAlignWhateverLettersTheNamesHold) {
+    const std::string long_name = "Einwohner größerer Höfe über Ödland, Übersicht für Süßwasser";
+    const std::string ward = "Süderstraße-Öhringen-Wöhrden";
+    CountData d = survey({"población", long_name});
+    d.unsurveyed[1].name = ward;
+    FormState f(kPoint);
+    f.load(d, "población.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_tick(1, true);
+    f.set_tick(2, true);
+    f.set_ward(ward);
+    estimate(f);
+    ASSERT_NE(f.result(), nullptr);
+    ASSERT_TRUE(f.result()->estimate.cov.ok()) << f.result()->estimate.cov.reason();
+    const ResultsSummary sum = results_summary(f);
+    const std::string text = sum.text();
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    ASSERT_EQ(lines.size(), sum.rows.size()) << text;
+    auto chars = [](const std::string& s) {
+        return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
+    // where each cell of row i starts on its line, in characters (empty cells: nowhere)
+    auto columns = [&](std::size_t i) {
+        std::vector<std::size_t> at;
+        std::size_t pos = 0;
+        for (const std::string& cell : sum.rows[i]) {
+            const std::size_t p = cell.empty() ? std::string::npos : lines[i].find(cell, pos);
+            at.push_back(p == std::string::npos ? std::string::npos : chars(lines[i].substr(0, p)));
+            if (p != std::string::npos) pos = p + cell.size();
+        }
+        return at;
+    };
+    std::size_t header = 0;
+    while (header < sum.rows.size() && sum.rows[header][0] != "parameter") ++header;
+    ASSERT_LT(header, sum.rows.size()) << text;
+    const std::vector<std::size_t> head = columns(header);
+    std::size_t rows = 0;
+    for (std::size_t i = header + 1; i < sum.rows.size() && sum.rows[i].size() > 1; ++i, ++rows) {
+        const std::vector<std::size_t> at = columns(i);
+        for (std::size_t c = 0; c < at.size(); ++c) {
+            if (sum.rows[i][c].empty()) continue;
+            EXPECT_EQ(at[c], head[c]) << "column " << c << " of\n" << lines[i] << "\n" << text;
+        }
+    }
+    EXPECT_EQ(rows, 4u) << text;  // the constant, two coefficients, the extra parameter
+    EXPECT_EQ(head[1], chars("coefficient of " + long_name) + 2) << text;
+    // the ward's own line: its name, two blanks, its estimate
+    bool ward_line = false;
+    for (std::size_t i = 0; i < sum.rows.size(); ++i)
+        if (sum.rows[i][0] == "estimated dogs in ward " + ward) {
+            ward_line = true;
+            ASSERT_EQ(sum.rows[i].size(), 2u);
+            EXPECT_EQ(lines[i], sum.rows[i][0] + "  " + sum.rows[i][1]);
+        }
+    EXPECT_TRUE(ward_line) << text;
 }
 
 // Without a covariance the pane says why: the Wald row "not available: <reason>" and the

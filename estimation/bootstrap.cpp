@@ -1,10 +1,14 @@
 #include "bootstrap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
 
+#include "cycle/count_file.h"
+#include "cycle/number_format.h"
 #include "parallel.h"
+#include "simulation.h"
 #include "valdmora/floored_mean.h"
 
 namespace valdmora {
@@ -14,13 +18,17 @@ double draw_count(int32_t dist, double m, double e, Engine& engine) {
     if (dist == 1) {
         const double s2 = std::log(1.0 + e * e);
         const double y = std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine));
-        return std::max(1.0, std::round(y));
+        // held at 1 (and the normal's at 0); a draw that is not a number stays one, for the
+        // caller's check
+        return std::max(std::round(y), 1.0);
     }
-    if (dist == 2) return std::max(0.0, std::round(std::normal_distribution<double>(m, e)(engine)));
+    if (dist == 2) return std::max(std::round(std::normal_distribution<double>(m, e)(engine)), 0.0);
     const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
+    if (std::isnan(lambda)) return lambda;
     if (!(lambda > 0.0)) return 0.0;
     // beyond the Poisson generator's comfortable range its normal approximation serves
-    if (lambda > 1e9) return std::max(0.0, std::round(std::normal_distribution<double>(lambda, std::sqrt(lambda))(engine)));
+    if (!(lambda <= 1e9))
+        return std::max(std::round(std::normal_distribution<double>(lambda, std::sqrt(lambda))(engine)), 0.0);
     return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
 }
 
@@ -73,21 +81,39 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
     }
     const double e_hat = estimates.value.back();
     std::vector<double> fitted(n);
-    for (std::size_t i = 0; i < n; ++i) fitted[i] = floored_mean(linear_predictor(estimates.value, data.x, i, n, np));
+    for (std::size_t i = 0; i < n; ++i) {
+        fitted[i] = floored_mean(linear_predictor(estimates.value, data.x, i, n, np));
+        // the surveyed wards' draws go to the model library
+        const std::string problem = draw_problem(fitted[i], e_hat, data.dist, NumberFormat{});
+        if (!problem.empty()) {
+            out.problem = "the fitted model cannot be drawn from: " + problem;
+            return out;
+        }
+    }
 
     std::vector<double> totals(static_cast<std::size_t>(reps), std::nan(""));
     progress.stage("bootstrap", reps);
     // one copy of the records per lane; only the counts change between replicates
     ModelData lanes[2] = {data, data};
+    // A draw that cannot be a count stops every lane: no limits are made of the rest.
+    std::atomic<bool> bad_draw{false};
     parallel_for(2, data.nobs() * static_cast<long>(reps) >= 2000, [&](int lane) {
         ModelData& d = lanes[lane];
         const FitCall refit(call.library(), d);
-        for (int r = lane; r < reps; r += 2) {
+        for (int r = lane; r < reps && !bad_draw; r += 2) {
             progress.check_cancel();
             std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32), static_cast<uint32_t>(r)};
             std::mt19937_64 engine(seq);
-            for (std::size_t i = 0; i < n; ++i)
-                d.y[i] = static_cast<int32_t>(std::min(2147483647.0, draw_count(data.dist, fitted[i], e_hat, engine)));
+            bool drawn = true;
+            for (std::size_t i = 0; i < n && drawn; ++i) {
+                const double y = draw_count(data.dist, fitted[i], e_hat, engine);
+                drawn = count_can_be_taken(y);
+                d.y[i] = drawn ? static_cast<int32_t>(y) : 0;
+            }
+            if (!drawn) {
+                bad_draw = true;
+                break;
+            }
             // each refit starts at the estimates, close to its optimum, where Newton's method
             // with the exact second derivatives takes a few steps; where it cannot, the fit
             FitOutcome f = refit.newton(estimates, free);
@@ -95,13 +121,28 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
             if (f.accepted() && f.finite) {
                 const double e = f.value.back();
                 double total = 0.0;
-                for (std::size_t w = 0; w < m; ++w)
-                    total += draw_count(data.dist, floored_mean(linear_predictor(f.value, ux, w, m, np)), e, engine);
+                for (std::size_t w = 0; w < m && drawn; ++w) {
+                    const double mean = floored_mean(linear_predictor(f.value, ux, w, m, np));
+                    // the unsurveyed wards' draws are only summed: any finite number will do
+                    const double y = draw_count(data.dist, mean, e, engine);
+                    drawn = std::isfinite(y);
+                    total += y;
+                }
+                if (!drawn) {
+                    bad_draw = true;
+                    break;
+                }
                 totals[static_cast<std::size_t>(r)] = total;
             }
             progress.step();
         }
     });
+    if (bad_draw) {
+        out.problem = "a draw from a fitted model was not a finite number or, for a surveyed ward, was beyond the "
+                      "largest count the model library takes (" +
+                      general_number(kMaxCount, NumberFormat{}) + ")";
+        return out;
+    }
     for (double t : totals)
         if (std::isnan(t))
             ++out.failed;

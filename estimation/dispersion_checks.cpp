@@ -94,6 +94,11 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
         double h = value[0];
         for (int j = 1; j <= s.n_pred; ++j) h += value[static_cast<std::size_t>(j)] * s.surveyed_x(j, i);
         m[static_cast<std::size_t>(i - 1)] = floored_mean(h);
+        const std::string problem = draw_problem(m[static_cast<std::size_t>(i - 1)], e, dist, NumberFormat{});
+        if (!problem.empty()) {
+            t.reason = "the fitted model cannot be drawn from: " + problem;
+            return t;
+        }
     }
     auto statistic = [&](auto count_of) {
         double sum = 0.0;
@@ -112,8 +117,14 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
     int above = 0, below = 0;
     for (int b = 0; b < sets; ++b) {
         std::vector<double> y(m.size());
-        // whole counts, as the fit sees them
-        for (std::size_t i = 0; i < m.size(); ++i) y[i] = std::nearbyint(exact_count(m[i], e, dist, engine));
+        // whole counts, as the fit sees them; a draw that cannot be one ends the test
+        for (std::size_t i = 0; i < m.size(); ++i) {
+            y[i] = std::nearbyint(exact_count(m[i], e, dist, engine));
+            if (!count_can_be_taken(y[i])) {
+                t.reason = "a data set drawn from the fitted model held a count the model library cannot take";
+                return t;
+            }
+        }
         const double sim = statistic([&](std::size_t i) { return y[i]; });
         above += sim >= t.observed;
         below += sim <= t.observed;

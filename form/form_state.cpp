@@ -4,7 +4,9 @@
 
 #include "cycle/distributions.h"
 #include "cycle/mode_rules.h"
+#include "cycle/number_format.h"
 #include "cycle/text.h"
+#include "estimation/simulation.h"
 
 namespace valdmora {
 
@@ -119,6 +121,13 @@ void FormState::leave_box(int i) {
     }
     box_problem_.at(static_cast<std::size_t>(i)).clear();
     state_.beta_entered(i) = *parse_number(text, fmt_);
+}
+
+std::string FormState::box_problem(int i) const {
+    const std::string& text_problem = box_problem_.at(static_cast<std::size_t>(i));
+    if (!text_problem.empty() || i != 5 || next_click() != ClickAction::SimulateAndEstimate) return text_problem;
+    const double e = state_.beta_entered(5);
+    return extra_parameter_problem(state_.err_dist, e, generator_, general_number(e, fmt_));
 }
 
 void FormState::set_tick(int i, bool on) {

@@ -98,7 +98,7 @@ std::string figure(double v, const NumberFormat& fmt) {
     return text;
 }
 
-// "of 2.5e+12", or "that is not a finite number".
+// "of 2.5E+12", or "that is not a finite number".
 std::string described(double v, const NumberFormat& fmt) {
     return std::isfinite(v) ? "of " + figure(v, fmt) : "that is not a finite number";
 }
@@ -348,7 +348,7 @@ SimulationOutcome simulate_data(const ClickInput& in, EstimationState& s, std::a
             throw UserError("A ward of mean " + figure(m, in.fmt) + " drew a count " + described(y, in.fmt) +
                                 ", which the model library cannot take (counts go up to " +
                                 general_number(kMaxCount, in.fmt) +
-                                "). The series stops here; this simulation is not scored.",
+                                "). This simulation is neither kept nor scored.",
                             "Simulation");
         return static_cast<float>(y);
     };

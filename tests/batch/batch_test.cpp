@@ -441,7 +441,7 @@ TEST_F(BatchTest, ADrawBeyondTheLargestCountStopsTheSeriesKeepingItsRows) {
                            "1.86e9,0,0,0,0,1e8", "--json", "--csv", "rows.csv"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("drew a count of 2.1"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("The series stops here; this simulation is not scored."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("This simulation is neither kept nor scored."), std::string::npos) << r.err;
     const json j = json::parse(r.out);
     const long done = j["repetitions"].get<long>();
     EXPECT_GT(done, 0);

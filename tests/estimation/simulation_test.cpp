@@ -288,7 +288,7 @@ TEST_F(SimulationTest, ADrawBeyondTheLargestCountStopsUnscored) {
             ADD_FAILURE() << "simulated";
         } catch (const UserError& e) {
             EXPECT_NE(std::string(e.what()).find("drew a count of "), std::string::npos) << e.what();
-            EXPECT_NE(std::string(e.what()).find("this simulation is not scored"), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find("neither kept nor scored"), std::string::npos);
         }
         EXPECT_EQ(s_.n_sims, before.n_sims);
         EXPECT_EQ(s_.sim_total_sum, before.sim_total_sum);

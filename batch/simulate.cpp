@@ -217,6 +217,7 @@ int run(const SimulateOptions& o) {
     std::optional<ClickResult> last;
     std::vector<Notice> notices = s.notices();
     long done = 0;
+    int status = 0;
     for (long rep = 1; rep <= o.reps && !stop_requested(); ++rep) {
         settings.bootstrap_seed = seed + static_cast<uint64_t>(rep);
         std::optional<ClickResult> run;
@@ -224,6 +225,13 @@ int run(const SimulateOptions& o) {
             run = s.click(settings, sv);
         } catch (const Cancelled&) {
             break;  // the repetition in hand is dropped whole
+        } catch (const UserError& e) {
+            // refused before any repetition: the message alone, as an estimate refuses;
+            // later (a draw the model library cannot take) the repetitions done are kept
+            if (done == 0) throw;
+            notices.push_back(e.notice());
+            status = 1;
+            break;
         }
         ClickResult& r = *run;
         for (const Notice& n : click_notices(r))
@@ -247,7 +255,6 @@ int run(const SimulateOptions& o) {
         last = std::move(r);
     }
     if (bar && stop_requested()) std::fputc('\n', stderr);
-    int status = 0;
     if (!o.csv.empty()) {
         checkpoint();
         if (!csv_problem.empty()) {

@@ -57,9 +57,6 @@ namespace {
 // Predictor values beyond this are taken for a mistake: their products and sums would
 // leave the ranges the estimate works in.
 constexpr double kMaxPredictorValue = 1e12;
-// Counts are whole numbers of 32 bits for the model library, held in single precision
-// until then: the largest single-precision value below 2^31.
-constexpr double kMaxCount = 2147483520.0;
 
 std::string in_quotes(const std::string& s) { return "\"" + printable(s) + "\""; }
 

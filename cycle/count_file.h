@@ -41,6 +41,10 @@ inline constexpr const char* kCheckDataFile = "please check data file";
 // The longest line a data file may have.
 constexpr std::size_t kMaxLineBytes = 1 << 20;
 
+// The largest count the model library takes: counts are whole numbers of 32 bits for it,
+// held in single precision until then, so the largest single-precision value below 2^31.
+constexpr double kMaxCount = 2147483520.0;
+
 // Reads the whole file or raises a UserError naming the file, line and field; nothing is
 // kept from a failed read. Numbers are written with '.' as the decimal separator in every
 // locale; a line holding ';' is split at ';' and its numbers may use a decimal comma. The

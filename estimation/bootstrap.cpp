@@ -4,8 +4,11 @@
 #include <atomic>
 #include <cmath>
 
+#include "cycle/count_file.h"
+#include "cycle/number_format.h"
 #include "model_draw.h"
 #include "parallel.h"
+#include "simulation.h"
 #include "valdmora/floored_mean.h"
 
 namespace valdmora {
@@ -74,23 +77,41 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
     }
     const double e_hat = estimates.value.back();
     std::vector<double> fitted(n);
-    for (std::size_t i = 0; i < n; ++i) fitted[i] = floored_mean(linear_predictor(estimates.value, data.x, i, n, np));
+    for (std::size_t i = 0; i < n; ++i) {
+        fitted[i] = floored_mean(linear_predictor(estimates.value, data.x, i, n, np));
+        // the surveyed wards' draws go to the model library
+        const std::string problem = draw_problem(fitted[i], e_hat, data.dist, NumberFormat{});
+        if (!problem.empty()) {
+            out.limits = Available<Limits>::why_not("the fitted model cannot be drawn from: " + problem);
+            return out;
+        }
+    }
 
     std::vector<double> totals(static_cast<std::size_t>(reps), std::nan(""));
     progress.stage("bootstrap", reps);
     // one copy of the records per lane; only the counts change between replicates
     ModelData lanes[2] = {data, data};
     std::atomic<int> next{0};
+    // A draw that cannot be a count stops every lane: no limits are made of the rest.
+    std::atomic<bool> bad_draw{false};
     parallel_for(2, data.nobs() * static_cast<long>(reps) >= 2000, [&](int lane) {
         ModelData& d = lanes[lane];
         const FitCall refit(call.library(), d);
         const ModelDraw surveyed(data.dist, e_hat);
-        for (int r = next++; r < reps; r = next++) {
+        for (int r = next++; r < reps && !bad_draw; r = next++) {
             progress.check_cancel();
             // the replicate's own stream: the same draws whichever lane takes it
             FastRandom random(seed, static_cast<uint64_t>(r));
-            for (std::size_t i = 0; i < n; ++i)
-                d.y[i] = static_cast<int32_t>(std::min(2147483647.0, rounded(data.dist, surveyed(fitted[i], random))));
+            bool drawn = true;
+            for (std::size_t i = 0; i < n && drawn; ++i) {
+                const double y = rounded(data.dist, surveyed(fitted[i], random));
+                drawn = count_can_be_taken(y);
+                d.y[i] = drawn ? static_cast<int32_t>(y) : 0;
+            }
+            if (!drawn) {
+                bad_draw = true;
+                break;
+            }
             // each refit starts at the estimates, close to its optimum: Newton's full steps
             // with the exact second derivatives take two or three; where they cannot, Newton
             // with its line search, and where that cannot, the fit
@@ -109,11 +130,22 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
                     for (std::size_t w = 0; w < m; ++w)
                         total += rounded(data.dist, unsurveyed(floored_mean(linear_predictor(f.value, ux, w, m, np)), random));
                 }
+                // the unsurveyed wards' draws are only summed: any finite number will do
+                if (!std::isfinite(total)) {
+                    bad_draw = true;
+                    break;
+                }
                 totals[static_cast<std::size_t>(r)] = total;
             }
             progress.step();
         }
     });
+    if (bad_draw) {
+        out.limits = Available<Limits>::why_not(
+            "a draw from a fitted model was not a finite number or, for a surveyed ward, was beyond the largest count "
+            "the model library takes (" + general_number(kMaxCount, NumberFormat{}) + ")");
+        return out;
+    }
     for (double t : totals)
         if (std::isnan(t))
             ++out.failed;

@@ -1,6 +1,7 @@
 #include "dispersion_checks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "cycle/number_format.h"
@@ -8,6 +9,7 @@
 #include "parallel.h"
 #include "residuals.h"
 #include "setup.h"
+#include "simulation.h"
 #include "valdmora/floored_mean.h"
 
 namespace valdmora {
@@ -102,6 +104,11 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
         for (int j = 1; j <= s.n_pred; ++j) h += value[static_cast<std::size_t>(j)] * s.surveyed_x(j, i);
         const auto w = static_cast<std::size_t>(i - 1);
         m[w] = floored_mean(h);
+        const std::string problem = draw_problem(m[w], e, dist, NumberFormat{});
+        if (!problem.empty()) {
+            t.reason = "the fitted model cannot be drawn from: " + problem;
+            return t;
+        }
         inverse_sd[w] = 1.0 / std::sqrt(distribution(dist).variance(m[w], e));
     }
     const double df = static_cast<double>(n - k);
@@ -125,6 +132,8 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
     for (std::size_t b = 0; b < count; ++b) streams.emplace_back(seed, b);
     std::vector<double> simulated(count, 0.0);
     const int lanes = two_threads && count > 1 && static_cast<double>(n) * sets >= 5000.0 ? 2 : 1;
+    // a draw that cannot be a count ends the test
+    std::atomic<bool> bad_draw{false};
     parallel_for(lanes, lanes == 2, [&](int lane) {
         const std::size_t first = count * static_cast<std::size_t>(lane) / static_cast<std::size_t>(lanes);
         const std::size_t last = count * static_cast<std::size_t>(lane + 1) / static_cast<std::size_t>(lanes);
@@ -134,11 +143,16 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
             for (std::size_t b = first; b < last; ++b) {
                 // whole counts, as the fit sees them
                 const double y = tabled ? table.draw(streams[b].uniform()) : std::nearbyint(draw(m[i], streams[b]));
+                if (!count_can_be_taken(y)) bad_draw = true;
                 const double r = (y - m[i]) * inverse_sd[i];
                 simulated[b] += r * r;
             }
         }
     });
+    if (bad_draw) {
+        t.reason = "a data set drawn from the fitted model held a count the model library cannot take";
+        return t;
+    }
     for (double& sim : simulated) sim /= df;
     int above = 0, below = 0;
     for (double sim : simulated) {

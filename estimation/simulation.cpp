@@ -11,12 +11,15 @@
 #endif
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 
+#include "cycle/count_file.h"
+#include "cycle/distributions.h"
 #include "cycle/text.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
@@ -83,11 +86,37 @@ double classic_expected_count(double m, double e, Dist err_dist) {
     return successes * (1.0 - p) / p + std::pow(p, successes);
 }
 
+namespace {
+
+constexpr double kLargestPoissonMean = 1e12;
+
+// The wards a simulation without a data file makes have predictor values drawn on
+// [kLowestX, kLowestX + kSpanX).
+constexpr float kLowestX = 100.0f, kSpanX = 1000.0f;
+
+// A derived figure for a message: four significant digits, in the locale's decimals and
+// the general form's upper-case exponent.
+std::string figure(double v, const NumberFormat& fmt) {
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 4);
+    std::string text(buf, ec == std::errc() ? end : buf);
+    for (char& c : text) c = c == '.' ? fmt.decimal : c == 'e' ? 'E' : c;
+    return text;
+}
+
+// "of 2.5E+12", or "that is not a finite number".
+std::string described(double v, const NumberFormat& fmt) {
+    return std::isfinite(v) ? "of " + figure(v, fmt) : "that is not a finite number";
+}
+
+}  // namespace
+
 double exact_count(double m, double e, Dist err_dist, std::mt19937_64& engine) {
     switch (err_dist) {
     case Dist::lognormal: {
         const double s2 = std::log1p(e * e);
-        return std::max(1.0, std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine)));
+        // held at 1; a draw that is not a number stays one, for the caller's check
+        return std::max(std::exp(std::normal_distribution<double>(std::log(m) - s2 / 2.0, std::sqrt(s2))(engine)), 1.0);
     }
     case Dist::normal:
         return std::normal_distribution<double>(m, e)(engine);
@@ -95,7 +124,11 @@ double exact_count(double m, double e, Dist err_dist, std::mt19937_64& engine) {
         break;
     }
     const double lambda = std::gamma_distribution<double>(m / e, e)(engine);
+    if (std::isnan(lambda)) return lambda;
     if (!(lambda > 0.0)) return 0.0;
+    // The Poisson generator's whole numbers overflow far beyond any count the model library
+    // takes: such a mean is the draw, to within a millionth, and the caller refuses it.
+    if (!(lambda <= kLargestPoissonMean)) return lambda;
     return static_cast<double>(std::poisson_distribution<long long>(lambda)(engine));
 }
 
@@ -108,6 +141,47 @@ double exact_expected_count(double m, double e, Dist err_dist) {
     auto phi = [](double v) { return 0.5 * std::erfc(-v / std::sqrt(2.0)); };
     return m + phi(-d2) - m * phi(-d1);
 }
+
+std::string extra_parameter_problem(Dist err_dist, double e, Generator generator, const std::string& shown) {
+    if (err_dist == Dist::negbin && !(e > 0.0))
+        return "The negative binomial needs VoM - 1 above 0 to simulate (it is " + shown +
+               "): with 0 every trial succeeds and the draw never ends.";
+    if (err_dist == Dist::normal && !(e >= 0.0))
+        return "The extra parameter SD must be 0 or more to simulate (it is " + shown +
+               "): it is the counts' standard deviation.";
+    if (generator == Generator::exact && err_dist != Dist::normal && !(e > 0.0))
+        return "The extra parameter must be above 0 to simulate (it is " + shown + ").";
+    return {};
+}
+
+double draw_spread(double m, double e, Dist err_dist) {
+    switch (err_dist) {
+    case Dist::lognormal:
+        return std::fabs(m * e);
+    case Dist::normal:
+        return std::fabs(e);
+    case Dist::negbin:
+        break;
+    }
+    return std::sqrt((1.0 + e) * std::max(m, 0.0));
+}
+
+std::string draw_problem(double m, double e, Dist err_dist, const NumberFormat& fmt) {
+    const std::string limit = "the largest count the model library takes (" + general_number(kMaxCount, fmt) + ")";
+    if (!std::isfinite(m)) return "a ward's mean is not a finite number";
+    if (m > kMaxCount) return "a ward's mean of " + figure(m, fmt) + " is beyond " + limit;
+    const double spread = draw_spread(m, e, err_dist);
+    if (!(spread <= kMaxCount))
+        return "a ward of mean " + figure(m, fmt) + " has a standard deviation " + described(spread, fmt) +
+               ", beyond " + limit;
+    // the negative binomial's gamma mixture draws with shape m / e
+    if (err_dist == Dist::negbin && m > 0.0 && !std::isfinite(m / e))
+        return "a ward of mean " + figure(m, fmt) + " over VoM - 1 = " + figure(e, fmt) +
+               " gives a gamma shape that is not a finite number";
+    return {};
+}
+
+bool count_can_be_taken(double y) { return std::fabs(y) <= kMaxCount; }
 
 namespace {
 
@@ -198,10 +272,59 @@ SimulationOutcome simulate_data(const SimulationSettings& in, EstimationState& s
     for (int j = 0; j <= s.n_pred; ++j) b[static_cast<std::size_t>(j)] = s.beta_entered(j);
     const double e = s.beta_entered(5);
     const std::string e_text = general_number(e, in.fmt);
-    if (s.err_dist == Dist::negbin && !(e > 0.0))
-        throw UserError("The negative binomial needs VoM - 1 above 0 to simulate (it is " + e_text +
-                            "): with 0 every trial succeeds and the draw never ends.",
+    if (const std::string problem = extra_parameter_problem(s.err_dist, e, in.generator, e_text); !problem.empty())
+        throw UserError(problem, "Simulation");
+    const bool exact = in.generator == Generator::exact;
+
+    // Every ward's draws must be ones the generator can make and the model library take.
+    // Without a data file the wards' means lie between those at the corners of the
+    // predictors' range, and the problems grow with the mean's size either way.
+    auto refuse_mean = [&](double h) {
+        constexpr double kSingleMax = std::numeric_limits<float>::max();
+        std::string problem;
+        if (!std::isfinite(h))
+            problem = "a ward's mean is not a finite number";
+        else if (std::fabs(h) > kSingleMax)
+            problem = "a ward's mean of " + figure(h, in.fmt) + " is beyond single precision (" +
+                      figure(kSingleMax, in.fmt) + "), in which the means are held";
+        else
+            problem = draw_problem(exact ? floored_mean(h) : h, e, s.err_dist, in.fmt);
+        if (problem.empty()) return;
+        std::string values = general_number(b[0], in.fmt);
+        // semicolons: a comma may be the decimal separator
+        for (int j = 1; j <= s.n_pred; ++j) values += "; " + general_number(b[static_cast<std::size_t>(j)], in.fmt);
+        throw UserError("These values cannot be simulated from (the constant and coefficients " + values + "; " +
+                            std::string(distribution(s.err_dist).extra_name) + " = " + e_text + "): " + problem +
+                            ". Use smaller values.",
                         "Simulation");
+    };
+    if (s.has_data_file()) {
+        auto lp = [&](bool surveyed, long i) {
+            double h = b[0];
+            for (std::size_t j = 1; j < b.size() && static_cast<int>(j) <= s.n_pred; ++j) {
+                const auto p = static_cast<int>(j);
+                h += b[j] * static_cast<double>(surveyed ? s.surveyed_x(p, i) : s.unsurveyed_x(p, i));
+            }
+            return h;
+        };
+        for (long i = 1; i <= s.n_surveyed; ++i) {
+            look(i);
+            refuse_mean(lp(true, i));
+        }
+        for (long i = 1; i <= s.n_unsurveyed; ++i) {
+            look(i);
+            refuse_mean(lp(false, i));
+        }
+    } else {
+        double lowest = b[0], highest = b[0];
+        for (int j = 1; j <= s.n_pred; ++j) {
+            const double at_low = b[j] * kLowestX, at_high = b[j] * (kLowestX + kSpanX);
+            lowest += std::min(at_low, at_high);
+            highest += std::max(at_low, at_high);
+        }
+        refuse_mean(highest);
+        refuse_mean(lowest);
+    }
 
     EstimationState t = s;
     if (!t.has_data_file()) {
@@ -210,11 +333,11 @@ SimulationOutcome simulate_data(const SimulationSettings& in, EstimationState& s
         for (int j = 1; j <= t.n_pred; ++j) t.unsurveyed_x_sum(j) = 0.0;
         for (long i = 1; i <= t.n_surveyed; ++i) {
             look(i);
-            for (int j = 1; j <= t.n_pred; ++j) t.surveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
+            for (int j = 1; j <= t.n_pred; ++j) t.surveyed_x(j, i) = kSpanX * u.next() + kLowestX;
         }
         for (long i = 1; i <= t.n_unsurveyed; ++i)
             for (int j = 1; j <= t.n_pred; ++j) {
-                t.unsurveyed_x(j, i) = 1000.0f * u.next() + 100.0f;
+                t.unsurveyed_x(j, i) = kSpanX * u.next() + kLowestX;
                 t.unsurveyed_x_sum(j) += static_cast<double>(t.unsurveyed_x(j, i));
             }
     }
@@ -228,9 +351,6 @@ SimulationOutcome simulate_data(const SimulationSettings& in, EstimationState& s
                             "Simulation");
     };
 
-    const bool exact = in.generator == Generator::exact;
-    if (exact && t.err_dist != Dist::normal && !(e > 0.0))
-        throw UserError("The extra parameter must be above 0 to simulate (it is " + e_text + ").", "Simulation");
     // the exact draws take their own engine, seeded from the series' uniform draws
     std::mt19937_64 engine;
     if (exact) {
@@ -240,15 +360,27 @@ SimulationOutcome simulate_data(const SimulationSettings& in, EstimationState& s
     }
     // one ward's draw and its expected value: the classic draw is held at 1 or more, the
     // exact one is the model's own, about the floored mean
+    // A draw the model library cannot take stops the series: this simulation is not kept,
+    // so it is never scored.
+    auto taken = [&](double y, double m) {
+        if (!count_can_be_taken(y))
+            throw UserError("A ward of mean " + figure(m, in.fmt) + " drew a count " + described(y, in.fmt) +
+                                ", which the model library cannot take (counts go up to " +
+                                general_number(kMaxCount, in.fmt) +
+                                "). This simulation is neither kept nor scored.",
+                            "Simulation");
+        return static_cast<float>(y);
+    };
     auto draw = [&](float h, double& expected) -> float {
         if (!exact) {
             check_trials(h);
             expected = classic_expected_count(h, e, t.err_dist);
-            return std::max(1.0f, simulated_count(h, e, t.err_dist, u));
+            // held at 1; a draw that is not a number stays one, for the check
+            return taken(std::max(simulated_count(h, e, t.err_dist, u), 1.0f), h);
         }
         const double m = floored_mean(static_cast<double>(h));
         expected = exact_expected_count(m, e, t.err_dist);
-        return static_cast<float>(exact_count(m, e, t.err_dist, engine));
+        return taken(exact_count(m, e, t.err_dist, engine), m);
     };
 
     t.sim_total = 0.0f;

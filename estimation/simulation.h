@@ -57,6 +57,23 @@ double exact_count(double m, double e, Dist err_dist, std::mt19937_64& engine);
 // The expected value of exact_count.
 double exact_expected_count(double m, double e, Dist err_dist);
 
+// Why the extra parameter e cannot be simulated from under the distribution and generator
+// whatever the means (shown: e as the box shows it), or "".
+std::string extra_parameter_problem(Dist err_dist, double e, Generator generator, const std::string& shown);
+
+// The standard deviation of a draw about mean m: the lognormal's coefficient of variation e,
+// the normal's standard deviation e, the negative binomial's variance (1 + e) m.
+double draw_spread(double m, double e, Dist err_dist);
+
+// Why draws about mean m with extra parameter e cannot be made or would not be counts the
+// model library takes, or "": the mean and its standard deviation must be finite and within
+// kMaxCount, and so must the negative binomial's gamma shape m / e. Said as a clause, such as
+// "a ward's mean of 3e+12 is beyond ...".
+std::string draw_problem(double m, double e, Dist err_dist, const NumberFormat& fmt);
+
+// A drawn count the model library takes: finite, and within kMaxCount of 0.
+bool count_can_be_taken(double y);
+
 // E[(t - z)+] for z the sum of ten uniform draws on [-0.5, 0.5).
 double ten_uniform_shortfall(double t);
 

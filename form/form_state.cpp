@@ -126,6 +126,13 @@ void FormState::set_entered(const BoxValues& values) {
     }
 }
 
+std::string FormState::box_problem(int i) const {
+    const std::string& text_problem = box_problem_.at(static_cast<std::size_t>(i));
+    if (!text_problem.empty() || i != 5 || next_click() != ClickAction::SimulateAndEstimate) return text_problem;
+    const double e = state_.beta_entered(5);
+    return extra_parameter_problem(state_.err_dist, e, generator_, general_number(e, fmt_));
+}
+
 void FormState::set_tick(int i, bool on) {
     // an unticked box keeps what it shows: the fit holds the parameter fixed there
     ticks_.at(static_cast<std::size_t>(i)) = on;

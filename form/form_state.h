@@ -90,8 +90,9 @@ public:
     // Leaving box i: a number is entered; a text that is not one stays as typed and is marked
     // as not understood (the entered value stays), never rewritten to 0 behind the user's back.
     void leave_box(int i);
-    // Why box i's text is not understood, or empty.
-    const std::string& box_problem(int i) const { return box_problem_.at(static_cast<std::size_t>(i)); }
+    // Why box i's text is not understood; else, while the next click simulates, why the
+    // value entered cannot be simulated from whatever the means (a negative SD); or empty.
+    std::string box_problem(int i) const;
     // Ticking predictor i (0 the constant); unticked, its box keeps its value, at which the fit
     // holds the parameter fixed.
     void set_tick(int i, bool on);

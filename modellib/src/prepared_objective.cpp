@@ -34,7 +34,7 @@ double falling_reciprocals(double a, int32_t k) {
 }  // namespace
 
 // a (a - 1) ... (a - k + 1) from running products in four chains: the logarithm of every
-// full run of 62 factors in *log_sum, and the product of the last run returned, for its
+// full run of factors in *log_sum, and the product of the last run returned, for its
 // logarithm to be taken with the other records'. Where a factor could be out of range the
 // defining loop (or the gamma form) gives the whole logarithm in *log_sum and 1 is
 // returned. With slope, also the derivative of the logarithm in a, from the products' own
@@ -48,20 +48,40 @@ double falling_product(double a, int32_t k, double* log_sum, double* slope, doub
         if constexpr (Slope) *slope = 0.0;
         return 1.0;
     }
-    if (k > kLongCount || !(a - static_cast<double>(k - 1) > 1e-100) || !(a < 1e4)) {
+    const double low = a - static_cast<double>(k - 1);
+    // The gamma form, which also says at once what a factor at or below 0 makes of the
+    // logarithm (minus infinity, or not a number), where the loop took k steps to.
+    if (k > kLongCount || !(low > 0.0)) {
         if constexpr (Slope) *slope = falling_reciprocals(a, k);
-        if (k > kLongCount) {
-            *log_sum = rlogcombin_gamma(a, k) + log_gamma(static_cast<double>(k) + 1.0);
-        } else {
-            double sum = 0.0;
-            for (int32_t i = 0; i < k; ++i) sum += std::log(a - i);
-            *log_sum = sum;
-        }
+        *log_sum = rlogcombin_gamma(a, k) + log_gamma(static_cast<double>(k) + 1.0);
         return 1.0;
     }
+    // A last factor too small for the products (only a lone factor can be: a whole step
+    // above it is 1 or more) by the defining loop.
+    if (low <= 1e-100) {
+        if constexpr (Slope) *slope = falling_reciprocals(a, k);
+        double sum = 0.0;
+        for (int32_t i = 0; i < k; ++i) sum += std::log(a - i);
+        *log_sum = sum;
+        return 1.0;
+    }
+    // Factors too large for the products differ by less than a billionth of their size (k is
+    // at most kLongCount): k ln a and the series of sum ln(1 - i / a), whose third term is
+    // below rounding, in one step.
+    if (!(a < 1e15)) {
+        const double n = k, s1 = n * (n - 1.0) / 2.0, s2 = (n - 1.0) * n * (2.0 * n - 1.0) / 6.0;
+        *log_sum = n * std::log(a) - s1 / a - s2 / (2.0 * a * a);
+        // and sum 1 / (a - i) as sum (i / a)^j / a, which digamma differences would lose
+        if constexpr (Slope) *slope = (n + s1 / a + s2 / (a * a)) / a;
+        return 1.0;
+    }
+    // Runs of 62 factors below 1e4 stay below 1e248, runs of 16 below 1e15 below 1e240: the
+    // larger factors of large counts are multiplied too, not taken a logarithm each, which
+    // held a fit on counts of a few hundred thousand for minutes.
+    const int32_t run = a < 1e4 ? 62 : 16;
     double reciprocals = 0.0, last = 1.0;
-    for (int32_t start = 0; start < k; start += 62) {
-        const int32_t end = std::min(k, start + 62);
+    for (int32_t start = 0; start < k; start += run) {
+        const int32_t end = std::min(k, start + run);
         // four independent chains: the multiplications overlap instead of waiting in line
         double p0 = 1.0, p1 = 1.0, p2 = 1.0, p3 = 1.0, an = a - start;
         double q0 = 0.0, q1 = 0.0, q2 = 0.0, q3 = 0.0;

@@ -12,10 +12,11 @@
 namespace valdmora::model {
 
 // a (a - 1) ... (a - k + 1) as falling products of chunks of factors: the logarithm of
-// every full run of 62 factors in *log_sum, the last run's product returned (its logarithm
-// is taken with the other records'), and with Slope the derivative of the logarithm in a,
-// the full runs' part in *slope and the last run's as *slope_numerator over the product.
-// Where a factor could be out of range the whole logarithm is in *log_sum and 1 returned.
+// every full run (of 62 factors, or 16 where a reaches 1e4) in *log_sum, the last run's
+// product returned (its logarithm is taken with the other records'), and with Slope the
+// derivative of the logarithm in a, the full runs' part in *slope and the last run's as
+// *slope_numerator over the product.
+// Where the products cannot serve the whole logarithm is in *log_sum and 1 returned.
 template <bool Slope>
 double falling_product(double a, int32_t k, double* log_sum, double* slope, double* slope_numerator);
 

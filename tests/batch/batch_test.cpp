@@ -430,6 +430,57 @@ TEST_F(BatchTest, ASimulationDrawsExactlyUnlessTheClassicGeneratorIsAskedFor) {
     EXPECT_NE(json::parse(plain.out)["sim_total_mean"], json::parse(classic.out)["sim_total_mean"]);
 }
 
+// True values whose draws could not be counts are refused before any draw, naming the value
+// and the limit: exit 1, nothing on standard output, no rows file.
+TEST_F(BatchTest, SimulationsOfValuesThatCannotBeDrawnFailNamingTheValueAndTheLimit) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const char* negative_sd = "The extra parameter SD must be 0 or more to simulate (it is -1)";
+    const std::vector<Case> cases{
+        {{"--dist", "negbin", "--true", "10,1e300,0,0,0,1"}, "a ward's mean of 1.1E+303 is beyond single precision"},
+        {{"--dist", "negbin", "--true", "10,0,0,0,0,1e300", "--reps", "2"},
+         "a ward of mean 10 has a standard deviation of 3.162E+150, beyond the largest count the model library takes "
+         "(2147483520)"},
+        {{"--dist", "lognormal", "--true", "1e308,0,0,0,0,1e308", "--reps", "2", "--json"},
+         "a ward's mean of 1E+308 is beyond single precision"},
+        {{"--dist", "normal", "--true", "5,0,0,0,0,-1"}, negative_sd},
+        {{"--dist", "normal", "--true", "5,0,0,0,0,-1", "--generator", "classic"}, negative_sd},
+        {{"--file", "counts.txt", "--dist", "normal", "--true", "10,1e7,0,0,0,1"},
+         "(the constant and coefficients 10; 10000000; 0; 0; 0; SD = 1): a ward's mean of 9.51E+09 is beyond"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"simulate", "--seed", "1", "--csv", "rows.csv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 1) << c.message << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << c.message;
+        EXPECT_FALSE(fs::exists(dir_ / "rows.csv")) << c.message;
+    }
+}
+
+// A series whose means and spreads are within the limits can still draw a count beyond the
+// largest: the series stops there, keeps and scores the repetitions done, and exits 1.
+TEST_F(BatchTest, ADrawBeyondTheLargestCountStopsTheSeriesKeepingItsRows) {
+    const Outcome r = run({"simulate", "--seed", "3", "--reps", "40", "--dist", "normal", "--true",
+                           "1.86e9,0,0,0,0,1e8", "--json", "--csv", "rows.csv"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("drew a count of 2.1"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("This simulation is neither kept nor scored."), std::string::npos) << r.err;
+    const json j = json::parse(r.out);
+    const long done = j["repetitions"].get<long>();
+    EXPECT_GT(done, 0);
+    EXPECT_LT(done, 40);
+    EXPECT_EQ(j["n_sims"].get<long>(), done);
+    EXPECT_NE(j["notices"].dump().find("drew a count of"), std::string::npos);
+    EXPECT_NE(r.err.find(std::to_string(done) + " of 40 repetitions done; rows.csv holds " + std::to_string(done) +
+                         " rows"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(BatchTest, NamedWardsThatAreNotThereFail) {
     Outcome r = run({"estimate", "counts.txt", "--ward", "Atlantis"});
     EXPECT_EQ(r.status, 1);

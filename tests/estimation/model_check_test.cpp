@@ -172,6 +172,18 @@ TEST(DispersionChecks, TheSimulatedTestAcceptsTheModelsOwnDataAndFlagsTooMuchSpr
     EXPECT_NE(wide.sentence.find("spread more than the fitted model allows"), std::string::npos) << wide.sentence;
 }
 
+TEST(DispersionChecks, DrawsThatCannotBeCountsEndTheSimulatedTestWithTheReason) {
+    const EstimationState s = valdmora::testing::simulated_survey(200, 20, 3, Dist::negbin, 15.0, {0.02, 0.01, 0.005}, 1.0, 8);
+    const SimulatedDispersion spread = simulated_dispersion_test(s, {15.0, 0.02, 0.01, 0.005, 1e300}, 5, 400, 1);
+    EXPECT_FALSE(spread.available);
+    EXPECT_NE(spread.reason.find("the fitted model cannot be drawn from: a ward of mean"), std::string::npos)
+        << spread.reason;
+    // means of 2e9 within the limit, whose draws pass it
+    const SimulatedDispersion far = simulated_dispersion_test(s, {2e9, 0.0, 0.0, 0.0, 1e9}, 5, 400, 1);
+    EXPECT_FALSE(far.available);
+    EXPECT_NE(far.reason.find("held a count the model library cannot take"), std::string::npos) << far.reason;
+}
+
 TEST(ModelTable, TheLognormalIsUnavailableWithACountBelowOne) {
     std::vector<std::string> names;
     EstimationState s = load("compare40.txt", &names);

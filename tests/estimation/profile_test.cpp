@@ -300,6 +300,38 @@ TEST(Bootstrap, QuantilesAndDraws) {
     }
 }
 
+// Fitted values whose draws could not be counts give no limits, and say why.
+TEST(Bootstrap, DrawsThatCannotBeCountsGiveNoLimits) {
+    const EstimationState s = example_state(Dist::lognormal);
+    const ModelData data = model_data(s);
+    const FitCall call(kLibrary, data);
+    const ParameterBounds bounds = parameter_bounds(data);
+    auto estimates = [&](double b0, double e) {
+        Parameters p;
+        p.value.assign(static_cast<std::size_t>(data.np) + 2, 0.0);
+        p.value.front() = b0;
+        p.value.back() = e;
+        p.scale.assign(p.value.size(), 1.0);
+        p.lower = bounds.lower;
+        p.upper = bounds.upper;
+        return p;
+    };
+    const std::vector<int32_t> free{1, data.np + 2};
+    // a spread beyond any count: refused before a draw
+    BootstrapResult r = bootstrap_total(call, estimates(10, 1e300), free, s, 20, 1, Progress());
+    EXPECT_FALSE(r.limits.ok());
+    EXPECT_NE(r.limits.reason().find("cannot be drawn from: a ward of mean 10 has a standard deviation of 1E+301"),
+              std::string::npos)
+        << r.limits.reason();
+    // a mean and spread within the limits whose draws reach beyond them
+    r = bootstrap_total(call, estimates(2e9, 0.5), free, s, 20, 1, Progress());
+    EXPECT_FALSE(r.limits.ok());
+    EXPECT_TRUE(r.totals.empty());
+    EXPECT_NE(r.limits.reason().find("for a surveyed ward, was beyond the largest count the model library takes (2147483520)"),
+              std::string::npos)
+        << r.limits.reason();
+}
+
 namespace {
 
 // A stand-in library that reports a failed fit whenever the counts sum to a multiple of

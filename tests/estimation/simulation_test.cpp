@@ -4,6 +4,7 @@
 #include <numbers>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <tuple>
 #include <unsupported/Eigen/SpecialFunctions>
@@ -217,6 +218,98 @@ TEST_F(SimulationTest, UnusableInputsChangeNothing) {
     EXPECT_EQ(s_.sim_total, 0.0f);
     EXPECT_EQ(s_.n_sims, sims);
     EXPECT_EQ(s_.n_sims_left_out, 1);
+}
+
+// Values whose draws the generator cannot make or the model library cannot take are refused
+// before the first draw, naming the values and the limit, with either generator.
+TEST_F(SimulationTest, ValuesWhoseDrawsCannotBeCountsAreRefusedBeforeAnyDraw) {
+    struct Case {
+        int dist;
+        double b0, b1, e;
+        const char* message;
+    };
+    const std::vector<Case> cases{
+        {3, 10, 1e300, 1, "a ward's mean of 1.1E+303 is beyond single precision"},
+        {3, 10, 0, 1e300, "has a standard deviation of 3.162E+150, beyond the largest count the model library takes "
+                          "(2147483520)"},
+        {1, 1e308, 0, 1e308, "a ward's mean of 1E+308 is beyond single precision"},
+        {1, 10, 0, 1e308, "has a standard deviation that is not a finite number"},
+        {2, 5, 0, -1, "The extra parameter SD must be 0 or more to simulate (it is -1)"},
+        {2, 3e9, 0, 1, "a ward's mean of 3E+09 is beyond the largest count"},
+        // a negative coefficient, even at the predictor's lowest, 100
+        {2, 0, -1e37, 1, "a ward's mean of -1E+39 is beyond single precision"},
+    };
+    for (Generator g : {Generator::classic, Generator::exact})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.message);
+            in_.generator = g;
+            s_.err_dist = static_cast<Dist>(c.dist);
+            s_.beta_entered(0) = c.b0;
+            s_.beta_entered(1) = c.b1;
+            s_.beta_entered(5) = c.e;
+            try {
+                simulate();
+                ADD_FAILURE() << "simulated";
+            } catch (const UserError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+                if (c.e >= 0) {
+                    EXPECT_NE(std::string(e.what()).find("These values cannot be simulated from"), std::string::npos);
+                }
+            }
+            EXPECT_EQ(u_.drawn(), 0);
+            EXPECT_EQ(s_.n_sims, 0);
+        }
+    // a tiny VoM - 1 over a large mean: the exact draw's gamma shape is not a number
+    in_.generator = Generator::exact;
+    s_.err_dist = Dist::negbin;
+    s_.beta_entered(0) = 1e9;
+    s_.beta_entered(1) = 0;
+    s_.beta_entered(5) = 1e-320;
+    EXPECT_THROW(simulate(), UserError);
+    EXPECT_EQ(u_.drawn(), 0);
+}
+
+// With a data file its own wards decide: the largest predictor value makes the mean too large.
+TEST_F(SimulationTest, TheFilesWardsAreCheckedBeforeAnyDraw) {
+    const auto path = std::filesystem::temp_directory_path() / ("valdmora_big_" + std::to_string(::getpid()) + ".txt");
+    std::ofstream(path) << "a\nNorth,100,7\nSouth,300,9\nEast,1e9,2\nWest,50\n";
+    store_count_data(s_, read_count_file(path.string()));
+    std::filesystem::remove(path);
+    s_.beta_entered(0) = 10;
+    s_.beta_entered(1) = 5;
+    try {
+        simulate();
+        ADD_FAILURE() << "simulated";
+    } catch (const UserError& e) {
+        EXPECT_NE(std::string(e.what()).find("constant and coefficients 10; 5; CV = 0.25): a ward's mean of 5E+09"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(u_.drawn(), 0);
+    s_.beta_entered(1) = 1;
+    simulate();
+    EXPECT_EQ(s_.n_sims, 1);
+}
+
+// Means and spreads within the limits can still draw a count beyond them: the simulation
+// stops there and is neither kept nor scored.
+TEST_F(SimulationTest, ADrawBeyondTheLargestCountStopsUnscored) {
+    for (Generator g : {Generator::classic, Generator::exact}) {
+        in_.generator = g;
+        s_.err_dist = Dist::normal;
+        s_.beta_entered(0) = 2e9;
+        s_.beta_entered(5) = 1e9;
+        const EstimationState before = s_;
+        try {
+            simulate();
+            ADD_FAILURE() << "simulated";
+        } catch (const UserError& e) {
+            EXPECT_NE(std::string(e.what()).find("drew a count of "), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("neither kept nor scored"), std::string::npos);
+        }
+        EXPECT_EQ(s_.n_sims, before.n_sims);
+        EXPECT_EQ(s_.sim_total_sum, before.sim_total_sum);
+    }
 }
 
 TEST_F(SimulationTest, SeriesOfClicksKeepsScoreAndReestimateChangesNothing) {
@@ -447,6 +540,20 @@ TEST(FastDraws, TabledNegativeBinomialFollowsItsDistribution) {
     }
     NegbinTable wide;
     EXPECT_FALSE(wide.reset(1e7, 5.0));
+}
+
+// A draw that is not a number stays one for the caller's check, never held at 1 or 0; a
+// mixture mean beyond any count is not handed to the Poisson generator.
+TEST(ExactGenerator, DrawsThatAreNotNumbersStayNotNumbers) {
+    std::mt19937_64 engine(3);
+    const double nan = std::nan("");
+    for (const Distribution& d : kDistributions)
+        EXPECT_TRUE(std::isnan(exact_count(nan, 1.0, d.dist, engine))) << d.key;
+    EXPECT_FALSE(count_can_be_taken(exact_count(1e300, 1.0, Dist::negbin, engine)));
+    EXPECT_FALSE(count_can_be_taken(exact_count(1.0, 1e300, Dist::lognormal, engine)));
+    EXPECT_TRUE(count_can_be_taken(-kMaxCount));
+    EXPECT_FALSE(count_can_be_taken(2147483648.0));
+    EXPECT_FALSE(count_can_be_taken(-std::numeric_limits<double>::infinity()));
 }
 
 TEST(ExactGenerator, TheLognormalHoldAtOneIsInItsExpectedValue) {

@@ -272,6 +272,66 @@ TEST(FormResult, EachSimulationIsDataOfItsOwn) {
     EXPECT_GT(f.result_origin()->data_version, first);
 }
 
+// The window's boxes typed and left, then the simulating click: values whose draws could not
+// be counts are refused with the value and the limit, and the form keeps what it had.
+TEST(FormSimulation, ValuesWhoseDrawsCannotBeCountsAreRefusedAndChangeNothing) {
+    struct Case {
+        Dist dist;
+        std::array<const char*, 6> boxes;
+        const char* message;
+    };
+    const std::vector<Case> cases{
+        {Dist::negbin, {"10", "1e300", "0", "0", "0", "1"}, "a ward's mean of 1,1E+303 is beyond single precision"},
+        {Dist::negbin, {"10", "0", "0", "0", "0", "1e300"},
+         "a ward of mean 10 has a standard deviation of 3,162E+150, beyond the largest count the model library "
+         "takes (2147483520)"},
+        {Dist::lognormal, {"1e308", "0", "0", "0", "0", "1e308"}, "a ward's mean of 1E+308 is beyond single precision"},
+        {Dist::normal, {"5", "0", "0", "0", "0", "-1"}, "The extra parameter SD must be 0 or more to simulate (it is -1)"},
+    };
+    for (Generator g : {Generator::classic, Generator::exact})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.message);
+            FormState f(kComma);
+            f.set_path("");
+            f.set_generator(g);
+            f.choose_distribution(c.dist);
+            for (int i = 0; i < 6; ++i) {
+                f.set_box(i, c.boxes[static_cast<std::size_t>(i)]);
+                f.leave_box(i);
+            }
+            const long version = f.data_version();
+            try {
+                estimate(f);
+                ADD_FAILURE() << "simulated";
+            } catch (const UserError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            }
+            EXPECT_EQ(f.result(), nullptr);
+            EXPECT_EQ(f.data_version(), version);
+            EXPECT_EQ(f.box(1), c.boxes[1]);
+            EXPECT_EQ(f.state().n_sims, 0);
+        }
+}
+
+// A negative SD is marked in its box as soon as it is left while the form simulates; estimating
+// from a file takes it as a start value, unmarked.
+TEST(FormSimulation, ANegativeSdIsMarkedWhileSimulating) {
+    FormState f(kPoint);
+    f.load(survey({"population"}), "a.txt");
+    f.choose_distribution(Dist::normal);
+    f.set_box(5, "-1");
+    f.leave_box(5);
+    EXPECT_EQ(f.box_problem(5), "");
+    f.set_path("");
+    EXPECT_NE(f.box_problem(5).find("must be 0 or more to simulate (it is -1)"), std::string::npos) << f.box_problem(5);
+    f.choose_distribution(Dist::lognormal);  // the lognormal's own start values
+    EXPECT_EQ(f.box_problem(5), "");
+    f.choose_distribution(Dist::normal);
+    f.set_box(5, "0");
+    f.leave_box(5);
+    EXPECT_EQ(f.box_problem(5), "");
+}
+
 // The summary's numbers against glmmTMB's fit of the same model (tests/reference), in a
 // reader's comma decimals; cells a spreadsheet takes apart at the tabs.
 TEST(ResultsSummaryTest, AgreesWithAnIndependentFitAndNamesWhatEachIntervalCovers) {

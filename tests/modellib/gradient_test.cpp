@@ -86,6 +86,40 @@ TEST(PreparedObjective, GradientMatchesDifferencesOfTheValue) {
 
 }  // namespace
 
+// Every way falling_product takes (runs of 62 or 16 factors, a lone tiny factor, factors too
+// large for products, factors at or below 0 said at once) gives the defining sums of ln(a - i)
+// and 1 / (a - i), here in long double, to the rounding of a long sum.
+TEST(FallingProduct, EveryRangeGivesTheDefiningSums) {
+    struct Case {
+        double a;
+        int32_t k;
+    };
+    const int32_t longest = valdmora::model::kLongCount;
+    for (const Case& c : {Case{250.5, 200}, Case{5e5 + 0.3, 500000}, Case{2e9, 1000}, Case{3e15, 1000},
+                          Case{1e300, 3}, Case{1e-150, 1}, Case{longest + 0.5, longest}}) {
+        SCOPED_TRACE(::testing::Message() << "a=" << c.a << " k=" << c.k);
+        long double log_sum = 0.0L, slope = 0.0L;
+        for (int32_t i = 0; i < c.k; ++i) {
+            log_sum += std::log(static_cast<long double>(c.a) - i);
+            slope += 1.0L / (static_cast<long double>(c.a) - i);
+        }
+        double ls = 0.0, sl = 0.0, nu = 0.0;
+        const double last = valdmora::model::falling_product<true>(c.a, c.k, &ls, &sl, &nu);
+        const double want = static_cast<double>(log_sum), want_slope = static_cast<double>(slope);
+        EXPECT_NEAR(ls + std::log(last), want, 1e-13 * std::max(1.0, std::fabs(want)));
+        EXPECT_NEAR(sl + nu / last, want_slope, 1e-12 * std::fabs(want_slope));
+        double without = 0.0;
+        EXPECT_EQ(valdmora::model::falling_product<false>(c.a, c.k, &without, &sl, &nu), last);
+        EXPECT_EQ(without, ls);
+    }
+    double ls = 0.0, sl = 0.0, nu = 0.0;
+    EXPECT_EQ(valdmora::model::falling_product<true>(longest - 1.0, longest, &ls, &sl, &nu), 1.0);
+    EXPECT_EQ(ls, -INFINITY);  // a zero factor
+    valdmora::model::falling_product<true>(longest - 2.5, longest, &ls, &sl, &nu);
+    EXPECT_TRUE(std::isnan(ls));  // one below zero
+    EXPECT_TRUE(std::isnan(sl));
+}
+
 #if VALDMORA_FOUR_LANES
 // The four-lane products must be the record-at-a-time products to the bit, lane by lane,
 // whatever the mix of lengths: runs of 62 that end in different lanes, tails of 0 to 3,

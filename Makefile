@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Thin front end over CMake. `make run` builds and opens the window on the shipped
 # example data; `make test` builds and runs every test.
 BUILD ?= build

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Work off the window's thread: the window keeps painting, its controls and menus are
 // disabled, a progress bar with a Cancel button appears after half a second, and Cancel
 // gives nothing back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A path from the window as the engine takes paths: UTF-8 on Windows (turned back into
 // UTF-16 at the system call), the system's own bytes for the name elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form's controls, named as the users' guide names them: made in one place, laid out at
 // their designed places and grown to show their whole texts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help pages: from a survey to an estimate, the count data file, what the charts show,
 // and about the program.
 #pragma once

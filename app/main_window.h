@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one window: it forwards every handler to the form state and shows what the form state
 // says; the menus, the dialogs and the desktop habits around them.
 #pragma once

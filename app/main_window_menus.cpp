@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's menus and the work behind them: files, charts, the table of models and the
 // model check.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The residual diagnostics of the last estimate in a window of its own: the dispersion
 // statistic, Pearson residuals against the fitted means, and a normal Q-Q plot of the
 // quantile residuals; both charts can be saved.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table of models in a dialog of its own: one row per model by AICc, the note on
 // comparing distributions, and the row chosen for the main window.
 #pragma once

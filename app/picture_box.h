@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A drawing surface that keeps what is drawn on it: every primitive goes to a list that is
 // rendered into an image at the screen's pixel density, so the picture stays until cleared,
 // survives being covered, stays sharp on a high-density screen, and can be written as PNG

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Texts between the engine (UTF-8) and Qt, and a widget's text colour.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results pane: the last estimate as text a reader can select, copy and have read aloud,
 // with a button that copies it as text and as a table.
 #pragma once

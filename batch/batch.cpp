@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // valdmora-batch: one estimating click, a series of simulate-and-estimate clicks, or a
 // table of models, from the command line, through the same engine as the window. Each
 // subcommand is an entry of the command table (command.h) in a file of its own.

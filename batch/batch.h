@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // valdmora-batch as a function, for its program and for the fuzz target that runs it on
 // generated files and options.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every subcommand shares: its entry in the command table, usage errors, the numbers
 // of the command line, and the engine's services.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // compare: the table of models, printed, as CSV or as one JSON object, with the
 // model-averaged total.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // estimate: one estimating click on a count data file, its two output files, and the
 // result lines or one JSON object.
 #include <CLI/CLI.hpp>

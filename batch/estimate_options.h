@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options of one estimate from a data file, shared by the subcommands that make one
 // (estimate, report): declared, parsed into numbers, and turned into a click.
 #pragma once

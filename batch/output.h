@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every subcommand prints and writes: the terminal's lines and notices, the JSON of a
 // click, and the output files, each written whole.
 #pragma once

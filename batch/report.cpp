@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // report: one estimate from a count data file and the whole analysis as one PDF (the data,
 // the model, the estimates, every interval, the charts, the table of models and the notices).
 // The program makes the report's content; the report plugin, loaded only here, paints it,

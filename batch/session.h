@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form as the batch drives it: the same form state as the window's for the data and a
 // simulation series, and the request of numbers made from the command line's options
 // without passing through a box's text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // simulate: a series of simulate-and-estimate clicks that scores each kind of limits
 // against its own target, with a row per repetition in a CSV file kept up to date.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run stopped from outside: SIGINT / SIGTERM on POSIX; Ctrl-C, Ctrl-Break and the
 // console closing on Windows. A simulation only notes the first request: the repetition in
 // hand is dropped, the rows so far are written, then the program ends. Any other work, or

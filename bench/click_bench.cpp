@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One whole estimating click (fit, covariance, 21 profile fits and the profile-likelihood
 // limits, both files written) at 99 surveyed wards with 4 predictors all free, and one
 // simulate-and-estimate click at the defaults.

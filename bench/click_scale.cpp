@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One whole estimating click on a simulated survey of a given size, timed, with its
 // evaluations per stage and the process's peak memory: run once per size and distribution
 // (bench/scale.sh), so that each peak is that case's own.

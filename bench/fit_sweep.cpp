@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fits 600 random problems from the window's defaults and polishes each result with a slow
 // derivative-free search, to see how often a fit stops short of its optimum or lands in
 // another basin. Prints one line per problem (with --each) and a summary.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one likelihood evaluation and of one complete fit at the library's full size:
 // 99 records, 4 predictors in 100..1100, started from the window's defaults.
 #include <benchmark/benchmark.h>

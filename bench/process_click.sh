@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole estimating click at 99 surveyed wards (tests/golden/wards99.txt, four
 # predictors, all free) as a process: valdmora-batch estimate, started N times per
 # distribution, wall-clock milliseconds per process; then the same under callgrind, whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How often a likelihood profile point falls short of the constrained maximum: random
 // surveys (many means on the floor at the profile's low end), each profile point checked
 // against the best of many fits from random starts.

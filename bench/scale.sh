@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The scaling table: one whole click per size and distribution, each in its own process so
 # that each peak memory is that case's own, then the table of models at two sizes.
 # Usage: bench/scale.sh [BUILD]   (default build)

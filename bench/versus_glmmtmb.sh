@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One whole estimate of the negative binomial at 10,000 surveyed + 10,000 unsurveyed wards,
 # as a process, against one glmmTMB fit of the same model (nbinom1, identity link) on the
 # same data. Needs python3 and R with glmmTMB (not needed by the tests).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three charts and the scale helpers they share. Each chart is a function of its data
 // and a surface; nothing survives a call. Callers clear the surface first where they must.
 #pragma once

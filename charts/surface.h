@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawing surface the charts draw on: a pixel grid with its origin at the top left, a
 // current position, a text colour, a line width, a dashed or solid line style and a bold
 // setting. Lines are clipped to a margin around the surface, and a coordinate that is not

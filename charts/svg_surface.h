@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A surface that writes SVG text: what is drawn on it becomes one element each, in order,
 // on a white page of the surface's size. Numbers are written with a point whatever the
 // locale. Text widths come from the caller, so that a chart laid out for the window's font

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Eigen, CLI11 and nlohmann-json are header-only: a cross build takes Debian's copies. Their
 # own package files would add /usr/include, whose C library headers would shadow the
 # target's, so each gets an include folder holding only its own headers (by links).

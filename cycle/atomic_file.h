@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every file the program writes goes through here: a temporary file in the same folder,
 // every write and the close checked, then a rename over the old file. A full disk, a crash,
 // a signal or a second process at the same time leaves either the old file or the new one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain data the engine hands to the charts and the window: colours and the inputs of each
 // chart. No toolkit here.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fixed-range arrays and 16-bit counters that refuse to go wrong quietly: an index
 // outside the range, or arithmetic that leaves 16 bits, raises a UserError.
 #pragma once

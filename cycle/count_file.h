@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The count data file: a header line of 1 to 4 predictor names, then one line per ward,
 // "name, x1 .. xp" for an unsurveyed ward or "name, x1 .. xp, count" for a surveyed one.
 // Any number of wards of each kind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way the program writes CSV: fields quoted as RFC 4180 says, and text that a
 // spreadsheet would take for a formula (a ward or predictor name from a file beginning with
 // = + - @) written with a leading quote so that it shows as text and never runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "estimation_state.h"
 
 #include "distributions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything the estimation window knows: ward data, entered parameters, the last fit's
 // results and the running totals of a simulation study. Wards live in growable arrays with
 // no limit but memory; every access is range-checked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mode_rules.h"
 
 #include "distributions.h"

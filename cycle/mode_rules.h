@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the distribution options and emptying the data path do to the state and the six
 // parameter boxes, shared by the window and the batch front end.
 #pragma once

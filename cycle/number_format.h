@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbers written for people: the report patterns and the plain decimal form.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text to number in the locale's format, and the first-character test of typed values.
 #pragma once
 

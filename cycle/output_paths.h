@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outputs told apart by the file they reach, not by how their paths are spelt: an output
 // must never replace the data it was computed from, nor another output of the same run.
 #pragma once

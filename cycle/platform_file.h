@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The few file operations that differ between POSIX and Windows, for the atomic writer and
 // the count file reader. Paths travel through the program as UTF-8 strings (on POSIX: the
 // bytes as the system gave them) and become std::filesystem::path only here, so that a

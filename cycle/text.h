@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text as files bring it: UTF-8 or Latin-1 (as Windows writes it), and safe to quote in a message.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one exception type for failures a user can act on. The window catches it at the
 // handler boundary, shows the message and leaves its state as it was.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A parametric bootstrap prediction interval for the unsurveyed wards' total: counts for
 // the surveyed wards drawn from the fitted model, a refit with the same free parameters,
 // and counts for the unsurveyed wards drawn from each refit; the 2.5 % and 97.5 % points of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One estimating click as a function: a request of numbers and a copy of the estimation
 // state in, everything the window must show and the files it must write out.
 // An error anywhere raises a UserError (or Cancelled) and the copy is dropped, so an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the engine needs from outside: the model library, random draws, progress and Cancel.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parameter covariance: the inverse of the observed information matrix, the exact
 // second derivatives of -log likelihood at the estimates.
 #pragma once

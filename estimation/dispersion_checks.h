@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks a user can act on: is the counts' spread what the model says? The negative binomial
 // against its Poisson limit (VoM - 1 -> 0), and the dispersion statistic of the counts
 // against that of data sets simulated from the fitted model.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's entry: a request of numbers in, an estimate of numbers out. No texts of boxes
 // and no sentences: the click turns box texts into a request and the estimate into words.
 #pragma once

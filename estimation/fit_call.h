@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model library's size-free entries wrapped once: a model built from the state, the
 // parameter table of a fit, and one object that fits or evaluates it. Nothing else spells
 // out the raw call.

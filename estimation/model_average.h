@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The total averaged over the table of models by their Akaike weights, with the
 // unconditional standard error of Burnham and Anderson: each model's own variance plus the
 // spread of the models' totals about the average.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model library, bound by name at the first fit and kept for the life of the program.
 #pragma once
 

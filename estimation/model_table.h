@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A table of models for choosing one: every subset of the data's predictors under each of
 // the three distributions, fitted with the constant, the subset's slopes and the extra
 // parameter free, ranked by AICc.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Independent pieces of work on both cores. Each piece writes only its own results, so the
 // outcome is the same, bit for bit, as one after the other.
 #pragma once

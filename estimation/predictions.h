@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ward predictions and the population estimate: the unsurveyed wards' predicted counts and
 // their total, the variances of their counts and linear predictors, the predictions file
 // and the estimate sentence, from the estimates at full precision.

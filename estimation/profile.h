@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The likelihood profile of the total: refits with the total over the unsurveyed wards
 // held fixed (the intercept follows it), at 21 totals around the estimate for the chart,
 // and at the two totals where the profile falls chi-square(1, 0.95) / 2 below its maximum,

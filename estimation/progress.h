@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progress of long work, and the request to stop it. Stages report what they are doing and
 // how far they are; a Cancel throws Cancelled at the next check, and the click's copy of
 // the state is dropped.

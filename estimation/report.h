@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small rules of the report, kept apart so that each is one source of truth.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "residuals.h"
 
 #include "cycle/atomic_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Residual diagnostics of a fit: Pearson residuals (y - m) / sqrt(Var y) and randomized
 // quantile residuals (Dunn and Smyth), one per surveyed ward, and the dispersion statistic.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fit set-up: the parameter table from the start values, the free list from the check
 // boxes, the count records of the surveyed wards, and the text of "user.txt".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One simulated survey data set drawn from the entered parameter values.
 #pragma once
 

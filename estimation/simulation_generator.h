@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a simulated count is drawn from its ward's mean.
 #pragma once
 

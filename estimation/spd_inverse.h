@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Inverse of a symmetric positive-definite matrix in the layout the covariance step uses.
 #pragma once
 

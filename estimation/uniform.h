@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Uniform draws on [0, 1) in single precision for the simulated survey data.
 #pragma once
 

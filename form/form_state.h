@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The estimation form without its widgets: what its boxes, ticks, path and options hold, the
 // rules that change them, which controls each mode shows, and which data and model the last
 // result belongs to. The window renders what it says; the batch drives it the same way.

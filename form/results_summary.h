@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The last estimate as a reader takes it in and hands it on: the model, each estimate with
 // its standard error and limits, the complete log likelihood and the information criteria,
 // the dogs counted, the total with every interval named by what it covers, the dispersion

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole batch on generated command lines and count data files, in a scratch folder of
 // its own: every run must end with an exit status and a message (never a crash, an
 // uncaught exception or a hang), and nothing is written outside the folder, for every

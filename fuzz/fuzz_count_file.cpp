@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a count data file: the splitter and the reader must refuse what they
 // cannot read with a message, and store what they can without leaving their ranges.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model library's entries on model data built from arbitrary bytes: every call must
 // return (a failure code, a NaN, an infinity), never read or write outside the caller's
 // arrays, never crash.

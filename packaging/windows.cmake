@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows folder: the programs, the model library and everything they load, side by
 # side, so that the folder runs wherever it is unpacked or installed.
 get_filename_component(_sdk "${Qt6_DIR}/../../.." ABSOLUTE)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A chart surface over any QPainter: on a PDF page the charts stay vector drawings.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole analysis as one PDF, to hand on: the data file, the model, the estimates with
 // their standard errors, the total with each interval and what it covers, the counts and
 // likelihood charts and both residual charts as vector drawings, the table of models, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Results as HTML for the window's clipboard: the summary's sentences as paragraphs and its
 // runs of rows as tables, as the report has them.
 #pragma once

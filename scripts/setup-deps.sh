@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages valdmora builds, tests and packages with, when any is
 # missing, and the German locale the tests run a decimal-comma user's session in.
 # As root it runs apt-get; otherwise it prints the command to run and stops.

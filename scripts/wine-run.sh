@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a Windows program of the cross build under Wine, in a Wine prefix of the build's
 # own (WINEPREFIX, default build-windows/wine), finding the build's DLLs in its bin/.
 #   sh scripts/wine-run.sh PROGRAM.exe [ARGS...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small RFC 4180 reader for checking the CSV the program writes: quoted fields may hold
 // commas, doubled quotes and line breaks; records end at LF or CRLF outside quotes.
 #pragma once

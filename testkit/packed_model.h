@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds packed model data (model_ints / model_reals) for tests and benchmarks, and
 // simulates counts from the three error distributions.
 #pragma once

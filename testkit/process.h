@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Programs run as a user runs them: a command line, an environment, a working folder, the
 // exit status and what was printed; started in the background for signals and for two
 // runs at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The values an R script derived independently of the program (tests/reference), as
 // "name value" pairs; a file that is missing gives an empty map, which the tests notice.
 #pragma once

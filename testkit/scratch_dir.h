@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fresh directory for one test, named after the process and the running test so that
 // parallel test processes never share one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A shared library opened by path and its entries looked up by name, as the program does
 // it: dlopen on POSIX, LoadLibraryW on Windows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An independent, slow search for the optimum of FUNCT1 on packed model data: Nelder-Mead,
 // subplex and Nelder-Mead again from a given point, with tight tolerances. Tests and the
 // fit sweep judge the library's fits by it.

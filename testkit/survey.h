@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated survey held in an estimation state: three or four predictors uniform in
 // 100..1100, counts drawn from one of the three distributions.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interposed under a program with LD_PRELOAD: logs every fdatasync (with the file it
 // syncs) and rename to $SYNC_SPY_LOG in the order they happen, and makes fdatasync fail
 // with EIO when $SYNC_SPY_FAIL is set, as a failing disk would.

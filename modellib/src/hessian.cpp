@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The objective's exact second derivatives, for the information matrix. Each record's log
 // likelihood is l(m, e) with m = floored_mean(h) and h linear in the coefficients, so
 //   d2l/da db = (l_mm m'^2 + l_m m'') z_a z_b,  d2l/da de = l_me m' z_a,  d2l/de2 = l_ee,

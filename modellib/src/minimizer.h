@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bound-constrained minimisation over NLopt: a quasi-Newton search on the objective's
 // gradient, confirmed by a derivative-free restart (BOBYQA) from its result.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal pieces of the model library, shared by its entry points and its tests.
 #pragma once
 

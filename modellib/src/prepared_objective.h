@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The objective of one fit with what depends on the data alone worked out once: ln y for
 // the lognormal, ln y! for the negative binomial. It agrees with FUNCT1 to rounding (a few
 // ulps of each term); the fit reports FUNCT1's own value at the point it returns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The size-free entries: the same likelihood, search and failure codes as the 99-record
 // entries, over arrays of any length that the caller owns.
 #include <cmath>

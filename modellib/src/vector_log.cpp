@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Built with fast-math so that the loop becomes calls of the C library's vector logarithm;
 // nothing else lives in this file, so nothing else is built that way.
 #include "vector_log.h"

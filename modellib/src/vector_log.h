@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Natural logarithms of a whole array at once, several to an instruction where the machine
 // can; each within an ulp or so of std::log. Only for finite positive values.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the icon's PNG sizes from valdmora.svg; run after changing the drawing and commit
 # the PNGs with it (rsvg-convert is in librsvg2-bin, which scripts/setup-deps.sh installs).
 set -eu

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; The Windows installer: the dist folder into Program Files, a Start-menu entry, an
 ; uninstaller, and a licence page: valdmora's own (GPL-3.0-or-later) and the index of the
 ; licences of everything shipped, whose texts are in the licences folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a practitioner meets it: whole texts in every face it can take, numbers that
 // survive clicking through, the path's round trip, crisp chart lines, the keyboard, the
 // menus with their files and dialogs, drag and drop, Cancel that changes nothing.

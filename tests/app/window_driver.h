@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under test and the user's ways of driving it, shared by the window's tests.
 #pragma once
 

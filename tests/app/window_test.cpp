@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window driven as a user drives it: typing, tabbing away, clicking.
 #include <QApplication>
 #include <QClipboard>

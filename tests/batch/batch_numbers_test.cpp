@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the batch's JSON says of the numbers: the covariance of the free parameters behind
 // each standard error, every interval with the target it covers, and results that cannot
 // be trusted named, as a script reading the JSON meets them.

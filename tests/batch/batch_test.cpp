@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch front end run as a user runs it: command lines, a real comma locale, a real
 // full and read-only disk, a real second process, real signals, hostile files; the output,
 // the exit status and the files left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files written whole or not at all, and only where the user meant: a link keeps pointing
 // at the file it named, a protected file stays, a long name still fits its temporary.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The built program in a real window under Xvfb, driven with xdotool as a user would:
 # open the example data through the File menu's dialog, tick three predictors, choose the
 # negative binomial, estimate, save the ward predictions as CSV through the menu, export the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The estimating click as a whole and its stages on their own: the packed data and the
 // user file, the numbers of every report stage worked by hand on a model whose likelihood
 // is known exactly, refused clicks, and the shipped example end to end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole-file check of a Windows model library, on a small DLL image laid out by hand:
 // a copy cut off anywhere the loader or the symbols reach is refused before it is loaded.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table of models and the residual diagnostics against values derived outside the
 // program (tests/reference: R's lm, glmmTMB and dlnorm), and the residuals' behaviour on
 // data drawn from the model itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every profile point is the constrained maximum: at least the best of many independent
 // fits from random starts, also where many means sit on the floor; and the bootstrap is
 // reproducible.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The click's numbers against values derived outside the program (tests/reference, made
 // by make_reference.R, make_realsize.R and make_ward_limits.R with R's lm, glmmTMB and
 // numDeriv): 150 surveyed and 150 unsurveyed wards with a predictor on 0..1, 60 + 90 wards

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules every front end writes through: the model table's two file forms, the
 // likelihood line, and the coverage score of a simulation.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form's rules without a display: which controls each mode shows, what the boxes become,
 // what a click does, and when the result on show stops belonging to the form.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine inside a real decimal-comma session: the C library's locale is German for the
 // whole test program, as the window's start-up makes it for a German user.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The prepared objective's value against FUNCT1's, and its gradient against central
 // differences of that value: every distribution, free and fixed totals, means on both
 // pieces of the floor, scaled variables, and counts on every arithmetic path.

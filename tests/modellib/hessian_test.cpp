@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exact second derivatives against differences of the objective itself, on
 // real-sized predictors (populations in thousands, slopes of 1e-4), with some means on the
 // floor, with a fixed total and with scale factors; and the arguments it refuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loads the built library by file name and calls its entries through function pointers,
 // as the program does.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The size-free entries against the 99-record ones (one implementation, so the same bits),
 // beyond 99 records, with fractional predictor values, and refusing what cannot be used.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A plain C caller of the model library's four original entries, as a program written for
  * the original library calls them: loaded by name, looked up by undecorated name, every
  * argument by address, __stdcall in 32-bit Windows. It reads the packed model data of a

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks an installed valdmora under PREFIX (a `cmake --install` tree, or /usr after the
 # package): every file in place, the files naming each other rightly, the desktop entry,
 # metainfo and man page passing their validators, the icons matching their drawing, and the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `cmake --install` of a build into a scratch prefix, checked; then the same tree moved to
 # another folder and checked again, since the programs find their library relative to
 # themselves. Usage: install_tree_test.sh BUILD_DIR [CMAKE]. Exit 77: skipped.

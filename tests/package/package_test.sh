@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a build folder, installs it with apt-get as a user would,
 # checks the installed files and programs, opens the installed window under Xvfb, and
 # removes the package again.

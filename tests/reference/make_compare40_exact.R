@@ -1,4 +1,5 @@
 #!/usr/bin/env Rscript
+# SPDX-License-Identifier: GPL-3.0-or-later
 # compare40 at full precision with the exact-Hessian covariance, worked out in
 # R from the model definition alone (no C++ code).
 #

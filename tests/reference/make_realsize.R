@@ -1,4 +1,5 @@
 #!/usr/bin/env Rscript
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reference values for a real-sized survey, worked out in R from the model
 # definition alone (no C++ code), with the covariance taken from the exact
 # Hessian of the log likelihood rather than from finite differences.

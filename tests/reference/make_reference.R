@@ -1,4 +1,5 @@
 #!/usr/bin/env Rscript
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reference values for the estimation tests, worked out in R from the model
 # definition alone, so that the C++ results are checked against an independent
 # implementation.

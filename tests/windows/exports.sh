@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The model libraries export exactly their entries by their bare names, nothing of the
 # implementation: the 64-bit one the four original entries and the size-free ones with
 # VALDMORA_HESSIAN (nine); the 32-bit one, for old callers, the eight of its .def file.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installer under Wine, silently, as an administrator's script would run it: the
 # programs in Program Files, the Start-menu entry, the installed batch estimating from the
 # example, then the uninstaller leaving nothing of it behind. A prefix of its own.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows batch under Wine and the Linux batch on the same data with the same options
 # must write the same ward_predictions.txt and user.txt and print the same result lines,
 # byte for byte, and the same JSON numbers to within 1e-7 of their size: the two C

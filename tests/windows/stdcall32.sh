@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The 32-bit valdmora.dll called as a 32-bit program written for the original library calls
 # it (__stdcall, bare names, by LoadLibrary and GetProcAddress), under 32-bit Wine, with the
 # packed model data the Linux batch writes for the example: the same numbers as the Linux

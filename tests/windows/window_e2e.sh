@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows window under Wine on Xvfb, driven with xdotool as a user would: read the
 # example data named in the path box, tick the three predictors, choose the negative
 # binomial and estimate; the files it writes must be the Linux engine's for the same

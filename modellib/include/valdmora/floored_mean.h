@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The mean floor shared by the likelihood and the program's predictions, so that
  * fitted and predicted means agree: h itself from 2 upward, else 1 + 1/(3 - h).
  * The pieces meet at h = 2 with equal value and slope; every mean is above 1. */

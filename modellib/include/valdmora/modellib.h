@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The valdmora model library: count likelihood and a bound-constrained minimizer.
  *
  * Two interfaces over one implementation:

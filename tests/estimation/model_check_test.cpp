@@ -240,8 +240,12 @@ TEST(Residuals, PearsonResidualsAgreeWithAnIndependentFit) {
         EXPECT_EQ(pearson_dispersion(fit.state(), fit.estimate.par_value, 5), ours.dispersion);
         const std::string path = (std::filesystem::temp_directory_path() / "valdmora_residuals_test.csv").string();
         ASSERT_EQ(write_residuals_csv(path, fit.state(), fit.estimate.par_value, 1), "");
-        std::ifstream written(path, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+        std::string text;
+        {
+            // closed before it is removed: Windows refuses to remove a file still open
+            std::ifstream written(path, std::ios::binary);
+            text.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
+        }
         EXPECT_EQ(text, residuals_csv(ours));
         std::filesystem::remove(path);
     }

@@ -36,7 +36,8 @@ void add_command(Command c) { table().push_back(std::move(c)); }
 int batch_main(int argc, char** argv, const ModelLibrary* library) {
     use_library(library);
     reset_cancel();
-    std::setlocale(LC_ALL, "");
+    // the separators are all the batch reads of the locale: its numeric part alone
+    std::setlocale(LC_NUMERIC, "");
     plain_line_ends();
     // on Windows the arguments as UTF-8, whatever the ANSI code page can hold
     const std::vector<std::string> args = utf8_arguments(argc, argv);

@@ -106,6 +106,7 @@ int run(const EstimateOptions& o) {
     } else {
         std::cout << shown(batch_likelihood_line(r, s.format())) << "\n"
                   << shown(r.label8) << "\n"
+                  << shown(headline(e, s.format())) << "\n"
                   << shown_lines(r.interval_text) << "\n";
         if (checks) {
             if (checks->poisson.available) std::cout << checks->poisson.sentence << "\n";

@@ -36,8 +36,12 @@ std::string shown_lines(const std::string& text) {
 
 void print_notices(const std::vector<Notice>& notices) {
     // names from files and command lines never reach the terminal raw
-    for (const Notice& n : notices)
-        std::cerr << shown_lines(n.text) << (n.detail.empty() ? "" : " " + shown_lines(n.detail)) << "\n";
+    for (const Notice& n : notices) {
+        std::string text = shown_lines(n.text);
+        // a headline without its full stop runs into the detail
+        if (!n.detail.empty() && !text.empty() && std::string(".!?:").find(text.back()) == std::string::npos) text += ".";
+        std::cerr << text << (n.detail.empty() ? "" : " " + shown_lines(n.detail)) << "\n";
+    }
 }
 
 std::vector<Notice> click_notices(const ClickResult& r) {
@@ -139,6 +143,16 @@ json result_json(const ClickResult& click, const std::vector<std::string>& predi
     }
     j["limits"] = intervals;
     j["counted_total"] = r.counts.counted_total;
+    // the town's dogs: counted + estimated, with the Wald prediction limits shifted by the count
+    if (!r.no_unsurveyed_ward && !r.total.ward_named) {
+        const Available<Limits>& w = r.wald();
+        j["town_total"] = {{"estimate", r.counts.counted_total + r.total.pop_est},
+                           {"counted", r.counts.counted_total},
+                           {"lower", w ? json(r.counts.counted_total + w->lower) : json(nullptr)},
+                           {"upper", w ? json(r.counts.counted_total + w->upper) : json(nullptr)},
+                           {"limits", "95 % Wald prediction limits"}};
+    }
+    j["headline"] = headline(r, NumberFormat{});
     j["df"] = r.counts.df;
     // label7 / label8 / intervals are the old names, kept for one release
     j["label7"] = click.label7;

@@ -59,7 +59,8 @@ double draw_count(Dist dist, double m, double e, FastRandom& random) {
 }
 
 BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
-                                const EstimationState& s, int reps, uint64_t seed, const Progress& progress) {
+                                const EstimationState& s, int reps, uint64_t seed, const Progress& progress,
+                                long ward) {
     BootstrapResult out;
     out.reps = reps;
     const ModelData& data = call.data();
@@ -123,7 +124,10 @@ BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates
                 const double e = f.value.back();
                 const ModelDraw unsurveyed(data.dist, e);
                 double total = 0.0;
-                if (unsurveyed.sums_exactly()) {
+                if (ward > 0) {
+                    const auto w = static_cast<std::size_t>(ward - 1);
+                    total = rounded(data.dist, unsurveyed(floored_mean(linear_predictor(f.value, ux, w, m, np)), random));
+                } else if (unsurveyed.sums_exactly()) {
                     double mean = 0.0;
                     for (std::size_t w = 0; w < m; ++w) mean += floored_mean(linear_predictor(f.value, ux, w, m, np));
                     total = unsurveyed(mean, random);

@@ -35,8 +35,10 @@ double draw_count(Dist dist, double m, double e, FastRandom& random);
 // same seed gives the same limits whatever the threads did. The negative binomial's
 // unsurveyed total is drawn as one count at the sum of the wards' means (the same
 // distribution as the sum of the wards' draws).
+// ward: one unsurveyed ward (1-based) whose count alone is drawn, or 0 for all of them.
 BootstrapResult bootstrap_total(const FitCall& call, const Parameters& estimates, const std::vector<int32_t>& free,
-                                const EstimationState& s, int reps, uint64_t seed, const Progress& progress);
+                                const EstimationState& s, int reps, uint64_t seed, const Progress& progress,
+                                long ward = 0);
 
 // The p-quantile of sorted values, interpolated between order statistics (the usual
 // definition, type 7).

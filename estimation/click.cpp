@@ -158,8 +158,13 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     if (e.total.ward_missing)
         r.notices.push_back({"Ward", "specified unsurveyed ward not found in data file",
                              "No unsurveyed ward is named \"" + printable(request.ward, 200) +
-                                 "\" (letter case counts); the estimate shown is for all unsurveyed wards.",
+                                 "\" (nor one that differs only in letter case); the estimate shown is for all unsurveyed wards.",
                              true});
+    else if (e.total.ward_named && st.unsurveyed_name(e.total.ward_index) != request.ward)
+        r.notices.push_back({"Ward", "The ward \"" + printable(request.ward, 200) + "\" is taken to be \"" +
+                                         printable(st.unsurveyed_name(e.total.ward_index), 200) +
+                                         "\", the one unsurveyed ward of that name in other letter case.",
+                             "", false});
 
     // the likelihood profile's chart
     if (e.profiled) {
@@ -211,14 +216,15 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
 
 std::string ward_predictions_csv(const std::vector<WardPrediction>& wards) {
     // for programs: points for decimals, whatever the locale
-    std::string csv = "ward,prediction,lower,upper\n";
+    // every column named, the limits' kind among them; dogs to a hundredth
+    std::string csv = "ward,predicted_dogs,prediction_lower_95,prediction_upper_95\n";
     for (const WardPrediction& w : wards) {
         CsvRow row;
-        row.text(w.name).number(w.prediction);
+        row.text(w.name).rounded(w.prediction, 2);
         if (w.limits)
-            row.number(w.limits->lower).number(w.limits->upper);
+            row.rounded(w.limits->lower, 2).rounded(w.limits->upper, 2);
         else
-            row.number(std::nan("")).number(std::nan(""));
+            row.empty().empty();
         csv += row.line();
     }
     return csv;

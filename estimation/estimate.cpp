@@ -6,6 +6,7 @@
 #include "cycle/number_format.h"
 #include "cycle/text.h"
 #include "fit_call.h"
+#include "report.h"
 
 namespace valdmora {
 
@@ -41,6 +42,23 @@ double EstimateResult::variance(int32_t k) const {
     if (!cov) return std::nan("");
     const auto u = static_cast<std::size_t>(k - 1);
     return (*cov)[u][u];
+}
+
+std::string headline(const EstimateResult& e, const NumberFormat& fmt) {
+    const double counted = e.counts.counted_total;
+    const auto number = [&](double v) { return limit_text(v, fmt); };
+    if (e.no_unsurveyed_ward) return "Dogs in the town: " + number(counted) + ", all counted (every ward was surveyed)";
+    const bool ward = e.total.ward_named;
+    // a ward's dogs are its estimate alone; the town's add the dogs counted, known exactly
+    const double shift = ward ? 0.0 : counted;
+    std::string out = (ward ? "Dogs in ward " + printable(e.state.unsurveyed_name(e.total.ward_index), 200)
+                            : std::string("Dogs in the town")) +
+                      ": " + number(shift + e.total.pop_est);
+    const Available<Limits>& w = e.wald();
+    out += w ? " (95 % prediction limits " + number(shift + w->lower) + " to " + number(shift + w->upper) + ")"
+             : " (limits not available: " + w.reason() + ")";
+    if (!ward) out += ", of which " + number(counted) + " counted";
+    return out;
 }
 
 void check_data_carries_model(const EstimationState& s, const std::array<bool, 5>& free, const NumberFormat& fmt) {
@@ -144,8 +162,6 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
     Interval delta{IntervalKind::delta};
     if (e.no_unsurveyed_ward) {
         delta.limits = Available<Limits>::why_not("there is no unsurveyed ward");
-    } else if (e.total.ward_missing) {
-        delta.limits = Available<Limits>::why_not("the named ward was not found");
     } else if (!cov.matrix) {
         delta.limits = Available<Limits>::why_not(cov.matrix.reason());
     } else {
@@ -172,7 +188,8 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
     }
 
     // the likelihood profile and its limits
-    e.profiled = q.profile && q.ward.empty() && s.n_unsurveyed > 0;
+    // a named ward that is not there leaves the whole town's estimate, and so its profile
+    e.profiled = q.profile && !e.total.ward_named && s.n_unsurveyed > 0;
     e.profile_total_hat = fixed_total_at(setup.data, fit.value);
     Interval profile{IntervalKind::profile};
     profile.attempted = e.profiled;
@@ -195,7 +212,7 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
         e.profile = std::move(prof.points);
         profile.limits = std::move(prof.limits.limits);
     } else {
-        profile.limits = Available<Limits>::why_not(!q.ward.empty()       ? "a ward is named"
+        profile.limits = Available<Limits>::why_not(e.total.ward_named     ? "a ward is named"
                                                     : s.n_unsurveyed == 0 ? "there is no unsurveyed ward"
                                                                           : "the profile was not asked for");
     }
@@ -212,7 +229,8 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
             Parameters boot_start = setup.params;
             boot_start.value = fit.value;
             BootstrapResult br =
-                bootstrap_total(call, boot_start, setup.free, s, q.bootstrap_reps, q.bootstrap_seed, progress);
+                bootstrap_total(call, boot_start, setup.free, s, q.bootstrap_reps, q.bootstrap_seed, progress,
+                                e.total.ward_named ? e.total.ward_index : 0);
             mc.failed = br.failed;
             mc.lower_error = br.lower_error;
             mc.upper_error = br.upper_error;

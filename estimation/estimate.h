@@ -84,6 +84,11 @@ struct EstimateResult {
     double variance(int32_t k) const;
 };
 
+// The sentence a report leads with: the town's dogs (counted + the unsurveyed wards'
+// estimate) with their Wald prediction limits written "A to B", and how many were counted;
+// or the named ward's dogs.
+std::string headline(const EstimateResult& e, const NumberFormat& fmt);
+
 // Raises a UserError when the surveyed wards cannot carry the model: no more of them than
 // free parameters, or a count below 1 for the lognormal (numbers in messages written in fmt).
 void check_data_carries_model(const EstimationState& s, const std::array<bool, 5>& free, const NumberFormat& fmt);

@@ -59,8 +59,12 @@ struct Estimate {
     bool ward_missing = false; // a ward was named and is not among the unsurveyed wards
 };
 
-// The estimate shown: for all unsurveyed wards, or for the one named (exactly, letter case
-// counting) when ward is not empty and found.
+// The unsurveyed ward (1-based) of a name: the one written exactly so, else the only one
+// that differs in the letter case of A-Z; 0 for none, or for several that differ only so.
+long find_unsurveyed_ward(const EstimationState& s, const std::string& name);
+
+// The estimate shown: for all unsurveyed wards, or for the one named (see
+// find_unsurveyed_ward) when ward is not empty and found.
 Estimate estimate(const EstimationState& s, const std::string& ward, const CountVariances& counts,
                   const PredictorVariances& lp);
 

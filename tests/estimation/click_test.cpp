@@ -411,13 +411,67 @@ TEST_F(ClickTest, NamedWardNarrowsTheEstimateAndSkipsTheProfile) {
     EXPECT_NEAR(r.estimate.total.pop_est, r.state().unsurveyed_pred(2), 1e-12);
     EXPECT_FALSE(limits_of(r.estimate, IntervalKind::profile).ok());
 
-    in_.request.ward = "elmdale";  // letter case counts
+    // another letter case finds the one ward so named, and says which it took
+    in_.request.ward = "elmdale";
+    const ClickResult folded = click();
+    EXPECT_TRUE(folded.estimate.total.ward_named);
+    EXPECT_EQ(folded.estimate.total.ward_index, 2);
+    ASSERT_EQ(folded.notices.size(), 1u);
+    EXPECT_FALSE(folded.notices[0].modal);
+    EXPECT_NE(folded.notices[0].text.find("\"Elmdale\""), std::string::npos) << folded.notices[0].text;
+    EXPECT_EQ(folded.notices[0].text.back(), '.');
+
+    in_.request.ward = "Elmdal";
     const ClickResult missing = click();
     ASSERT_EQ(missing.notices.size(), 1u);
     EXPECT_EQ(missing.notices[0].text, "specified unsurveyed ward not found in data file");
+    EXPECT_EQ(missing.notices[0].detail.back(), '.');
     EXPECT_TRUE(missing.estimate.total.ward_missing);
     EXPECT_NE(missing.label8.find("plus 1162 counted"), std::string::npos);
-    EXPECT_FALSE(missing.likelihood.has_value());
+    // the estimate shown is the town's, and so is every interval beside it
+    EXPECT_TRUE(missing.likelihood.has_value());
+    EXPECT_TRUE(limits_of(missing.estimate, IntervalKind::delta).ok());
+    EXPECT_TRUE(limits_of(missing.estimate, IntervalKind::profile).ok());
+    EXPECT_EQ(missing.interval_text.find("not found"), std::string::npos) << missing.interval_text;
+}
+
+TEST_F(ClickTest, ANamedWardIsBootstrappedAloneAndTheHeadlineNamesIt) {
+    load_example();
+    choose(Dist::negbin);
+    in_.request.start[5] = 1;
+    in_.request.free = {true, true, true, true, false};
+    in_.request.bootstrap_reps = 400;
+    in_.request.bootstrap_seed = 7;
+    const ClickResult town = click();
+    in_.request.ward = "Elmdale";
+    const ClickResult ward = click();
+    const Available<Limits>& tb = limits_of(town.estimate, IntervalKind::bootstrap);
+    const Available<Limits>& wb = limits_of(ward.estimate, IntervalKind::bootstrap);
+    ASSERT_TRUE(tb.ok() && wb.ok());
+    // the ward's limits hold the ward's estimate, and are of the ward's size, not the town's
+    const double w = ward.estimate.total.pop_est;
+    EXPECT_LE(wb->lower, w);
+    EXPECT_GE(wb->upper, w);
+    EXPECT_LT(wb->upper, 0.5 * tb->lower);
+    // and agree in width with the ward's own Wald limits within a factor of two
+    const Available<Limits>& ww = ward.estimate.wald();
+    ASSERT_TRUE(ww.ok());
+    const double ratio = (wb->upper - wb->lower) / (ww->upper - ww->lower);
+    EXPECT_GT(ratio, 0.5);
+    EXPECT_LT(ratio, 2.0);
+
+    // the headline: the town's dogs are the counted ones plus the estimate, limits shifted
+    const EstimateResult& t = town.estimate;
+    const std::string h = headline(t, kPoint);
+    EXPECT_EQ(h.rfind("Dogs in the town: ", 0), 0u) << h;
+    EXPECT_NE(h.find(limit_text(1162 + t.total.pop_est, kPoint) + " (95 % prediction limits " +
+                     limit_text(1162 + t.wald()->lower, kPoint) + " to " + limit_text(1162 + t.wald()->upper, kPoint) +
+                     "), of which 1,162 counted"),
+              std::string::npos)
+        << h;
+    const std::string hw = headline(ward.estimate, NumberFormat{',', '.'});
+    EXPECT_EQ(hw.rfind("Dogs in ward Elmdale: ", 0), 0u) << hw;
+    EXPECT_EQ(hw.find("counted"), std::string::npos) << hw;
 }
 
 TEST_F(ClickTest, TheHigherProfileSentenceOnlyComparesLikeWithLike) {
@@ -494,7 +548,7 @@ TEST(Report, SmallRules) {
     EXPECT_TRUE(outside_limits(700, 812.4f, 812.4f));
     EXPECT_FALSE(outside_limits(700, 880, 812.4f));
     EXPECT_EQ(simulation_summary_text(812.4f, 812.4, 790.0, 0, 1, kPoint),
-              "812 dogs simulated, on average 812, average estimate 790, simulated population outside CLs in 0 of 1 "
+              "812 dogs simulated, on average 812, average estimate 790, simulated population outside CLs (the 95 % Wald prediction limits) in 0 of 1 "
               "simulations");
 }
 

@@ -34,6 +34,10 @@ void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes
     }
     s.n_pred = 4;
     for (int i = 0; i <= 5; ++i) s.beta_entered(i) = values[i];
+    start_simulation_series(s);
+}
+
+void start_simulation_series(EstimationState& s) {
     s.sim_total_sum = 0.0;
     s.est_total_sum = 0.0;
     s.n_sims = 0;

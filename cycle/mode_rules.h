@@ -21,4 +21,7 @@ std::array<bool, 6> choose_distribution(EstimationState& s, Dist dist, std::arra
 // new simulation series. A box that is not a number raises a UserError and changes nothing.
 void empty_data_path(EstimationState& s, const std::array<std::string, 6>& boxes, const NumberFormat& fmt);
 
+// A new series of simulations: the sums and the coverage tallies start from nothing.
+void start_simulation_series(EstimationState& s);
+
 }  // namespace valdmora

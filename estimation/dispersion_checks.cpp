@@ -30,7 +30,10 @@ std::vector<double> fitted_means(const ModelData& d, const std::vector<double>& 
     return m;
 }
 
-std::string rounded(double v) { return shortest_number(std::round(v * 1000.0) / 1000.0); }
+// in the reader's decimals: the window shows these beside its own numbers
+std::string rounded(double v, const NumberFormat& fmt) {
+    return with_locale_decimal(shortest_number(std::round(v * 1000.0) / 1000.0), fmt);
+}
 
 }  // namespace
 
@@ -43,7 +46,8 @@ double poisson_log_likelihood(const std::vector<int32_t>& y, const std::vector<d
     return ll;
 }
 
-PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitted, const std::vector<int32_t>& free) {
+PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitted, const std::vector<int32_t>& free,
+                                    const NumberFormat& fmt) {
     PoissonLimitTest t;
     const ModelData& d = call.data();
     if (!distribution(d.dist).whole_counts) {
@@ -76,8 +80,8 @@ PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitte
     // P(chi2(1) > x) = erfc(sqrt(x / 2)); the bound halves it
     t.p_value = 0.5 * std::erfc(std::sqrt(t.statistic / 2.0));
     t.available = true;
-    const std::string figures = "(likelihood-ratio test against the Poisson limit: " + rounded(t.statistic) +
-                                (t.p_value < 0.001 ? std::string(", p < 0.001") : ", p = " + rounded(t.p_value)) + ")";
+    const std::string figures = "(likelihood-ratio test against the Poisson limit: " + rounded(t.statistic, fmt) +
+                                (t.p_value < 0.001 ? std::string(", p < 0.001") : ", p = " + rounded(t.p_value, fmt)) + ")";
     t.sentence = t.p_value < 0.05
                      ? "The counts vary more than Poisson counts would " + figures +
                            ": the negative binomial's extra variance is needed, and a Poisson model would give "
@@ -89,7 +93,8 @@ PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitte
 }
 
 SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const std::vector<double>& value, long k,
-                                              int sets, uint64_t seed, bool two_threads) {
+                                              int sets, uint64_t seed, bool two_threads,
+                                              const NumberFormat& fmt) {
     SimulatedDispersion t;
     const long n = s.n_surveyed;
     if (n - k < 1) {
@@ -164,9 +169,9 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
     t.share_above = static_cast<double>(above) / sets;
     t.p_value = std::min(1.0, 2.0 * std::min(above + 1, below + 1) / static_cast<double>(sets + 1));
     t.available = true;
-    const std::string figures = "(dispersion " + rounded(t.observed) + "; as large or larger in " +
-                                rounded(100.0 * t.share_above) + " % of " + std::to_string(sets) +
-                                " data sets simulated from the fitted model, p = " + rounded(t.p_value) + ")";
+    const std::string figures = "(dispersion " + rounded(t.observed, fmt) + "; as large or larger in " +
+                                rounded(100.0 * t.share_above, fmt) + " % of " + std::to_string(sets) +
+                                " data sets simulated from the fitted model, p = " + rounded(t.p_value, fmt) + ")";
     t.sentence = t.p_value >= 0.05 ? "The counts spread as the fitted model says they should " + figures + "."
                  : t.share_above < 0.5
                      ? "The counts spread more than the fitted model allows " + figures +
@@ -178,7 +183,8 @@ SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const st
 
 DispersionChecks dispersion_checks(const EstimationState& s, const std::vector<double>& value,
                                    const std::vector<double>& lower, const std::vector<double>& upper,
-                                   const std::vector<int32_t>& free, const ModelLibrary& library, uint64_t seed) {
+                                   const std::vector<int32_t>& free, const ModelLibrary& library, uint64_t seed,
+                                   const NumberFormat& fmt) {
     DispersionChecks c;
     if (distribution(s.err_dist).whole_counts) {
         const ModelData data = model_data(s);
@@ -187,11 +193,11 @@ DispersionChecks dispersion_checks(const EstimationState& s, const std::vector<d
         fitted.scale.assign(value.size(), 1.0);
         fitted.lower = lower;
         fitted.upper = upper;
-        c.poisson = poisson_limit_test(FitCall(library, data), fitted, free);
+        c.poisson = poisson_limit_test(FitCall(library, data), fitted, free, fmt);
     } else {
         c.poisson.reason = "the test is for the negative binomial";
     }
-    c.simulated = simulated_dispersion_test(s, value, static_cast<long>(free.size()), 500, seed);
+    c.simulated = simulated_dispersion_test(s, value, static_cast<long>(free.size()), 500, seed, true, fmt);
     return c;
 }
 

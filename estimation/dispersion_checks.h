@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "cycle/number_text.h"
 #include <vector>
 
 #include "cycle/estimation_state.h"
@@ -26,7 +28,8 @@ struct PoissonLimitTest {
 
 // The likelihood-ratio test of the negative binomial fit (value by position, its free
 // positions) against the Poisson model with the same free coefficients.
-PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitted, const std::vector<int32_t>& free);
+PoissonLimitTest poisson_limit_test(const FitCall& call, const Parameters& fitted, const std::vector<int32_t>& free,
+                                    const NumberFormat& fmt = {});
 
 // The Poisson log likelihood of the counts with means m.
 double poisson_log_likelihood(const std::vector<int32_t>& y, const std::vector<double>& m);
@@ -45,7 +48,8 @@ struct SimulatedDispersion {
 // drawn from the fitted model (exact draws) with the same means, seeded: data set b from
 // stream b of the seed, so that one thread or two give the same result.
 SimulatedDispersion simulated_dispersion_test(const EstimationState& s, const std::vector<double>& value, long k,
-                                              int sets, uint64_t seed, bool two_threads = true);
+                                              int sets, uint64_t seed, bool two_threads = true,
+                                              const NumberFormat& fmt = {});
 
 struct DispersionChecks {
     PoissonLimitTest poisson;  // available for the negative binomial only
@@ -56,6 +60,7 @@ struct DispersionChecks {
 // surveyed wards of s; the simulated test from 500 data sets, seeded.
 DispersionChecks dispersion_checks(const EstimationState& s, const std::vector<double>& value,
                                    const std::vector<double>& lower, const std::vector<double>& upper,
-                                   const std::vector<int32_t>& free, const ModelLibrary& library, uint64_t seed);
+                                   const std::vector<int32_t>& free, const ModelLibrary& library, uint64_t seed,
+                                   const NumberFormat& fmt = {});
 
 }  // namespace valdmora

@@ -7,7 +7,7 @@
 
 namespace valdmora {
 
-ModelAverage model_average(const ModelTable& table) {
+ModelAverage model_average(const ModelTable& table, const NumberFormat& point) {
     ModelAverage a;
     double weights = 0.0, total = 0.0;
     for (const ModelRow& r : table.rows)
@@ -29,7 +29,6 @@ ModelAverage model_average(const ModelTable& table) {
     a.lower = a.total - 1.96 * a.se;
     a.upper = a.total + 1.96 * a.se;
     a.available = true;
-    const NumberFormat point{'.', ','};
     a.sentence = "averaged over " + std::to_string(a.models) +
                  " models by their AICc weights: " + format_number(a.total, "##,###", point) +
                  " dogs in the unsurveyed wards, unconditional standard error " + format_number(a.se, "##,###", point) +

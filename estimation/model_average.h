@@ -21,6 +21,7 @@ struct ModelAverage {
 };
 
 // Over the rows with an AICc weight and Wald limits, their weights taken anew to sum to 1.
-ModelAverage model_average(const ModelTable& table);
+// The sentence's numbers in fmt's separators (the reader's, in the window).
+ModelAverage model_average(const ModelTable& table, const NumberFormat& fmt = {'.', ','});
 
 }  // namespace valdmora

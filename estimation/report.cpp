@@ -61,7 +61,7 @@ std::string simulation_summary_text(float sim_total, double sim_total_sum, doubl
                                     int16_t n_sims, const NumberFormat& fmt) {
     return format_number(sim_total, "0", fmt) + " dogs simulated, on average " +
            format_number(sim_total_sum / n_sims, "0", fmt) + ", average estimate " +
-           format_number(est_total_sum / n_sims, "0", fmt) + ", simulated population outside CLs in " +
+           format_number(est_total_sum / n_sims, "0", fmt) + ", simulated population outside CLs (the 95 % Wald prediction limits) in " +
            std::to_string(n_outside) + " of " + std::to_string(n_sims) + " simulations";
 }
 

@@ -7,6 +7,7 @@
 #include "cycle/mode_rules.h"
 #include "cycle/number_format.h"
 #include "cycle/text.h"
+#include "estimation/report.h"
 #include "estimation/simulation.h"
 
 namespace valdmora {
@@ -30,7 +31,14 @@ FormState::FormState(NumberFormat fmt) : fmt_(fmt) {
 std::string FormState::extra_name() const { return std::string(valdmora::distribution(state_.err_dist).extra_name); }
 
 std::string FormState::predictor_label(int j) const {
-    return predictor_name(sim_labels_ ? std::vector<std::string>{} : predictor_names_, j);
+    // a simulation's predictors have no names: "predictor 1" reads as words, "1predictor" not
+    if (sim_labels_) return "predictor " + std::to_string(j);
+    return predictor_name(predictor_names_, j);
+}
+
+void FormState::set_generator(Generator g) {
+    if (g != generator_) start_simulation_series(state_);
+    generator_ = g;
 }
 
 std::string FormState::box_label(int i) const {
@@ -97,6 +105,21 @@ void FormState::set_path(const std::string& text) {
     mode_ = FormMode::simulate;
 }
 
+namespace {
+
+// The reader's way of writing a number typed with the other decimal separator ("0.5" where
+// a comma is the separator: "0,5"), or empty when the text is not that.
+std::string other_separator_hint(const std::string& text, const NumberFormat& fmt) {
+    const char other = fmt.decimal == ',' ? '.' : ',';
+    if (text.find(other) == std::string::npos || text.find(fmt.decimal) != std::string::npos) return {};
+    std::string swapped = text;
+    std::replace(swapped.begin(), swapped.end(), other, fmt.decimal);
+    if (!parse_number(swapped, fmt)) return {};
+    return " Write " + swapped + ": decimals follow '" + std::string(1, fmt.decimal) + "' here.";
+}
+
+}  // namespace
+
 void FormState::choose_distribution(Dist dist) { valdmora::choose_distribution(state_, dist, boxes_, fmt_); }
 
 void FormState::set_box(int i, const std::string& text) {
@@ -111,7 +134,7 @@ void FormState::leave_box(int i) {
         box_problem_.at(static_cast<std::size_t>(i)) =
             (text.empty() ? std::string("The box is empty") : "\"" + printable(text, 40) + "\" is not a number") +
             ": type a number such as " + with_locale_decimal("0.25", fmt_) + " (decimals after '" + fmt_.decimal +
-            "'). An estimate refuses it until then.";
+            "'). An estimate refuses it until then." + other_separator_hint(text, fmt_);
         return;
     }
     box_problem_.at(static_cast<std::size_t>(i)).clear();
@@ -171,8 +194,9 @@ double FormState::box_value(int i) const {
     const std::string& text = boxes_.at(static_cast<std::size_t>(i));
     const auto v = parse_number(text, fmt_);
     if (!v)
-        throw UserError("The value of " + box_label(i) + " is \"" + text +
-                            "\", which is not a number. Enter a number and click again.",
+        throw UserError("The value of " + box_label(i) + " is \"" + printable(text, 40) +
+                            "\", which is not a number. Enter a number and click again." +
+                            other_separator_hint(text, fmt_),
                         "Estimate");
     return *v;
 }
@@ -236,10 +260,15 @@ void FormState::apply(ClickResult r) {
     result_ = std::move(r);
     origin_ = current_origin();
     change_note_.clear();
-    if (had_result && before.data_version != origin_.data_version)
-        change_note_ = " (against the fit of " + before.data_name + ", other data)";
-    else if (had_result && (before.dist != origin_.dist || before.ticks != origin_.ticks))
-        change_note_ = " (against the fit of another model: " + model_words(before) + ")";
+    if (had_result && before.data_version != origin_.data_version && !(before.simulated && origin_.simulated)) {
+        // the likelihoods of two data files are not comparable: no change at all
+        const EstimateResult& now = result_->estimate;
+        result_->label7 = likelihood_line(now.max_ll, std::nullopt, now.higher_profile_point, fmt_);
+    } else if (had_result && (before.dist != origin_.dist || before.ticks != origin_.ticks)) {
+        change_note_ = " (the change is against the fit of another model: " + model_words(before) +
+                       "; a lower log likelihood can still be the better model: compare the models' AIC in "
+                       "Model > Compare models…)";
+    }
 }
 
 ResultOrigin FormState::current_origin() const {

@@ -119,7 +119,8 @@ public:
         bootstrap_reps_ = replicates;
         bootstrap_seed_ = seed;
     }
-    void set_generator(Generator g) { generator_ = g; }
+    // Draws of another generator are another series: its tally starts anew.
+    void set_generator(Generator g);
     // A row of the table of models as the form's model: distribution, ticks, start values.
     void use_model(const ModelRow& row);
 

@@ -2,6 +2,7 @@
 #include "results_summary.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "cycle/distributions.h"
@@ -14,12 +15,25 @@ namespace valdmora {
 
 namespace {
 
-// Six significant digits: enough to tell estimates apart, few enough to read.
+// Six significant digits: enough to tell estimates apart, few enough to read. Written out
+// in full ("0.0000321", not "3.21E-05"), as a statistics package prints a slope; only a
+// number beyond 1e15 or below 1e-12 keeps an exponent.
 std::string significant(double v, const NumberFormat& fmt) {
     if (!std::isfinite(v)) return "not finite";
     if (v == 0.0) return "0";
-    const double scale = std::pow(10.0, 5 - std::floor(std::log10(std::fabs(v))));
-    return general_number(std::round(v * scale) / scale, fmt);
+    const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(v))));
+    if (magnitude > 15 || magnitude < -12) {
+        const double scale = std::pow(10.0, 5 - magnitude);
+        return general_number(std::round(v * scale) / scale, fmt);
+    }
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, std::max(0, 5 - magnitude)).ptr;
+    std::string out(text, end);
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return with_locale_decimal(out, fmt);
 }
 
 // Characters, not bytes, for the columns of the text.
@@ -86,6 +100,7 @@ ResultsSummary results_summary(const FormState& form) {
 
     const std::string stale = form.out_of_date_line();
     if (!stale.empty()) row({stale});
+    row({headline(*r, fmt)});
     row({"Data: " + o->data_name + ", " + std::to_string(s.n_surveyed) + " surveyed and " +
          std::to_string(s.n_unsurveyed) + " unsurveyed wards"});
     row({"Model: " + form.model_words(*o)});

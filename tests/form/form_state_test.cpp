@@ -76,7 +76,7 @@ TEST(FormModes, StartReadAndSimulationShowTheirOwnControls) {
     EXPECT_EQ(f.caption(), "simulate data and estimate");
     EXPECT_EQ(f.shown().predictors, 4);
     EXPECT_FALSE(f.shown().surveys);
-    EXPECT_EQ(f.predictor_label(1), "1predictor");
+    EXPECT_EQ(f.predictor_label(1), "predictor 1");
     EXPECT_EQ(f.next_click(), ClickAction::SimulateAndEstimate);
     f.set_just_estimate(true);
     EXPECT_EQ(f.mode(), FormMode::reestimate);
@@ -121,6 +121,8 @@ TEST(FormRules, BoxesTicksAndRangeFollowTheirRules) {
     EXPECT_NE(f.box_problem(1).find("\"0.5\" is not a number: type a number such as 0,25 (decimals after ',')"),
               std::string::npos) << f.box_problem(1);
     EXPECT_EQ(f.state().beta_entered(1), 1.5);
+    // and it says how this reader writes it
+    EXPECT_NE(f.box_problem(1).find("Write 0,5"), std::string::npos) << f.box_problem(1);
     f.set_box(1, "0,5");
     EXPECT_TRUE(f.box_problem(1).empty());
 
@@ -221,15 +223,19 @@ TEST(FormResult, TheResultBelongsToTheDataAndModelItWasEstimatedFrom) {
               "values have changed. Click \"estimate population size\" for results that belong to what is shown.");
     estimate(f);
     EXPECT_TRUE(f.result_current());
-    // the likelihood's change is against a fit of another model, and says so
-    EXPECT_EQ(f.change_note(), " (against the fit of another model: lognormal; constant, population)");
+    // the likelihood's change is against a fit of another model: it says which, and points to AIC
+    EXPECT_EQ(f.change_note().rfind(" (the change is against the fit of another model: lognormal; constant, population;", 0), 0u);
+    EXPECT_NE(f.change_note().find("AIC"), std::string::npos);
     estimate(f);
     EXPECT_EQ(f.change_note(), "");
+    EXPECT_NE(f.result()->label7.find(", change = "), std::string::npos);
 
     f.load(survey({"population"}), "/data/b.txt");
     f.choose_distribution(Dist::normal);
     estimate(f);
-    EXPECT_EQ(f.change_note(), " (against the fit of a.txt, other data)");
+    // against a fit of another file there is no change to show
+    EXPECT_EQ(f.change_note(), "");
+    EXPECT_EQ(f.result()->label7.find("change"), std::string::npos);
     f.load(survey({"population"}), "/data/a.txt");
     EXPECT_FALSE(f.result_current());
     EXPECT_NE(f.out_of_date_line().find("for b.txt (normal; constant, population); other data are held now"),
@@ -271,6 +277,23 @@ TEST(FormResult, EachSimulationIsDataOfItsOwn) {
     f.set_just_estimate(false);
     estimate(f);
     EXPECT_GT(f.result_origin()->data_version, first);
+}
+
+TEST(FormSimulation, AnotherGeneratorStartsANewSeriesAndThePredictorsReadAsWords) {
+    FormState f(kPoint);
+    f.set_path("");
+    f.set_surveys("15");
+    estimate(f);
+    estimate(f);
+    EXPECT_EQ(f.state().n_sims, 2);
+    f.set_generator(Generator::classic);  // the same: the series goes on
+    EXPECT_EQ(f.state().n_sims, 2);
+    f.set_generator(Generator::exact);
+    EXPECT_EQ(f.state().n_sims, 0);
+    EXPECT_EQ(f.state().tally_of(IntervalKind::wald).scored, 0);
+    estimate(f);
+    EXPECT_EQ(f.state().n_sims, 1);
+    EXPECT_EQ(f.predictor_label(2), "predictor 2");
 }
 
 // The window's boxes typed and left, then the simulating click: values whose draws could not
@@ -369,6 +392,32 @@ TEST(ResultsSummaryTest, AgreesWithAnIndependentFitAndNamesWhatEachIntervalCover
     EXPECT_EQ(text.find("Out of date"), std::string::npos);
     f.set_tick(3, false);
     EXPECT_EQ(results_summary(f).text().rfind("Out of date: these results are for compare40.txt", 0), 0u);
+    // the pane leads with the town's dogs, in the reader's separators
+    EXPECT_EQ(sum.rows.at(0).at(0).rfind("Dogs in the town: ", 0), 0u) << sum.rows[0][0];
+    EXPECT_NE(sum.rows[0][0].find(" to "), std::string::npos);
+    EXPECT_NE(sum.rows[0][0].find(" counted"), std::string::npos);
+}
+
+TEST(ResultsSummaryTest, SmallEstimatesAreWrittenOutNotInScientificNotation) {
+    FormState f(kComma);
+    // populations in thousands: the slope's standard error is 0.000589 (R's lm gives
+    // 3.4678818609505555e-07 for its variance)
+    f.read_file(std::string(VALDMORA_REFERENCE_DIR) + "/realsize60.txt");
+    for (int j = 1; j <= 2; ++j) f.set_tick(j, true);
+    estimate(f);
+    const ResultsSummary sum = results_summary(f);
+    bool seen = false;
+    for (const auto& row : sum.rows)
+        if (row.size() > 2 && row[0] == "coefficient of population") {
+            EXPECT_EQ(row[2], "0,000588887") << row[2];
+            seen = true;
+        }
+    EXPECT_TRUE(seen);
+    for (const auto& row : sum.rows)
+        for (const std::string& cell : row) {
+            EXPECT_EQ(cell.find("E-"), std::string::npos) << cell;
+            EXPECT_EQ(cell.find("e-"), std::string::npos) << cell;
+        }
 }
 
 TEST(ResultsSummaryTest, TheNormalShowsBothLikelihoodsAndNothingWithoutAResult) {

@@ -47,6 +47,9 @@ std::vector<float> tick_positions(float lo, float hi, int32_t step) {
 
 float label_width(int32_t step) { return static_cast<float>((std::floor(Log10(step)) + 1.0) * 8.0); }
 
+// darker than the tenth ward's silver, so that the key tells them apart
+const Rgb kOtherWardsRgb{96, 96, 96};
+
 Rgb point_colours(int index) {
     static constexpr Rgb kColours[10] = {{0, 0, 0},   {255, 0, 255}, {255, 128, 0}, {192, 192, 0}, {0, 255, 0},
                                          {0, 255, 255}, {0, 0, 255},  {128, 64, 0},  {255, 0, 0},   {192, 192, 192}};
@@ -64,9 +67,18 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
     s.print("dogs");
 
     Range ry = range_scan(heights);
-    if (ry.empty()) return;
     Range rx = range_scan(positions);
-    if (rx.empty()) return;
+    // One value across (a constant-only model predicts every ward alike) or up (equal
+    // counts) is still a chart: the points stand in a line at it, the axis around it.
+    auto widen = [](Range& r) {
+        if (!r.empty() || !std::isfinite(r.lo)) return;
+        const float half = std::max(1.0f, 0.5f * std::fabs(r.lo));
+        r.lo -= half;
+        r.hi += half;
+    };
+    widen(ry);
+    widen(rx);
+    if (rx.empty() || ry.empty()) return;
     if (d.origin_at_zero) {
         rx.lo = 0.0f;
         ry.lo = 0.0f;
@@ -79,7 +91,7 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
     s.set_line_width(1.0f);
     auto point = [&](std::size_t i, float radius) {
         s.circle(to_x(sx, positions[i - 1], W), to_y(sy, heights[i - 1], H), radius,
-                 point_colours(static_cast<int>(std::min<std::size_t>(i, 10))));
+                 i <= 10 ? point_colours(static_cast<int>(i)) : kOtherWardsRgb);
     };
     for (std::size_t i : counts_point_order(n)) point(i, n <= 1000 || i < 10 ? 3.0f : 1.5f);
 
@@ -107,7 +119,7 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
     }
 }
 
-const char* const kLikelihoodAxisNote = "across: the unsurveyed wards' total";
+const char* const kLikelihoodAxisNote = "across: the unsurveyed wards' total of dogs";
 
 std::vector<std::size_t> counts_point_order(std::size_t n) {
     std::vector<std::size_t> order;
@@ -118,6 +130,40 @@ std::vector<std::size_t> counts_point_order(std::size_t n) {
     for (std::size_t i = 1; i < first && i <= n; ++i) order.push_back(i);
     return order;
 }
+
+namespace {
+
+// What each line of the likelihood chart is, top left, where the curve's low ends leave room.
+void likelihood_legend(Surface& s, const LikelihoodChartData& d, Rgb colour) {
+    struct Entry {
+        Rgb colour;
+        bool dashed;
+        bool upright;
+        const char* text;
+    };
+    std::vector<Entry> entries{{colour, false, false, "profile log likelihood"},
+                               {kRedRgb, true, false, "maximum - 1.92: the 95 % cut"},
+                               {kGreenRgb, false, true, "Wald prediction limits"}};
+    if (d.profile_limits) entries.push_back({colour, true, true, "profile-likelihood limits"});
+    if (d.simulated) entries.push_back({kRedRgb, false, true, "true total of the simulation"});
+    const float x = 0.12f * s.width(), step = s.line_height();
+    float y = 4.0f;
+    for (const Entry& e : entries) {
+        s.set_dashed(e.dashed);
+        const float mid = y + step / 2.0f;
+        if (e.upright)
+            s.line(x + 9.0f, y + 1.0f, x + 9.0f, y + step - 1.0f, e.colour);
+        else
+            s.line(x, mid, x + 18.0f, mid, e.colour);
+        s.set_dashed(false);
+        s.set_text_colour(kBlackRgb);
+        s.move_to(x + 24.0f, y);
+        s.print(e.text);
+        y += step;
+    }
+}
+
+}  // namespace
 
 void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberFormat& fmt) {
     s.set_text_colour(kBlackRgb);
@@ -138,14 +184,24 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
     auto py = [&](float v) { return to_y(sy, v, H); };
 
     float xp = px(1.0f), yp = py(ll[0]);
+    // the ticks' totals alternate between two rows; one that would run into the last of its
+    // row (large totals on a narrow chart) is left out, its tick kept
+    float row_end[2] = {-1e9f, -1e9f};
     for (int i = 2; i <= n; ++i) {
         const float x = px(static_cast<float>(i)), y = py(ll[i - 1]);
         if (std::fabs(y) < 1e8f) s.line(xp, yp, x, y, colour);
         xp = x;
         yp = y;
         s.line(x, H - 30.0f, x, H - 40.0f, kBlackRgb);
-        s.move_to(x - 10.0f, i % 2 == 0 ? H - 15.0f : H - 25.0f);
-        s.print(format_number(total[i - 1], "##.#", fmt));
+        std::string tick = format_number(total[i - 1], "##.#", fmt);
+        // a whole number ends in its separator under this pattern: "1006." is "1006"
+        if (!tick.empty() && tick.back() == fmt.decimal) tick.pop_back();
+        const int row = i % 2;
+        const float left = x - 10.0f;
+        if (left < row_end[row] + 4.0f) continue;
+        s.move_to(left, row == 0 ? H - 15.0f : H - 25.0f);
+        s.print(tick);
+        row_end[row] = left + s.text_width(tick);
     }
     // 50 pixels from the right edge, or further in where the face needs the room
     s.set_current_x(std::min(W - 50.0f, W - s.text_width("population") - 2.0f));
@@ -210,6 +266,7 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
             s.set_dashed(false);
         }
     }
+    likelihood_legend(s, d, colour);
 }
 
 void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt) {
@@ -246,11 +303,10 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
     }
     auto point = [&](std::size_t i, float radius) {
         s.circle(to_x(sx, d.x[i - 1], W), to_y(sy, d.y[i - 1], H), radius,
-                 point_colours(static_cast<int>(std::min<std::size_t>(i, 10))));
+                 i <= 10 ? point_colours(static_cast<int>(i)) : kOtherWardsRgb);
     };
-    const float radius = n > 1000 ? 1.5f : 3.0f;
-    for (std::size_t i = 10; i <= n; ++i) point(i, radius);
-    for (std::size_t i = 1; i < 10 && i <= n; ++i) point(i, 3.0f);
+    // in the counts chart's order, so that a hovered point is named as there
+    for (std::size_t i : counts_point_order(n)) point(i, n <= 1000 || i < 10 ? 3.0f : 1.5f);
     // axes along the lower and left edges of the data, with ticks where the range allows
     const float X0 = to_x(sx, rx.lo, W), X1 = to_x(sx, rx.hi, W), Y0 = to_y(sy, ry.lo, H), Y1 = to_y(sy, ry.hi, H);
     s.line(X0, Y0, X1, Y0, kBlackRgb);
@@ -281,7 +337,7 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
     }
 }
 
-void plot_key(Surface& s, std::span<const std::string> names) {
+void plot_key(Surface& s, std::span<const std::string> names, std::size_t others) {
     const float W = s.width(), H = s.height();
     s.move_to(W / 8.0f, H / 10.0f);
     s.set_text_colour(kBlackRgb);
@@ -295,6 +351,12 @@ void plot_key(Surface& s, std::span<const std::string> names) {
         s.set_current_y(s.current_y() + 3.0f);
         s.set_text_colour(point_colours(static_cast<int>(i)));
         s.print(names[i - 1]);
+    }
+    if (others > 0) {
+        s.set_current_x(W / 8.0f);
+        s.set_current_y(s.current_y() + 3.0f);
+        s.set_text_colour(kOtherWardsRgb);
+        s.print("other wards (" + std::to_string(others) + ")");
     }
 }
 

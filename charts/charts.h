@@ -65,6 +65,8 @@ std::vector<std::size_t> counts_point_order(std::size_t n);
 void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt);
 
 // "Key" and up to ten ward names, in the colours of their points; stops at an empty name.
-void plot_key(Surface& s, std::span<const std::string> names);
+// others: how many wards beyond the named ones the counts chart draws, keyed as one entry.
+void plot_key(Surface& s, std::span<const std::string> names, std::size_t others = 0);
+extern const Rgb kOtherWardsRgb;
 
 }  // namespace valdmora

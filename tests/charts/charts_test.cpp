@@ -126,7 +126,10 @@ TEST(CountsChart, AxesTicksAndColours) {
     ASSERT_EQ(s.circles.size(), 12u);
     EXPECT_EQ(s.circles[0].colour, (Rgb{0, 0, 0}));
     EXPECT_EQ(s.circles[8].colour, (Rgb{255, 0, 0}));
-    for (int i = 9; i < 12; ++i) EXPECT_EQ(s.circles[i].colour, (Rgb{192, 192, 192}));
+    // the tenth ward keeps its silver; the wards beyond the key's ten are another, named grey
+    EXPECT_EQ(s.circles[9].colour, (Rgb{192, 192, 192}));
+    for (int i = 10; i < 12; ++i) EXPECT_EQ(s.circles[i].colour, kOtherWardsRgb);
+    EXPECT_NE(kOtherWardsRgb, (Rgb{192, 192, 192}));
     // with the origin at zero: counts 0 .. 30, ticks 5 .. 30 labelled " 5 " .. " 30 "
     for (const char* label : {" 5 ", " 10 ", " 30 "}) EXPECT_NE(s.find_text(label), nullptr) << label;
     EXPECT_EQ(s.find_text(" 0 "), nullptr);
@@ -154,11 +157,21 @@ TEST(CountsChart, EmptyAndTinyRanges) {
     plot_counts(blank, counts_data({}, {}, "predicted", true), kPoint);
     EXPECT_TRUE(blank.texts.empty() && blank.lines.empty());
 
+    // equal counts, or a constant-only model's equal predictions: the points in a line, not
+    // an empty chart
     RecordingSurface flat;
     const std::vector<float> same{7, 7, 7}, x{1, 2, 3};
     plot_counts(flat, counts_data(same, x, "predicted", false), kPoint);
-    EXPECT_EQ(flat.texts.size(), 2u);  // the two titles only
-    EXPECT_TRUE(flat.circles.empty() && flat.lines.empty());
+    EXPECT_EQ(flat.circles.size(), 3u);
+    for (const auto& c : flat.circles) EXPECT_FLOAT_EQ(c.y, flat.circles[0].y);
+    RecordingSurface constant;
+    const std::vector<float> counts{3, 9, 14}, fitted{8.6667f, 8.6667f, 8.6667f};
+    plot_counts(constant, counts_data(counts, fitted, "predicted", true), kPoint);
+    ASSERT_EQ(constant.circles.size(), 3u);
+    for (const auto& c : constant.circles) {
+        EXPECT_FLOAT_EQ(c.x, constant.circles[0].x);
+        EXPECT_TRUE(c.x > 0.0f && c.x < 800.0f);
+    }
 
     // positions less than a unit apart: points and axes, no ticks, nothing undefined
     RecordingSurface tiny;
@@ -178,12 +191,14 @@ TEST(LikelihoodChart, ProfileLabelsAndLines) {
     double lower = 300, upper = 500;
     plot_likelihood(s, profile_data(ll, total, true, 450.0f, lower, upper), kPoint);
     // labels alternate rows: point 2 lower (H - 15), point 3 upper (H - 25)
-    const auto* p2 = s.find_text("220.");
-    const auto* p3 = s.find_text("240.");
+    // whole totals without the pattern's bare separator
+    const auto* p2 = s.find_text("220");
+    const auto* p3 = s.find_text("240");
     ASSERT_TRUE(p2 && p3);
     EXPECT_FLOAT_EQ(p2->y, 265.0f);
     EXPECT_FLOAT_EQ(p3->y, 255.0f);
-    EXPECT_EQ(s.find_text("200."), nullptr);  // the first point has no label
+    EXPECT_EQ(s.find_text("200"), nullptr);  // the first point has no label
+    EXPECT_EQ(s.find_text("220."), nullptr);
     EXPECT_NE(s.find_text("-100.0000"), nullptr);
     EXPECT_NE(s.find_text("-102.0000"), nullptr);
     const auto* title = s.find_text("log likelihood");
@@ -191,7 +206,7 @@ TEST(LikelihoodChart, ProfileLabelsAndLines) {
     EXPECT_EQ(title->colour, (Rgb{0, 0, 192}));
     EXPECT_FLOAT_EQ(title->x, 600.0f);
     // and under it what the axis of totals holds
-    const auto* note = s.find_text("across: the unsurveyed wards' total");
+    const auto* note = s.find_text("across: the unsurveyed wards' total of dogs");
     ASSERT_NE(note, nullptr);
     EXPECT_FLOAT_EQ(note->x, 600.0f);
     EXPECT_GT(note->y, title->y);
@@ -200,7 +215,7 @@ TEST(LikelihoodChart, ProfileLabelsAndLines) {
     int dashed = 0;
     const float scale = 280.0f / 2.0f * 0.75f;
     for (const auto& l : s.lines)
-        if (l.dashed) {
+        if (l.dashed && std::fabs(l.x2 - l.x1) > 100.0f) {  // the legend's samples are short
             ++dashed;
             EXPECT_EQ(l.colour, (Rgb{255, 0, 0}));
             EXPECT_NEAR(l.y1, (-101.0f - (-100.0f - 1.92f)) * scale + 140.0f, 1e-3);
@@ -294,6 +309,13 @@ TEST(Key, TenNamesAtMostInTheirColours) {
     EXPECT_EQ(s.texts[10].colour, (Rgb{192, 192, 192}));
     EXPECT_EQ(s.texts[10].text, "Ward10");
 
+    // the wards beyond the ten: one entry in their own colour, with how many they are
+    RecordingSurface more;
+    plot_key(more, std::span<const std::string>(names.data(), 10), 22);
+    ASSERT_EQ(more.texts.size(), 12u);
+    EXPECT_EQ(more.texts[11].text, "other wards (22)");
+    EXPECT_EQ(more.texts[11].colour, kOtherWardsRgb);
+
     RecordingSurface empty;
     std::vector<std::string> none(100);
     plot_key(empty, none);
@@ -317,8 +339,44 @@ TEST(LikelihoodChart, TheAxisTitleFitsInsideTheRightEdgeAndProfileLimitsAreMarke
     EXPECT_LE(title->x + 6.0f * 10, 800.0f - 2.0f);  // ten characters of six pixels
     int marks = 0;
     for (const auto& l : s.lines)
-        if (l.dashed && l.colour == (Rgb{0, 0, 192}) && l.x1 == l.x2) ++marks;
+        if (l.dashed && l.colour == (Rgb{0, 0, 192}) && l.x1 == l.x2 && l.y2 - l.y1 > 20.0f) ++marks;
     EXPECT_EQ(marks, 2);
+}
+
+TEST(LikelihoodChart, ALegendNamesEachLineAndTickTotalsNeverOverlap) {
+    RecordingSurface s;
+    std::vector<float> ll, total;
+    // large totals: 1.2 million either side, seven-digit ticks 34 pixels apart
+    for (int k = -10; k <= 10; ++k) {
+        ll.push_back(-100.0f - 0.02f * k * k);
+        total.push_back(1234567.0f + 12345.0f * k);
+    }
+    LikelihoodChartData d = profile_data(ll, total, true, 1234000.0f, 1200000, 1260000);
+    d.profile_limits = true;
+    d.profile_lower = 1210000;
+    d.profile_upper = 1250000;
+    const NumberFormat comma{',', '.'};
+    plot_likelihood(s, d, comma);
+    for (const char* entry : {"profile log likelihood", "maximum - 1.92: the 95 % cut", "Wald prediction limits",
+                              "profile-likelihood limits", "true total of the simulation"})
+        EXPECT_NE(s.find_text(entry), nullptr) << entry;
+    // a decimal-comma reader's ticks end in a digit, never a bare comma
+    std::vector<const RecordingSurface::Text*> ticks;
+    for (const auto& t : s.texts)
+        if (t.y >= 280.0f - 25.0f - 0.5f && t.text != "population") {
+            EXPECT_NE(t.text.back(), ',') << t.text;
+            ticks.push_back(&t);
+        }
+    ASSERT_GE(ticks.size(), 4u);
+    // no two labels of one row overlap (six pixels a character here)
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        for (std::size_t j = i + 1; j < ticks.size(); ++j)
+            if (ticks[i]->y == ticks[j]->y) {
+                const float a = ticks[i]->x, b = ticks[j]->x;
+                const float wa = 6.0f * static_cast<float>(ticks[i]->text.size());
+                const float wb = 6.0f * static_cast<float>(ticks[j]->text.size());
+                EXPECT_TRUE(a + wa <= b || b + wb <= a) << ticks[i]->text << " / " << ticks[j]->text;
+            }
 }
 
 TEST(CountsChart, ThousandsOfPointsDrawTheNamedWardsLast) {

@@ -122,6 +122,7 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
     Label8->setFont(bold);
     const QColor green(0, 192, 0);
     lblTotSimDog = label("lblTotSimDog", twips(6000, 1440, 4695, 615), "", &green, true);
+    lblHeadline = label("lblHeadline", twips(6000, 1440, 5040, 615), "", &kBlack, true);
 
     txtN_surveys = edit("txtN_surveys", twips(8280, 165, 375, 285), "20");
     Label2 = label("Label2", twips(8760, 180, 735, 255), "#&surveys", &kBlue);
@@ -203,7 +204,9 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
                 {txtRange, Label4, false},
                 {Label3, Label5, true},
                 {Label5, chkBootstrap, true},
-                {chkBootstrap, lblIntervals, true}};
+                {chkBootstrap, lblIntervals, true},
+                {Label7, lblHeadline, true},
+                {Label8, lblHeadline, true}};
     for (int i = 0; i < 5; ++i) follows_.push_back({txtBeta[i], lblBeta[i], false});
 }
 
@@ -211,11 +214,20 @@ void FormControls::fit_layout() {
     if (!page_) return;
     // every control back at its designed place, then sized to its text
     for (const auto& [w, r] : designed_) w->setGeometry(r);
+    // On a short screen (a field laptop's 768 lines) the charts give up height, and the
+    // controls beside the likelihood chart move up with it, so that the form needs no scrolling.
+    const int half = chart_growth_ / 2;
+    if (half < 0) {
+        const QRect legend = picLegend->geometry();
+        picLegend->setGeometry(legend.adjusted(0, 0, 0, half));
+        for (QWidget* w : std::initializer_list<QWidget*>{Label3, txtRange, Label4, Label5, chkBootstrap, lblIntervals})
+            w->move(w->x(), w->y() + half);
+    }
     auto grow_right = [](QWidget* w, int needed) { w->resize(std::max(w->width(), needed), w->height()); };
     const int frame = 10;  // a box's frame and margins around its text
     for (const auto& [w, r] : designed_) {
         if (auto* l = qobject_cast<QLabel*>(w)) {
-            if (l == Label7 || l == Label8 || l == lblTotSimDog || l == lblIntervals) {
+            if (l == Label7 || l == Label8 || l == lblTotSimDog || l == lblIntervals || l == lblHeadline) {
                 l->resize(r.width(), std::max(r.height(), l->text().isEmpty() ? 0 : l->heightForWidth(r.width())));
             } else if (l->wordWrap()) {
                 // a caption that wraps keeps clear of the box beside its lines
@@ -253,18 +265,22 @@ void FormControls::fit_layout() {
     }
     // the charts take what height the window has beyond the form's, one half each; the
     // controls beside them keep their places
-    const int half = chart_growth_ / 2;
     picCount->setGeometry(designed_[picCount].adjusted(0, 0, 0, half));
     picLL->setGeometry(designed_[picLL].adjusted(0, half, 0, chart_growth_));
     // the page holds every control
-    QRect extent(QPoint(0, 0), twips(0, 0, 15135 + 120, 10695 + 120).size());
+    QRect extent(QPoint(0, 0), twips(0, 0, 15135 + 120, 10695 + 120).size() + QSize(0, std::min(0, chart_growth_)));
     for (const auto& [w, r] : designed_) extent = extent.united(w->geometry().adjusted(0, 0, 8, 8));
     page_->setFixedSize(extent.size());
     base_page_height_ = extent.height() - chart_growth_;
 }
 
+namespace {
+constexpr int kMostChartShrink = 180;  // pixels, of both charts together
+}  // namespace
+
 bool FormControls::grow_charts_to(int viewport_height) {
-    const int growth = std::max(0, viewport_height - base_page_height_);
+    // the charts keep at least about two thirds of their designed height
+    const int growth = std::max(-kMostChartShrink, viewport_height - base_page_height_);
     if (growth == chart_growth_) return false;
     chart_growth_ = growth;
     fit_layout();
@@ -285,6 +301,7 @@ void FormControls::describe_controls() {
         {Command1, "Command", "Reads the data file, or estimates (simulating first in simulation mode)."},
         {Label7, "Log likelihood", "The maximum log likelihood of the last fit and its change from the fit before."},
         {Label8, "Population estimate", "The estimated dogs in the unsurveyed wards, its 95 % limits, and the dogs counted."},
+        {lblHeadline, "Dogs in the town", "The dogs counted plus the estimate for the unsurveyed wards, with its 95 % prediction limits."},
         {lblTotSimDog, "Simulation summary", "How the estimates of a series of simulations compare with the truth."},
         {txtN_surveys, "Number of surveys", "How many surveyed wards each simulation draws."},
         {Label2, "Surveys caption", "The number of surveyed wards to simulate is typed in the box to the left."},

@@ -64,6 +64,7 @@ protected:
     QLabel* Label7 = nullptr;
     QLabel* Label8 = nullptr;
     QLabel* lblTotSimDog = nullptr;
+    QLabel* lblHeadline = nullptr;  // the town's dogs with named limits, where the simulation summary would be
     QLineEdit* txtN_surveys = nullptr;
     QLabel* Label2 = nullptr;
     QCheckBox* chkJustEstimate = nullptr;

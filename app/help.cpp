@@ -45,12 +45,17 @@ and press Enter.</li>
 <li>Tick the predictors that should explain the counts, choose a distribution (below), and
 click <i>estimate population size</i> (or press Enter in any box).</li>
 <li>Read the sentence above the charts and the results pane: the estimated dogs in the
-unsurveyed wards, and each interval with what it covers.</li>
+unsurveyed wards, and each interval with what it covers. The line beneath it gives the town's
+dogs in words: the dogs counted plus the estimate, with the limits written "from to", which is
+the figure to report.</li>
 <li><i>Model &rarr; Compare models</i> ranks every choice of predictors and distribution by
 AICc; <i>Use this model</i> sets the form to the one you pick. <i>Model &rarr; Check model</i>
 shows whether the counts spread as the model says.</li>
 <li>Hand the results on: <i>Copy results</i> in the results pane, <i>File &rarr; Save ward
-predictions as CSV</i> and <i>Save charts</i>.</li>
+predictions as CSV</i> (each ward's predicted dogs with its 95 % prediction limits, to a
+hundredth of a dog), <i>Save charts</i> and <i>File &rarr; Export report</i>. Results that no
+longer belong to what the window shows are marked in every view; the report says so on its
+first page, and their ward predictions are not saved.</li>
 </ol>
 <h3>Choosing a distribution</h3>
 <ul>

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -170,6 +171,29 @@ void Form1::showEvent(QShowEvent* event) {
     if (room >= 220) resizeDocks({results_dock_}, {room}, Qt::Horizontal);
 }
 
+void Form1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    place_results_pane();
+}
+
+void Form1::place_results_pane() {
+    // Too narrow for the form and the pane side by side (1024 pixels and less): the pane
+    // goes below the form, and back beside it when the window is widened again.
+    if (!results_dock_ || results_dock_->isFloating()) return;
+    const bool narrow = width() < page_->width() + 24 + 220;
+    const Qt::DockWidgetArea area = dockWidgetArea(results_dock_);
+    if (narrow && area == Qt::RightDockWidgetArea) {
+        addDockWidget(Qt::BottomDockWidgetArea, results_dock_);
+        resizeDocks({results_dock_}, {150}, Qt::Vertical);
+        pane_moved_below_ = true;
+    } else if (!narrow && pane_moved_below_ && area == Qt::BottomDockWidgetArea) {
+        addDockWidget(Qt::RightDockWidgetArea, results_dock_);
+        resizeDocks({results_dock_}, {std::max(220, width() - page_->width() - 24)}, Qt::Horizontal);
+        pane_moved_below_ = false;
+    }
+    cap_form_width();
+}
+
 ModelLibrary Form1::model_library() const { return model_binder_ ? model_binder_() : bind_model_library(); }
 
 template <class F>
@@ -206,6 +230,8 @@ void Form1::connect_handlers() {
     connect(txtWard, &QLineEdit::textChanged, this,
             [this](const QString& text) { form_rule([this, text] { form_.set_ward(to8bit(text)); }); });
     txtRange->installEventFilter(this);
+    Label10->installEventFilter(this);
+    Label6->installEventFilter(this);
     // Enter in the path box or any box clicks the button, the box's text taken as left
     connect(txtData, &QLineEdit::returnPressed, this, [this] { guarded([this] { Command1_Click(); }); });
     for (int i = 0; i < 6; ++i)
@@ -245,6 +271,13 @@ void Form1::connect_handlers() {
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == viewport_) eventFilter_viewport(event);
+    // A group's caption takes the focus to its group: its Alt key would otherwise click the
+    // buddy button, ticking the constant or choosing the lognormal by surprise.
+    if (event->type() == QEvent::Shortcut && (watched == Label10 || watched == Label6)) {
+        QWidget* target = watched == Label10 ? static_cast<QWidget*>(optErr[dist_index(form_.distribution())]) : chkBeta[0];
+        if (target->isVisible()) target->setFocus(Qt::ShortcutFocusReason);
+        return true;
+    }
     if (event->type() == QEvent::FocusOut) {
         // Focus moving to another window (a message box, another program) is not a
         // loss of focus within the form.
@@ -290,6 +323,15 @@ void Form1::render() {
     chkJustEstimate->setVisible(shown.reestimate);
     lblJustEstimate->setVisible(shown.reestimate);
     lblTotSimDog->setVisible(shown.sim_summary);
+    // the headline in words beside the estimate's own line, where no simulation summary is shown
+    {
+        const ClickResult* shown_result = form_.result();
+        const QString headline = shown_result && !shown.sim_summary
+                                     ? from8bit(valdmora::headline(shown_result->estimate, form_.format()))
+                                     : QString();
+        if (lblHeadline->text() != headline) announce(lblHeadline, headline);
+        lblHeadline->setVisible(!headline.isEmpty());
+    }
     txtWard->setVisible(shown.ward);
     lblWard->setVisible(shown.ward);
 
@@ -299,6 +341,7 @@ void Form1::render() {
     const ClickResult* r = form_.result();
     set_text_colour(Label7, stale ? kOutOfDate : QColor(0, 0, 0));
     set_text_colour(lblIntervals, stale ? kOutOfDate : QColor(0, 0, 0));
+    set_text_colour(lblHeadline, stale ? kOutOfDate : QColor(0, 0, 0));
     set_text_colour(lblTotSimDog, stale ? kOutOfDate : QColor(0, 192, 0));
     set_text_colour(Label8, stale ? kOutOfDate
                             : r   ? QColor(r->label8_colour.r, r->label8_colour.g, r->label8_colour.b)
@@ -306,6 +349,14 @@ void Form1::render() {
     for (QLabel* l : {Label7, Label8, lblIntervals}) l->setAccessibleDescription(from8bit(line));
     picCount->set_out_of_date(counts_chart_is_result_ ? from8bit(line) : QString());
     picLL->set_out_of_date(from8bit(line));
+    // the views in windows of their own are of the data they were made of, or say not
+    if (models_dialog_)
+        models_dialog_->set_out_of_date(
+            models_data_version_ == form_.data_version()
+                ? QString()
+                : "Out of date: this table is of data the window no longer holds. Compare the models again "
+                  "(Model > Compare models…) for a table of the data shown.");
+    if (check_window_) check_window_->set_out_of_date(from8bit(line));
     // the summary is worked out again only when the result or its standing changes, not at
     // every key typed (its residuals run over every surveyed ward)
     if (r != summarised_result_ || line != summarised_line_) {
@@ -336,9 +387,86 @@ void Form1::Command1_Click() {
         throw UserError(form_.range_problem(), "Estimate");
     switch (form_.next_click()) {
         case ClickAction::ReadFile: read_data_file(); break;
-        case ClickAction::SimulateAndEstimate:
-        case ClickAction::Estimate: run_estimation(); break;
+        case ClickAction::SimulateAndEstimate: run_estimation(); break;
+        case ClickAction::Estimate:
+            // as an editor does: a file changed since it was read is offered again
+            if (data_file_changed()) {
+                if (ask("Data file changed",
+                        QDir::toNativeSeparators(stamped_file_) +
+                            " has changed on disk since it was read. Read it again and estimate from what it holds "
+                            "now?\n\nNo estimates from the copy read before.")) {
+                    read_data_file();
+                    render();
+                } else {
+                    stamp_data_file();  // asked once for this change
+                }
+            }
+            run_estimation();
+            break;
     }
+}
+
+namespace {
+// One settings group per data file, named by a hash of its full path.
+QString file_settings_group(const std::string& data_file) {
+    const QByteArray path = QFileInfo(from8bit(data_file)).absoluteFilePath().toUtf8();
+    return "files/" + QString::fromLatin1(QCryptographicHash::hash(path, QCryptographicHash::Sha1).toHex());
+}
+}  // namespace
+
+void Form1::remember_file_settings() {
+    // what was estimated is what the file opens with next time
+    if (!form_.state().has_data_file() || form_.result_origin() == nullptr || form_.result_origin()->simulated) return;
+    QSettings settings;
+    settings.beginGroup(file_settings_group(form_.data_file()));
+    settings.setValue("distribution", QString::fromUtf8(distribution(form_.distribution()).key));
+    QString ticks;
+    for (int i = 0; i < 5; ++i) ticks += form_.tick(i) ? '1' : '0';
+    settings.setValue("ticks", ticks);
+    settings.setValue("range", from8bit(form_.range()));
+    settings.endGroup();
+}
+
+void Form1::restore_file_settings() {
+    QSettings settings;
+    settings.beginGroup(file_settings_group(form_.data_file()));
+    const QString key = settings.value("distribution").toString();
+    const QString ticks = settings.value("ticks").toString();
+    const QString range = settings.value("range").toString();
+    settings.endGroup();
+    // a value another version wrote, or a hand-edited one, is passed over
+    if (const std::optional<Dist> d = distribution_of_key(to8bit(key))) form_.choose_distribution(*d);
+    if (ticks.size() == 5 && ticks.count('0') + ticks.count('1') == 5)
+        for (int i = 0; i < 5; ++i) form_.set_tick(i, ticks[i] == '1');
+    if (!range.isEmpty()) {
+        form_.set_range(to8bit(range));
+        form_.leave_range();
+        if (!form_.range_problem().empty()) {
+            form_.set_range("50");
+            form_.leave_range();
+        }
+    }
+}
+
+void Form1::stamp_data_file() {
+    stamped_file_ = from8bit(form_.data_file());
+    const QFileInfo info(stamped_file_);
+    stamped_time_ = info.exists() ? info.lastModified() : QDateTime();
+    stamped_size_ = info.exists() ? info.size() : -1;
+}
+
+bool Form1::data_file_changed() const {
+    if (stamped_file_.isEmpty() || !form_.state().has_data_file() || from8bit(form_.data_file()) != stamped_file_)
+        return false;
+    const QFileInfo info(stamped_file_);
+    if (!info.exists()) return false;  // gone: the copy read is all there is
+    return info.lastModified() != stamped_time_ || info.size() != stamped_size_;
+}
+
+bool Form1::ask(const QString& title, const QString& text) {
+    if (question_sink_) return question_sink_(title, text);
+    return QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+           QMessageBox::Yes;
 }
 
 void Form1::open_data_file(const QString& path) {
@@ -363,6 +491,11 @@ void Form1::read_data_file() {
     // Read everything first: a failed read leaves the state and the window as they were.
     const QString path = txtData->text();
     const std::vector<Notice> notices = form_.read_file(engine_path(path));
+    stamp_data_file();
+    restore_file_settings();
+    // a chart of the former file's data against its predictor is not of this file
+    if (!counts_chart_is_result_) counts_chart_.reset();
+    redraw_charts();
     draw_key(form_.state().surveyed_name.values());
     // the ward box completes the file's unsurveyed wards, whatever the letter case typed
     QStringList wards;
@@ -415,7 +548,8 @@ void Form1::dropEvent(QDropEvent* event) {
 void Form1::draw_key(const std::vector<std::string>& names) {
     // the key of the wards shown now, not over the names of the wards shown before
     picLegend->clear();
-    plot_key(*picLegend, std::span<const std::string>(names.data(), std::min<std::size_t>(names.size(), 10)));
+    const std::size_t named = std::min<std::size_t>(names.size(), 10);
+    plot_key(*picLegend, std::span<const std::string>(names.data(), named), names.size() - named);
 }
 
 void Form1::remember_recent(const QString& path) {
@@ -465,10 +599,15 @@ void Form1::apply_result(ClickResult r) {
     announce(Label8, from8bit(r.label8));
     if (r.lbl_tot_sim_dog) announce(lblTotSimDog, from8bit(*r.lbl_tot_sim_dog));
     announce(lblIntervals, from8bit(r.interval_text));
-    if (r.likelihood)
-        likelihood_chart_ = r.likelihood;
-    else if (r.clear_likelihood)
-        likelihood_chart_.reset();
+    // a result without a profile (a ward named, no unsurveyed ward) leaves no curve of an
+    // earlier estimate behind: the chart says why it is empty
+    likelihood_chart_ = r.likelihood;
+    {
+        const Interval* profile = r.estimate.interval(IntervalKind::profile);
+        picLL->set_placeholder(r.likelihood || !profile || profile->limits
+                                   ? QString()
+                                   : "No likelihood profile for this estimate: " + from8bit(profile->limits.reason()) + ".");
+    }
     redraw_charts();
     QString status;
     if (!written.isEmpty())
@@ -477,6 +616,7 @@ void Form1::apply_result(ClickResult r) {
         if (!n.modal) status += (status.isEmpty() ? "" : "; ") + from8bit(n.text);
     statusBar()->showMessage(status);
     form_.apply(std::move(r));
+    remember_file_settings();
     summarised_result_ = nullptr;  // a new result in the same place: its summary is new
     announce(Label7, from8bit(form_.result()->label7 + form_.change_note()));
     render();

@@ -3,7 +3,9 @@
 // says; the menus, the dialogs and the desktop habits around them.
 #pragma once
 
+#include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <new>
 #include <QRect>
 #include <array>
@@ -36,6 +38,7 @@ class QRadioButton;
 namespace valdmora {
 
 class ModelCheckWindow;
+class ModelTableDialog;
 class PictureBox;
 class ResultsPane;
 class UniformSource;
@@ -54,6 +57,9 @@ public:
     // Where messages go; the default shows a critical message box. Tests record them.
     using MessageSink = std::function<void(const Notice&)>;
     void set_message_sink(MessageSink sink) { message_sink_ = std::move(sink); }
+    // Where yes-or-no questions are answered; the default asks in a message box.
+    using QuestionSink = std::function<bool(const QString& title, const QString& text)>;
+    void set_question_sink(QuestionSink sink) { question_sink_ = std::move(sink); }
     // How the model library is bound at a fit; tests stand in a missing or broken one.
     using ModelBinder = std::function<ModelLibrary()>;
     void set_model_binder(ModelBinder binder) { model_binder_ = std::move(binder); }
@@ -92,6 +98,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -136,6 +143,19 @@ private:
     UniformSource* random_ = nullptr;  // tests may fix the series
     bool reseed_from_clock_ = true;
     MessageSink message_sink_;
+    QuestionSink question_sink_;
+    bool pane_moved_below_ = false;  // the results pane went below the form for want of width
+    void place_results_pane();
+    bool ask(const QString& title, const QString& text);
+    // The data file's time and size when it was read: a change on disk is noticed
+    QString stamped_file_;
+    QDateTime stamped_time_;
+    qint64 stamped_size_ = -1;
+    void stamp_data_file();
+    // The distribution, ticks and range last estimated with the data file, kept per file.
+    void remember_file_settings();
+    void restore_file_settings();
+    bool data_file_changed() const;
     ModelBinder model_binder_;
     FileChooser file_chooser_;
     bool rendering_ = false;  // widgets being set from the form state fire no rules
@@ -152,6 +172,7 @@ private:
     // the last table of models, and the data it was made of
     std::optional<ModelTable> models_;
     long models_data_version_ = -1;
+    QPointer<ModelTableDialog> models_dialog_;  // the open table of models, if any
     ResultsPane* results_pane_ = nullptr;
     const ClickResult* summarised_result_ = nullptr;  // what the pane's summary was made of
     std::string summarised_line_;

@@ -18,6 +18,8 @@
 #include "file_name.h"
 #include "help.h"
 #include "main_window.h"
+
+#include <QDockWidget>
 #include "model_check_window.h"
 #include "model_table_dialog.h"
 #include "picture_box.h"
@@ -82,6 +84,14 @@ void Form1::create_menus() {
         "Simulated counts drawn from the fitted model itself (gamma-Poisson, normal with SD e, lognormal with CV e) "
         "instead of the bench's original sums of uniforms");
 
+    // a closed pane comes back from here, not only from the menu bar's context menu
+    QMenu* view = menuBar()->addMenu("&View");
+    view->setObjectName("menuView");
+    QAction* pane = results_dock_->toggleViewAction();
+    pane->setText("&Results pane");
+    pane->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    view->addAction(pane);
+
     QMenu* help = menuBar()->addMenu("&Help");
     help->setObjectName("menuHelp");
     QAction* start = help->addAction("From a survey to an &estimate", this, [this] { show_help("start"); });
@@ -143,17 +153,16 @@ void Form1::save_predictions_csv(const QString& path) {
     const ClickResult* r = form_.result();
     if (!r || r->estimate.ward_predictions.empty())
         throw UserError("There are no ward predictions yet: estimate first.", "Save ward predictions");
+    // predictions of an estimate no longer on show would be taken for the data shown
+    if (!form_.result_current())
+        throw UserError(form_.out_of_date_line() + " The ward predictions are not saved until then.",
+                        "Save ward predictions");
     refuse_clash({path}, "Save ward predictions");
     const std::string e = write_file_atomically(engine_path(path), ward_predictions_csv(r->estimate.ward_predictions));
     if (!e.empty())
         throw UserError(not_written_message(to8bit(path), e),
                         "Save ward predictions");
-    // predictions of an estimate no longer on show say whose they are
-    const ResultOrigin* o = form_.result_origin();
-    statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path) +
-                             (form_.result_current() ? QString()
-                                                     : " (the predictions of " + from8bit(o->data_name) + ", " +
-                                                           from8bit(form_.model_words(*o)) + ", which are out of date)"));
+    statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
 }
 
 void Form1::save_charts(const QString& path) {
@@ -205,6 +214,8 @@ void Form1::compare_models() {
     if (!make_model_table("Comparing models")) return;
     ModelTable table = *models_;
     auto* dialog = new ModelTableDialog(std::move(table), form_.format(), this);
+    if (models_dialog_) models_dialog_->close();
+    models_dialog_ = dialog;
     dialog->set_kept_files(kept_files());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModelTableDialog::useModel, this, [this](const ModelRow& row) { guarded([this, row] { use_model(row); }); });
@@ -233,6 +244,17 @@ void Form1::export_report(const QString& path) {
     ReportInput in;
     in.form = &form_;
     in.models = models_;
+    // the model check's verdicts, of the estimate reported
+    {
+        const EstimateResult& r = form_.result()->estimate;
+        const ModelLibrary library = model_library();
+        const NumberFormat fmt = form_.format();
+        std::optional<DispersionChecks> checks = task_.run<DispersionChecks>("Checking the model for the report", [&](const Progress&) {
+            return dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos, library, 1, fmt);
+        });
+        if (!checks) return;  // cancelled: no report
+        in.checks = std::move(checks);
+    }
     in.date = QDate::currentDate().toString(Qt::ISODate).toStdString();
     in.version = VALDMORA_VERSION;
     const std::string e = write_report_pdf(in, engine_path(path));
@@ -259,13 +281,12 @@ void Form1::check_model() {
     check_window_->show_residuals(residuals, form_.format(), r.state.err_dist);
     const DispersionChecks checks =
         dispersion_checks(r.state, r.par_value, r.lower_bound, r.upper_bound, r.free_pos,
-                          model_library(), 1);
+                          model_library(), 1, form_.format());
     std::string sentences = checks.simulated.available ? checks.simulated.sentence : "";
     if (checks.poisson.available) sentences = checks.poisson.sentence + "\n" + sentences;
     // the checks are of the estimate on show; when that is out of date, they say so first
-    const std::string stale = form_.out_of_date_line();
-    if (!stale.empty()) sentences = stale + "\n" + sentences;
     check_window_->show_checks(sentences);
+    check_window_->set_out_of_date(from8bit(form_.out_of_date_line()));
     check_window_->show();
     check_window_->raise();
 }

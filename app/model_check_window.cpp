@@ -27,12 +27,18 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
     summary_ = new QLabel(this);
     summary_->setObjectName("summary");
     summary_->setWordWrap(true);
-    layout->addWidget(summary_, 0, 0, 1, 2);
+    layout->addWidget(summary_, 1, 0, 1, 2);
+    stale_ = new QLabel(this);
+    stale_->setObjectName("outOfDate");
+    stale_->setWordWrap(true);
+    stale_->setStyleSheet("background: #fff3c4; padding: 4px;");
+    stale_->hide();
+    layout->addWidget(stale_, 0, 0, 1, 2);
     checks_ = new QLabel(this);
     checks_->setObjectName("checks");
     checks_->setWordWrap(true);
     checks_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(checks_, 3, 0, 1, 2);
+    layout->addWidget(checks_, 4, 0, 1, 2);
     pearson_ = new PictureBox(this);
     pearson_->setObjectName("picPearson");
     pearson_->setAccessibleName("Pearson residuals against fitted means");
@@ -45,20 +51,20 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
         box->setFixedSize(440, 320);  // drawn once for this size
         connect(box, &PictureBox::saveRequested, this, [this](PictureBox* b) { save(b); });
     }
-    layout->addWidget(pearson_, 1, 0);
-    layout->addWidget(quantile_, 1, 1);
+    layout->addWidget(pearson_, 2, 0);
+    layout->addWidget(quantile_, 2, 1);
     auto* save_pearson = new QPushButton("Save Pearson chart…", this);
     save_pearson->setObjectName("savePearson");
     auto* save_quantile = new QPushButton("Save Q–Q chart…", this);
     save_quantile->setObjectName("saveQuantile");
     connect(save_pearson, &QPushButton::clicked, this, [this] { save(pearson_); });
     connect(save_quantile, &QPushButton::clicked, this, [this] { save(quantile_); });
-    layout->addWidget(save_pearson, 2, 0, Qt::AlignLeft);
-    layout->addWidget(save_quantile, 2, 1, Qt::AlignLeft);
+    layout->addWidget(save_pearson, 3, 0, Qt::AlignLeft);
+    layout->addWidget(save_quantile, 3, 1, Qt::AlignLeft);
     auto* close_button = new QPushButton("Close", this);
     close_button->setObjectName("close");
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-    layout->addWidget(close_button, 4, 1, Qt::AlignRight);
+    layout->addWidget(close_button, 5, 1, Qt::AlignRight);
     // a window of its own closes as a dialog does: Escape (below), or Ctrl+W
     connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
     resize(900, 540);
@@ -90,6 +96,20 @@ void ModelCheckWindow::show_residuals(const Residuals& r, const NumberFormat& fm
     const ScatterChartData p = pearson_chart(r), q = quantile_chart(r);
     plot_scatter(*pearson_, p, fmt);
     plot_scatter(*quantile_, q, fmt);
+    // hovering over a point names its ward and its values, as on the counts chart
+    auto number = [&](double v) { return QString::fromStdString(format_number(v, "0.000", fmt)); };
+    std::vector<QString> pearson_names, quantile_names;
+    for (std::size_t i : counts_point_order(r.ward.size())) {
+        const std::size_t k = i - 1;
+        const QString ward = QString::fromStdString(r.ward[k]);
+        const QString counted = QString::fromStdString(format_number(r.count[k], "0", fmt));
+        pearson_names.push_back(QString("%1: count %2, fitted mean %3, Pearson residual %4")
+                                    .arg(ward, counted, number(r.fitted[k]), number(r.pearson[k])));
+        quantile_names.push_back(QString("%1: count %2, quantile residual %3, normal quantile %4")
+                                     .arg(ward, counted, number(r.quantile[k]), number(q.x[k])));
+    }
+    pearson_->set_point_names(std::move(pearson_names));
+    quantile_->set_point_names(std::move(quantile_names));
 }
 
 QString ModelCheckWindow::summary() const { return summary_->text(); }
@@ -97,6 +117,13 @@ QString ModelCheckWindow::summary() const { return summary_->text(); }
 void ModelCheckWindow::show_checks(const std::string& sentences) { checks_->setText(QString::fromStdString(sentences)); }
 
 QString ModelCheckWindow::checks() const { return checks_->text(); }
+
+void ModelCheckWindow::set_out_of_date(const QString& line) {
+    stale_->setText(line);
+    stale_->setVisible(!line.isEmpty());
+    for (PictureBox* box : {pearson_, quantile_}) box->set_out_of_date(line);
+    for (QLabel* l : {summary_, checks_}) l->setStyleSheet(line.isEmpty() ? QString() : "color: rgb(150, 150, 150);");
+}
 
 void ModelCheckWindow::save(PictureBox* box) {
     const QString path =

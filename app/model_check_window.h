@@ -26,6 +26,9 @@ public:
     QString summary() const;
     // the overdispersion checks' sentences, one a line
     void show_checks(const std::string& sentences);
+    // Checks of an estimate that no longer belongs to the form: the line above them, the
+    // charts washed grey; empty: current.
+    void set_out_of_date(const QString& line);
     QString checks() const;
 
 protected:
@@ -35,6 +38,7 @@ private:
     void save(PictureBox* box);
     QLabel* summary_ = nullptr;
     QLabel* checks_ = nullptr;
+    QLabel* stale_ = nullptr;  // the out-of-date line
     PictureBox* pearson_ = nullptr;
     PictureBox* quantile_ = nullptr;
 };

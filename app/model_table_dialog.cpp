@@ -82,12 +82,18 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     }
     view_->resizeColumnsToContents();
     view_->horizontalHeader()->setStretchLastSection(true);
+    stale_ = new QLabel(this);
+    stale_->setObjectName("outOfDate");
+    stale_->setWordWrap(true);
+    stale_->setStyleSheet("background: #fff3c4; padding: 4px;");
+    stale_->hide();
+    layout->addWidget(stale_);
     layout->addWidget(view_);
     auto* note = new QLabel(text_of(table_.note), this);
     note->setObjectName("note");
     note->setWordWrap(true);
     layout->addWidget(note);
-    const ModelAverage average = model_average(table_);
+    const ModelAverage average = model_average(table_, fmt_);
     auto* averaged = new QLabel(QString::fromStdString(average.available ? "Model-averaged total: " + average.sentence + "."
                                                                          : "No model-averaged total: " + average.reason + "."),
                                 this);
@@ -103,10 +109,10 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     use_->setObjectName("use");
     use_->setToolTip("Set the distribution, the ticked predictors and the start values of the main window to this row's.");
     use_->setEnabled(false);
-    auto* copy = new QPushButton("Copy", this);
+    auto* copy = copy_ = new QPushButton("Copy", this);
     copy->setObjectName("copy");
     copy->setToolTip("Copy the table to the clipboard, tab-separated.");
-    auto* save = new QPushButton("Save as CSV…", this);
+    auto* save = save_ = new QPushButton("Save as CSV…", this);
     save->setObjectName("save");
     save->setToolTip("Write the table to a CSV file.");
     auto* close = new QPushButton("Close", this);
@@ -125,7 +131,7 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
 
     connect(view_, &QTableWidget::itemSelectionChanged, this, [this] {
         const int row = view_->currentRow();
-        use_->setEnabled(row >= 0 && table_.rows[static_cast<std::size_t>(row)].available);
+        use_->setEnabled(!out_of_date() && row >= 0 && table_.rows[static_cast<std::size_t>(row)].available);
     });
     connect(view_, &QTableWidget::cellDoubleClicked, this, [this] { use_selected(); });
     connect(use_, &QPushButton::clicked, this, [this] { use_selected(); });
@@ -143,7 +149,20 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
+void ModelTableDialog::set_out_of_date(const QString& line) {
+    if (line == stale_line_) return;
+    stale_line_ = line;
+    stale_->setText(line);
+    stale_->setVisible(!line.isEmpty());
+    copy_->setEnabled(line.isEmpty());
+    save_->setEnabled(line.isEmpty());
+    view_->setEnabled(line.isEmpty());
+    const int row = view_->currentRow();
+    use_->setEnabled(line.isEmpty() && row >= 0 && table_.rows[static_cast<std::size_t>(row)].available);
+}
+
 void ModelTableDialog::use_selected() {
+    if (out_of_date()) return;
     const int row = view_->currentRow();
     if (row < 0 || !table_.rows[static_cast<std::size_t>(row)].available) return;
     emit useModel(table_.rows[static_cast<std::size_t>(row)]);

@@ -29,6 +29,10 @@ public:
     // Writes the CSV whole, or says why not; never over a file the window must keep.
     bool save_csv(const QString& path, QString* error) const;
     void set_kept_files(std::vector<NamedPath> files) { kept_ = std::move(files); }
+    // A table of data the window no longer holds: said above it, and neither copied, saved
+    // nor used; empty: current.
+    void set_out_of_date(const QString& line);
+    bool out_of_date() const { return !stale_line_.isEmpty(); }
 
 signals:
     void useModel(const ModelRow& row);
@@ -40,6 +44,10 @@ private:
     QTableWidget* view_ = nullptr;
     QPushButton* use_ = nullptr;
     QLabel* saved_ = nullptr;  // says where the table was saved
+    QLabel* stale_ = nullptr;
+    QPushButton* copy_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QString stale_line_;
     std::vector<NamedPath> kept_;  // the data file and the estimate's files
 };
 

@@ -96,7 +96,7 @@ void print_table(const ModelTable& t, const NumberFormat& fmt) {
             continue;
         }
         std::printf("%-10s %-34s %2d %6ld %12s %10s %8s %7s %10s\n", key.c_str(), name.c_str(), m.k, m.n,
-                    format_number(m.log_lik, "####.###", fmt).c_str(), format_number(m.aicc, "####.###", fmt).c_str(),
+                    format_number(m.log_lik, "0.000", fmt).c_str(), format_number(m.aicc, "0.000", fmt).c_str(),
                     format_number(m.delta_aicc, "0.00", fmt).c_str(),
                     m.aliased_with.empty() ? format_number(m.weight, "0.000", fmt).c_str() : "aliased",
                     format_number(m.pop_est, "##,###", fmt).c_str());

@@ -11,6 +11,7 @@
 #include "command.h"
 #include "estimate_options.h"
 #include "cycle/atomic_file.h"
+#include "estimation/dispersion_checks.h"
 #include "estimation/model_table.h"
 #include "output.h"
 #include "report/report_plugin_loader.h"
@@ -50,12 +51,17 @@ int run(const ReportOptions& o) {
     const std::vector<Notice> own = click_notices(r);
     notices.insert(notices.end(), own.begin(), own.end());
     int status = r.estimate.total.ward_missing || !r.estimate.fit_ok ? 1 : 0;
-    std::cout << shown(batch_likelihood_line(r, s.format())) << "\n" << shown(r.label8) << "\n";
+    std::cout << shown(batch_likelihood_line(r, s.format())) << "\n" << shown(r.label8) << "\n"
+              << shown(headline(r.estimate, s.format())) << "\n";
     s.keep(r);
 
     ReportInput in;
     in.form = &s.form();
     in.models = compare_models(s.state(), s.predictors(), sv, s.format());
+    {
+        const EstimateResult& e = s.form().result()->estimate;
+        in.checks = dispersion_checks(e.state, e.par_value, e.lower_bound, e.upper_bound, e.free_pos, sv.library, o.seed);
+    }
     in.date = report_date_today();
     in.version = VALDMORA_VERSION;
     const std::string e = write_file_atomically(o.pdf, plugin.pdf(report_pages(in)));

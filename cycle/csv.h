@@ -17,6 +17,9 @@ public:
     // stay numbers.
     CsvRow& number(double value);
     CsvRow& number(float value);  // a float's own shortest digits
+    // A number to so many decimals at most (trailing zeros dropped): the digits that carry
+    // meaning, not the seventeen of a double.
+    CsvRow& rounded(double value, int decimals);
     CsvRow& whole(long long value);
     CsvRow& empty();
     // The row with its line end.

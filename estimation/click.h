@@ -73,7 +73,8 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
 // An estimate as its box shows it: four decimals at most, and never a lone decimal point.
 std::string box_text(double value, const NumberFormat& fmt);
 
-// The unsurveyed wards' predictions as CSV: ward, prediction, lower, upper.
+// The unsurveyed wards' predictions as CSV: ward, predicted dogs, and the 95 % Wald
+// prediction limits, to a hundredth of a dog.
 std::string ward_predictions_csv(const std::vector<WardPrediction>& wards);
 
 // The line of one interval beside the estimate sentence, or empty when it has none.

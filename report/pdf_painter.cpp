@@ -68,19 +68,31 @@ std::string paint_report_pdf(const ReportPages& pages) {
             p.restore();
         }
 
-        // the charts as vector drawings
-        pdf.newPage();
-        qreal top = 0;
+        // the charts as vector drawings, after the words on their last page while they fit,
+        // so that no page is left half empty
+        const qreal heading = QFontMetricsF(font, &pdf).height() + 4 + 16;
+        qreal top = doc.size().height() - (doc.pageCount() - 1) * h + 16;
+        auto place = [&](qreal height) {
+            if (top + heading + height > h) {
+                pdf.newPage();
+                top = 0;
+            }
+        };
+        place(300);
         top = chart(p, top, w, 300, "Counts: each surveyed ward's count against its prediction", font,
                     [&](Surface& s) { plot_counts(s, pages.counts, fmt); });
-        top = chart(p, top, 220, 200, "Key: the first ten surveyed wards", font,
-                    [&](Surface& s) { plot_key(s, pages.key_names); });
-        if (pages.likelihood)
-            chart(p, top, w, 300, "Profile log likelihood of the unsurveyed wards' total", font,
-                  [&](Surface& s) { plot_likelihood(s, *pages.likelihood, fmt); });
-        pdf.newPage();
-        top = chart(p, 0, w, 320, "Pearson residuals against fitted means", font,
+        place(200);
+        top = chart(p, top, 260, 200, "Key: the first ten surveyed wards", font,
+                    [&](Surface& s) { plot_key(s, pages.key_names, pages.key_others); });
+        if (pages.likelihood) {
+            place(300);
+            top = chart(p, top, w, 300, "Profile log likelihood of the unsurveyed wards' total", font,
+                        [&](Surface& s) { plot_likelihood(s, *pages.likelihood, fmt); });
+        }
+        place(320);
+        top = chart(p, top, w, 320, "Pearson residuals against fitted means", font,
                     [&](Surface& s) { plot_scatter(s, pages.pearson, fmt); });
+        place(320);
         chart(p, top, w, 320, "Quantile residuals against normal quantiles", font,
               [&](Surface& s) { plot_scatter(s, pages.quantile, fmt); });
     }

@@ -19,6 +19,7 @@ struct ReportPages {
     std::string html;     // the words, laid out page by page
     CountsChartData counts;
     std::vector<std::string> key_names;  // the key's wards: the first ten surveyed
+    std::size_t key_others = 0;          // the surveyed wards beyond them
     std::optional<LikelihoodChartData> likelihood;
     ScatterChartData pearson, quantile;
     NumberFormat format;

@@ -9,6 +9,8 @@
 #include "cycle/distributions.h"
 #include "cycle/number_format.h"
 #include "cycle/user_error.h"
+#include "estimation/estimate.h"
+#include "estimation/model_average.h"
 #include "estimation/report.h"
 #include "estimation/residuals.h"
 
@@ -26,14 +28,37 @@ std::string report_html(const ReportInput& in) {
     const FormState& f = *in.form;
     const EstimationState& s = f.result()->state();
     const ResultOrigin& o = *f.result_origin();
+    const ClickResult& r = *f.result();
     std::string html = "<h2>valdmora report</h2><p>" + html_escaped(in.date) + ", valdmora " + html_escaped(in.version) + "</p>";
+    // an estimate that no longer belongs to the form says so before anything else
+    const std::string stale = f.out_of_date_line();
+    if (!stale.empty())
+        html += "<p style=\"background-color:#fff3c4\"><b>" + html_escaped(stale) + "</b></p>";
+    html += "<p style=\"font-size:large\"><b>" + html_escaped(headline(r.estimate, f.format())) + "</b></p>";
     html += "<h3>Data</h3><p>File: " + html_escaped(o.data_name) + "<br>Wards: " + std::to_string(s.n_surveyed + s.n_unsurveyed) +
             " (" + std::to_string(s.n_surveyed) + " surveyed, " + std::to_string(s.n_unsurveyed) + " unsurveyed)<br>Predictors: ";
     std::string names;
     for (const std::string& n : o.predictor_names) names += (names.empty() ? "" : ", ") + html_escaped(n);
     html += (names.empty() ? std::string("none") : names) + "</p>";
     html += "<h3>Estimate</h3>" + results_html(results_summary(f));
-    if (in.models) html += "<h3>Table of models</h3>" + models_html(*in.models, f.format());
+    if (in.checks) {
+        html += "<h3>Model check</h3>";
+        const PoissonLimitTest& pt = in.checks->poisson;
+        html += "<p>Overdispersion against Poisson counts: " +
+                html_escaped(pt.available ? pt.sentence : "not tested (" + pt.reason + ").") + "</p>";
+        const SimulatedDispersion& sd = in.checks->simulated;
+        html += "<p>Simulated dispersion test: " +
+                html_escaped(sd.available ? sd.sentence : "not available (" + sd.reason + ").") + "</p>";
+    }
+    if (in.models) {
+        html += "<h3>Table of models</h3>" + models_html(*in.models, f.format());
+        const ModelAverage a = model_average(*in.models, f.format());
+        html += "<p>" + html_escaped(a.available ? "Model-averaged total: " + a.sentence + "."
+                                                 : "No model-averaged total: " + a.reason + ".") +
+                "</p>";
+    }
+    if (!r.estimate.ward_predictions.empty())
+        html += "<h3>Each unsurveyed ward</h3>" + ward_table_html(r.estimate, f.format());
     return html;
 }
 
@@ -74,6 +99,19 @@ std::string results_html(const ResultsSummary& summary) {
     return html;
 }
 
+std::string ward_table_html(const EstimateResult& e, const NumberFormat& fmt) {
+    std::string html = "<table cellspacing=\"0\" cellpadding=\"2\"><tr><th align=\"left\">ward</th>"
+                       "<th align=\"right\">predicted dogs</th><th align=\"right\">95 % prediction limits</th></tr>";
+    for (const WardPrediction& w : e.ward_predictions) {
+        html += "<tr><td>" + html_escaped(w.name) + "</td><td align=\"right\">" +
+                html_escaped(format_number(w.prediction, "#,##0.0", fmt)) + "</td><td align=\"right\">" +
+                html_escaped(w.limits ? limit_text(w.limits->lower, fmt) + " to " + limit_text(w.limits->upper, fmt)
+                                      : "not available: " + w.limits.reason()) +
+                "</td></tr>";
+    }
+    return html + "</table>";
+}
+
 std::string models_html(const ModelTable& table, const NumberFormat& fmt) {
     auto number = [&](double v, const char* pattern) {
         return std::isfinite(v) ? html_escaped(format_number(v, pattern, fmt)) : std::string();
@@ -110,6 +148,7 @@ ReportPages report_pages(const ReportInput& in) {
     p.counts = r.counts;
     const auto& names = r.state().surveyed_name.values();
     p.key_names.assign(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(names.size(), 10)));
+    p.key_others = names.size() - p.key_names.size();
     p.likelihood = r.likelihood;
     const Residuals res = model_residuals(r.state(), r.estimate.par_value, static_cast<long>(r.estimate.free_pos.size()), 1);
     p.pearson = pearson_chart(res);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "estimation/dispersion_checks.h"
 #include "estimation/model_table.h"
 #include "form/form_state.h"
 #include "form/results_summary.h"
@@ -17,6 +18,7 @@ namespace valdmora {
 struct ReportInput {
     const FormState* form = nullptr;   // holds the data, the model and its result
     std::optional<ModelTable> models;  // the table of models of the data, when made
+    std::optional<DispersionChecks> checks;  // the model check's verdicts, when made
     std::string date;                  // as the report shows it, e.g. 2026-12-08
     std::string version;
 };
@@ -32,6 +34,9 @@ std::string html_escaped(std::string_view text);
 
 // The summary's sentences as paragraphs and its runs of rows as tables.
 std::string results_html(const ResultsSummary& summary);
+
+// Every unsurveyed ward's prediction with its 95 % Wald prediction limits.
+std::string ward_table_html(const EstimateResult& e, const NumberFormat& fmt);
 
 // The table of models, each column named for what it holds: the complete log likelihood,
 // and totals of the unsurveyed wards alone.

@@ -2,6 +2,7 @@
 // The window as a practitioner meets it: whole texts in every face it can take, numbers that
 // survive clicking through, the path's round trip, crisp chart lines, the keyboard, the
 // menus with their files and dialogs, drag and drop, Cancel that changes nothing.
+#include <QSettings>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -119,7 +120,10 @@ private slots:
         QDir::setCurrent(dir.path());
     }
     void cleanupTestCase() { QDir::setCurrent(old_dir); }
-    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void init() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QSettings().remove("files");  // each test opens its files afresh
+    }
     void cleanup() { w.reset(); }
 
     // The faces the window can end up with: its preferences that are installed and the
@@ -307,7 +311,9 @@ private slots:
         QFile csv("predictions.csv");
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = csv.readAll().split('\n');
-        QCOMPARE(rows.value(0), QByteArray("ward,prediction,lower,upper"));
+        QCOMPARE(rows.value(0), QByteArray("ward,predicted_dogs,prediction_lower_95,prediction_upper_95"));
+        // the digits that mean something: hundredths of a dog
+        QVERIFY(QRegularExpression("^Stonefield,[0-9]+(\\.[0-9]{1,2})?,[0-9.]*,[0-9.]*$").match(QString(rows.value(1))).hasMatch());
         QCOMPARE(rows.size(), 48 + 2);
         QVERIFY(rows.value(1).startsWith("Stonefield,"));
         QCOMPARE(rows.value(1).count(','), 3);
@@ -470,6 +476,19 @@ private slots:
         QVERIFY(check->summary().contains("dispersion statistic"));
         QVERIFY(!check->pearson_box()->empty());
         QVERIFY(!check->quantile_box()->empty());
+        // hovering over a point names its ward and its values
+        QStringList named;
+        for (int y = 0; y < check->pearson_box()->height() && named.isEmpty(); y += 2)
+            for (int x = 0; x < check->pearson_box()->width(); x += 2) {
+                const QString name = check->pearson_box()->point_name_at(QPointF(x, y));
+                if (!name.isEmpty()) named << name;
+            }
+        QVERIFY(!named.isEmpty());
+        QVERIFY2(named[0].contains(": count ") && named[0].contains("Pearson residual"), qPrintable(named[0]));
+        // after another model is chosen the checks say they are out of date, charts washed grey
+        QTest::mouseClick(get<QRadioButton>("optErr(1)"), Qt::LeftButton);
+        QVERIFY(!check->pearson_box()->out_of_date().isEmpty());
+        QVERIFY(check->findChild<QLabel*>("outOfDate")->isVisible());
         QVERIFY(check->pearson_box()->save_png("pearson.png"));
         QVERIFY(!QImage("pearson.png").isNull());
     }

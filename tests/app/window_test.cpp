@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window driven as a user drives it: typing, tabbing away, clicking.
+#include <QSettings>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
@@ -63,9 +66,12 @@ private:
 private slots:
     void init() {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QSettings().remove("files");  // each test opens its files afresh
         messages.clear();
         w = std::make_unique<Form1>();
         w->set_message_sink([this](const Notice& m) { messages.push_back(m); });
+        // a question no test expects is answered no, never left open
+        w->set_question_sink([](const QString&, const QString&) { return false; });
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
@@ -206,7 +212,7 @@ private slots:
         type_into(beta(0), "4", false);
         type_into(get<QLineEdit>("txtData"), "");
         QCOMPARE(command()->text(), QString("simulate data and estimate"));
-        QCOMPARE(get<QLabel>("lblBeta(3)")->text(), QString("3predictor"));
+        QCOMPARE(get<QLabel>("lblBeta(3)")->text(), QString("predictor 3"));
         QVERIFY(get<QWidget>("txtN_surveys")->isVisible());
         QVERIFY(get<QWidget>("Label2")->isVisible());
         QVERIFY(get<QWidget>("txtBeta(4)")->isVisible());
@@ -526,7 +532,8 @@ private slots:
         QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
         // the pane follows the new estimate
         const QString pane = w->findChild<QTextBrowser*>("resultsText")->toPlainText();
-        QVERIFY2(pane.startsWith("Data: b.txt"), qPrintable(pane));
+        QVERIFY2(pane.startsWith("Dogs in the town: "), qPrintable(pane));
+        QVERIFY2(pane.contains("\nData: b.txt"), qPrintable(pane));
         QVERIFY(label8->palette().color(QPalette::WindowText) != QColor(150, 150, 150));
         QVERIFY(label8->text() != a_result);
         // a box changed after the estimate marks it out of date, typed back it is current again
@@ -693,6 +700,135 @@ private slots:
         QTest::mouseClick(get<QCheckBox>("chkZero"), Qt::LeftButton);
         QVERIFY(counts->texts() != before);
         QCOMPARE(w->state().max_ll, max_ll);
+    }
+
+    // On a field laptop (1366 x 768, less the title and a task bar) the form needs no scrolling;
+    // at 1024 pixels the results pane goes below the form, and back beside it when wider.
+    void theFormFitsAFieldLaptopsScreen() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nS5,50,19\nU1,25\nU2,35\n");
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(messages.empty());
+        auto* scroll = qobject_cast<QScrollArea*>(w->centralWidget());
+        QVERIFY(scroll);
+        auto* dock = w->findChild<QDockWidget*>("resultsDock");
+        w->resize(1366, 768 - 40 - 30);
+        QTRY_COMPARE(w->size(), QSize(1366, 698));
+        QTRY_VERIFY(!scroll->verticalScrollBar()->isVisible());
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QCOMPARE(w->dockWidgetArea(dock), Qt::RightDockWidgetArea);
+        // every control beside the charts is still on the page, above the likelihood chart's bottom
+        for (const char* name : {"lblIntervals", "chkBootstrap", "txtRange"}) {
+            auto* c = get<QWidget>(name);
+            QVERIFY2(c->geometry().bottom() <= scroll->widget()->height(), name);
+        }
+        w->resize(1024, 768 - 40 - 30);
+        QTRY_COMPARE(w->dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+        QTRY_VERIFY(!scroll->horizontalScrollBar()->isVisible());
+        // the button says what it does, uncut
+        QVERIFY(command()->width() >= command()->sizeHint().width());
+        w->resize(1600, 900);
+        QTRY_COMPARE(w->dockWidgetArea(dock), Qt::RightDockWidgetArea);
+    }
+
+    // A caption's Alt key takes the focus to its group and changes no value.
+    void captionKeysMoveTheFocusNotTheModel() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nS5,50,19\nU1,25\nU2,35\n");
+        QTest::mouseClick(get<QRadioButton>("optErr(2)"), Qt::LeftButton);
+        type_into(beta(0), "4");
+        const QString extra = beta(5)->text();
+        command()->setFocus();
+        QTest::keyClick(w.get(), Qt::Key_V, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(get<QCheckBox>("chkBeta(0)")));
+        QVERIFY(get<QCheckBox>("chkBeta(0)")->isChecked());
+        QTest::keyClick(w.get(), Qt::Key_D, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(get<QRadioButton>("optErr(2)")));
+        QVERIFY(get<QRadioButton>("optErr(2)")->isChecked());
+        QCOMPARE(beta(0)->text(), QString("4"));
+        QCOMPARE(beta(5)->text(), extra);
+    }
+
+    // Every view of a result is the current one or marked: the likelihood chart of an earlier
+    // estimate goes, a data chart of another file goes, and the table of models of other data
+    // says so and is neither copied nor saved.
+    void everyViewShowsTheAnalysisOnShowOrSaysItIsNot() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nS5,50,19\nU1,25\nU2,35\n");
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(messages.empty());
+        auto* ll = get<PictureBox>("picLL");
+        QVERIFY(!ll->empty());
+        w->compare_models();
+        auto* dialog = w->findChild<valdmora::ModelTableDialog*>();
+        QVERIFY(dialog && !dialog->out_of_date());
+        QVERIFY(dialog->findChild<QPushButton*>("copy")->isEnabled());
+        // a ward's estimate has no profile: the town's curve does not stay beside it
+        type_into(get<QLineEdit>("txtWard"), "u1", false);
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages.front().text.c_str());
+        QVERIFY(ll->empty());
+        QVERIFY2(ll->placeholder().contains("a ward is named"), qPrintable(ll->placeholder()));
+        QVERIFY(get<QLabel>("lblHeadline")->text().startsWith("Dogs in ward U1: "));
+        // the counts against a predictor of this file, then another file without it
+        type_into(get<QLineEdit>("txtWard"), "", false);
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);  // unticked: the data chart
+        auto* counts = get<PictureBox>("picCount");
+        QVERIFY(!counts->empty());
+        type_into(get<QLineEdit>("txtData"), write("other.txt", "other\nS1,1,5\nS2,2,9\nS3,3,12\nU1,2\n"));
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(w->state().n_surveyed, 3L);
+        QVERIFY(counts->empty());
+        QVERIFY(dialog->out_of_date());
+        QVERIFY(!dialog->findChild<QPushButton*>("copy")->isEnabled());
+        QVERIFY(!dialog->findChild<QPushButton*>("save")->isEnabled());
+        QVERIFY(dialog->findChild<QLabel*>("outOfDate")->isVisible());
+        // saving the stale predictions is refused, saying why
+        QVERIFY_THROWS_EXCEPTION(valdmora::UserError, w->save_predictions_csv(dir.filePath("stale.csv")));
+        QVERIFY(!QFile::exists(dir.filePath("stale.csv")));
+    }
+
+    // A data file changed on disk since it was read is offered again, as an editor does.
+    void aDataFileChangedOnDiskIsOfferedAgain() {
+        read_file("households\nS1,10,5\nS2,20,9\nS3,30,12\nU1,25\n");
+        QStringList asked;
+        w->set_question_sink([&](const QString&, const QString& text) {
+            asked << text;
+            return true;
+        });
+        QTest::qWait(1100);  // a later time stamp on any file system
+        write("counts.txt", "households\nS1,10,5\nS2,20,9\nS3,30,12\nS4,40,13\nU1,25\n");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains("changed on disk"));
+        QCOMPARE(w->state().n_surveyed, 4L);
+        QVERIFY(w->form().result());
+        // unchanged since: no question
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QCOMPARE(asked.size(), 1);
+    }
+
+    // A closed results pane comes back from the View menu.
+    void theViewMenuBringsThePaneBack() {
+        auto* dock = w->findChild<QDockWidget*>("resultsDock");
+        dock->close();
+        QVERIFY(!dock->isVisible());
+        QAction* pane = nullptr;
+        for (QAction* a : w->findChild<QMenu*>("menuView")->actions())
+            if (a->text().contains("Results pane")) pane = a;
+        QVERIFY(pane);
+        pane->trigger();
+        QTRY_VERIFY(dock->isVisible());
+    }
+
+    // Space on a focused dialog button presses it, as Return does.
+    void spacePressesAFocusedDialogButton() {
+        valdmora::ModelTableDialog dialog(valdmora::ModelTable{}, valdmora::NumberFormat{});
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto* close = dialog.findChild<QPushButton*>("close");
+        close->setFocus();
+        QTest::keyClick(close, Qt::Key_Space);
+        QTRY_VERIFY(!dialog.isVisible());
     }
 
     // an unticked box, a predictor's or the constant's, keeps what it shows, and the estimate

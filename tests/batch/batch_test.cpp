@@ -178,7 +178,9 @@ TEST_F(BatchTest, JsonNamesItsResultLinesAndKeepsTheOldLabelsForARelease) {
     const Outcome text = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1,2,3"});
     // the printed lines are the named keys, in order
     EXPECT_EQ(text.out, j["likelihood_line"].get<std::string>() + "\n" + j["estimate_line"].get<std::string>() + "\n" +
-                            j["intervals_line"].get<std::string>() + "\n");
+                            j["headline"].get<std::string>() + "\n" + j["intervals_line"].get<std::string>() + "\n");
+    // the town's dogs: 1,162 counted plus the estimate, the Wald limits moved by the count
+    EXPECT_EQ(j["headline"], "Dogs in the town: 2,942 (95 % prediction limits 2,716 to 3,168), of which 1,162 counted");
     EXPECT_EQ(j["likelihood_line"], "maximum log likelihood = -115.693");
     // label7 keeps the window's sentence, its change against the empty form's zero
     EXPECT_EQ(j["label7"], "maximum log likelihood = -115.693, change = -115.693");
@@ -805,6 +807,11 @@ TEST_F(BatchTest, CompareTablesEveryModelAndResidualsGoToACsv) {
               0u)
         << csv.substr(0, 200);
     EXPECT_EQ(run({"compare", "compare40.txt", "--json", "--csv", "x.csv"}).status, 2);
+    // the table for a terminal writes plain numbers: three decimals, never a bare "433."
+    r = run({"compare", "compare40.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::regex_search(r.out, std::regex("[0-9]\\.(\\s|$)"))) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("-130\\.564 "))) << r.out;
     // the residuals of an estimate, and its dispersion
     r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1", "--residuals", "res.csv", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -1263,6 +1270,29 @@ TEST_F(BatchTest, StandardErrorsAreTheRootsOfTheCovariancesDiagonal) {
     for (int box : {1, 2, 3}) EXPECT_TRUE(e[box]["se"].is_null()) << box;
 }
 
+// A ward named in another letter case is found; its bootstrap limits are the ward's, and the
+// town's total with its named limits leads the JSON only for the town.
+TEST_F(BatchTest, AWardNamedInAnyCaseGetsLimitsOfItsOwn) {
+    const Outcome town = run({"estimate", "counts.txt", "--dist", "negbin", "--bootstrap", "200", "--json"});
+    ASSERT_EQ(town.status, 0) << town.err;
+    const json t = json::parse(town.out);
+    ASSERT_TRUE(t.contains("town_total"));
+    EXPECT_NEAR(t["town_total"]["estimate"].get<double>(),
+                t["counted_total"].get<double>() + t["pop_est"].get<double>(), 1e-9);
+    EXPECT_EQ(t["headline"].get<std::string>().rfind("Dogs in the town: ", 0), 0u);
+    const Outcome ward = run({"estimate", "counts.txt", "--dist", "negbin", "--ward", "stonefield", "--bootstrap", "200",
+                              "--json"});
+    ASSERT_EQ(ward.status, 0) << ward.err;
+    const json w = json::parse(ward.out);
+    const double estimate = w["pop_est"].get<double>();
+    ASSERT_FALSE(w["boot_lower"].is_null()) << ward.out;
+    EXPECT_LE(w["boot_lower"].get<double>(), estimate);
+    EXPECT_GE(w["boot_upper"].get<double>(), estimate);
+    EXPECT_LT(w["boot_upper"].get<double>(), t["boot_lower"].get<double>());
+    EXPECT_FALSE(w.contains("town_total"));
+    EXPECT_EQ(w["headline"].get<std::string>().rfind("Dogs in ward Stonefield: ", 0), 0u) << w["headline"];
+}
+
 TEST_F(BatchTest, AFileWithoutUnsurveyedWardsSaysExactlyThat) {
     write("surveyed.txt", "a\nW1,1,5\nW2,2,7\nW3,3,9\nW4,4,8\n");
     Outcome r = run({"estimate", "surveyed.txt"});
@@ -1270,6 +1300,7 @@ TEST_F(BatchTest, AFileWithoutUnsurveyedWardsSaysExactlyThat) {
     EXPECT_EQ(r.out,
               "maximum log likelihood = -3.776\n"
               "no unsurveyed ward to estimate; 29 dogs counted\n"
+              "Dogs in the town: 29, all counted (every ward was surveyed)\n"
               "profile-likelihood limits not available: there is no unsurveyed ward\n");
     EXPECT_EQ(r.err, "");
     r = run({"estimate", "surveyed.txt", "--json", "--bootstrap", "20"});
@@ -1303,8 +1334,14 @@ TEST_F(BatchTest, TheReportPdfHoldsTheWholeAnalysis) {
           "-130.564", "271.128", "1,052", "846 to 1,052", "the dogs present (prediction)",
           "their expected number (confidence)", "Table of models", "complete log", "unsurveyed wards' total",
           "Pearson residuals against fitted means", "Quantile residuals against normal quantiles",
-          "Profile log likelihood of the unsurveyed wards' total"})
+          "Profile log likelihood of the unsurveyed wards' total",
+          // the headline, the verdicts, the averaged total, every ward and the chart's legend
+          "Dogs in the town: ", "95 % prediction limits", "Model check", "Overdispersion against Poisson counts:",
+          "Simulated dispersion test:", "Model-averaged total:", "Each unsurveyed ward", "C05", "Wald prediction limits",
+          "maximum - 1.92"})
         EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
+    // the headline comes first, before the data
+    EXPECT_LT(words.find("Dogs in the town: "), words.find("File: compare40.txt"));
 }
 
 // Names holding markup, ampersands and quotes appear in the report as written: the data, the

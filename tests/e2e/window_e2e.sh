@@ -67,7 +67,7 @@ import -window root "$artifacts/e2e-menu.png"
 xdotool key c
 dialog "Save ward predictions as CSV" "$work/predictions.csv"
 await predictions.csv
-[ "$(head -1 predictions.csv)" = "ward,prediction,lower,upper" ] || fail "the CSV has no header"
+[ "$(head -1 predictions.csv)" = "ward,predicted_dogs,prediction_lower_95,prediction_upper_95" ] || fail "the CSV has no header"
 [ "$(wc -l < predictions.csv)" -eq 49 ] || fail "the CSV does not hold 48 wards"
 
 # File > Export report… with its dialog, read back as a reader's viewer would

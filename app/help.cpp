@@ -24,6 +24,7 @@ QString interval_help(bool full) {
                 kinds << (full ? QString::fromUtf8(k.name.data(), static_cast<qsizetype>(k.name.size())) + " (" +
                                      QString::fromUtf8(k.help.data(), static_cast<qsizetype>(k.help.size())) + ")"
                                : QString::fromUtf8(k.name.data(), static_cast<qsizetype>(k.name.size())));
+        if (kinds.isEmpty()) continue;  // the dogs present have their own section
         const QString heading = QString::fromUtf8(target.limits.data(), static_cast<qsizetype>(target.limits.size()));
         const QString covers = QString::fromUtf8(target.help.data(), static_cast<qsizetype>(target.help.size()));
         html += full ? "<li><b>" + heading + "</b> " + covers + ": " + kinds.join("; ") + ".</li>"

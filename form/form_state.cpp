@@ -13,6 +13,25 @@ namespace valdmora {
 
 namespace {
 
+// The words of a list typed with commas, semicolons or blanks between them.
+std::vector<std::string> split_words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text + " ") {
+        if (c == ',' || c == ';' || c == ' ' || c == '\t') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    return words;
+}
+
+}  // namespace
+
+namespace {
+
 std::string file_name_of(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -204,10 +223,39 @@ ClickInput FormState::click_input() const {
         q.bootstrap_reps = bootstrap_reps_;
         q.bootstrap_seed = bootstrap_seed_;
     }
+    q.sighting = sighting_input();
     if (in.simulate && !state_.has_data_file()) in.surveys = surveys_from_text(surveys_, fmt_);
     in.origin_at_zero = origin_at_zero_;
     in.generator = generator_;
     in.fmt = fmt_;
+    return in;
+}
+
+std::optional<SightingInput> FormState::sighting_input() const {
+    if (!sighting_.on) return std::nullopt;
+    const std::string title = "Sighting correction";
+    SightingInput in;
+    if (sighting_.from_counts) {
+        // the counts may be parted by commas, semicolons or blanks
+        std::string seen;
+        for (const std::string& part : split_words(sighting_.seen)) seen += "," + part;
+        const ParsedSighting parsed = parse_sighting_counts(sighting_.marked + seen);
+        if (!parsed.counts) throw UserError("Sighting correction: " + parsed.problem + ".", title);
+        in = *parsed.counts;
+    } else {
+        auto number = [&](const std::string& text, const char* what) {
+            const auto v = parse_number(text, fmt_);
+            if (!v)
+                throw UserError("Sighting correction: the " + std::string(what) + " \"" + printable(text, 40) +
+                                    "\" is not a number.",
+                                title);
+            return *v;
+        };
+        in = SightingShare{number(sighting_.proportion, "sighting proportion"),
+                           number(sighting_.se, "standard error of the sighting proportion")};
+    }
+    const std::string problem = sighting_problem(in);
+    if (!problem.empty()) throw UserError("Sighting correction: " + problem + ".", title);
     return in;
 }
 

@@ -281,7 +281,7 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
     }
 }
 
-void plot_key(Surface& s, std::span<const std::string> names) {
+void plot_key(Surface& s, std::span<const std::string> names, std::span<const std::string> lines) {
     const float W = s.width(), H = s.height();
     s.move_to(W / 8.0f, H / 10.0f);
     s.set_text_colour(kBlackRgb);
@@ -295,6 +295,13 @@ void plot_key(Surface& s, std::span<const std::string> names) {
         s.set_current_y(s.current_y() + 3.0f);
         s.set_text_colour(point_colours(static_cast<int>(i)));
         s.print(names[i - 1]);
+    }
+    // below the wards, in black: what the counts stand for once corrected for sighting
+    if (!lines.empty()) s.set_current_y(s.current_y() + 8.0f);
+    s.set_text_colour(kBlackRgb);
+    for (const std::string& line : lines) {
+        s.set_current_x(W / 8.0f);
+        s.print(line);
     }
 }
 

@@ -57,6 +57,8 @@ struct ClickResult {
     std::optional<std::string> lbl_tot_sim_dog;
     bool simulated = false;                             // a new data set was drawn
     std::optional<std::vector<std::string>> key_names;  // draw the key afresh with these names
+    // Beneath the key's names: the dogs seen and the dogs present with their limits.
+    std::vector<std::string> key_lines;
     CountsChartData counts;
     std::optional<LikelihoodChartData> likelihood;  // absent: the chart keeps its picture
     bool clear_likelihood = false;                  // empty the chart: there is no profile to show

@@ -65,7 +65,7 @@ std::vector<std::size_t> counts_point_order(std::size_t n);
 void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt);
 
 // "Key" and up to ten ward names, in the colours of their points; stops at an empty name.
-// Then the lines given, in black.
+// The lines given take the key's foot, in black; the names stop above them.
 void plot_key(Surface& s, std::span<const std::string> names, std::span<const std::string> lines = {});
 
 }  // namespace valdmora

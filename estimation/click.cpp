@@ -275,12 +275,13 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
     sighting_notices(r);
     if (e.dogs_present) {
         const DogsPresent& d = *e.dogs_present;
+        // short lines: the key is narrow
         r.key_lines.push_back("dogs seen " + limit_text(d.seen, fmt));
         r.key_lines.push_back("dogs present " + limit_text(d.estimate, fmt));
         for (const Interval& iv : d.intervals)
             if (iv.limits)
                 r.key_lines.push_back((iv.kind == IntervalKind::delta ? "delta " : "bootstrap ") +
-                                      limits_sentence(iv.limits->lower, iv.limits->upper, fmt));
+                                      limit_text(iv.limits->lower, fmt) + "\u2013" + limit_text(iv.limits->upper, fmt));
     }
     if (in.files && e.dogs_present) r.files.push_back({kDogsPresentFile, ward_dogs_present_csv(e)});
     const Available<Limits>& prof = e.limits(IntervalKind::profile);

@@ -157,6 +157,8 @@ ResultsSummary results_summary(const FormState& form) {
         row({"sighting proportion (marked dogs seen)", sighting_words(d.sighting, fmt)});
         row({"dogs seen (counted and estimated)", total_text(d.seen, fmt)});
         row({"dogs present, seen or not", total_text(d.estimate, fmt)});
+        row({""});
+        row({"interval of the dogs present", "covers", "95 % limits"});
         for (const Interval& iv : d.intervals)
             row({std::string(iv.traits().name), std::string(target_traits(iv.target).covers),
                  iv.limits ? limits_text(iv.limits->lower, iv.limits->upper, fmt) : "not available: " + iv.limits.reason()});

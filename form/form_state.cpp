@@ -303,6 +303,7 @@ ResultOrigin FormState::current_origin() const {
         if (used) o.boxes[static_cast<std::size_t>(i)] = boxes_[static_cast<std::size_t>(i)];
     }
     o.ward = ward_;
+    o.sighting = sighting_;
     for (int j = 1; j <= state_.n_pred; ++j) o.predictor_names.push_back(predictor_label(j));
     return o;
 }
@@ -311,7 +312,7 @@ bool FormState::result_current() const {
     if (!result_) return false;
     const ResultOrigin now = current_origin();
     return now.data_version == origin_.data_version && now.dist == origin_.dist && now.ticks == origin_.ticks &&
-           now.boxes == origin_.boxes && now.ward == origin_.ward;
+           now.boxes == origin_.boxes && now.ward == origin_.ward && now.sighting == origin_.sighting;
 }
 
 std::string FormState::model_words(const ResultOrigin& o) const {
@@ -325,7 +326,8 @@ std::string FormState::out_of_date_line() const {
     if (!result_ || result_current()) return {};
     const ResultOrigin now = current_origin();
     const std::string what = now.data_version != origin_.data_version ? "other data are held now"
-                                                                      : "the model or its start values have changed";
+                             : now.sighting != origin_.sighting   ? "the sighting correction has changed"
+                                                                  : "the model or its start values have changed";
     return "Out of date: these results are for " + origin_.data_name + " (" + model_words(origin_) + "); " + what +
            ". Click \"" + caption() + "\" for results that belong to what is shown.";
 }

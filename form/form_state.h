@@ -48,6 +48,7 @@ struct ResultOrigin {
     std::array<std::string, 6> boxes;
     std::string ward;
     std::vector<std::string> predictor_names;
+    SightingForm sighting;
 };
 
 class FormState {

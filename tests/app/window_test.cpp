@@ -339,6 +339,8 @@ private slots:
         QVERIFY(pane && pane->toPlainText().contains("dogs present, seen or not"));
 
         type_into(get<QLineEdit>("txtSeen"), "22, 45");
+        // the result on show is no longer that of the sightings typed
+        QVERIFY(pane->toPlainText().contains("the sighting correction has changed"));
         QTest::mouseClick(command(), Qt::LeftButton);
         QDir::setCurrent(old);
         QCOMPARE(messages.size(), std::size_t(1));

@@ -71,7 +71,9 @@ void sighting_notices(ClickResult& r) {
     if (!d) return;
     if (d->all_seen)
         r.notices.push_back({"Sighting correction",
-                             "Every count saw every marked dog (sighting proportion 1): the correction changes nothing.",
+                             std::string(d->sighting.counts > 0 ? "Every count saw every marked dog (sighting proportion 1)"
+                                                                : "The sighting proportion is 1") +
+                                 ": the correction changes nothing.",
                              "Marked dogs may be easier to see than the others; mark dogs that roam like the rest.",
                              false});
     if (d->few_seen)

@@ -2,6 +2,8 @@
 #include "form_controls.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -171,6 +173,40 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
     chkBootstrap->setObjectName("chkBootstrap");
     place(chkBootstrap, twips(12120, 7860, 3015, 255));
     lblIntervals = label("lblIntervals", twips(12120, 8220, 3015, 1950), "", &kBlack, true);
+    // below the intervals it adds to: the dogs present from marked dogs and their sightings
+    grpSighting = new QGroupBox("sighting &correction: dogs present", page);
+    grpSighting->setObjectName("grpSighting");
+    grpSighting->setCheckable(true);
+    grpSighting->setChecked(false);
+    place(grpSighting, twips(12120, 10260, 3015, 1560));
+    {
+        auto* grid = new QGridLayout(grpSighting);
+        grid->setContentsMargins(4, 2, 4, 2);
+        grid->setVerticalSpacing(1);
+        auto sight_edit = [&](const char* name, const QString& placeholder) {
+            auto* e = new QLineEdit(grpSighting);
+            e->setObjectName(name);
+            e->setPlaceholderText(placeholder);
+            return e;
+        };
+        optSightCounts = new QRadioButton("marked dogs present", grpSighting);
+        optSightCounts->setObjectName("optSightCounts");
+        optSightCounts->setChecked(true);
+        txtMarked = sight_edit("txtMarked", "40");
+        txtSeen = sight_edit("txtSeen", "22, 25, 19");
+        optSightShare = new QRadioButton("or a sighting proportion", grpSighting);
+        optSightShare->setObjectName("optSightShare");
+        txtProportion = sight_edit("txtProportion", QString::fromStdString(with_locale_decimal("0.6", fmt)));
+        txtProportionSE = sight_edit("txtProportionSE", QString::fromStdString(with_locale_decimal("0.05", fmt)));
+        grid->addWidget(optSightCounts, 0, 0);
+        grid->addWidget(txtMarked, 0, 1);
+        grid->addWidget(new QLabel("seen in each count", grpSighting), 1, 0);
+        grid->addWidget(txtSeen, 1, 1);
+        grid->addWidget(optSightShare, 2, 0);
+        grid->addWidget(txtProportion, 2, 1);
+        grid->addWidget(new QLabel(QString::fromUtf8("\u00b1 its standard error"), grpSighting), 3, 0);
+        grid->addWidget(txtProportionSE, 3, 1);
+    }
 
     picCount = new PictureBox(page);
     picCount->setObjectName("picCount");
@@ -206,7 +242,8 @@ void FormControls::create_controls(QMainWindow* window, const QString& face, con
                 {Label5, chkBootstrap, true},
                 {chkBootstrap, lblIntervals, true},
                 {Label7, lblHeadline, true},
-                {Label8, lblHeadline, true}};
+                {Label8, lblHeadline, true},
+                {lblIntervals, grpSighting, true}};
     for (int i = 0; i < 5; ++i) follows_.push_back({txtBeta[i], lblBeta[i], false});
 }
 
@@ -220,8 +257,17 @@ void FormControls::fit_layout() {
     if (half < 0) {
         const QRect legend = picLegend->geometry();
         picLegend->setGeometry(legend.adjusted(0, 0, 0, half));
-        for (QWidget* w : std::initializer_list<QWidget*>{Label3, txtRange, Label4, Label5, chkBootstrap, lblIntervals})
+        for (QWidget* w : std::initializer_list<QWidget*>{Label3, txtRange, Label4, Label5, chkBootstrap, lblIntervals,
+                                                          grpSighting})
             w->move(w->x(), w->y() + half);
+    }
+    // the sighting group shows its title alone until it is ticked, keeping the page short
+    {
+        const bool on = grpSighting->isChecked();
+        for (QWidget* c : grpSighting->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) c->setVisible(on);
+        const int height = on ? std::max(grpSighting->height(), grpSighting->sizeHint().height())
+                              : grpSighting->fontMetrics().height() + 8;
+        grpSighting->resize(grpSighting->width(), height);
     }
     auto grow_right = [](QWidget* w, int needed) { w->resize(std::max(w->width(), needed), w->height()); };
     const int frame = 10;  // a box's frame and margins around its text
@@ -325,6 +371,13 @@ void FormControls::describe_controls() {
         {Label5, "Range caption end", "The likelihood chart is centred on the point estimate."},
         {chkBootstrap, "Bootstrap limits", "Also give bootstrap prediction limits of the total (slower)."},
         {lblIntervals, "Intervals", "The profile-likelihood and bootstrap limits of the last estimate."},
+        {grpSighting, "Sighting correction",
+         "Tick to give the dogs present, seen or not: marked dogs present and how many of them each count saw, or "
+         "a sighting proportion and its standard error from an earlier study."},
+        {txtMarked, "Marked dogs present", "How many marked dogs were present in the surveyed area during the counts."},
+        {txtSeen, "Marked dogs seen", "How many marked dogs each count saw, parted by commas or blanks."},
+        {txtProportion, "Sighting proportion", "The share of the dogs present that a count sees, from an earlier study."},
+        {txtProportionSE, "Standard error of the sighting proportion", "The standard error of that share."},
         {picCount, "Counts chart", "Dogs counted against the predicted counts, or against one predictor."},
         {picLL, "Likelihood chart", "The profile log likelihood over candidate totals, with the limits marked."},
     };
@@ -357,7 +410,9 @@ void FormControls::set_focus_order() {
     // and box, the ward, the charts' options, the charts
     std::vector<QWidget*> order{txtData, Command1, txtN_surveys, chkJustEstimate, optErr[0], optErr[1], optErr[2]};
     for (int i = 0; i <= 4; ++i) order.insert(order.end(), {chkBeta[i], txtBeta[i]});
-    order.insert(order.end(), {txtBeta[5], txtWard, chkZero, txtRange, chkBootstrap, picCount, picLL, picLegend});
+    order.insert(order.end(), {txtBeta[5], txtWard, chkZero, txtRange, chkBootstrap, grpSighting, optSightCounts,
+                               txtMarked, txtSeen, optSightShare, txtProportion, txtProportionSE, picCount, picLL,
+                               picLegend});
     for (std::size_t i = 0; i + 1 < order.size(); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 }
 

@@ -12,6 +12,7 @@
 #include "cycle/number_text.h"
 
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
@@ -90,6 +91,14 @@ protected:
     // beyond the original controls: the intervals of the estimate, and the bootstrap's switch
     QCheckBox* chkBootstrap = nullptr;
     QLabel* lblIntervals = nullptr;
+    // the sighting correction, off until ticked: marked dogs and their sightings, or a proportion
+    QGroupBox* grpSighting = nullptr;
+    QRadioButton* optSightCounts = nullptr;
+    QRadioButton* optSightShare = nullptr;
+    QLineEdit* txtMarked = nullptr;
+    QLineEdit* txtSeen = nullptr;
+    QLineEdit* txtProportion = nullptr;
+    QLineEdit* txtProportionSE = nullptr;
 };
 
 }  // namespace valdmora

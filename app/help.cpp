@@ -24,6 +24,7 @@ QString interval_help(bool full) {
                 kinds << (full ? QString::fromUtf8(k.name.data(), static_cast<qsizetype>(k.name.size())) + " (" +
                                      QString::fromUtf8(k.help.data(), static_cast<qsizetype>(k.help.size())) + ")"
                                : QString::fromUtf8(k.name.data(), static_cast<qsizetype>(k.name.size())));
+        if (kinds.isEmpty()) continue;  // the dogs present have their own section
         const QString heading = QString::fromUtf8(target.limits.data(), static_cast<qsizetype>(target.limits.size()));
         const QString covers = QString::fromUtf8(target.help.data(), static_cast<qsizetype>(target.help.size()));
         html += full ? "<li><b>" + heading + "</b> " + covers + ": " + kinds.join("; ") + ".</li>"
@@ -134,7 +135,41 @@ the counts from the fitted model itself (gamma-Poisson, normal with SD e, lognor
 unticked, the bench's original draws are used, as older seeded series were.</p>
 <p><i>Model → Check model</i> also tests the counts' spread: the negative binomial against its
 Poisson limit, and the dispersion statistic against data sets simulated from the fitted model.
-<i>Model → Compare models</i> gives the total averaged over all models by their AICc weights.</p>)";
+<i>Model → Compare models</i> gives the total averaged over all models by their AICc weights.</p>
+<h3>From dogs seen to dogs present</h3>
+<p>A count sees only part of the dogs that live on its streets: some sleep under cars, some are
+inside a compound at the time. The estimates above are of the dogs a count would see. A
+vaccination programme that must reach 70 % of the dogs needs the dogs present, seen or not.
+Tick <i>sighting correction</i> to get them.</p>
+<ul>
+<li><b>What to mark.</b> Before the counts, mark dogs in the surveyed area: paint or a collar at
+vaccination, or photographs that tell one dog from another. Mark dogs across the whole area and
+of every kind (young and old, owned and ownerless, shy and bold), not only those easiest to
+catch. Then, in each count made in the same way as the survey's, note how many marked dogs are
+seen. Give the marked dogs present and the marked dogs seen in each count.</li>
+<li><b>The correction.</b> The share of marked dogs seen, p = (R1 + … + Rc) / (c M), is the
+sighting proportion of a count; the dogs present are the dogs seen (counted, plus the estimate
+of the unsurveyed wards) divided by p, and each ward's dogs present are its prediction divided
+by p. Without marked dogs of your own, give a sighting proportion and its standard error from an
+earlier study of a like town.</li>
+<li><b>Limits.</b> The delta-method limits join the uncertainty of the dogs seen (the Wald
+prediction variance) with the binomial uncertainty of p, on the log scale, so they are never
+below zero. The bootstrap limits draw the marked dogs seen afresh in each replicate, as well as
+the counts.</li>
+<li><b>How many marked dogs are enough.</b> The standard error of p is √(p (1 − p) / (c M)): with
+p near 0.5, 50 marked dogs and two counts give about ± 0.05, which widens the limits of the dogs
+present by about a tenth of the estimate. Below 30 marked-dog sightings (counts times marked dogs)
+the binomial approximation is rough: ask for bootstrap limits. A p below 0.2 makes the limits
+wide; count at the hours when dogs are about.</li>
+<li><b>Why marked dogs must be as visible as the others.</b> The correction assumes a count sees a
+marked dog as readily as an unmarked one. Dogs caught for marking are often the tamer, more
+visible ones, and a bright collar makes a dog easier to spot: then p is too high and the dogs
+present too few. When every count saw every marked dog (p = 1) the correction does nothing, and a
+notice says so: the marked dogs were probably easier to see than the rest.</li>
+</ul>
+<p>The dogs present appear beside the dogs seen in the intervals beside the estimate, in the key
+of the counts chart, in <i>Results</i> and in the report; <i>ward_dogs_present.csv</i> holds each
+unsurveyed ward's.</p>)";
     return QString(R"(<h2>valdmora %1</h2>
 <p>Estimates the roaming dogs in the wards of a town from street-survey counts by maximum
 likelihood, with a test bench that scores the limits on simulated surveys.</p>

@@ -22,6 +22,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
@@ -264,6 +265,19 @@ void Form1::connect_handlers() {
     });
     connect(chkBootstrap, &QCheckBox::toggled, this,
             [this](bool on) { form_rule([this, on] { form_.set_bootstrap(on ? kBootstrapReps : 0); }); });
+    // the sighting group: any change of it is the form's sighting as a whole
+    auto sighting_changed = [this] {
+        form_rule([this] {
+            form_.set_sighting({grpSighting->isChecked(), optSightCounts->isChecked(), to8bit(txtMarked->text()),
+                                to8bit(txtSeen->text()), to8bit(txtProportion->text()), to8bit(txtProportionSE->text())});
+        });
+    };
+    connect(grpSighting, &QGroupBox::toggled, this, sighting_changed);
+    connect(optSightCounts, &QRadioButton::toggled, this, sighting_changed);
+    for (QLineEdit* e : {txtMarked, txtSeen, txtProportion, txtProportionSE}) {
+        connect(e, &QLineEdit::textChanged, this, sighting_changed);
+        connect(e, &QLineEdit::returnPressed, this, [this] { guarded([this] { Command1_Click(); }); });
+    }
     connect(exact_generator_action_, &QAction::toggled, this, [this](bool on) {
         form_rule([this, on] { form_.set_generator(on ? Generator::exact : Generator::classic); });
     });
@@ -307,6 +321,13 @@ void Form1::render() {
     }
     chkJustEstimate->setChecked(form_.just_estimate());
     set_text_if_changed(txtRange, form_.range());
+    const SightingForm& sighting = form_.sighting();
+    grpSighting->setChecked(sighting.on);
+    (sighting.from_counts ? optSightCounts : optSightShare)->setChecked(true);
+    set_text_if_changed(txtMarked, sighting.marked);
+    set_text_if_changed(txtSeen, sighting.seen);
+    set_text_if_changed(txtProportion, sighting.proportion);
+    set_text_if_changed(txtProportionSE, sighting.se);
     for (int i = 0; i < 6; ++i) mark_problem(txtBeta[i], form_.box_problem(i));
     mark_problem(txtRange, form_.range_problem());
 
@@ -545,11 +566,12 @@ void Form1::dropEvent(QDropEvent* event) {
     guarded([this, path] { open_data_file(path); });
 }
 
-void Form1::draw_key(const std::vector<std::string>& names) {
+void Form1::draw_key(const std::vector<std::string>& names, const std::vector<std::string>& lines) {
     // the key of the wards shown now, not over the names of the wards shown before
     picLegend->clear();
     const std::size_t named = std::min<std::size_t>(names.size(), 10);
-    plot_key(*picLegend, std::span<const std::string>(names.data(), named), names.size() - named);
+    plot_key(*picLegend, std::span<const std::string>(names.data(), named), names.size() - named, lines);
+    key_has_lines_ = !lines.empty();
 }
 
 void Form1::remember_recent(const QString& path) {
@@ -593,7 +615,10 @@ void Form1::apply_result(ClickResult r) {
                                not_written_message(to8bit(QDir::current().absoluteFilePath(QString::fromStdString(f.name))), e),
                                "The rest of the estimate stands; the earlier file, if any, is unchanged.", true});
     }
-    if (r.key_names) draw_key(*r.key_names);
+    if (r.key_names)
+        draw_key(*r.key_names, r.key_lines);
+    else if (!r.key_lines.empty() || key_has_lines_)  // the dogs present shown, or shown before
+        draw_key(r.state().surveyed_name.values(), r.key_lines);
     counts_chart_ = r.counts;
     counts_chart_is_result_ = true;
     announce(Label8, from8bit(r.label8));

@@ -118,7 +118,7 @@ private:
     void read_data_file();
     void run_estimation();
     void apply_result(ClickResult r);
-    void draw_key(const std::vector<std::string>& names);
+    void draw_key(const std::vector<std::string>& names, const std::vector<std::string>& lines = {});
     void chkBeta_Click(int index);
     void use_model(const ModelRow& row);
     void remember_recent(const QString& path);
@@ -160,6 +160,7 @@ private:
     FileChooser file_chooser_;
     bool rendering_ = false;  // widgets being set from the form state fire no rules
     bool counts_chart_is_result_ = false;  // the counts chart shows a result, not the data against a predictor
+    bool key_has_lines_ = false;           // the key shows the dogs present beneath its wards
     // what the charts show, to draw them again at another size or origin
     std::optional<CountsChartData> counts_chart_;
     std::optional<LikelihoodChartData> likelihood_chart_;

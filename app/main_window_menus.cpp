@@ -122,7 +122,8 @@ void Form1::create_menus() {
 
 std::vector<NamedPath> Form1::kept_files() const {
     // the data held and the estimate's own files are never replaced by a save
-    std::vector<NamedPath> kept{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile}};
+    std::vector<NamedPath> kept{{"the estimate's file", kPredictionsFile}, {"the estimate's file", kUserFile},
+                                {"the estimate's file", kDogsPresentFile}};
     if (form_.state().has_data_file()) kept.insert(kept.begin(), {"the data file", form_.data_file()});
     return kept;
 }

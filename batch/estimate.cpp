@@ -68,6 +68,7 @@ int run(const EstimateOptions& o) {
     check_output_folder(o.out);
     std::vector<NamedPath> outputs = click_outputs(o.out);
     outputs.push_back({"--residuals", o.residuals});
+    if (o.sighting) outputs.push_back(dogs_present_output(o.out));
     refuse_clashes(o.file, outputs);
     Session s;
     const ClickServices sv = services();

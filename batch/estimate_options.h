@@ -27,12 +27,17 @@ struct ModelOptions {
     std::string ward;
     int bootstrap_reps = 0;
     uint64_t seed = 1;
+    std::optional<SightingInput> sighting;  // --sighting or --sighting-proportion
 };
 
 // FILE, --dist, --free, --start, --range and --ward.
 void declare_model_options(CLI::App& sub);
 // --bootstrap and --seed.
 void declare_bootstrap_options(CLI::App& sub);
+// --sighting and --sighting-proportion.
+void declare_sighting_options(CLI::App& sub);
+// The sighting input given, or none; a value that cannot be used is a usage error naming it.
+std::optional<SightingInput> parse_sighting_options(const CLI::App& given);
 ModelOptions parse_model_options(const CLI::App& given);
 
 // The data read into the session, the model set, and one estimating click on it.

@@ -66,7 +66,7 @@ namespace {
 // One interval as the JSON's "limits" list has it.
 json limits_json(const Interval& iv) {
     const bool ok = iv.limits.ok();
-    json l{{"kind", iv.traits().key}, {"target", target_traits(iv.traits().target).json}, {"available", ok}};
+    json l{{"kind", iv.traits().key}, {"target", target_traits(iv.target).json}, {"available", ok}};
     l["lower"] = ok ? finite_or_null(iv.limits->lower) : json(nullptr);
     l["upper"] = ok ? finite_or_null(iv.limits->upper) : json(nullptr);
     if (!ok) l["reason"] = iv.limits.reason();
@@ -142,6 +142,19 @@ json result_json(const ClickResult& click, const std::vector<std::string>& predi
         }
     }
     j["limits"] = intervals;
+    if (r.dogs_present) {
+        const DogsPresent& d = *r.dogs_present;
+        const bool counted = d.sighting.counts > 0;
+        json present_limits = json::array();
+        for (const Interval& iv : d.intervals) present_limits.push_back(limits_json(iv));
+        j["dogs_present"] = {{"sighting_proportion", finite_or_null(d.sighting.p)},
+                             {"sighting_se", finite_or_null(d.sighting.se())},
+                             {"counts", counted ? json(d.sighting.counts) : json(nullptr)},
+                             {"marked", counted ? json(d.sighting.marked) : json(nullptr)},
+                             {"dogs_seen", finite_or_null(d.seen)},
+                             {"estimate", finite_or_null(d.estimate)},
+                             {"limits", present_limits}};
+    }
     j["counted_total"] = r.counts.counted_total;
     // the town's dogs: counted + estimated, with the Wald prediction limits shifted by the count
     if (!r.no_unsurveyed_ward && !r.total.ward_named) {
@@ -183,6 +196,12 @@ std::vector<NamedPath> click_outputs(const std::string& dir) {
     const fs::path folder = platform::path_from_utf8(dir);
     return {{"the output " + std::string(kPredictionsFile), platform::path_to_utf8(folder / kPredictionsFile)},
             {"the output " + std::string(kUserFile), platform::path_to_utf8(folder / kUserFile)}};
+}
+
+NamedPath dogs_present_output(const std::string& dir) {
+    namespace fs = std::filesystem;
+    return {"the output " + std::string(kDogsPresentFile),
+            platform::path_to_utf8(platform::path_from_utf8(dir) / kDogsPresentFile)};
 }
 
 void check_output_folder(const std::string& dir) {

@@ -40,6 +40,8 @@ json result_json(const ClickResult& r, const std::vector<std::string>& predictor
 void refuse_clashes(const std::string& data_file, const std::vector<NamedPath>& outputs);
 // ward_predictions.txt and user.txt in dir.
 std::vector<NamedPath> click_outputs(const std::string& dir);
+// ward_dogs_present.csv in dir, written when sightings are given.
+NamedPath dogs_present_output(const std::string& dir);
 // The output folder must exist and take files; said before any work is done.
 void check_output_folder(const std::string& dir);
 // Writes the click's files whole into dir; the messages of those that could not be.

@@ -83,6 +83,7 @@ ClickResult Session::click(const ClickSettings& settings, const ClickServices& s
     in.request.range_percent = settings.range_percent;
     in.request.bootstrap_reps = settings.bootstrap_reps;
     in.request.bootstrap_seed = settings.bootstrap_seed;
+    in.request.sighting = settings.sighting;
     for (int i = 0; i < 6; ++i) in.beta_label[static_cast<std::size_t>(i)] = form_.box_label(i);
     in.simulate = settings.data_path.empty();
     in.data_file = !settings.data_path.empty();

@@ -25,6 +25,7 @@ struct ClickSettings {
     int bootstrap_reps = 0;
     uint64_t bootstrap_seed = 1;
     Generator generator = Generator::classic;  // the window's
+    std::optional<SightingInput> sighting;     // the dogs present besides the dogs seen
 };
 
 class Session {

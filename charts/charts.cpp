@@ -337,7 +337,7 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
     }
 }
 
-void plot_key(Surface& s, std::span<const std::string> names, std::size_t others) {
+void plot_key(Surface& s, std::span<const std::string> names, std::size_t others, std::span<const std::string> lines) {
     const float W = s.width(), H = s.height();
     s.move_to(W / 8.0f, H / 10.0f);
     s.set_text_colour(kBlackRgb);
@@ -345,18 +345,28 @@ void plot_key(Surface& s, std::span<const std::string> names, std::size_t others
     s.print("Key");
     s.set_bold(false);
     s.set_current_y(s.current_y() + 5.0f);
+    // the lines take the foot of the key; the names stop above them
+    const float lines_top = H - static_cast<float>(lines.size()) * s.line_height() - 4.0f;
+    auto room = [&] { return lines.empty() || s.current_y() + 3.0f + s.line_height() <= lines_top - 4.0f; };
     for (std::size_t i = 1; i <= names.size(); ++i) {
         if (names[i - 1].empty() || i > 10) break;
+        if (!room()) break;
         s.set_current_x(W / 8.0f);
         s.set_current_y(s.current_y() + 3.0f);
         s.set_text_colour(point_colours(static_cast<int>(i)));
         s.print(names[i - 1]);
     }
-    if (others > 0) {
+    if (others > 0 && room()) {
         s.set_current_x(W / 8.0f);
         s.set_current_y(s.current_y() + 3.0f);
         s.set_text_colour(kOtherWardsRgb);
         s.print("other wards (" + std::to_string(others) + ")");
+    }
+    s.set_text_colour(kBlackRgb);
+    s.set_current_y(lines_top);
+    for (const std::string& line : lines) {
+        s.set_current_x(4.0f);
+        s.print(line);
     }
 }
 

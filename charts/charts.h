@@ -66,7 +66,9 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
 
 // "Key" and up to ten ward names, in the colours of their points; stops at an empty name.
 // others: how many wards beyond the named ones the counts chart draws, keyed as one entry.
-void plot_key(Surface& s, std::span<const std::string> names, std::size_t others = 0);
+// The lines given take the key's foot, in black; the names stop above them.
+void plot_key(Surface& s, std::span<const std::string> names, std::size_t others = 0,
+              std::span<const std::string> lines = {});
 extern const Rgb kOtherWardsRgb;
 
 }  // namespace valdmora

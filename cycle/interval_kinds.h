@@ -11,8 +11,9 @@
 namespace valdmora {
 
 // What an interval is scored against in a simulation: the dogs drawn (prediction limits)
-// or their expected number (confidence limits).
-enum class ScoreTarget { dogs_drawn, expected_number };
+// or their expected number (confidence limits); or, after the sighting correction, every
+// dog present, seen by a count or not.
+enum class ScoreTarget { dogs_drawn, expected_number, dogs_present };
 
 struct TargetTraits {
     std::string_view short_name;  // "dogs drawn"
@@ -22,12 +23,16 @@ struct TargetTraits {
     std::string_view help;        // what they cover, in the help
 };
 
-inline constexpr std::array<TargetTraits, 2> kTargets{{
+inline constexpr std::array<TargetTraits, 3> kTargets{{
     {"dogs drawn", "the dogs present (prediction)", "prediction interval of the dogs in the unsurveyed wards",
      "Prediction limits", "cover the dogs actually in the unsurveyed wards today"},
     {"expected number", "their expected number (confidence)",
      "confidence interval of the expected number of dogs in the unsurveyed wards", "Confidence limits",
      "cover the expected number of dogs there, the model's mean, and are narrower"},
+    {"dogs present", "every dog present, seen or not (sighting-corrected)",
+     "prediction interval of the dogs present in the town, seen by a count or not", "Dogs-present limits",
+     "cover every dog present in the town, counted, estimated or missed by the counts: the dogs seen divided by "
+     "the sighting proportion"},
 }};
 
 inline constexpr const TargetTraits& target_traits(ScoreTarget t) { return kTargets[static_cast<std::size_t>(t)]; }

@@ -65,6 +65,29 @@ void trust_notices(ClickResult& r, const ClickInput& in, int np) {
     }
 }
 
+// What the sighting proportion warns of.
+void sighting_notices(ClickResult& r) {
+    const std::optional<DogsPresent>& d = r.estimate.dogs_present;
+    if (!d) return;
+    if (d->all_seen)
+        r.notices.push_back({"Sighting correction",
+                             std::string(d->sighting.counts > 0 ? "Every count saw every marked dog (sighting proportion 1)"
+                                                                : "The sighting proportion is 1") +
+                                 ": the correction changes nothing.",
+                             "Marked dogs may be easier to see than the others; mark dogs that roam like the rest.",
+                             false});
+    if (d->few_seen)
+        r.notices.push_back({"Sighting correction",
+                             "The counts saw few of the marked dogs (sighting proportion below 0.2): the limits of "
+                             "the dogs present are wide.",
+                             "Repeat the counts, or count at the hours when dogs are about.", false});
+    if (d->few_marked)
+        r.notices.push_back({"Sighting correction",
+                             "Fewer than 30 marked-dog sightings were possible (counts times marked dogs): the "
+                             "binomial approximation behind the delta-method limits is rough.",
+                             "Ask for bootstrap limits, or mark more dogs.", false});
+}
+
 // Scores each interval of a simulation against its own target and counts it in the series.
 void score_simulation(EstimationState& s, const EstimateResult& e) {
     for (const Interval& iv : e.intervals) {
@@ -101,6 +124,53 @@ std::string interval_line(const Interval& iv, const EstimateResult& e, const Num
                (mc.failed > 0 ? "; " + std::to_string(mc.failed) + " refits failed and were left out" : "");
     }
     return line + limits_sentence(iv.limits->lower, iv.limits->upper, fmt);
+}
+
+std::string sighting_words(const SightingProportion& p, const NumberFormat& fmt) {
+    std::string words = format_number(p.p, "0.000", fmt) + " \u00b1 " + format_number(p.se(), "0.000", fmt);
+    if (p.counts > 0)
+        words += " (" + std::to_string(p.counts) + (p.counts == 1 ? " count" : " counts") + " of " +
+                 std::to_string(p.marked) + " marked dogs)";
+    else
+        words += " (from an earlier study)";
+    return words;
+}
+
+std::string dogs_present_lines(const EstimateResult& e, const NumberFormat& fmt) {
+    if (!e.dogs_present) return {};
+    const DogsPresent& d = *e.dogs_present;
+    std::string text = "dogs present = " + limit_text(d.estimate, fmt) + ": the " + limit_text(d.seen, fmt) +
+                       (e.total.ward_named ? " dogs seen in the ward" : " dogs seen (counted and estimated)") +
+                       " over the sighting proportion " + sighting_words(d.sighting, fmt);
+    for (const Interval& iv : d.intervals) {
+        const std::string name = iv.kind == IntervalKind::delta ? "delta-method (log scale)" : "bootstrap";
+        text += "\n" + name + " 95 % limits of the dogs present";
+        if (!iv.limits) {
+            text += " not available: " + iv.limits.reason();
+            continue;
+        }
+        if (iv.monte_carlo) {
+            const MonteCarlo& mc = *iv.monte_carlo;
+            text += " (" + std::to_string(mc.reps - mc.failed) + " of " + std::to_string(mc.reps) + " replicates): " +
+                    limits_sentence(iv.limits->lower, iv.limits->upper, fmt) + ", Monte Carlo error " +
+                    limit_text(mc.lower_error, fmt) + " and " + limit_text(mc.upper_error, fmt);
+        } else {
+            text += ": " + limits_sentence(iv.limits->lower, iv.limits->upper, fmt);
+        }
+    }
+    return text;
+}
+
+std::string ward_dogs_present_csv(const EstimateResult& e) {
+    std::string csv = "ward,prediction,dogs_present\n";
+    if (!e.dogs_present) return csv;
+    const std::vector<double>& present = e.dogs_present->ward;
+    for (std::size_t w = 0; w < e.ward_predictions.size() && w < present.size(); ++w) {
+        CsvRow row;
+        row.text(e.ward_predictions[w].name).number(e.ward_predictions[w].prediction).number(present[w]);
+        csv += row.line();
+    }
+    return csv;
 }
 
 ClickResult run_estimating_click(const ClickInput& in, const EstimationState& state, const ClickServices& services) {
@@ -205,8 +275,22 @@ ClickResult run_estimating_click(const ClickInput& in, const EstimationState& st
         const std::string score = interval_scores(st);
         if (!score.empty()) intervals += "\n" + score;
     }
+    const std::string present = dogs_present_lines(e, fmt);
+    if (!present.empty()) intervals += (intervals.empty() ? "" : "\n") + present;
     r.interval_text = intervals;
     trust_notices(r, in, st.n_pred);
+    sighting_notices(r);
+    if (e.dogs_present) {
+        const DogsPresent& d = *e.dogs_present;
+        // short lines: the key is narrow
+        r.key_lines.push_back("dogs seen " + limit_text(d.seen, fmt));
+        r.key_lines.push_back("dogs present " + limit_text(d.estimate, fmt));
+        for (const Interval& iv : d.intervals)
+            if (iv.limits)
+                r.key_lines.push_back((iv.kind == IntervalKind::delta ? "delta " : "bootstrap ") +
+                                      limit_text(iv.limits->lower, fmt) + "\u2013" + limit_text(iv.limits->upper, fmt));
+    }
+    if (in.files && e.dogs_present) r.files.push_back({kDogsPresentFile, ward_dogs_present_csv(e)});
     const Available<Limits>& prof = e.limits(IntervalKind::profile);
     if (prof && prof->upper <= prof->lower)
         r.notices.push_back({"Estimate", "The profile-likelihood limits have no width.", "", false});

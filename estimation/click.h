@@ -57,6 +57,8 @@ struct ClickResult {
     std::optional<std::string> lbl_tot_sim_dog;
     bool simulated = false;                             // a new data set was drawn
     std::optional<std::vector<std::string>> key_names;  // draw the key afresh with these names
+    // Beneath the key's names: the dogs seen and the dogs present with their limits.
+    std::vector<std::string> key_lines;
     CountsChartData counts;
     std::optional<LikelihoodChartData> likelihood;  // absent: the chart keeps its picture
     bool clear_likelihood = false;                  // empty the chart: there is no profile to show
@@ -80,8 +82,19 @@ std::string ward_predictions_csv(const std::vector<WardPrediction>& wards);
 // The line of one interval beside the estimate sentence, or empty when it has none.
 std::string interval_line(const Interval& interval, const EstimateResult& e, const NumberFormat& fmt);
 
+// The dogs present in words: their number and sighting proportion, then a line for each
+// of their intervals. Empty without sightings.
+std::string dogs_present_lines(const EstimateResult& e, const NumberFormat& fmt);
+// The sighting proportion as shown: "0.550 ± 0.045 (3 counts of 40 marked dogs)".
+std::string sighting_words(const SightingProportion& p, const NumberFormat& fmt);
+
+// Each unsurveyed ward's dogs present as CSV: ward, prediction (dogs seen), dogs_present.
+std::string ward_dogs_present_csv(const EstimateResult& e);
+
 // The two outputs the window and the batch write after an estimate.
 inline constexpr const char* kPredictionsFile = "ward_predictions.txt";
 inline constexpr const char* kUserFile = "user.txt";
+// Written beside them when sightings are given.
+inline constexpr const char* kDogsPresentFile = "ward_dogs_present.csv";
 
 }  // namespace valdmora

@@ -27,6 +27,56 @@ std::vector<int32_t> positions_on_bounds(const Parameters& p, const std::vector<
     return out;
 }
 
+// The dogs present from the estimate's dogs seen: the counted dogs and the estimate shown
+// (the named ward's alone), over the sighting proportion. The delta limits take the Wald
+// prediction variance of the dogs seen; the bootstrap's take its replicates' totals.
+DogsPresent dogs_present(const SightingInput& in, const EstimateResult& e, const std::vector<double>* boot_totals,
+                         uint64_t seed) {
+    DogsPresent d;
+    d.sighting = sighting_proportion(in);
+    const SightingProportion& p = d.sighting;
+    const bool ward = e.total.ward_named;
+    const double counted = ward ? 0.0 : e.counts.counted_total;
+    d.seen = counted + (e.no_unsurveyed_ward ? 0.0 : e.total.pop_est);
+    d.estimate = d.seen / p.p;
+    d.all_seen = p.p >= 1.0;
+    d.few_seen = p.p < 0.2;
+    d.few_marked = p.counts > 0 && static_cast<double>(p.counts) * static_cast<double>(p.marked) < 30.0;
+    for (const WardPrediction& w : e.ward_predictions) d.ward.push_back(w.prediction / p.p);
+
+    Interval delta(IntervalKind::delta, ScoreTarget::dogs_present, {});
+    const Available<Limits>& wald = e.wald();
+    if (!e.no_unsurveyed_ward && !wald) {
+        delta.limits = Available<Limits>::why_not(wald.reason());
+    } else if (!(d.seen > 0.0)) {
+        delta.limits = Available<Limits>::why_not("no dog was counted or estimated");
+    } else {
+        const double var_t = e.no_unsurveyed_ward ? 0.0 : e.total.variance;
+        delta.limits = Available<Limits>::of(dogs_present_delta(d.seen, var_t, p));
+    }
+    d.intervals.push_back(std::move(delta));
+
+    if (const Interval* boot = e.interval(IntervalKind::bootstrap)) {
+        Interval b(IntervalKind::bootstrap, ScoreTarget::dogs_present, {});
+        MonteCarlo mc = boot->monte_carlo.value_or(MonteCarlo{});
+        // a named ward's replicates are its own draws, and no counted dogs are added to them
+        if (!boot->limits || !boot_totals) {
+            b.limits = Available<Limits>::why_not(boot->limits.reason());
+        } else {
+            std::vector<double> seen;
+            seen.reserve(boot_totals->size());
+            for (double t : *boot_totals) seen.push_back(counted + t);
+            DogsPresentBootstrap db = dogs_present_bootstrap(seen, p, seed);
+            b.limits = std::move(db.limits);
+            mc.lower_error = db.lower_error;
+            mc.upper_error = db.upper_error;
+        }
+        b.monte_carlo = mc;
+        d.intervals.push_back(std::move(b));
+    }
+    return d;
+}
+
 // Box i of a position k: 1..np+1 the constant and coefficients, np+2 the extra parameter.
 std::size_t box_of(int32_t k, int np) { return static_cast<std::size_t>(k <= np + 1 ? k - 1 : 5); }
 
@@ -86,6 +136,10 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
     s.err_dist = q.dist;
     const Progress& progress = services.progress;
     check_data_carries_model(s, q.free, NumberFormat{});
+    if (q.sighting) {
+        const std::string problem = sighting_problem(*q.sighting);
+        if (!problem.empty()) throw UserError("Sighting correction: " + problem + ".", "Estimate");
+    }
     if (!services.library.bound()) throw UserError("The model library is not bound.", "Model library");
     progress.check_cancel();
 
@@ -219,6 +273,8 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
     e.intervals.push_back(std::move(profile));
 
     // the bootstrap
+    std::vector<double> boot_totals;
+    bool boot_drawn = false;
     if (q.bootstrap_reps > 0) {
         Interval boot{IntervalKind::bootstrap};
         MonteCarlo mc;
@@ -235,10 +291,16 @@ EstimateResult run_estimate(const EstimateRequest& q, const EstimationState& sta
             mc.lower_error = br.lower_error;
             mc.upper_error = br.upper_error;
             boot.limits = std::move(br.limits);
+            boot_totals = std::move(br.totals);
+            boot_drawn = true;
         }
         boot.monte_carlo = mc;
         e.intervals.push_back(std::move(boot));
     }
+
+    // the dogs present
+    if (q.sighting)
+        e.dogs_present = dogs_present(*q.sighting, e, boot_drawn ? &boot_totals : nullptr, q.bootstrap_seed);
     return e;
 }
 

@@ -19,6 +19,7 @@
 #include "predictions.h"
 #include "profile.h"
 #include "setup.h"
+#include "sighting.h"
 
 namespace valdmora {
 
@@ -37,6 +38,9 @@ struct EstimateRequest {
     bool ward_predictions = true;          // each unsurveyed ward's prediction and limits
     int bootstrap_reps = 0;                // a parametric bootstrap of the total, seeded; 0: none
     uint64_t bootstrap_seed = 0;
+    // Marked dogs and their sightings (or a study's proportion): the dogs present besides the
+    // dogs seen. Must be usable (sighting_problem empty).
+    std::optional<SightingInput> sighting;
 };
 
 struct WardPrediction {
@@ -73,6 +77,9 @@ struct EstimateResult {
     // Every interval of the total, in the order of the kinds' table; a kind not asked for
     // (the bootstrap without replicates) is absent.
     std::vector<Interval> intervals;
+    // The dogs present, when the request gave sightings: the dogs seen over the sighting
+    // proportion, with limits that carry both uncertainties.
+    std::optional<DogsPresent> dogs_present;
     Evaluations evaluations;
 
     const Interval* interval(IntervalKind kind) const { return find_interval(intervals, kind); }

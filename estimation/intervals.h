@@ -25,9 +25,12 @@ struct MonteCarlo {
 };
 
 struct Interval {
-    explicit Interval(IntervalKind k, Available<Limits> l = {}) : kind(k), limits(std::move(l)) {}
+    explicit Interval(IntervalKind k, Available<Limits> l = {}) : Interval(k, interval_traits(k).target, std::move(l)) {}
+    // A kind found for another target (the dogs present, from a kind's limits of the dogs seen).
+    Interval(IntervalKind k, ScoreTarget t, Available<Limits> l) : kind(k), target(t), limits(std::move(l)) {}
 
     IntervalKind kind;
+    ScoreTarget target;  // what the limits cover
     Available<Limits> limits;
     // Computed (or tried) for this estimate, rather than not asked for: a simulation scores
     // only those.

@@ -14,6 +14,25 @@ namespace valdmora {
 
 namespace {
 
+// The words of a list typed with commas, semicolons or blanks between them.
+std::vector<std::string> split_words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text + " ") {
+        if (c == ',' || c == ';' || c == ' ' || c == '\t') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    return words;
+}
+
+}  // namespace
+
+namespace {
+
 std::string file_name_of(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -228,10 +247,39 @@ ClickInput FormState::click_input() const {
         q.bootstrap_reps = bootstrap_reps_;
         q.bootstrap_seed = bootstrap_seed_;
     }
+    q.sighting = sighting_input();
     if (in.simulate && !state_.has_data_file()) in.surveys = surveys_from_text(surveys_, fmt_);
     in.origin_at_zero = origin_at_zero_;
     in.generator = generator_;
     in.fmt = fmt_;
+    return in;
+}
+
+std::optional<SightingInput> FormState::sighting_input() const {
+    if (!sighting_.on) return std::nullopt;
+    const std::string title = "Sighting correction";
+    SightingInput in;
+    if (sighting_.from_counts) {
+        // the counts may be parted by commas, semicolons or blanks
+        std::string seen;
+        for (const std::string& part : split_words(sighting_.seen)) seen += "," + part;
+        const ParsedSighting parsed = parse_sighting_counts(sighting_.marked + seen);
+        if (!parsed.counts) throw UserError("Sighting correction: " + parsed.problem + ".", title);
+        in = *parsed.counts;
+    } else {
+        auto number = [&](const std::string& text, const char* what) {
+            const auto v = parse_number(text, fmt_);
+            if (!v)
+                throw UserError("Sighting correction: the " + std::string(what) + " \"" + printable(text, 40) +
+                                    "\" is not a number.",
+                                title);
+            return *v;
+        };
+        in = SightingShare{number(sighting_.proportion, "sighting proportion"),
+                           number(sighting_.se, "standard error of the sighting proportion")};
+    }
+    const std::string problem = sighting_problem(in);
+    if (!problem.empty()) throw UserError("Sighting correction: " + problem + ".", title);
     return in;
 }
 
@@ -284,6 +332,7 @@ ResultOrigin FormState::current_origin() const {
         if (used) o.boxes[static_cast<std::size_t>(i)] = boxes_[static_cast<std::size_t>(i)];
     }
     o.ward = ward_;
+    o.sighting = sighting_;
     for (int j = 1; j <= state_.n_pred; ++j) o.predictor_names.push_back(predictor_label(j));
     return o;
 }
@@ -292,7 +341,7 @@ bool FormState::result_current() const {
     if (!result_) return false;
     const ResultOrigin now = current_origin();
     return now.data_version == origin_.data_version && now.dist == origin_.dist && now.ticks == origin_.ticks &&
-           now.boxes == origin_.boxes && now.ward == origin_.ward;
+           now.boxes == origin_.boxes && now.ward == origin_.ward && now.sighting == origin_.sighting;
 }
 
 std::string FormState::model_words(const ResultOrigin& o) const {
@@ -306,7 +355,8 @@ std::string FormState::out_of_date_line() const {
     if (!result_ || result_current()) return {};
     const ResultOrigin now = current_origin();
     const std::string what = now.data_version != origin_.data_version ? "other data are held now"
-                                                                      : "the model or its start values have changed";
+                             : now.sighting != origin_.sighting   ? "the sighting correction has changed"
+                                                                  : "the model or its start values have changed";
     return "Out of date: these results are for " + origin_.data_name + " (" + model_words(origin_) + "); " + what +
            ". Click \"" + caption() + "\" for results that belong to what is shown.";
 }

@@ -29,6 +29,15 @@ struct FormShown {
     bool operator==(const FormShown&) const = default;
 };
 
+// The sighting correction's group as typed: off, or marked dogs present and the marked
+// dogs seen in each count ("22, 25, 19"), or a proportion and its standard error.
+struct SightingForm {
+    bool on = false;
+    bool from_counts = true;
+    std::string marked, seen, proportion, se;
+    bool operator==(const SightingForm&) const = default;
+};
+
 // What a result was estimated from: the data, and the model as the form set it.
 struct ResultOrigin {
     long data_version = 0;
@@ -39,6 +48,7 @@ struct ResultOrigin {
     std::array<std::string, 6> boxes;
     std::string ward;
     std::vector<std::string> predictor_names;
+    SightingForm sighting;
 };
 
 class FormState {
@@ -121,6 +131,11 @@ public:
     }
     // Draws of another generator are another series: its tally starts anew.
     void set_generator(Generator g);
+    const SightingForm& sighting() const { return sighting_; }
+    void set_sighting(const SightingForm& s) { sighting_ = s; }
+    // The sighting group as numbers, or none when it is off; a value that cannot be used
+    // raises a UserError naming its box.
+    std::optional<SightingInput> sighting_input() const;
     // A row of the table of models as the form's model: distribution, ticks, start values.
     void use_model(const ModelRow& row);
 
@@ -174,6 +189,7 @@ private:
     int bootstrap_reps_ = 0;
     uint64_t bootstrap_seed_ = 1;
     Generator generator_ = Generator::classic;
+    SightingForm sighting_;
     FormShown shown_;
     std::optional<ClickResult> result_;
     ResultOrigin origin_;

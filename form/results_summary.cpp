@@ -165,6 +165,19 @@ ResultsSummary results_summary(const FormState& form) {
             row({std::string(iv.traits().name), std::string(target_traits(iv.traits().target).covers),
                  iv.limits ? limits_text(iv.limits->lower, iv.limits->upper, fmt) : "not available: " + iv.limits.reason()});
     }
+    if (r->dogs_present) {
+        // the dogs present, seen or not, beside the dogs seen
+        const DogsPresent& d = *r->dogs_present;
+        row({""});
+        row({"sighting proportion (marked dogs seen)", sighting_words(d.sighting, fmt)});
+        row({"dogs seen (counted and estimated)", total_text(d.seen, fmt)});
+        row({"dogs present, seen or not", total_text(d.estimate, fmt)});
+        row({""});
+        row({"interval of the dogs present", "covers", "95 % limits"});
+        for (const Interval& iv : d.intervals)
+            row({std::string(iv.traits().name), std::string(target_traits(iv.target).covers),
+                 iv.limits ? limits_text(iv.limits->lower, iv.limits->upper, fmt) : "not available: " + iv.limits.reason()});
+    }
     if (!r->fit_ok) row({"The fit did not converge (failure code " + std::to_string(r->fail_code) + ")."});
     for (const Notice& n : click->notices) row({"Notice: " + n.text + (n.detail.empty() ? "" : " " + n.detail)});
     return sum;

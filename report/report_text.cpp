@@ -23,6 +23,19 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
     return s;
 }
 
+// Each unsurveyed ward's dogs present beside its dogs seen, when sightings were given.
+std::string dogs_present_html(const EstimateResult& e, const NumberFormat& fmt) {
+    if (!e.dogs_present || e.ward_predictions.empty()) return {};
+    ResultsSummary table;
+    table.rows.push_back({"ward", "dogs seen (prediction)", "dogs present"});
+    const std::vector<double>& present = e.dogs_present->ward;
+    for (std::size_t w = 0; w < e.ward_predictions.size() && w < present.size(); ++w)
+        table.rows.push_back({e.ward_predictions[w].name, format_number(e.ward_predictions[w].prediction, "0.0", fmt),
+                              format_number(present[w], "0.0", fmt)});
+    return "<h3>Dogs present by ward</h3><p>Each unsurveyed ward's prediction over the sighting proportion " +
+           html_escaped(sighting_words(e.dogs_present->sighting, fmt)) + ".</p>" + results_html(table);
+}
+
 // The report's words: what was read, then the results as the pane has them, then the models.
 std::string report_html(const ReportInput& in) {
     const FormState& f = *in.form;
@@ -41,6 +54,7 @@ std::string report_html(const ReportInput& in) {
     for (const std::string& n : o.predictor_names) names += (names.empty() ? "" : ", ") + html_escaped(n);
     html += (names.empty() ? std::string("none") : names) + "</p>";
     html += "<h3>Estimate</h3>" + results_html(results_summary(f));
+    html += dogs_present_html(f.result()->estimate, f.format());
     if (in.checks) {
         html += "<h3>Model check</h3>";
         const PoissonLimitTest& pt = in.checks->poisson;

@@ -10,6 +10,7 @@
 #include <QTextBrowser>
 #include <QCheckBox>
 #include <QDockWidget>
+#include <QGroupBox>
 #include <QSet>
 #include <QMenu>
 #include <QCompleter>
@@ -106,7 +107,7 @@ private slots:
 
     void focusMovesInTheSetOrderSkippingHiddenControls() {
         // reading order: the button, then (the form's model rows hidden) the charts' options and the charts
-        const QStringList expected{"chkZero", "txtRange", "chkBootstrap", "picCount", "picLL", "picLegend"};
+        const QStringList expected{"chkZero", "txtRange", "chkBootstrap", "grpSighting", "picCount", "picLL", "picLegend"};
         for (const QString& name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -307,6 +308,52 @@ private slots:
         QVERIFY(ink(counts->image()) > 0);
         counts->clear();
         QCOMPARE(ink(counts->image()), 0);
+    }
+
+    // The sighting group is off until ticked; ticked, the dogs present join the intervals
+    // beside the sentence, the pane and the key, and their CSV is written; a count above the
+    // marked dogs is a message naming it, and the result on show stays.
+    void sightingCorrectionGivesTheDogsPresentOnlyWhenTicked() {
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        QFile::remove(dir.filePath("counts.txt"));
+        QFile::remove(dir.filePath("ward_dogs_present.csv"));
+        QVERIFY(QFile::copy(VALDMORA_EXAMPLE_DATA, dir.filePath("counts.txt")));
+        type_into(get<QLineEdit>("txtData"), "counts.txt");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        auto* group = get<QGroupBox>("grpSighting");
+        QVERIFY(!group->isChecked());
+        QVERIFY(!get<QLineEdit>("txtMarked")->isEnabled());
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(!get<QLabel>("lblIntervals")->text().contains("dogs present ="));
+        QVERIFY(!QFile::exists(dir.filePath("ward_dogs_present.csv")));
+        auto* legend = get<PictureBox>("picLegend");
+        const int key_ink = ink(legend->image());
+
+        group->setChecked(true);
+        type_into(get<QLineEdit>("txtMarked"), "40");
+        type_into(get<QLineEdit>("txtSeen"), "22, 25, 19");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        const QString intervals = get<QLabel>("lblIntervals")->text();
+        QVERIFY2(intervals.contains("dogs present = "), qPrintable(intervals));
+        QVERIFY(intervals.contains(QString::fromUtf8("sighting proportion 0.550 \u00b1 0.045 (3 counts of 40 marked dogs)")));
+        QVERIFY(intervals.contains("delta-method (log scale) 95 % limits of the dogs present: "));
+        QVERIFY(QFile::exists(dir.filePath("ward_dogs_present.csv")));
+        QVERIFY(ink(legend->image()) > key_ink);
+        auto* pane = w->findChild<QTextBrowser*>("resultsText");
+        QVERIFY(pane && pane->toPlainText().contains("dogs present, seen or not"));
+
+        type_into(get<QLineEdit>("txtSeen"), "22, 45");
+        // the result on show is no longer that of the sightings typed
+        QVERIFY(pane->toPlainText().contains("the sighting correction has changed"));
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QDir::setCurrent(old);
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(messages[0].title, std::string("Sighting correction"));
+        QVERIFY2(messages[0].text.find("count 2 saw 45 marked dogs, more than the 40") != std::string::npos,
+                 messages[0].text.c_str());
+        QCOMPARE(get<QLabel>("lblIntervals")->text(), intervals);
     }
 
     void estimatingOnTheExampleData() {

@@ -1390,3 +1390,85 @@ TEST_F(BatchTest, StartValuesReachTheFitExactly) {
     EXPECT_EQ(j["estimates"][1]["free"], false);
     EXPECT_EQ(j["estimates"][1]["value"].get<double>(), slope);
 }
+
+// The dogs present: the JSON's block and its limits, the per-ward CSV beside the two files
+// (whose layout stays), the same numbers from --out and the report's options, and every
+// unusable sighting a usage error that names the value and writes nothing.
+TEST_F(BatchTest, SightingsGiveTheDogsPresentAndBadSightingsAreUsageErrors) {
+    const std::string before = [&] {
+        const Outcome r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return file("ward_predictions.txt");
+    }();
+    const Outcome r = run({"estimate", "counts.txt", "--dist", "negbin", "--free", "0,1", "--sighting", "40,22,25,19",
+                           "--bootstrap", "100", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const json& d = j.at("dogs_present");
+    EXPECT_DOUBLE_EQ(d.at("sighting_proportion").get<double>(), 66.0 / 120.0);
+    EXPECT_DOUBLE_EQ(d.at("sighting_se").get<double>(), std::sqrt(0.55 * 0.45 / 120.0));
+    EXPECT_EQ(d.at("counts").get<int>(), 3);
+    EXPECT_EQ(d.at("marked").get<int>(), 40);
+    const double seen = j.at("counted_total").get<double>() + j.at("pop_est").get<double>();
+    EXPECT_NEAR(d.at("estimate").get<double>(), seen / 0.55, 1e-9 * seen);
+    ASSERT_EQ(d.at("limits").size(), 2u);
+    for (const json& l : d.at("limits")) {
+        EXPECT_TRUE(l.at("available").get<bool>()) << l.dump();
+        EXPECT_NE(l.at("target").get<std::string>().find("dogs present"), std::string::npos);
+        EXPECT_LT(l.at("lower").get<double>(), d.at("estimate").get<double>());
+        EXPECT_GT(l.at("upper").get<double>(), d.at("estimate").get<double>());
+    }
+    EXPECT_EQ(d.at("limits")[0].at("kind"), "delta");
+    EXPECT_EQ(d.at("limits")[1].at("kind"), "bootstrap");
+    expect_finite_numbers(d);
+    // each ward's dogs present in its own CSV; ward_predictions.txt as without sightings
+    EXPECT_EQ(file("ward_predictions.txt"), before);
+    const std::string csv = file("ward_dogs_present.csv");
+    ASSERT_EQ(csv.rfind("ward,prediction,dogs_present\n", 0), 0u) << csv;
+    const std::size_t row = csv.find("\nStonefield,");
+    ASSERT_NE(row, std::string::npos) << csv;
+    const std::string line = csv.substr(row + 12, csv.find('\n', row + 1) - row - 12);
+    const double prediction = std::stod(line.substr(0, line.find(',')));
+    EXPECT_NEAR(std::stod(line.substr(line.find(',') + 1)), prediction / 0.55, 1e-9 * prediction);
+    // a study's proportion has no counts of its own; the result lines give the dogs present
+    const Outcome study = run({"estimate", "counts.txt", "--sighting-proportion", "0.62,0.05"});
+    ASSERT_EQ(study.status, 0) << study.err;
+    EXPECT_NE(study.out.find("over the sighting proportion 0.620 \u00b1 0.050 (from an earlier study)"), std::string::npos)
+        << study.out;
+    EXPECT_NE(study.out.find("delta-method (log scale) 95 % limits of the dogs present: "), std::string::npos);
+    // p = 1 and few marked dogs: notices, not failures
+    const Outcome all = run({"estimate", "counts.txt", "--sighting", "10,10,10"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_NE(all.err.find("the correction changes nothing"), std::string::npos) << all.err;
+    EXPECT_NE(all.err.find("Fewer than 30"), std::string::npos) << all.err;
+
+    const std::pair<std::vector<std::string>, const char*> bad[] = {
+        {{"--sighting", "40.5,3"}, "\"40.5\", is not a whole number"},
+        {{"--sighting", "40,3,x"}, "count 2, \"x\""},
+        {{"--sighting", "0,0"}, "at least 1"},
+        {{"--sighting", "10,4,-1"}, "count 2 saw -1"},
+        {{"--sighting", "10,11"}, "more than the 10 marked dogs"},
+        {{"--sighting", "10,0,0"}, "no count saw a marked dog"},
+        {{"--sighting-proportion", "0,0.1"}, "0 is outside (0, 1]"},
+        {{"--sighting-proportion", "1.01,0.1"}, "1.01 is outside (0, 1]"},
+        {{"--sighting-proportion", "0.5,-0.1"}, "-0.1 is negative"},
+        {{"--sighting-proportion", "0.5"}, "needs two values"},
+        {{"--sighting", "10,5", "--sighting-proportion", "0.5,0.1"}, "not both"},
+    };
+    for (const auto& [options, words] : bad) {
+        fs::remove(dir_ / "ward_predictions.txt");
+        fs::remove(dir_ / "ward_dogs_present.csv");
+        std::vector<std::string> args{"estimate", "counts.txt"};
+        args.insert(args.end(), options.begin(), options.end());
+        const Outcome u = run(args);
+        EXPECT_EQ(u.status, 2) << options[1] << u.err;
+        EXPECT_NE(u.err.find(words), std::string::npos) << u.err;
+        EXPECT_FALSE(fs::exists(dir_ / "ward_predictions.txt")) << options[1];
+        EXPECT_FALSE(fs::exists(dir_ / "ward_dogs_present.csv")) << options[1];
+        // the report takes the same options and refuses them alike
+        args[0] = "report";
+        args.insert(args.end(), {"--pdf", "r.pdf"});
+        EXPECT_EQ(run(args).status, 2) << options[1];
+        EXPECT_FALSE(fs::exists(dir_ / "r.pdf"));
+    }
+}

@@ -322,6 +322,30 @@ TEST(Key, TenNamesAtMostInTheirColours) {
     EXPECT_EQ(empty.texts.size(), 1u);
 }
 
+// The dogs present take the key's foot in black; the names stop above them, never under them.
+TEST(Key, LinesBeneathTheNamesFitInsideAndPushNoNameUnderThem) {
+    std::vector<std::string> names;
+    for (int i = 1; i <= 10; ++i) names.push_back("Ward" + std::to_string(i));
+    // three lines leave room for the ten names; eight do not
+    for (std::size_t n_lines : {3u, 8u}) {
+        std::vector<std::string> lines;
+        for (std::size_t k = 0; k < n_lines; ++k) lines.push_back("line " + std::to_string(k));
+        RecordingSurface s;
+        plot_key(s, names, 0, lines);
+        ASSERT_GE(s.texts.size(), n_lines + 2);
+        const std::size_t shown = s.texts.size() - n_lines;  // "Key" and the names
+        EXPECT_EQ(shown == 11u, n_lines == 3u) << n_lines;
+        for (std::size_t k = 0; k < n_lines; ++k) {
+            const auto& t = s.texts[shown + k];
+            EXPECT_EQ(t.text, lines[k]);
+            EXPECT_EQ(t.colour, kBlackRgb);
+            EXPECT_LE(t.y + s.line_height(), s.height());
+        }
+        EXPECT_LE(s.texts[shown - 1].y + s.line_height(), s.texts[shown].y) << n_lines;
+        EXPECT_EQ(s.texts[1].text, "Ward1");
+    }
+}
+
 TEST(LikelihoodChart, TheAxisTitleFitsInsideTheRightEdgeAndProfileLimitsAreMarked) {
     RecordingSurface s;
     std::vector<float> ll, total;

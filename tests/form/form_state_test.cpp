@@ -676,3 +676,49 @@ TEST(ResultsSummaryTest, MissingLimitsSayWhy) {
     EXPECT_TRUE(wald_row) << sum.text();
     EXPECT_TRUE(no_se_line) << sum.text();
 }
+
+// The sighting group: off by default and then no correction; typed counts (parted by commas,
+// semicolons or blanks) or a proportion in the form's own decimal separator become the
+// request's numbers; anything unusable is a message that names it.
+TEST(FormSighting, TheGroupBecomesTheRequestsSightingsOrAMessageNamingTheValue) {
+    FormState f(NumberFormat{',', '.'});
+    EXPECT_FALSE(f.sighting().on);
+    EXPECT_FALSE(f.sighting_input());
+    SightingForm g;
+    g.on = true;
+    g.marked = "40";
+    g.seen = "22; 25 19";
+    f.set_sighting(g);
+    const auto counts = f.sighting_input();
+    ASSERT_TRUE(counts);
+    const auto& c = std::get<SightingCounts>(*counts);
+    EXPECT_EQ(c.marked, 40);
+    EXPECT_EQ(c.seen, (std::vector<long>{22, 25, 19}));
+    g.from_counts = false;
+    g.proportion = "0,62";
+    g.se = "0,05";
+    f.set_sighting(g);
+    const auto share = f.sighting_input();
+    ASSERT_TRUE(share);
+    EXPECT_DOUBLE_EQ(std::get<SightingShare>(*share).proportion, 0.62);
+    EXPECT_DOUBLE_EQ(std::get<SightingShare>(*share).se, 0.05);
+    const std::pair<SightingForm, const char*> bad[] = {
+        {{true, true, "40", "22, 2.5", "", ""}, "count 2, \"2.5\", is not a whole number"},
+        {{true, true, "", "3", "", ""}, "the marked dogs present is missing"},
+        {{true, true, "4", "5", "", ""}, "more than the 4 marked dogs"},
+        {{true, true, "4", "", "", ""}, "no count of marked dogs seen"},
+        {{true, false, "", "", "0.6", "0,1"}, "sighting proportion \"0.6\" is not a number"},
+        {{true, false, "", "", "1,5", "0,1"}, "1.5 is outside (0, 1]"},
+        {{true, false, "", "", "0,5", "-0,1"}, "-0.1 is negative"},
+    };
+    for (const auto& [form, words] : bad) {
+        f.set_sighting(form);
+        try {
+            (void)f.sighting_input();
+            ADD_FAILURE() << words;
+        } catch (const UserError& e) {
+            EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+            EXPECT_EQ(e.title(), "Sighting correction");
+        }
+    }
+}

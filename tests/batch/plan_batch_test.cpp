@@ -52,7 +52,7 @@ std::vector<std::string> cells(const std::string& line) {
 
 // counts.txt: 80 wards (32 surveyed), predictors households, road_m, markets.
 TEST_F(PlanBatchTest, UsageErrorsExitTwoAndWriteNothing) {
-    const std::vector<std::string> plan{"plan", "counts.txt", "--reps", "10", "--csv", "plan.csv"};
+    const std::vector<std::string> plan{"plan", "counts.txt", "--csv", "plan.csv"};
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         // the constant and the extra parameter are free: at least 4 wards
         {{"--surveys", "3,20"}, "at least 4 wards"},

@@ -34,6 +34,7 @@ std::string report_html(const ReportInput& in) {
     html += (names.empty() ? std::string("none") : names) + "</p>";
     html += "<h3>Estimate</h3>" + results_html(results_summary(f));
     if (in.models) html += "<h3>Table of models</h3>" + models_html(*in.models, f.format());
+    if (in.plan) html += "<h3>Survey plan</h3>" + plan_html(*in.plan, f.format());
     return html;
 }
 

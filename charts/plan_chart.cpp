@@ -32,9 +32,6 @@ void plot_plan(Surface& s, const PlanChartData& d, const NumberFormat& fmt) {
     const AxisScale sx = horizontal_scale(lo_x, hi_x, W);
     const AxisScale sy = vertical_scale(0.0f, hi_y, H);
     s.set_text_colour(kBlackRgb);
-    const std::string x_title = "wards surveyed";
-    s.move_to(std::min(0.9f * W, W - s.text_width(x_title) - 2.0f), 0.9f * H);
-    s.print(x_title);
     s.move_to(0.02f * W, 0.03f * H);
     s.print("median half-width, % of the town's total");
     s.set_line_width(1.0f);
@@ -48,6 +45,10 @@ void plot_plan(Surface& s, const PlanChartData& d, const NumberFormat& fmt) {
         s.move_to(X - s.text_width(label) / 2.0f, Y0 + 10.0f);
         s.print(label);
     }
+    // under the ticks' labels, at the axis' end
+    const std::string x_title = "wards surveyed";
+    s.move_to(X1 - s.text_width(x_title), Y0 + 10.0f + s.line_height());
+    s.print(x_title);
     const int32_t step = std::max<int32_t>(1, tick_step(hi_y));
     for (float t : tick_positions(0.0f, hi_y, step)) {
         const float Y = to_y(sy, t, H);

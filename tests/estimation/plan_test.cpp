@@ -244,3 +244,18 @@ TEST(PlanTest, CandidateListsAndRanges) {
     for (const char* bad : {"", "20,,40", "20,x", "0,10", "20:10:5", "1:2", "1:100000:1", "2.5"})
         EXPECT_THROW(survey_list(bad), UserError) << bad;
 }
+
+// The wards a seed chooses, pinned: the choice uses only the project's own generator, so any
+// machine (and the Windows build under Wine) must choose exactly these.
+TEST(PlanTest, ASeedChoosesTheSameWardsEverywhere) {
+    const Town town = grid_town(30);
+    const std::vector<std::pair<SampleDesign, std::vector<std::size_t>>> pins{
+        {{DesignKind::random, 0, 0}, {0, 5, 14, 18, 20, 22}},
+        {{DesignKind::stratified, 2, 3}, {0, 5, 7, 21, 25, 26}},
+        {{DesignKind::balanced, 0, 0}, {0, 5, 9, 10, 21, 25}},
+    };
+    for (const auto& [design, wards] : pins) {
+        FastRandom random(2026, 7);
+        EXPECT_EQ(choose_wards(town, design, 6, random), wards) << design_traits(design.kind).key;
+    }
+}

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "cycle/interval_kinds.h"
+#include "estimation/plan.h"
 
 namespace valdmora {
 
@@ -170,6 +171,42 @@ notice says so: the marked dogs were probably easier to see than the rest.</li>
 <p>The dogs present appear beside the dogs seen in the intervals beside the estimate, in the key
 of the counts chart, in <i>Results</i> and in the report; <i>ward_dogs_present.csv</i> holds each
 unsurveyed ward's.</p>)";
+    if (topic == "plan") {
+        QString designs = "<ul>";
+        for (const DesignTraits& d : kDesigns)
+            designs += "<li><b>" + QString::fromUtf8(d.name.data(), static_cast<qsizetype>(d.name.size())) + "</b>: " +
+                       QString::fromUtf8(d.help.data(), static_cast<qsizetype>(d.help.size())) + ".</li>";
+        return R"(<h2>Planning a survey: how many wards and which</h2>
+<p>Before the field days, <i>Model → Plan a survey</i> says how many wards must be counted to
+know the town's total to the precision wanted, and which wards to count. It works on the data
+file read and the model set in the window (distribution, ticked predictors, values in the boxes).</p>
+<p>The truth it plans from: with some surveyed wards in the file (a pilot, or a former
+survey), the model fitted to them, as an estimate fits it; with none surveyed, the values in
+the boxes, as the test bench takes them.</p>
+<p>For each number of wards k in the list (<tt>20,40,60</tt> or a range <tt>20:120:20</tt>) it
+repeats a simulated survey many times: k of the file's wards chosen by the design, every ward's
+dogs drawn from the model (the exact draws), the model fitted to the k chosen wards, and every
+interval of the unsurveyed wards' total scored against its own target, as the test bench
+scores it.</p>)" + interval_help(false) + R"(
+<p>The designs:</p>)" + designs + R"(</ul>
+<p>The balanced design is the cube method: it keeps every ward's chance at k/N, which the
+list of chosen wards states, while the sample's predictor means come as close to the town's
+as whole wards allow.</p>
+<p>For each k the dialog shows:</p>
+<ul>
+<li>the <b>median relative half-width</b> of each kind of limits: half the limits' width over
+the town's estimated total (the dogs counted plus the estimated unsurveyed total), drawn
+against k with the target as a dashed red line;</li>
+<li>each kind's <b>coverage</b> of its target: near 95 % for limits to be trusted at that k;</li>
+<li>the <b>relative RMSE</b> of the town's total and how many fits <b>failed</b> (counted, never fatal).</li>
+</ul>
+<p>With a target (±10 % by default, of the Wald limits unless another kind is chosen), the
+smallest k in the list whose median relative half-width reaches it is named.</p>
+<p><i>Save selected wards as CSV</i> draws one sample of the chosen size by the design and seed
+and writes it for the field team: <tt>ward</tt>, each predictor, <tt>selection_probability</tt>.
+The same seed gives the same plan and the same wards on any computer; <tt>valdmora-batch plan</tt>
+and <tt>valdmora-batch select</tt> do the same from the command line.</p>)";
+    }
     return QString(R"(<h2>valdmora %1</h2>
 <p>Estimates the roaming dogs in the wards of a town from street-survey counts by maximum
 likelihood, with a test bench that scores the limits on simulated surveys.</p>

@@ -24,6 +24,7 @@
 #include "estimation/model_binding.h"
 #include "estimation/model_table.h"
 #include "form/form_state.h"
+#include "report/plan_text.h"
 #include "form_controls.h"
 
 class QAction;
@@ -79,6 +80,8 @@ public:
     void compare_models();
     // The residual diagnostics of the last estimate, in a window of its own.
     void check_model();
+    // Model > Plan a survey: the dialog over the data's wards and the model set.
+    void plan_survey();
     // The last estimate's ward predictions as CSV (ward, prediction, lower, upper).
     void save_predictions_csv(const QString& path);
     // The counts and likelihood charts, as PNG or SVG by the name's ending.
@@ -174,6 +177,9 @@ private:
     std::optional<ModelTable> models_;
     long models_data_version_ = -1;
     QPointer<ModelTableDialog> models_dialog_;  // the open table of models, if any
+    // the last survey plan, for the report, and the data it was made on
+    std::optional<PlanRecord> plan_;
+    long plan_data_version_ = -1;
     ResultsPane* results_pane_ = nullptr;
     const ClickResult* summarised_result_ = nullptr;  // what the pane's summary was made of
     std::string summarised_line_;

@@ -75,6 +75,7 @@ void Form1::create_menus() {
     model->setObjectName("menuModel");
     compare_action_ = model->addAction("&Compare models…", this, [this] { guarded([this] { compare_models(); }); });
     check_action_ = model->addAction("C&heck model…", this, [this] { guarded([this] { check_model(); }); });
+    model->addAction("&Plan a survey…", this, [this] { guarded([this] { plan_survey(); }); })->setObjectName("planSurvey");
     model->addSeparator();
     // the bench's original draws unless asked: older seeded series were drawn with them
     exact_generator_action_ = model->addAction("Simulate with &exact draws from the model");
@@ -98,6 +99,7 @@ void Form1::create_menus() {
     start->setShortcut(QKeySequence::HelpContents);
     help->addAction("The count data &file", this, [this] { show_help("datafile"); });
     help->addAction("What the &charts show", this, [this] { show_help("charts"); });
+    help->addAction("&Planning a survey: how many wards and which", this, [this] { show_help("plan"); });
     help->addSeparator();
     help->addAction("&About valdmora", this, [this] { show_help("about"); });
 
@@ -256,6 +258,7 @@ void Form1::export_report(const QString& path) {
         if (!checks) return;  // cancelled: no report
         in.checks = std::move(checks);
     }
+    if (plan_ && plan_data_version_ == form_.result_origin()->data_version) in.plan = plan_;
     in.date = QDate::currentDate().toString(Qt::ISODate).toStdString();
     in.version = VALDMORA_VERSION;
     const std::string e = write_report_pdf(in, engine_path(path));

@@ -126,6 +126,11 @@ void ModelCheckWindow::set_out_of_date(const QString& line) {
 }
 
 void ModelCheckWindow::save(PictureBox* box) {
+    // a chart of an estimate no longer on show would be taken for the one shown
+    if (!stale_->text().isEmpty()) {
+        QMessageBox::critical(this, "Save chart", stale_->text() + " The chart is not saved until then.");
+        return;
+    }
     const QString path =
         QFileDialog::getSaveFileName(this, "Save chart", box->objectName() + ".png", "PNG images (*.png);;SVG drawings (*.svg)");
     if (path.isEmpty()) return;

@@ -24,7 +24,8 @@ namespace valdmora {
 
 namespace {
 std::vector<Command>& table() {
-    static std::vector<Command> commands{estimate_command(), simulate_command(), compare_command()};
+    static std::vector<Command> commands{estimate_command(), simulate_command(), compare_command(),
+                                           plan_command(), select_command()};
     return commands;
 }
 }  // namespace

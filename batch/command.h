@@ -54,6 +54,8 @@ void add_command(Command c);
 Command estimate_command();
 Command simulate_command();
 Command compare_command();
+Command plan_command();
+Command select_command();
 
 // --dist: the distributions' keys, and their help.
 std::vector<std::string> distribution_keys();

@@ -58,6 +58,8 @@ public:
     const std::vector<std::string>& predictors() const { return form_.predictor_names(); }
     const std::vector<Notice>& notices() const { return notices_; }
     const NumberFormat& format() const { return form_.format(); }
+    // The distribution, start values and free parameters as the next click would take them.
+    const EstimateRequest& request() const { return request_; }
 
 private:
     FormState form_;

@@ -71,6 +71,7 @@ std::string report_html(const ReportInput& in) {
                                                  : "No model-averaged total: " + a.reason + ".") +
                 "</p>";
     }
+    if (in.plan) html += "<h3>Survey plan</h3>" + plan_html(*in.plan, f.format());
     if (!r.estimate.ward_predictions.empty())
         html += "<h3>Each unsurveyed ward</h3>" + ward_table_html(r.estimate, f.format());
     return html;

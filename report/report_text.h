@@ -11,6 +11,7 @@
 #include "estimation/model_table.h"
 #include "form/form_state.h"
 #include "form/results_summary.h"
+#include "plan_text.h"
 #include "report_pages.h"
 
 namespace valdmora {
@@ -19,6 +20,7 @@ struct ReportInput {
     const FormState* form = nullptr;   // holds the data, the model and its result
     std::optional<ModelTable> models;  // the table of models of the data, when made
     std::optional<DispersionChecks> checks;  // the model check's verdicts, when made
+    std::optional<PlanRecord> plan;    // the survey plan of the data, when one was made
     std::string date;                  // as the report shows it, e.g. 2026-12-08
     std::string version;
 };

@@ -31,6 +31,8 @@
 #include "estimation/uniform.h"
 #include "main_window.h"
 #include "model_table_dialog.h"
+#include "plan_dialog.h"
+#include <QSpinBox>
 #include "picture_box.h"
 #include "window_driver.h"
 
@@ -903,6 +905,44 @@ private slots:
         QCOMPARE(beta(0)->text(), QString("3"));
         QCOMPARE(beta(2)->text(), QString("0.7"));
         QVERIFY(get<PictureBox>("picCount")->out_of_date().isEmpty());
+    }
+
+    // Model > Plan a survey on a pilot: the plan in the background, its chart, its table and
+    // target, the chosen wards written for the field team, and the plan in the report.
+    void planningASurveyShowsTheChartTableAndWritesTheChosenWards() {
+        std::string data = "households\n";
+        for (int i = 1; i <= 40; ++i)
+            data += "W" + std::to_string(i) + "," + std::to_string(100 + 13 * i) +
+                    (i <= 12 ? "," + std::to_string(10 + i * 13 / 10 + (i % 3) * 4) : std::string()) + "\n";
+        read_file(data);
+        QTest::mouseClick(get<QCheckBox>("chkBeta(1)"), Qt::LeftButton);
+        w->plan_survey();
+        auto* dialog = w->findChild<valdmora::PlanDialog*>();
+        QVERIFY(dialog);
+        dialog->surveys_edit()->setText("6,15,30");
+        dialog->findChild<QSpinBox*>("planReps")->setValue(20);
+        QVERIFY(dialog->make_plan());
+        QCOMPARE(dialog->coverage_table()->rowCount(), 3);
+        QCOMPARE(dialog->coverage_table()->item(1, 0)->text(), QString("15"));
+        QVERIFY(!dialog->chart()->empty());
+        QVERIFY2(dialog->target_label()->text().contains("10 %"), qPrintable(dialog->target_label()->text()));
+        const QString path = dir.filePath("chosen.csv");
+        QString error;
+        QVERIFY2(dialog->save_selection(path, &error), qPrintable(error));
+        QFile chosen(path);
+        QVERIFY(chosen.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(chosen.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.first(), QString("ward,households,selection_probability"));
+        QVERIFY(rows.size() > 1);
+        // never over the data file
+        QVERIFY(!dialog->save_selection(dir.filePath("counts.txt"), &error));
+        // too few wards for the model: said, nothing run
+        dialog->surveys_edit()->setText("2");
+        QVERIFY_THROWS_EXCEPTION(valdmora::UserError, dialog->make_plan());
+        QTest::mouseClick(command(), Qt::LeftButton);
+        const QString pdf = dir.filePath("plan.pdf");
+        w->export_report(pdf);
+        QVERIFY(QFile::exists(pdf));
     }
 };
 

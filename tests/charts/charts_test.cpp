@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "charts/charts.h"
+#include "charts/plan_chart.h"
 #include "charts/svg_surface.h"
 
 using namespace valdmora;
@@ -524,4 +525,46 @@ TEST(CountsChart, CirclesAreDrawnInTheOrderTheirNamesAreGiven) {
     ASSERT_EQ(ys.size(), 3u);
     EXPECT_GT(ys[0], ys[1]);  // 5 lies below 9
     EXPECT_LT(ys[0], ys[2]);  // and above 2
+}
+
+// The plan's chart: a circle per value, lines only between neighbouring values (a candidate
+// without limits breaks the line), and the target dashed in red at the height of a series
+// point of the same value.
+TEST(PlanChart, SeriesBreakWhereLimitsAreMissingAndTheTargetLinesUp) {
+    RecordingSurface s;
+    PlanChartData d;
+    d.surveys = {20, 40, 60};
+    d.series = {{"Wald", {0.2, 0.1, 0.05}}, {"profile likelihood", {0.15, std::nullopt, 0.04}}};
+    d.target = 0.1;
+    plot_plan(s, d, kPoint);
+    auto circles_of = [&](Rgb c) {
+        std::vector<RecordingSurface::Circle> out;
+        for (const auto& x : s.circles)
+            if (x.colour == c) out.push_back(x);
+        return out;
+    };
+    auto lines_of = [&](Rgb c, bool dashed) {
+        int n = 0;
+        for (const auto& l : s.lines) n += l.colour == c && l.dashed == dashed ? 1 : 0;
+        return n;
+    };
+    const auto wald = circles_of(plan_series_colour(0));
+    const auto profile = circles_of(plan_series_colour(1));
+    ASSERT_EQ(wald.size(), 3u);
+    ASSERT_EQ(profile.size(), 2u);
+    EXPECT_EQ(lines_of(plan_series_colour(0), false), 2);
+    EXPECT_EQ(lines_of(plan_series_colour(1), false), 0);
+    // larger shares stand higher; more wards further right
+    EXPECT_LT(wald[0].y, wald[1].y);
+    EXPECT_LT(wald[0].x, wald[1].x);
+    EXPECT_FLOAT_EQ(profile[1].x, wald[2].x);
+    const RecordingSurface::Line* target = nullptr;
+    for (const auto& l : s.lines)
+        if (l.dashed && l.colour == kRedRgb) target = &l;
+    ASSERT_NE(target, nullptr);
+    EXPECT_NEAR(target->y1, wald[1].y, 0.01f);
+    EXPECT_FLOAT_EQ(target->y1, target->y2);
+    ASSERT_NE(s.find_text("target 10 %"), nullptr);
+    EXPECT_NE(s.find_text("Wald"), nullptr);
+    EXPECT_NE(s.find_text("40"), nullptr);
 }

@@ -1,0 +1,350 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "boundaries.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <numbers>
+
+#include "cycle/platform_file.h"
+#include "cycle/text.h"
+#include "cycle/user_error.h"
+
+namespace valdmora {
+
+using json = nlohmann::json;
+
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + printable(s, 60) + "'"; }
+
+struct FeatureReader {
+    const std::string& source;
+    BoundaryFile& out;
+    std::size_t number = 0;  // of the feature being read, from 1
+
+    [[noreturn]] void fail(const std::string& what) const {
+        throw UserError(source + ", feature " + std::to_string(number) + ": " + what, "Ward boundaries");
+    }
+
+    LonLat position(const json& p, const std::string& where) const {
+        if (!p.is_array() || p.size() < 2 || !p[0].is_number() || !p[1].is_number())
+            fail(where + " is not a position [longitude, latitude]");
+        const double lon = p[0].get<double>(), lat = p[1].get<double>();
+        if (!(lon >= -180.0 && lon <= 180.0 && lat >= -90.0 && lat <= 90.0))
+            fail(where + " (" + p[0].dump() + ", " + p[1].dump() +
+                 ") lies outside longitude -180..180 and latitude -90..90: GeoJSON positions are longitude and "
+                 "latitude, and the file may be in a projected coordinate system");
+        return {lon, lat};
+    }
+
+    Polygon polygon(const json& rings, const std::string& where) const {
+        if (!rings.is_array() || rings.empty()) fail(where + " has no rings");
+        Polygon poly;
+        for (std::size_t r = 0; r < rings.size(); ++r) {
+            const std::string ring_where = "ring " + std::to_string(r + 1) + " of " + where;
+            if (!rings[r].is_array() || rings[r].size() < 4) fail(ring_where + " has fewer than four positions");
+            Ring ring;
+            ring.reserve(rings[r].size());
+            for (std::size_t k = 0; k < rings[r].size(); ++k)
+                ring.push_back(position(rings[r][k], "position " + std::to_string(k + 1) + " of " + ring_where));
+            if (ring.front().lon != ring.back().lon || ring.front().lat != ring.back().lat)
+                fail(ring_where + " is not closed: its last position differs from its first");
+            poly.push_back(std::move(ring));
+        }
+        return poly;
+    }
+
+    void feature(json& f) {
+        ++number;
+        if (!f.is_object() || f.value("type", json()) != "Feature") fail("is not a GeoJSON Feature");
+        const auto g = f.find("geometry");
+        if (g == f.end() || g->is_null()) fail("has no geometry");
+        if (!g->is_object() || !g->contains("type") || !(*g)["type"].is_string()) fail("its geometry has no type");
+        const std::string type = (*g)["type"].get<std::string>();
+        const json& c = g->value("coordinates", json());
+        BoundaryFeature bf;
+        if (type == "Polygon") {
+            bf.polygons.push_back(polygon(c, "the polygon"));
+        } else if (type == "MultiPolygon") {
+            if (!c.is_array() || c.empty()) fail("the MultiPolygon has no polygons");
+            for (std::size_t k = 0; k < c.size(); ++k)
+                bf.polygons.push_back(polygon(c[k], "polygon " + std::to_string(k + 1)));
+        } else {
+            fail("the geometry is a " + printable(type, 40) + "; a ward must be a Polygon or a MultiPolygon");
+        }
+        if (const auto p = f.find("properties"); p != f.end() && p->is_object())
+            for (const auto& [key, value] : p->items()) {
+                if (value.is_string()) bf.properties.emplace_back(key, value.get<std::string>());
+                else if (value.is_number()) bf.properties.emplace_back(key, value.dump());
+            }
+        check_rings(bf);
+        out.features.push_back(std::move(bf));
+    }
+
+    void check_rings(const BoundaryFeature& bf);
+};
+
+// Orientation of c against the line a->b: > 0 left, < 0 right, 0 on it.
+double orient(const LonLat& a, const LonLat& b, const LonLat& c) {
+    return (b.lon - a.lon) * (c.lat - a.lat) - (b.lat - a.lat) * (c.lon - a.lon);
+}
+bool on_segment(const LonLat& a, const LonLat& b, const LonLat& c) {
+    return std::min(a.lon, b.lon) <= c.lon && c.lon <= std::max(a.lon, b.lon) && std::min(a.lat, b.lat) <= c.lat &&
+           c.lat <= std::max(a.lat, b.lat);
+}
+bool segments_meet(const LonLat& a, const LonLat& b, const LonLat& c, const LonLat& d) {
+    const double o1 = orient(a, b, c), o2 = orient(a, b, d), o3 = orient(c, d, a), o4 = orient(c, d, b);
+    if (((o1 > 0 && o2 < 0) || (o1 < 0 && o2 > 0)) && ((o3 > 0 && o4 < 0) || (o3 < 0 && o4 > 0))) return true;
+    return (o1 == 0 && on_segment(a, b, c)) || (o2 == 0 && on_segment(a, b, d)) || (o3 == 0 && on_segment(c, d, a)) ||
+           (o4 == 0 && on_segment(c, d, b));
+}
+
+// True when two edges of the ring that do not follow each other meet. Edges sorted by their
+// west end, so that only edges whose longitudes overlap are compared.
+bool crosses_itself(const Ring& ring) {
+    const std::size_t n = ring.size() - 1;  // edges; the last position repeats the first
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    const auto west = [&](std::size_t i) { return std::min(ring[i].lon, ring[i + 1].lon); };
+    const auto east = [&](std::size_t i) { return std::max(ring[i].lon, ring[i + 1].lon); };
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return west(a) < west(b); });
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t b = a + 1; b < n && west(order[b]) <= east(order[a]); ++b) {
+            const std::size_t i = std::min(order[a], order[b]), j = std::max(order[a], order[b]);
+            if (j == i + 1 || (i == 0 && j == n - 1)) continue;  // neighbours share their corner
+            if (segments_meet(ring[i], ring[i + 1], ring[j], ring[j + 1])) return true;
+        }
+    return false;
+}
+
+void FeatureReader::check_rings(const BoundaryFeature& bf) {
+    for (std::size_t p = 0; p < bf.polygons.size(); ++p)
+        for (std::size_t r = 0; r < bf.polygons[p].size(); ++r)
+            if (crosses_itself(bf.polygons[p][r]))
+                out.notices.push_back(source + ", feature " + std::to_string(number) + ": ring " + std::to_string(r + 1) +
+                                      " of polygon " + std::to_string(p + 1) +
+                                      " crosses itself; it is drawn as it is, but its area may be wrong.");
+}
+
+template <class Input>
+BoundaryFile parse_input(Input&& input, const std::string& source) {
+    BoundaryFile out;
+    out.source = source;
+    FeatureReader reader{source, out};
+    std::string key_at_top;
+    // Each feature is turned into polygons as soon as it is read and dropped from the
+    // document, so that only one feature at a time is held as JSON.
+    json::parser_callback_t keep = [&](int depth, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::key && depth == 1) key_at_top = parsed.get<std::string>();
+        if (event == json::parse_event_t::object_end && depth == 2 && key_at_top == "features") {
+            reader.feature(parsed);
+            return false;
+        }
+        return true;
+    };
+    json root;
+    try {
+        root = json::parse(std::forward<Input>(input), keep);
+    } catch (const json::parse_error& e) {
+        std::string what = e.what();
+        if (const std::size_t k = what.find("] "); k != std::string::npos) what.erase(0, k + 2);
+        throw UserError(source + " is not GeoJSON: " + what, "Ward boundaries");
+    }
+    if (!root.is_object() || root.value("type", json()) != "FeatureCollection")
+        throw UserError(source + " is not GeoJSON: it must be a FeatureCollection of the wards' Polygon and "
+                                 "MultiPolygon features",
+                        "Ward boundaries");
+    const auto f = root.find("features");
+    if (f == root.end() || !f->is_array())
+        throw UserError(source + " is not GeoJSON: its FeatureCollection has no list of features", "Ward boundaries");
+    // features that were not objects stayed in the list
+    if (!f->empty()) {
+        reader.number = 0;
+        throw UserError(source + ": an entry of the features list is not a GeoJSON Feature", "Ward boundaries");
+    }
+    if (out.features.empty()) throw UserError(source + " holds no ward boundaries: its list of features is empty",
+                                              "Ward boundaries");
+    return out;
+}
+
+double authalic_q(double sin_phi, double e) {
+    const double es = e * sin_phi;
+    return (1.0 - e * e) * (sin_phi / (1.0 - es * es) - std::log((1.0 - es) / (1.0 + es)) / (2.0 * e));
+}
+
+constexpr double kMajor = 6378137.0;                      // WGS 84
+constexpr double kFlattening = 1.0 / 298.257223563;
+const double kE = std::sqrt(kFlattening * (2.0 - kFlattening));
+constexpr double kRadian = std::numbers::pi / 180.0;
+
+}  // namespace
+
+BoundaryFile parse_boundaries(const std::string& text, const std::string& source) { return parse_input(text, source); }
+
+BoundaryFile read_boundary_file(const std::string& path) {
+    std::ifstream in(platform::path_from_utf8(path), std::ios::binary);
+    if (!in) throw UserError("The boundaries file " + printable(path, 200) + " cannot be read.", "Ward boundaries");
+    return parse_input(in, printable(path, 200));
+}
+
+std::string name_key(const std::string& name) {
+    std::size_t b = 0, e = name.size();
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (b < e && blank(name[b])) ++b;
+    while (e > b && blank(name[e - 1])) --e;
+    std::string key = name.substr(b, e - b);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
+// Snyder, Map Projections: A Working Manual (1987), the ellipsoidal oblique Lambert
+// azimuthal equal-area projection, formulas 3-12, 24-13 to 24-19.
+EqualAreaProjection::EqualAreaProjection(LonLat centre) : centre_(centre) {
+    const double qp = authalic_q(1.0, kE);
+    rq_ = kMajor * std::sqrt(qp / 2.0);
+    const double sin1 = std::sin(centre.lat * kRadian);
+    const double beta1 = std::asin(authalic_q(sin1, kE) / qp);
+    sin_beta1_ = std::sin(beta1);
+    cos_beta1_ = std::cos(beta1);
+    const double m1 = std::cos(centre.lat * kRadian) / std::sqrt(1.0 - kE * kE * sin1 * sin1);
+    d_ = kMajor * m1 / (rq_ * cos_beta1_);
+    qp_ = qp;
+}
+
+PlanePoint EqualAreaProjection::operator()(LonLat p) const {
+    const double sin_beta = authalic_q(std::sin(p.lat * kRadian), kE) / qp_;
+    const double cos_beta = std::sqrt(std::max(0.0, 1.0 - sin_beta * sin_beta));
+    const double dl = (p.lon - centre_.lon) * kRadian;
+    const double b = rq_ * std::sqrt(2.0 / (1.0 + sin_beta1_ * sin_beta + cos_beta1_ * cos_beta * std::cos(dl)));
+    return {b * d_ * cos_beta * std::sin(dl), (b / d_) * (cos_beta1_ * sin_beta - sin_beta1_ * cos_beta * std::cos(dl))};
+}
+
+double area_km2(const std::vector<Polygon>& polygons, const EqualAreaProjection& projection) {
+    double total = 0.0;
+    for (const Polygon& poly : polygons)
+        for (std::size_t r = 0; r < poly.size(); ++r) {
+            // the shoelace formula on the projected ring; holes take away
+            double twice = 0.0;
+            PlanePoint prev = projection(poly[r][0]);
+            for (std::size_t k = 1; k < poly[r].size(); ++k) {
+                const PlanePoint cur = projection(poly[r][k]);
+                twice += prev.x * cur.y - cur.x * prev.y;
+                prev = cur;
+            }
+            total += (r == 0 ? 1.0 : -1.0) * std::fabs(twice) / 2.0;
+        }
+    return total / 1e6;
+}
+
+const WardShape* WardBoundaries::shape(const std::string& ward) const {
+    for (const WardShape& s : shapes)
+        if (s.name == ward) return &s;
+    return nullptr;
+}
+
+WardBoundaries match_wards(const BoundaryFile& file, const std::vector<std::string>& ward_names,
+                           const std::string& name_property) {
+    std::vector<std::string> keys;  // every property name, first seen first
+    for (const BoundaryFeature& f : file.features)
+        for (const auto& [k, v] : f.properties)
+            if (std::find(keys.begin(), keys.end(), k) == keys.end()) keys.push_back(k);
+    const auto list = [](const std::vector<std::string>& names) {
+        std::string s;
+        for (const std::string& n : names) s += (s.empty() ? "" : ", ") + quoted(n);
+        return s.empty() ? std::string("none") : s;
+    };
+    std::map<std::string, bool> wanted;
+    for (const std::string& w : ward_names) wanted[name_key(w)] = true;
+    const auto value_of = [](const BoundaryFeature& f, const std::string& key) -> const std::string* {
+        for (const auto& [k, v] : f.properties)
+            if (k == key) return &v;
+        return nullptr;
+    };
+    const auto matches = [&](const std::string& key) {
+        std::map<std::string, bool> seen;
+        for (const BoundaryFeature& f : file.features)
+            if (const std::string* v = value_of(f, key); v && wanted.count(name_key(*v))) seen[name_key(*v)] = true;
+        return seen.size();
+    };
+
+    WardBoundaries out;
+    out.notices = file.notices;
+    if (!name_property.empty()) {
+        if (std::find(keys.begin(), keys.end(), name_property) == keys.end())
+            throw UserError(file.source + ": no feature has the property " + quoted(name_property) +
+                                " (the properties are: " + list(keys) + ")",
+                            "Ward boundaries");
+        out.name_property = name_property;
+    } else {
+        std::size_t best = 0;
+        for (const std::string& k : keys)
+            if (const std::size_t m = matches(k); m > best) best = m, out.name_property = k;
+    }
+    if (matches(out.name_property) == 0)
+        throw UserError(file.source + ": no " +
+                            (name_property.empty() ? std::string("property") : "value of " + quoted(name_property)) +
+                            " of the boundaries matches a ward name of the data (properties: " + list(keys) +
+                            "; names match when they are the same but for letter case and surrounding blanks)",
+                        "Ward boundaries");
+
+    // the centre of the boundaries' extent
+    double west = 180, east = -180, south = 90, north = -90;
+    for (const BoundaryFeature& f : file.features)
+        for (const Polygon& p : f.polygons)
+            for (const LonLat& q : p.front()) {
+                west = std::min(west, q.lon), east = std::max(east, q.lon);
+                south = std::min(south, q.lat), north = std::max(north, q.lat);
+            }
+    out.projection = EqualAreaProjection({(west + east) / 2.0, (south + north) / 2.0});
+
+    std::map<std::string, std::vector<std::size_t>> by_key;
+    for (std::size_t i = 0; i < file.features.size(); ++i)
+        if (const std::string* v = value_of(file.features[i], out.name_property)) by_key[name_key(*v)].push_back(i);
+    const auto make_shape = [&](const std::string& name, std::vector<Polygon> polygons) {
+        WardShape s;
+        s.name = name;
+        s.polygons = std::move(polygons);
+        for (const Polygon& p : s.polygons) {
+            std::vector<std::vector<PlanePoint>> rings;
+            for (const Ring& r : p) {
+                std::vector<PlanePoint> pr;
+                pr.reserve(r.size());
+                for (const LonLat& q : r) pr.push_back(out.projection(q));
+                rings.push_back(std::move(pr));
+            }
+            s.plane.push_back(std::move(rings));
+        }
+        s.area_km2 = area_km2(s.polygons, out.projection);
+        return s;
+    };
+    std::vector<bool> used(file.features.size(), false);
+    for (const std::string& w : ward_names) {
+        const auto hit = by_key.find(name_key(w));
+        if (hit == by_key.end()) {
+            out.wards_without_boundary.push_back(w);
+            continue;
+        }
+        std::vector<Polygon> polygons;
+        for (std::size_t i : hit->second) {
+            used[i] = true;
+            polygons.insert(polygons.end(), file.features[i].polygons.begin(), file.features[i].polygons.end());
+        }
+        WardShape s = make_shape(w, std::move(polygons));
+        out.shapes.push_back(std::move(s));
+    }
+    for (std::size_t i = 0; i < file.features.size(); ++i)
+        if (!used[i]) {
+            const std::string* v = value_of(file.features[i], out.name_property);
+            out.boundaries_without_ward.push_back(v ? *v : "feature " + std::to_string(i + 1) + " (no " +
+                                                               out.name_property + ")");
+            out.unmatched.push_back(make_shape(out.boundaries_without_ward.back(), file.features[i].polygons));
+        }
+    return out;
+}
+
+}  // namespace valdmora

@@ -154,12 +154,20 @@ SpatialCheck spatial_check(const std::vector<std::string>& surveyed, const std::
     return c;
 }
 
+namespace {
+std::string short_number(double v, const char* pattern, const NumberFormat& fmt) {
+    std::string s = format_number(v, pattern, fmt);
+    if (!s.empty() && s.back() == fmt.decimal) s.pop_back();
+    return s;
+}
+}  // namespace
+
 std::string spatial_check_sentence(const SpatialCheck& c, const NumberFormat& fmt) {
     if (!c.moran) return "The spatial check of the residuals is not available: " + c.moran.reason() + ".";
     const MoranTest& t = *c.moran;
-    const std::string p = t.p_value < 0.001 ? "p < " + format_number(0.001, "0.###", fmt)
-                                            : "p = " + format_number(t.p_value, "0.###", fmt);
-    const std::string figures = "(Moran's I " + format_number(t.i, "0.##", fmt) + ", " + p + ", " +
+    const std::string p = t.p_value < 0.001 ? "p < " + short_number(0.001, "0.###", fmt)
+                                            : "p = " + short_number(t.p_value, "0.###", fmt);
+    const std::string figures = "(Moran's I " + short_number(t.i, "0.##", fmt) + ", " + p + ", " +
                                 std::to_string(t.n) + " wards)";
     if (t.p_value >= 0.05)
         return "The residuals of neighbouring wards are no more alike than chance would make them " + figures +

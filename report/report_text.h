@@ -19,6 +19,8 @@ struct ReportInput {
     std::optional<ModelTable> models;  // the table of models of the data, when made
     std::string date;                  // as the report shows it, e.g. 2026-12-08
     std::string version;
+    std::optional<WardMapData> map;  // the ward map's page, with its sentence
+    std::string map_sentence;
 };
 
 // Throws a UserError when the form holds no result yet.

@@ -57,6 +57,7 @@
 #include "estimation/progress.h"
 #include "help.h"
 #include "model_check_window.h"
+#include "map_pane.h"
 #include "model_table_dialog.h"
 #include "picture_box.h"
 #include "results_pane.h"
@@ -119,6 +120,13 @@ Form1::Form1(QWidget* parent, const QString& face) : QMainWindow(parent), form_(
     dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     addDockWidget(Qt::RightDockWidgetArea, dock);
     resizeDocks({dock}, {300}, Qt::Horizontal);
+    map_pane_ = new MapPane(this);
+    auto* map_dock = new QDockWidget("Map", this);
+    map_dock->setObjectName("mapDock");
+    map_dock->setWidget(map_pane_);
+    map_dock->setFeatures(dock->features());
+    tabifyDockWidget(dock, map_dock);
+    dock->raise();
     // extra width goes to the results pane; extra height to the charts (eventFilter)
     auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
     viewport_ = scroll->viewport();
@@ -259,6 +267,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::render() {
+    // the map follows the estimate held, which may have gone
+    if (map_pane_ && map_pane_->estimate() != (form_.result() ? &form_.result()->estimate : nullptr)) show_map();
     rendering_ = true;
     Command1->setText(from8bit(form_.caption()));
     Command1->setAccessibleName(Command1->text());
@@ -380,6 +390,12 @@ void Form1::read_data_file() {
                                  .arg(QLocale().toString(form_.state().n_unsurveyed))
                                  .arg(form_.state().n_pred));
     for (const Notice& n : notices) show_message(n);
+    // the boundaries read before, or those remembered with this file, on the new wards
+    const QString remembered = QSettings().value(boundaries_key(QFileInfo(path).absoluteFilePath())).toString();
+    if (!remembered.isEmpty() && remembered != map_pane_->boundaries_path())
+        guarded([&] { open_boundaries(remembered); });
+    else
+        guarded([this] { match_boundaries(); });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -479,6 +495,7 @@ void Form1::apply_result(ClickResult r) {
     form_.apply(std::move(r));
     summarised_result_ = nullptr;  // a new result in the same place: its summary is new
     announce(Label7, from8bit(form_.result()->label7 + form_.change_note()));
+    show_map();
     render();
     for (const Notice& n : notices)
         if (n.modal) show_message(n);

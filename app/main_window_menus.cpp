@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 
 #include "charts/charts.h"
@@ -23,6 +24,8 @@
 #include "picture_box.h"
 #include "qt_text.h"
 #include "report/pdf_report.h"
+#include "map_pane.h"
+#include "spatial/moran.h"
 
 namespace valdmora {
 
@@ -45,6 +48,24 @@ void Form1::create_menus() {
         for (const QString& path : files)
             recent_menu_->addAction(QString(QDir::toNativeSeparators(path)).replace('&', "&&"), this,
                                     [this, path] { guarded([this, path] { open_data_file(path); }); });
+    });
+    QAction* boundaries = file->addAction("Open ward &boundaries…", this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Open ward boundaries", "GeoJSON files (*.geojson *.json);;All files (*)", false);
+            if (!path.isEmpty()) open_boundaries(path);
+        });
+    });
+    boundaries->setObjectName("openBoundaries");
+    connect(map_pane_, &MapPane::saveRequested, this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Save map", "PNG images (*.png);;SVG drawings (*.svg)", true);
+            if (path.isEmpty()) return;
+            refuse_clash({path}, "Save map");
+            QString error;
+            if (!map_pane_->save(path, &error))
+                throw UserError(not_written_message("map", to8bit(path), to8bit(error)) + ".", "Save map");
+            statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
+        });
     });
     file->addSeparator();
     save_csv_action_ = file->addAction("Save ward predictions as &CSV…", this, [this] {
@@ -235,6 +256,13 @@ void Form1::export_report(const QString& path) {
     in.models = models_;
     in.date = QDate::currentDate().toString(Qt::ISODate).toStdString();
     in.version = VALDMORA_VERSION;
+    if (map_pane_->map() && map_pane_->boundaries()) {
+        in.map = map_pane_->map();
+        const EstimateResult& r = form_.result()->estimate;
+        const Residuals res = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), 1);
+        in.map_sentence = spatial_check_sentence(spatial_check(res.ward, res.pearson, *map_pane_->boundaries()),
+                                                 form_.format());
+    }
     const std::string e = write_report_pdf(in, engine_path(path));
     if (!e.empty()) throw UserError(not_written_message(to8bit(path), e), "Export report");
     statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
@@ -262,12 +290,70 @@ void Form1::check_model() {
                           model_library(), 1);
     std::string sentences = checks.simulated.available ? checks.simulated.sentence : "";
     if (checks.poisson.available) sentences = checks.poisson.sentence + "\n" + sentences;
+    if (map_pane_->boundaries())
+        sentences += "\n" + spatial_check_sentence(spatial_check(residuals.ward, residuals.pearson, *map_pane_->boundaries()),
+                                                   form_.format());
     // the checks are of the estimate on show; when that is out of date, they say so first
     const std::string stale = form_.out_of_date_line();
     if (!stale.empty()) sentences = stale + "\n" + sentences;
     check_window_->show_checks(sentences);
     check_window_->show();
     check_window_->raise();
+}
+
+void Form1::open_boundaries(const QString& path) {
+    if (task_.busy()) return;
+    const std::string file = engine_path(path);
+    // a large file is read off the window's thread; Cancel keeps the boundaries held
+    std::optional<BoundaryFile> read = task_.run<BoundaryFile>(
+        "Reading ward boundaries", [file](const Progress&) { return read_boundary_file(file); });
+    if (!read) return;
+    std::optional<BoundaryFile> before = std::move(boundary_file_);
+    const QString before_path = map_pane_->boundaries_path();
+    boundary_file_ = std::move(read);
+    try {
+        map_pane_->set_boundaries(std::nullopt, QFileInfo(path).absoluteFilePath());
+        match_boundaries();
+    } catch (...) {
+        boundary_file_ = std::move(before);
+        map_pane_->set_boundaries(std::nullopt, before_path);
+        guarded([this] { match_boundaries(); });
+        throw;
+    }
+    if (form_.state().has_data_file())
+        QSettings().setValue(boundaries_key(QFileInfo(from8bit(form_.data_file())).absoluteFilePath()),
+                             QFileInfo(path).absoluteFilePath());
+    for (const std::string& n : map_pane_->boundaries()->notices) show_message({"Ward boundaries", n, "", false});
+    const WardBoundaries& b = *map_pane_->boundaries();
+    QString status = QString("read %1: %2 wards matched by \"%3\"")
+                         .arg(QDir::toNativeSeparators(path))
+                         .arg(b.shapes.size())
+                         .arg(from8bit(b.name_property));
+    const auto names = [](const std::vector<std::string>& v) {
+        QStringList l;
+        for (const std::string& s : v) l << from8bit(s);
+        return l.join(", ");
+    };
+    if (!b.wards_without_boundary.empty()) status += "; without a boundary: " + names(b.wards_without_boundary);
+    if (!b.boundaries_without_ward.empty()) status += "; boundaries without a ward: " + names(b.boundaries_without_ward);
+    statusBar()->showMessage(status);
+}
+
+void Form1::match_boundaries() {
+    if (!boundary_file_) return;
+    std::vector<std::string> wards = form_.state().surveyed_name.values();
+    for (const std::string& w : form_.state().unsurveyed_name.values()) wards.push_back(w);
+    if (wards.empty()) return;
+    map_pane_->set_boundaries(match_wards(*boundary_file_, wards), map_pane_->boundaries_path());
+    show_map();
+}
+
+void Form1::show_map() {
+    const ClickResult* r = form_.result();
+    const std::string heading = r ? form_.result_origin()->data_name + ": " +
+                                        std::string(distribution(r->estimate.state.err_dist).name) + " model"
+                                  : std::string();
+    map_pane_->set_estimate(r ? &r->estimate : nullptr, heading, form_.format());
 }
 
 }  // namespace valdmora

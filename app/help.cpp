@@ -129,7 +129,17 @@ the counts from the fitted model itself (gamma-Poisson, normal with SD e, lognor
 unticked, the bench's original draws are used, as older seeded series were.</p>
 <p><i>Model → Check model</i> also tests the counts' spread: the negative binomial against its
 Poisson limit, and the dispersion statistic against data sets simulated from the fitted model.
-<i>Model → Compare models</i> gives the total averaged over all models by their AICc weights.</p>)";
+<i>Model → Compare models</i> gives the total averaged over all models by their AICc weights.</p>
+<h3>Ward map</h3>
+<p><i>File → Open ward boundaries…</i> reads the wards' outlines from a GeoJSON file, as a GIS
+exports them (longitude and latitude). The <i>Map</i> tab beside the results shows one layer:
+predicted dogs in the unsurveyed wards, counted dogs in the surveyed ones (outlined in bold),
+dogs per km², the width of each ward's limits, or the surveyed wards' residuals (orange: fewer
+dogs than predicted, purple: more). Hatched wards have no data and are named in the legend;
+hover over a ward for its name.</p>
+<p>With boundaries, <i>Check model</i> also says whether neighbouring wards' residuals are
+alike (Moran's I). If they are, something that varies across the town, such as a market
+district or a river bank, is missing from the predictors, and the limits may be too narrow.</p>)";
     return QString(R"(<h2>valdmora %1</h2>
 <p>Estimates the roaming dogs in the wards of a town from street-survey counts by maximum
 likelihood, with a test bench that scores the limits on simulated surveys.</p>

@@ -247,7 +247,7 @@ const WardShape* WardBoundaries::shape(const std::string& ward) const {
     return nullptr;
 }
 
-WardBoundaries match_wards(const BoundaryFile& file, const std::vector<std::string>& ward_names,
+WardBoundaries match_wards(BoundaryFile file, const std::vector<std::string>& ward_names,
                            const std::string& name_property) {
     std::vector<std::string> keys;  // every property name, first seen first
     for (const BoundaryFeature& f : file.features)
@@ -323,6 +323,8 @@ WardBoundaries match_wards(const BoundaryFile& file, const std::vector<std::stri
         return s;
     };
     std::vector<bool> used(file.features.size(), false);
+    std::map<std::string, int> wards_of_key;
+    for (const std::string& w : ward_names) ++wards_of_key[name_key(w)];
     for (const std::string& w : ward_names) {
         const auto hit = by_key.find(name_key(w));
         if (hit == by_key.end()) {
@@ -330,9 +332,15 @@ WardBoundaries match_wards(const BoundaryFile& file, const std::vector<std::stri
             continue;
         }
         std::vector<Polygon> polygons;
+        // the last ward of a name takes the polygons, any before it a copy
+        const bool last = --wards_of_key[hit->first] == 0;
         for (std::size_t i : hit->second) {
+            std::vector<Polygon>& from = file.features[i].polygons;
+            if (last)
+                polygons.insert(polygons.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+            else
+                polygons.insert(polygons.end(), from.begin(), from.end());
             used[i] = true;
-            polygons.insert(polygons.end(), file.features[i].polygons.begin(), file.features[i].polygons.end());
         }
         WardShape s = make_shape(w, std::move(polygons));
         out.shapes.push_back(std::move(s));
@@ -342,7 +350,7 @@ WardBoundaries match_wards(const BoundaryFile& file, const std::vector<std::stri
             const std::string* v = value_of(file.features[i], out.name_property);
             out.boundaries_without_ward.push_back(v ? *v : "feature " + std::to_string(i + 1) + " (no " +
                                                                out.name_property + ")");
-            out.unmatched.push_back(make_shape(out.boundaries_without_ward.back(), file.features[i].polygons));
+            out.unmatched.push_back(make_shape(out.boundaries_without_ward.back(), std::move(file.features[i].polygons)));
         }
     return out;
 }

@@ -84,8 +84,9 @@ struct WardBoundaries {
 
 // Matches the wards by name_property, or, when it is empty, by the string property whose
 // values match the most ward names. Raises a UserError when the named property is on no
-// feature, or no property matches any ward (naming the properties it tried).
-WardBoundaries match_wards(const BoundaryFile& file, const std::vector<std::string>& ward_names,
+// feature, or no property matches any ward (naming the properties it tried). The file's
+// polygons move into the wards' shapes: pass a copy to keep them.
+WardBoundaries match_wards(BoundaryFile file, const std::vector<std::string>& ward_names,
                            const std::string& name_property = {});
 
 }  // namespace valdmora

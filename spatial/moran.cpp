@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <set>
 #include <unordered_map>
 
 #include "cycle/number_format.h"
@@ -14,45 +13,43 @@ namespace valdmora {
 namespace {
 
 struct Vertex {
+    int64_t column;  // of width snap in longitude
+    double lat, lon;
     std::size_t shape;
-    LonLat at;
+    bool operator<(const Vertex& o) const {
+        return column != o.column ? column < o.column : lat != o.lat ? lat < o.lat : shape < o.shape;
+    }
 };
-
-int64_t cell(double v, double snap) { return static_cast<int64_t>(std::floor(v / snap)); }
-uint64_t cell_key(int64_t a, int64_t b) { return static_cast<uint64_t>(a) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(b); }
 
 }  // namespace
 
 Neighbours queen_neighbours(const std::vector<const WardShape*>& shapes, double snap) {
-    // every boundary position in a grid of cells one snap wide: two positions within snap
-    // of each other lie in the same or adjacent cells
-    std::unordered_map<uint64_t, std::vector<Vertex>> grid;
+    // Every boundary position, sorted by columns one snap wide and by latitude within them:
+    // a position's twins within snap lie in its own column or the next, within snap of its
+    // latitude, found by binary search. Pairs met from both sides count once.
+    std::vector<Vertex> v;
     for (std::size_t s = 0; s < shapes.size(); ++s)
         for (const Polygon& p : shapes[s]->polygons)
             for (const Ring& r : p)
-                for (const LonLat& q : r) {
-                    std::vector<Vertex>& here = grid[cell_key(cell(q.lon, snap), cell(q.lat, snap))];
-                    const bool known = std::any_of(here.begin(), here.end(), [&](const Vertex& v) {
-                        return v.shape == s && v.at.lon == q.lon && v.at.lat == q.lat;
-                    });
-                    if (!known) here.push_back({s, q});
-                }
-    std::vector<std::set<std::size_t>> sets(shapes.size());
-    for (const auto& [key, vertices] : grid)
-        for (const Vertex& v : vertices) {
-            const int64_t cx = cell(v.at.lon, snap), cy = cell(v.at.lat, snap);
-            for (int64_t dx = -1; dx <= 1; ++dx)
-                for (int64_t dy = -1; dy <= 1; ++dy) {
-                    const auto other = grid.find(cell_key(cx + dx, cy + dy));
-                    if (other == grid.end()) continue;
-                    for (const Vertex& w : other->second)
-                        if (w.shape != v.shape && std::fabs(w.at.lon - v.at.lon) <= snap &&
-                            std::fabs(w.at.lat - v.at.lat) <= snap)
-                            sets[v.shape].insert(w.shape);
-                }
+                for (std::size_t k = 0; k + 1 < r.size(); ++k)  // the last repeats the first
+                    v.push_back({static_cast<int64_t>(std::floor(r[k].lon / snap)), r[k].lat, r[k].lon, s});
+    std::sort(v.begin(), v.end());
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (const Vertex& a : v)
+        for (int64_t column : {a.column, a.column + 1}) {
+            auto it = std::lower_bound(v.begin(), v.end(), Vertex{column, a.lat - snap, 0.0, 0});
+            for (; it != v.end() && it->column == column && it->lat <= a.lat + snap; ++it)
+                if (it->shape != a.shape && std::fabs(it->lon - a.lon) <= snap)
+                    pairs.emplace_back(std::min(a.shape, it->shape), std::max(a.shape, it->shape));
         }
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     Neighbours out(shapes.size());
-    for (std::size_t s = 0; s < shapes.size(); ++s) out[s].assign(sets[s].begin(), sets[s].end());
+    for (const auto& [a, b] : pairs) {
+        out[a].push_back(b);
+        out[b].push_back(a);
+    }
+    for (std::vector<std::size_t>& n : out) std::sort(n.begin(), n.end());
     return out;
 }
 
@@ -124,8 +121,11 @@ SpatialCheck spatial_check(const std::vector<std::string>& surveyed, const std::
     c.boundaries_without_ward = boundaries.boundaries_without_ward;
     std::vector<const WardShape*> shapes;
     std::vector<std::size_t> index;  // into surveyed
+    std::unordered_map<std::string, const WardShape*> by_name;
+    for (const WardShape& s : boundaries.shapes) by_name.emplace(s.name, &s);
     for (std::size_t k = 0; k < surveyed.size() && k < pearson.size(); ++k)
-        if (const WardShape* s = boundaries.shape(surveyed[k])) {
+        if (const auto hit = by_name.find(surveyed[k]); hit != by_name.end()) {
+            const WardShape* s = hit->second;
             shapes.push_back(s);
             index.push_back(k);
         }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <sstream>
 
 #include "cycle/user_error.h"
@@ -112,8 +113,8 @@ TEST(TownBoundaries, AreasAgreeWithProjAndAKnownArea) {
     EXPECT_NEAR(area_km2({Polygon{ring}}, EqualAreaProjection({12.0, 47.0})), number(v, "box.area"), 1e-5 * 87.5);
     // local: a metre east at the centre is a metre on the map
     const PlanePoint east = laea({10.05 + 1e-5, 45.05});
-    EXPECT_NEAR(east.x, 6378137.0 * 1e-5 * M_PI / 180 * std::cos(45.05 * M_PI / 180) /
-                            std::sqrt(1 - 0.00669437999014 * std::pow(std::sin(45.05 * M_PI / 180), 2)),
+    EXPECT_NEAR(east.x, 6378137.0 * 1e-5 * std::numbers::pi / 180 * std::cos(45.05 * std::numbers::pi / 180) /
+                            std::sqrt(1 - 0.00669437999014 * std::pow(std::sin(45.05 * std::numbers::pi / 180), 2)),
                 1e-6);
     EXPECT_NEAR(east.y, 0.0, 1e-6);
 }
@@ -234,4 +235,14 @@ TEST(BoundaryMessages, ASelfCrossingRingIsDrawnWithANotice) {
     const WardBoundaries b = match_wards(f, {"A", "B"});
     EXPECT_EQ(b.shapes.size(), 2u);
     EXPECT_EQ(b.notices.size(), 1u);
+}
+
+TEST(BoundaryMessages, TwoWardsOfOneNameBothGetTheBoundary) {
+    const std::string poly = R"({"type":"Polygon","coordinates":[)" + square(10, 45, 0.01) + "]}";
+    const WardBoundaries b = match_wards(parse_boundaries(collection(feature("Elm", poly)), "b"), {"Elm", "ELM "});
+    ASSERT_EQ(b.shapes.size(), 2u);
+    EXPECT_EQ(b.shapes[0].polygons.size(), 1u);
+    EXPECT_EQ(b.shapes[1].polygons.size(), 1u);
+    EXPECT_NEAR(b.shapes[0].area_km2, b.shapes[1].area_km2, 1e-12);
+    EXPECT_GT(b.shapes[0].area_km2, 0.8);
 }

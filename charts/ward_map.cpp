@@ -217,7 +217,9 @@ void plot_ward_map(Surface& s, const WardMapData& d, const NumberFormat& fmt) {
         swatch(s, lx, y + (lh - 10) / 2, style);
         const auto u = static_cast<std::size_t>(k);
         text_at(lx + 22, y,
-                legend_number(limits[u], magnitude, fmt) + " to " + legend_number(limits[u + 1], magnitude, fmt));
+                limits[u] == limits[u + 1]
+                    ? legend_number(limits[u], magnitude, fmt) + ", every ward"
+                    : legend_number(limits[u], magnitude, fmt) + " to " + legend_number(limits[u + 1], magnitude, fmt));
         y += lh + 2;
     }
     if (n == 0 && !values.empty() && drawable) {

@@ -121,6 +121,13 @@ TEST(WardMap, DrawsEachWardOnceWithLegendScaleBarAndNoDataNamed) {
     EXPECT_TRUE(s.printed("Quarry"));
     EXPECT_TRUE(s.printed(" m") || s.printed(" km"));  // the scale bar's length
     EXPECT_TRUE(s.printed("12 to "));
+    // one value throughout: one class, said so
+    WardMapData same = three_wards();
+    same.wards[1].value = 12;
+    ShapeRecorder one;
+    plot_ward_map(one, same, NumberFormat{});
+    EXPECT_TRUE(one.printed("12, every ward"));
+    EXPECT_EQ(one.named("Elm")->style.fill, one.named("Oak")->style.fill);
 
     // the ward under a pixel, the last drawn on top
     const WardMapData d = three_wards();

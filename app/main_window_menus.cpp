@@ -320,6 +320,12 @@ void Form1::open_boundaries(const QString& path) {
         guarded([this] { match_boundaries(); });
         throw;
     }
+    if (!map_pane_->boundaries()) {
+        statusBar()->showMessage(QString("read %1: %2 boundaries, to be matched to the wards of the data read next")
+                                     .arg(QDir::toNativeSeparators(path))
+                                     .arg(boundary_file_->features.size()));
+        return;
+    }
     if (form_.state().has_data_file())
         QSettings().setValue(boundaries_key(QFileInfo(from8bit(form_.data_file())).absoluteFilePath()),
                              QFileInfo(path).absoluteFilePath());

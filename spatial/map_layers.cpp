@@ -31,6 +31,25 @@ std::optional<MapLayer> map_layer_from_key(std::string_view key) {
     return std::nullopt;
 }
 
+namespace {
+
+std::vector<MapPolygon> map_polygons(const WardShape& shape) {
+    std::vector<MapPolygon> out;
+    for (const auto& p : shape.plane) {
+        MapPolygon mp;
+        for (const auto& r : p) {
+            std::vector<MapPoint> ring;
+            ring.reserve(r.size());
+            for (const PlanePoint& q : r) ring.push_back({q.x, q.y});
+            mp.push_back(std::move(ring));
+        }
+        out.push_back(std::move(mp));
+    }
+    return out;
+}
+
+}  // namespace
+
 WardMapData ward_map_data(const EstimateResult& e, const WardBoundaries& b, const MapOptions& o,
                           const Residuals* residuals, std::string heading) {
     const MapLayerTraits& traits = map_layer(o.layer);
@@ -91,30 +110,13 @@ WardMapData ward_map_data(const EstimateResult& e, const WardBoundaries& b, cons
         }
         w.shown = !applies ? MapWard::Shown::other : std::isfinite(v) ? MapWard::Shown::value : MapWard::Shown::no_data;
         w.value = v;
-        for (const auto& p : shape.plane) {
-            MapPolygon mp;
-            for (const auto& r : p) {
-                std::vector<MapPoint> ring;
-                ring.reserve(r.size());
-                for (const PlanePoint& q : r) ring.push_back({q.x, q.y});
-                mp.push_back(std::move(ring));
-            }
-            w.polygons.push_back(std::move(mp));
-        }
+        w.polygons = map_polygons(shape);
         d.wards.push_back(std::move(w));
     }
     for (const WardShape& shape : b.unmatched) {
         MapWard w;
         w.name = shape.name;
-        for (const auto& p : shape.plane) {
-            MapPolygon mp;
-            for (const auto& r : p) {
-                std::vector<MapPoint> ring;
-                for (const PlanePoint& q : r) ring.push_back({q.x, q.y});
-                mp.push_back(std::move(ring));
-            }
-            w.polygons.push_back(std::move(mp));
-        }
+        w.polygons = map_polygons(shape);
         d.wards.push_back(std::move(w));
     }
     d.other_label = o.layer == MapLayer::counted || o.layer == MapLayer::residual ? "not surveyed" : "surveyed";

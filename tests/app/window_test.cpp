@@ -75,12 +75,16 @@ private slots:
 
     void wardMapFollowsTheBoundariesAndTheEstimate() {
         const QString ref = VALDMORA_REFERENCE_DIR;
+        // boundaries before data wait for the data
+        w->open_boundaries(ref + "/town.geojson");
+        valdmora::MapPane* pane = w->map_pane();
+        QVERIFY(!pane->boundaries());
         type_into(get<QLineEdit>("txtData"), ref + "/town_counts.txt");
         QTest::mouseClick(command(), Qt::LeftButton);
         QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QVERIFY(pane->boundaries());
         w->open_boundaries(ref + "/town.geojson");
         QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
-        valdmora::MapPane* pane = w->map_pane();
         QVERIFY(pane->boundaries());
         QCOMPARE(pane->boundaries()->wards_without_boundary, std::vector<std::string>{"Ghost"});
         QVERIFY(!pane->map());  // nothing estimated yet

@@ -149,7 +149,7 @@ BoundaryFile parse_input(Input&& input, const std::string& source) {
     json root;
     try {
         root = json::parse(std::forward<Input>(input), keep);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a syntax error, or a number too large for a double
         std::string what = e.what();
         if (const std::size_t k = what.find("] "); k != std::string::npos) what.erase(0, k + 2);
         throw UserError(source + " is not GeoJSON: " + what, "Ward boundaries");

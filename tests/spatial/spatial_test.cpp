@@ -190,6 +190,9 @@ TEST(BoundaryMessages, SayWhatIsWrongAndWhere) {
     const std::string poly = R"({"type":"Polygon","coordinates":[)" + square(10, 45, 0.01) + "]}";
     EXPECT_NE(message_of("{\"type\": \"FeatureCollection\", ").find("b.geojson is not GeoJSON"), std::string::npos);
     EXPECT_NE(message_of("[1, 2]").find("must be a FeatureCollection"), std::string::npos);
+    EXPECT_NE(message_of(collection(feature("A", R"({"type":"Polygon","coordinates":[[[10,45e52103]]]})")))
+                  .find("b.geojson is not GeoJSON: number overflow"),
+              std::string::npos);
     EXPECT_NE(message_of(R"({"type":"Topology"})").find("must be a FeatureCollection"), std::string::npos);
     EXPECT_NE(message_of(collection("")).find("no ward boundaries"), std::string::npos);
     EXPECT_NE(message_of(collection(feature("A", poly) + "," +

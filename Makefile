@@ -59,7 +59,7 @@ fuzz: deps
 	@cmake -S . -B build-fuzz -DVALDMORA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@for t in count_file modellib batch; do \
+	@for t in count_file modellib batch boundaries; do \
 	  mkdir -p build-fuzz/corpus-$$t && \
 	  echo "fuzzing $$t for $(FUZZ_SECONDS) s" && \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \

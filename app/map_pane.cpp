@@ -39,6 +39,7 @@ void MapCanvas::set_map(std::optional<WardMapData> map, NumberFormat fmt, QStrin
     map_ = std::move(map);
     format_ = fmt;
     placeholder_ = std::move(placeholder);
+    stale_ = true;
     update();
 }
 
@@ -50,8 +51,18 @@ void MapCanvas::paintEvent(QPaintEvent*) {
         p.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, placeholder_);
         return;
     }
-    PainterSurface surface(p, QRectF(0, 0, width(), height()), font());
-    plot_ward_map(surface, *map_, format_);
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (stale_ || drawn_.size() != pixels) {
+        drawn_ = QImage(pixels, QImage::Format_RGB32);
+        drawn_.setDevicePixelRatio(ratio);
+        drawn_.fill(Qt::white);
+        QPainter on_image(&drawn_);
+        PainterSurface surface(on_image, QRectF(0, 0, width(), height()), font());
+        plot_ward_map(surface, *map_, format_);
+        stale_ = false;
+    }
+    p.drawImage(QPointF(0, 0), drawn_);
 }
 
 bool MapCanvas::event(QEvent* e) {

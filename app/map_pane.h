@@ -3,6 +3,7 @@
 // itself with each ward's name on hover, and saving it as PNG (300 dpi) or SVG.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include <optional>
@@ -38,6 +39,9 @@ private:
     std::optional<WardMapData> map_;
     NumberFormat format_;
     QString placeholder_;
+    // the map as last drawn: a large town is drawn once a change, not once a repaint
+    QImage drawn_;
+    bool stale_ = true;
 };
 
 class MapPane : public QWidget {

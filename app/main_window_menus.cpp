@@ -306,7 +306,9 @@ void Form1::open_boundaries(const QString& path) {
     const std::string file = engine_path(path);
     // a large file is read off the window's thread; Cancel keeps the boundaries held
     std::optional<BoundaryFile> read = task_.run<BoundaryFile>(
-        "Reading ward boundaries", [file](const Progress&) { return read_boundary_file(file); });
+        "Reading ward boundaries", [file](const Progress& progress) {
+            return read_boundary_file(file, [&progress](std::size_t) { progress.check_cancel(); });
+        });
     if (!read) return;
     std::optional<BoundaryFile> before = std::move(boundary_file_);
     const QString before_path = map_pane_->boundaries_path();

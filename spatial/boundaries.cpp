@@ -131,7 +131,7 @@ void FeatureReader::check_rings(const BoundaryFeature& bf) {
 }
 
 template <class Input>
-BoundaryFile parse_input(Input&& input, const std::string& source) {
+BoundaryFile parse_input(Input&& input, const std::string& source, const FeatureHook& after_feature) {
     BoundaryFile out;
     out.source = source;
     FeatureReader reader{source, out};
@@ -142,6 +142,7 @@ BoundaryFile parse_input(Input&& input, const std::string& source) {
         if (event == json::parse_event_t::key && depth == 1) key_at_top = parsed.get<std::string>();
         if (event == json::parse_event_t::object_end && depth == 2 && key_at_top == "features") {
             reader.feature(parsed);
+            if (after_feature) after_feature(out.features.size());
             return false;
         }
         return true;
@@ -183,12 +184,14 @@ constexpr double kRadian = std::numbers::pi / 180.0;
 
 }  // namespace
 
-BoundaryFile parse_boundaries(const std::string& text, const std::string& source) { return parse_input(text, source); }
+BoundaryFile parse_boundaries(const std::string& text, const std::string& source, const FeatureHook& after_feature) {
+    return parse_input(text, source, after_feature);
+}
 
-BoundaryFile read_boundary_file(const std::string& path) {
+BoundaryFile read_boundary_file(const std::string& path, const FeatureHook& after_feature) {
     std::ifstream in(platform::path_from_utf8(path), std::ios::binary);
     if (!in) throw UserError("The boundaries file " + printable(path, 200) + " cannot be read.", "Ward boundaries");
-    return parse_input(in, printable(path, 200));
+    return parse_input(in, printable(path, 200), after_feature);
 }
 
 std::string name_key(const std::string& name) {

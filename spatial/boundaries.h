@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,12 @@ struct BoundaryFile {
 // document. Raises a UserError that says what is wrong and where: not JSON, not a GeoJSON
 // FeatureCollection, a geometry other than Polygon or MultiPolygon, a ring of fewer than
 // four positions or not closed, a position outside longitude/latitude ranges.
-BoundaryFile read_boundary_file(const std::string& path);
+// after_feature(n) runs once each feature is read (n so far): what it throws, such as a
+// request to stop, ends the reading.
+using FeatureHook = std::function<void(std::size_t features)>;
+BoundaryFile read_boundary_file(const std::string& path, const FeatureHook& after_feature = {});
 // The same from the file's text (source names it in messages).
-BoundaryFile parse_boundaries(const std::string& text, const std::string& source);
+BoundaryFile parse_boundaries(const std::string& text, const std::string& source, const FeatureHook& after_feature = {});
 
 // Names match after trimming blanks and ignoring letter case (ASCII letters).
 std::string name_key(const std::string& name);

@@ -240,6 +240,18 @@ TEST(BoundaryMessages, ASelfCrossingRingIsDrawnWithANotice) {
     EXPECT_EQ(b.notices.size(), 1u);
 }
 
+TEST(BoundaryMessages, AHookAfterEachFeatureCanStopTheReading) {
+    struct Stop {};
+    std::size_t seen = 0;
+    EXPECT_THROW(read_boundary_file(kDir + "/town.geojson",
+                                    [&](std::size_t n) {
+                                        seen = n;
+                                        if (n == 3) throw Stop{};
+                                    }),
+                 Stop);
+    EXPECT_EQ(seen, 3u);
+}
+
 TEST(BoundaryMessages, TwoWardsOfOneNameBothGetTheBoundary) {
     const std::string poly = R"({"type":"Polygon","coordinates":[)" + square(10, 45, 0.01) + "]}";
     const WardBoundaries b = match_wards(parse_boundaries(collection(feature("Elm", poly)), "b"), {"Elm", "ELM "});

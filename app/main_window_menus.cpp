@@ -301,27 +301,34 @@ void Form1::check_model() {
     check_window_->raise();
 }
 
+namespace {
+std::vector<std::string> ward_names_of(const EstimationState& s) {
+    std::vector<std::string> wards = s.surveyed_name.values();
+    wards.insert(wards.end(), s.unsurveyed_name.values().begin(), s.unsurveyed_name.values().end());
+    return wards;
+}
+}  // namespace
+
 void Form1::open_boundaries(const QString& path) {
     if (task_.busy()) return;
     const std::string file = engine_path(path);
-    // a large file is read off the window's thread; Cancel keeps the boundaries held
-    std::optional<BoundaryFile> read = task_.run<BoundaryFile>(
-        "Reading ward boundaries", [file](const Progress& progress) {
-            return read_boundary_file(file, [&progress](std::size_t) { progress.check_cancel(); });
-        });
+    const std::vector<std::string> wards = ward_names_of(form_.state());
+    struct Read {
+        BoundaryFile file;
+        std::optional<WardBoundaries> matched;
+    };
+    // a large file is read and matched off the window's thread; Cancel, or boundaries that
+    // cannot be read or matched, keep those held
+    std::optional<Read> read = task_.run<Read>("Reading ward boundaries", [&file, &wards](const Progress& progress) {
+        Read r{read_boundary_file(file, [&progress](std::size_t) { progress.check_cancel(); }), std::nullopt};
+        progress.check_cancel();
+        if (!wards.empty()) r.matched = match_wards(r.file, wards);
+        return r;
+    });
     if (!read) return;
-    std::optional<BoundaryFile> before = std::move(boundary_file_);
-    const QString before_path = map_pane_->boundaries_path();
-    boundary_file_ = std::move(read);
-    try {
-        map_pane_->set_boundaries(std::nullopt, QFileInfo(path).absoluteFilePath());
-        match_boundaries();
-    } catch (...) {
-        boundary_file_ = std::move(before);
-        map_pane_->set_boundaries(std::nullopt, before_path);
-        guarded([this] { match_boundaries(); });
-        throw;
-    }
+    boundary_file_ = std::move(read->file);
+    map_pane_->set_boundaries(std::move(read->matched), QFileInfo(path).absoluteFilePath());
+    show_map();
     if (!map_pane_->boundaries()) {
         statusBar()->showMessage(QString("read %1: %2 boundaries, to be matched to the wards of the data read next")
                                      .arg(QDir::toNativeSeparators(path))
@@ -349,10 +356,15 @@ void Form1::open_boundaries(const QString& path) {
 
 void Form1::match_boundaries() {
     if (!boundary_file_) return;
-    std::vector<std::string> wards = form_.state().surveyed_name.values();
-    for (const std::string& w : form_.state().unsurveyed_name.values()) wards.push_back(w);
+    const std::vector<std::string> wards = ward_names_of(form_.state());
     if (wards.empty()) return;
-    map_pane_->set_boundaries(match_wards(*boundary_file_, wards), map_pane_->boundaries_path());
+    // the match of other data is void whatever comes of this one
+    const QString path = map_pane_->boundaries_path();
+    map_pane_->set_boundaries(std::nullopt, path);
+    const BoundaryFile& file = *boundary_file_;
+    std::optional<WardBoundaries> matched = task_.run<WardBoundaries>(
+        "Matching ward boundaries", [&file, &wards](const Progress&) { return match_wards(file, wards); });
+    map_pane_->set_boundaries(std::move(matched), path);
     show_map();
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "boundaries.h"
+#include "geojson_reader.h"
 
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -15,78 +15,10 @@
 
 namespace valdmora {
 
-using json = nlohmann::json;
 
 namespace {
 
 std::string quoted(const std::string& s) { return "'" + printable(s, 60) + "'"; }
-
-struct FeatureReader {
-    const std::string& source;
-    BoundaryFile& out;
-    std::size_t number = 0;  // of the feature being read, from 1
-
-    [[noreturn]] void fail(const std::string& what) const {
-        throw UserError(source + ", feature " + std::to_string(number) + ": " + what, "Ward boundaries");
-    }
-
-    LonLat position(const json& p, const std::string& where) const {
-        if (!p.is_array() || p.size() < 2 || !p[0].is_number() || !p[1].is_number())
-            fail(where + " is not a position [longitude, latitude]");
-        const double lon = p[0].get<double>(), lat = p[1].get<double>();
-        if (!(lon >= -180.0 && lon <= 180.0 && lat >= -90.0 && lat <= 90.0))
-            fail(where + " (" + p[0].dump() + ", " + p[1].dump() +
-                 ") lies outside longitude -180..180 and latitude -90..90: GeoJSON positions are longitude and "
-                 "latitude, and the file may be in a projected coordinate system");
-        return {lon, lat};
-    }
-
-    Polygon polygon(const json& rings, const std::string& where) const {
-        if (!rings.is_array() || rings.empty()) fail(where + " has no rings");
-        Polygon poly;
-        for (std::size_t r = 0; r < rings.size(); ++r) {
-            const std::string ring_where = "ring " + std::to_string(r + 1) + " of " + where;
-            if (!rings[r].is_array() || rings[r].size() < 4) fail(ring_where + " has fewer than four positions");
-            Ring ring;
-            ring.reserve(rings[r].size());
-            for (std::size_t k = 0; k < rings[r].size(); ++k)
-                ring.push_back(position(rings[r][k], "position " + std::to_string(k + 1) + " of " + ring_where));
-            if (ring.front().lon != ring.back().lon || ring.front().lat != ring.back().lat)
-                fail(ring_where + " is not closed: its last position differs from its first");
-            poly.push_back(std::move(ring));
-        }
-        return poly;
-    }
-
-    void feature(json& f) {
-        ++number;
-        if (!f.is_object() || f.value("type", json()) != "Feature") fail("is not a GeoJSON Feature");
-        const auto g = f.find("geometry");
-        if (g == f.end() || g->is_null()) fail("has no geometry");
-        if (!g->is_object() || !g->contains("type") || !(*g)["type"].is_string()) fail("its geometry has no type");
-        const std::string type = (*g)["type"].get<std::string>();
-        const json& c = g->value("coordinates", json());
-        BoundaryFeature bf;
-        if (type == "Polygon") {
-            bf.polygons.push_back(polygon(c, "the polygon"));
-        } else if (type == "MultiPolygon") {
-            if (!c.is_array() || c.empty()) fail("the MultiPolygon has no polygons");
-            for (std::size_t k = 0; k < c.size(); ++k)
-                bf.polygons.push_back(polygon(c[k], "polygon " + std::to_string(k + 1)));
-        } else {
-            fail("the geometry is a " + printable(type, 40) + "; a ward must be a Polygon or a MultiPolygon");
-        }
-        if (const auto p = f.find("properties"); p != f.end() && p->is_object())
-            for (const auto& [key, value] : p->items()) {
-                if (value.is_string()) bf.properties.emplace_back(key, value.get<std::string>());
-                else if (value.is_number()) bf.properties.emplace_back(key, value.dump());
-            }
-        check_rings(bf);
-        out.features.push_back(std::move(bf));
-    }
-
-    void check_rings(const BoundaryFeature& bf);
-};
 
 // Orientation of c against the line a->b: > 0 left, < 0 right, 0 on it.
 double orient(const LonLat& a, const LonLat& b, const LonLat& c) {
@@ -121,57 +53,6 @@ bool crosses_itself(const Ring& ring) {
     return false;
 }
 
-void FeatureReader::check_rings(const BoundaryFeature& bf) {
-    for (std::size_t p = 0; p < bf.polygons.size(); ++p)
-        for (std::size_t r = 0; r < bf.polygons[p].size(); ++r)
-            if (crosses_itself(bf.polygons[p][r]))
-                out.notices.push_back(source + ", feature " + std::to_string(number) + ": ring " + std::to_string(r + 1) +
-                                      " of polygon " + std::to_string(p + 1) +
-                                      " crosses itself; it is drawn as it is, but its area may be wrong.");
-}
-
-template <class Input>
-BoundaryFile parse_input(Input&& input, const std::string& source, const FeatureHook& after_feature) {
-    BoundaryFile out;
-    out.source = source;
-    FeatureReader reader{source, out};
-    std::string key_at_top;
-    // Each feature is turned into polygons as soon as it is read and dropped from the
-    // document, so that only one feature at a time is held as JSON.
-    json::parser_callback_t keep = [&](int depth, json::parse_event_t event, json& parsed) {
-        if (event == json::parse_event_t::key && depth == 1) key_at_top = parsed.get<std::string>();
-        if (event == json::parse_event_t::object_end && depth == 2 && key_at_top == "features") {
-            reader.feature(parsed);
-            if (after_feature) after_feature(out.features.size());
-            return false;
-        }
-        return true;
-    };
-    json root;
-    try {
-        root = json::parse(std::forward<Input>(input), keep);
-    } catch (const json::exception& e) {  // a syntax error, or a number too large for a double
-        std::string what = e.what();
-        if (const std::size_t k = what.find("] "); k != std::string::npos) what.erase(0, k + 2);
-        throw UserError(source + " is not GeoJSON: " + what, "Ward boundaries");
-    }
-    if (!root.is_object() || root.value("type", json()) != "FeatureCollection")
-        throw UserError(source + " is not GeoJSON: it must be a FeatureCollection of the wards' Polygon and "
-                                 "MultiPolygon features",
-                        "Ward boundaries");
-    const auto f = root.find("features");
-    if (f == root.end() || !f->is_array())
-        throw UserError(source + " is not GeoJSON: its FeatureCollection has no list of features", "Ward boundaries");
-    // features that were not objects stayed in the list
-    if (!f->empty()) {
-        reader.number = 0;
-        throw UserError(source + ": an entry of the features list is not a GeoJSON Feature", "Ward boundaries");
-    }
-    if (out.features.empty()) throw UserError(source + " holds no ward boundaries: its list of features is empty",
-                                              "Ward boundaries");
-    return out;
-}
-
 double authalic_q(double sin_phi, double e) {
     const double es = e * sin_phi;
     return (1.0 - e * e) * (sin_phi / (1.0 - es * es) - std::log((1.0 - es) / (1.0 + es)) / (2.0 * e));
@@ -184,14 +65,24 @@ constexpr double kRadian = std::numbers::pi / 180.0;
 
 }  // namespace
 
+void note_crossing_rings(const BoundaryFeature& f, std::size_t number, const std::string& source,
+                         std::vector<std::string>& notices) {
+    for (std::size_t p = 0; p < f.polygons.size(); ++p)
+        for (std::size_t r = 0; r < f.polygons[p].size(); ++r)
+            if (crosses_itself(f.polygons[p][r]))
+                notices.push_back(source + ", feature " + std::to_string(number) + ": ring " + std::to_string(r + 1) +
+                                  " of polygon " + std::to_string(p + 1) +
+                                  " crosses itself; it is drawn as it is, but its area may be wrong.");
+}
+
 BoundaryFile parse_boundaries(const std::string& text, const std::string& source, const FeatureHook& after_feature) {
-    return parse_input(text, source, after_feature);
+    return read_geojson(text, source, after_feature);
 }
 
 BoundaryFile read_boundary_file(const std::string& path, const FeatureHook& after_feature) {
     std::ifstream in(platform::path_from_utf8(path), std::ios::binary);
     if (!in) throw UserError("The boundaries file " + printable(path, 200) + " cannot be read.", "Ward boundaries");
-    return parse_input(in, printable(path, 200), after_feature);
+    return read_geojson(in, printable(path, 200), after_feature);
 }
 
 std::string name_key(const std::string& name) {

@@ -69,6 +69,8 @@ std::string square(double lon, double lat, double side) {
     return s.str();
 }
 
+std::string poly_of(const std::string& rings) { return R"({"type":"Polygon","coordinates":[)" + rings + "]}"; }
+
 std::string collection(const std::string& features) {
     return R"({"type":"FeatureCollection","features":[)" + features + "]}";
 }
@@ -226,6 +228,30 @@ TEST(BoundaryMessages, SayWhatIsWrongAndWhere) {
     }
     EXPECT_THROW(match_wards(two, {"North"}, "NAME"), UserError);  // property names keep their case
     EXPECT_EQ(match_wards(two, {"north"}, "name").boundaries_without_ward, std::vector<std::string>{"South"});
+}
+
+TEST(BoundaryMessages, KeysInAnyOrderAndNestingChecked) {
+    // geometry before properties, coordinates before the type, a number as the name, nested
+    // properties passed over
+    const BoundaryFile f = parse_boundaries(
+        collection(R"({"geometry":{"coordinates":[)" + square(10, 45, 0.01) +
+                   R"(],"type":"Polygon"},"properties":{"meta":{"name":"x"},"code":12,"name":"Elm"},"type":"Feature"})"),
+        "b");
+    ASSERT_EQ(f.features.size(), 1u);
+    EXPECT_EQ(f.features[0].properties,
+              (std::vector<std::pair<std::string, std::string>>{{"code", "12"}, {"name", "Elm"}}));
+    EXPECT_EQ(f.features[0].polygons[0][0].size(), 5u);
+    EXPECT_NE(message_of(collection(feature("A", R"({"type":"Polygon","coordinates":[[10,45],[10.1,45],[10,45.1],[10,45]]})")))
+                  .find("feature 1: its coordinates are not nested as a Polygon's"),
+              std::string::npos);
+    EXPECT_NE(message_of(collection(feature("A", R"({"type":"Polygon","coordinates":[[[10,45],[10.1,"x"],[10,45.1],[10,45]]]})")))
+                  .find("feature 1: position 2 of ring 1 of the polygon is not a position"),
+              std::string::npos);
+    EXPECT_NE(message_of(collection(feature("A", poly_of(R"([])")))).find("feature 1: the polygon has no rings"),
+              std::string::npos);
+    EXPECT_NE(message_of(collection(feature("A", poly_of(square(10, 45, 0.01))) + ",3"))
+                  .find("entry 2 of the features list is not a GeoJSON Feature"),
+              std::string::npos);
 }
 
 TEST(BoundaryMessages, ASelfCrossingRingIsDrawnWithANotice) {

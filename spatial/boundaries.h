@@ -35,8 +35,8 @@ struct BoundaryFile {
     std::vector<std::string> notices;
 };
 
-// Reads the file, one feature at a time so that a large file is never held whole as a
-// document. Raises a UserError that says what is wrong and where: not JSON, not a GeoJSON
+// Reads the file through the JSON library's event parser, so that no part of a large file is
+// ever held as a JSON document. Raises a UserError that says what is wrong and where: not JSON, not a GeoJSON
 // FeatureCollection, a geometry other than Polygon or MultiPolygon, a ring of fewer than
 // four positions or not closed, a position outside longitude/latitude ranges.
 // after_feature(n) runs once each feature is read (n so far): what it throws, such as a

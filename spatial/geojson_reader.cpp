@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "cycle/number_format.h"
 #include "cycle/text.h"

@@ -43,7 +43,7 @@ package-test: build
 # sanitizers would take CI past its half hour. Full stacks for leak reports: Qt is built
 # without frame pointers, so the fast unwinder stops at its first frame.
 SANITIZE_TARGETS = valdmora valdmora_batch modellib_tests modellib_memory_tests cycle_tests charts_tests estimation_tests form_tests \
-  batch_tests comma_locale_tests
+  batch_tests comma_locale_tests spatial_tests
 SANITIZE_FLAGS = -O1 -g1 -DNDEBUG
 test-sanitize: deps
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVALDMORA_SANITIZE=ON -DVALDMORA_BUILD_BENCH=OFF \
@@ -59,7 +59,7 @@ fuzz: deps
 	@cmake -S . -B build-fuzz -DVALDMORA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@for t in count_file modellib batch; do \
+	@for t in count_file modellib batch boundaries; do \
 	  mkdir -p build-fuzz/corpus-$$t && \
 	  echo "fuzzing $$t for $(FUZZ_SECONDS) s" && \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \

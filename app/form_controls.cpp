@@ -314,23 +314,28 @@ void FormControls::fit_layout() {
     picCount->setGeometry(designed_[picCount].adjusted(0, 0, 0, half));
     picLL->setGeometry(designed_[picLL].adjusted(0, half, 0, chart_growth_));
     // the page holds every control
-    QRect extent(QPoint(0, 0), twips(0, 0, 15135 + 120, 10695 + 120).size() + QSize(0, std::min(0, chart_growth_)));
-    for (const auto& [w, r] : designed_) extent = extent.united(w->geometry().adjusted(0, 0, 8, 8));
+    // no margin right of the rightmost controls: at 1,024 pixels the page must fit beside a
+    // vertical scroll bar
+    QRect extent(QPoint(0, 0), twips(0, 0, 15135, 10695 + 120).size() + QSize(0, std::min(0, chart_growth_)));
+    for (const auto& [w, r] : designed_) extent = extent.united(w->geometry().adjusted(0, 0, 1, 8));
     page_->setFixedSize(extent.size());
-    base_page_height_ = extent.height() - chart_growth_;
 }
 
 namespace {
-constexpr int kMostChartShrink = 180;  // pixels, of both charts together
+constexpr int kMostChartShrink = 260;  // pixels, of both charts together
 }  // namespace
 
 bool FormControls::grow_charts_to(int viewport_height) {
-    // the charts keep at least about two thirds of their designed height
-    const int growth = std::max(-kMostChartShrink, viewport_height - base_page_height_);
-    if (growth == chart_growth_) return false;
-    chart_growth_ = growth;
-    fit_layout();
-    return true;
+    // The charts take the height the page lacks or leaves; the controls beside the likelihood
+    // chart move by half of it, so the page's need is found in a few steps, not one.
+    const int before = chart_growth_;
+    for (int step = 0; step < 8; ++step) {
+        const int growth = std::max(-kMostChartShrink, chart_growth_ + viewport_height - page_->height());
+        if (growth == chart_growth_) break;
+        chart_growth_ = growth;
+        fit_layout();
+    }
+    return chart_growth_ != before;
 }
 
 

@@ -57,7 +57,6 @@ protected:
     std::vector<Follow> follows_;
     QWidget* page_ = nullptr;
     int chart_growth_ = 0;       // pixels of height the charts have beyond their designed ones
-    int base_page_height_ = 0;   // the page's height without that growth
 
     QLabel* Label1 = nullptr;
     QLineEdit* txtData = nullptr;

@@ -137,6 +137,16 @@ unticked, the bench's original draws are used, as older seeded series were.</p>
 <p><i>Model → Check model</i> also tests the counts' spread: the negative binomial against its
 Poisson limit, and the dispersion statistic against data sets simulated from the fitted model.
 <i>Model → Compare models</i> gives the total averaged over all models by their AICc weights.</p>
+<h3>Ward map</h3>
+<p><i>File → Open ward boundaries…</i> reads the wards' outlines from a GeoJSON file, as a GIS
+exports them (longitude and latitude). The <i>Map</i> tab beside the results shows one layer:
+predicted dogs in the unsurveyed wards, counted dogs in the surveyed ones (outlined in bold),
+dogs per km², the width of each ward's limits, or the surveyed wards' residuals (orange: fewer
+dogs than predicted, purple: more). Hatched wards have no data and are named in the legend;
+hover over a ward for its name.</p>
+<p>With boundaries, <i>Check model</i> also says whether neighbouring wards' residuals are
+alike (Moran's I). If they are, something that varies across the town, such as a market
+district or a river bank, is missing from the predictors, and the limits may be too narrow.</p>
 <h3>From dogs seen to dogs present</h3>
 <p>A count sees only part of the dogs that live on its streets: some sleep under cars, some are
 inside a compound at the time. The estimates above are of the dogs a count would see. A

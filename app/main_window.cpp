@@ -59,6 +59,7 @@
 #include "estimation/progress.h"
 #include "help.h"
 #include "model_check_window.h"
+#include "map_pane.h"
 #include "model_table_dialog.h"
 #include "picture_box.h"
 #include "results_pane.h"
@@ -121,6 +122,18 @@ Form1::Form1(QWidget* parent, const QString& face) : QMainWindow(parent), form_(
     dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     addDockWidget(Qt::RightDockWidgetArea, dock);
     resizeDocks({dock}, {300}, Qt::Horizontal);
+    map_pane_ = new MapPane(this);
+    auto* map_dock = new QDockWidget("Map", this);
+    map_dock->setObjectName("mapDock");
+    // in a scroll area: the map's row of options must not widen the dock past a laptop's room
+    auto* map_scroll = new QScrollArea(map_dock);
+    map_scroll->setWidgetResizable(true);
+    map_scroll->setFrameShape(QFrame::NoFrame);
+    map_scroll->setWidget(map_pane_);
+    map_dock->setWidget(map_scroll);
+    map_dock->setFeatures(dock->features());
+    tabifyDockWidget(dock, map_dock);
+    dock->raise();
     // extra width goes to the results pane; extra height to the charts (eventFilter)
     auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
     viewport_ = scroll->viewport();
@@ -183,12 +196,24 @@ void Form1::place_results_pane() {
     if (!results_dock_ || results_dock_->isFloating()) return;
     const bool narrow = width() < page_->width() + 24 + 220;
     const Qt::DockWidgetArea area = dockWidgetArea(results_dock_);
+    // the panes tabbed with the results go with them
+    QList<QDockWidget*> tabbed = tabifiedDockWidgets(results_dock_);
+    auto move_to = [&](Qt::DockWidgetArea to) {
+        // the tab on show stays on show; before the window is, the results' tab is
+        QDockWidget* current = results_dock_;
+        for (QDockWidget* d : tabbed)
+            if (!d->visibleRegion().isEmpty()) current = d;
+        addDockWidget(to, results_dock_);
+        for (QDockWidget* d : tabbed)
+            if (!d->isFloating()) tabifyDockWidget(results_dock_, d);
+        current->raise();
+    };
     if (narrow && area == Qt::RightDockWidgetArea) {
-        addDockWidget(Qt::BottomDockWidgetArea, results_dock_);
-        resizeDocks({results_dock_}, {150}, Qt::Vertical);
+        move_to(Qt::BottomDockWidgetArea);
+        resizeDocks({results_dock_}, {110}, Qt::Vertical);
         pane_moved_below_ = true;
     } else if (!narrow && pane_moved_below_ && area == Qt::BottomDockWidgetArea) {
-        addDockWidget(Qt::RightDockWidgetArea, results_dock_);
+        move_to(Qt::RightDockWidgetArea);
         resizeDocks({results_dock_}, {std::max(220, width() - page_->width() - 24)}, Qt::Horizontal);
         pane_moved_below_ = false;
     }
@@ -306,6 +331,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::render() {
+    // the map follows the estimate held, which may have gone
+    if (map_pane_ && map_pane_->estimate() != (form_.result() ? &form_.result()->estimate : nullptr)) show_map();
     rendering_ = true;
     Command1->setText(from8bit(form_.caption()));
     Command1->setAccessibleName(Command1->text());
@@ -534,6 +561,12 @@ void Form1::read_data_file() {
                                  .arg(QLocale().toString(form_.state().n_unsurveyed))
                                  .arg(form_.state().n_pred));
     for (const Notice& n : notices) show_message(n);
+    // the boundaries read before, or those remembered with this file, on the new wards
+    const QString remembered = QSettings().value(boundaries_key(QFileInfo(path).absoluteFilePath())).toString();
+    if (!remembered.isEmpty() && remembered != map_pane_->boundaries_path())
+        guarded([&] { open_boundaries(remembered); });
+    else
+        guarded([this] { match_boundaries(); });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -644,6 +677,7 @@ void Form1::apply_result(ClickResult r) {
     remember_file_settings();
     summarised_result_ = nullptr;  // a new result in the same place: its summary is new
     announce(Label7, from8bit(form_.result()->label7 + form_.change_note()));
+    show_map();
     render();
     for (const Notice& n : notices)
         if (n.modal) show_message(n);

@@ -26,6 +26,7 @@
 #include "form/form_state.h"
 #include "report/plan_text.h"
 #include "form_controls.h"
+#include "spatial/boundaries.h"
 
 class QAction;
 class QDockWidget;
@@ -38,6 +39,7 @@ class QRadioButton;
 
 namespace valdmora {
 
+class MapPane;
 class ModelCheckWindow;
 class ModelTableDialog;
 class PictureBox;
@@ -88,6 +90,10 @@ public:
     void save_charts(const QString& path);
     // The whole analysis of the estimate on show as one PDF, with the table of models.
     void export_report(const QString& path);
+    // The wards' boundaries (GeoJSON), read off the window's thread, for the map; remembered
+    // with the data file.
+    void open_boundaries(const QString& path);
+    MapPane* map_pane() const { return map_pane_; }
 
     // The size, place and panes of the window when it was last closed; false when none is kept.
     bool restore_window();
@@ -184,6 +190,10 @@ private:
     const ClickResult* summarised_result_ = nullptr;  // what the pane's summary was made of
     std::string summarised_line_;
     QDockWidget* results_dock_ = nullptr;
+    MapPane* map_pane_ = nullptr;
+    std::optional<BoundaryFile> boundary_file_;  // as read; matched anew to each data file
+    void match_boundaries();
+    void show_map();
 
     QMenu* recent_menu_ = nullptr;
     QAction* save_csv_action_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 
 #include "charts/charts.h"
@@ -25,6 +26,8 @@
 #include "picture_box.h"
 #include "qt_text.h"
 #include "report/pdf_report.h"
+#include "map_pane.h"
+#include "spatial/moran.h"
 
 namespace valdmora {
 
@@ -47,6 +50,24 @@ void Form1::create_menus() {
         for (const QString& path : files)
             recent_menu_->addAction(QString(QDir::toNativeSeparators(path)).replace('&', "&&"), this,
                                     [this, path] { guarded([this, path] { open_data_file(path); }); });
+    });
+    QAction* boundaries = file->addAction("Open ward &boundaries…", this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Open ward boundaries", "GeoJSON files (*.geojson *.json);;All files (*)", false);
+            if (!path.isEmpty()) open_boundaries(path);
+        });
+    });
+    boundaries->setObjectName("openBoundaries");
+    connect(map_pane_, &MapPane::saveRequested, this, [this] {
+        guarded([this] {
+            const QString path = choose_file("Save map", "PNG images (*.png);;SVG drawings (*.svg)", true);
+            if (path.isEmpty()) return;
+            refuse_clash({path}, "Save map");
+            QString error;
+            if (!map_pane_->save(path, &error))
+                throw UserError(not_written_message("map", to8bit(path), to8bit(error)) + ".", "Save map");
+            statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
+        });
     });
     file->addSeparator();
     save_csv_action_ = file->addAction("Save ward predictions as &CSV…", this, [this] {
@@ -92,6 +113,11 @@ void Form1::create_menus() {
     pane->setText("&Results pane");
     pane->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     view->addAction(pane);
+    if (auto* map = findChild<QDockWidget*>("mapDock")) {
+        QAction* map_pane = map->toggleViewAction();
+        map_pane->setText("&Map");
+        view->addAction(map_pane);
+    }
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->setObjectName("menuHelp");
@@ -261,6 +287,13 @@ void Form1::export_report(const QString& path) {
     if (plan_ && plan_data_version_ == form_.result_origin()->data_version) in.plan = plan_;
     in.date = QDate::currentDate().toString(Qt::ISODate).toStdString();
     in.version = VALDMORA_VERSION;
+    if (map_pane_->map() && map_pane_->boundaries()) {
+        in.map = map_pane_->map();
+        const EstimateResult& r = form_.result()->estimate;
+        const Residuals res = model_residuals(r.state, r.par_value, static_cast<long>(r.free_pos.size()), 1);
+        in.map_sentence = spatial_check_sentence(spatial_check(res.ward, res.pearson, *map_pane_->boundaries()),
+                                                 form_.format());
+    }
     const std::string e = write_report_pdf(in, engine_path(path));
     if (!e.empty()) throw UserError(not_written_message(to8bit(path), e), "Export report");
     statusBar()->showMessage("wrote " + QDir::toNativeSeparators(path));
@@ -288,11 +321,89 @@ void Form1::check_model() {
                           model_library(), 1, form_.format());
     std::string sentences = checks.simulated.available ? checks.simulated.sentence : "";
     if (checks.poisson.available) sentences = checks.poisson.sentence + "\n" + sentences;
+    if (map_pane_->boundaries())
+        sentences += "\n" + spatial_check_sentence(spatial_check(residuals.ward, residuals.pearson, *map_pane_->boundaries()),
+                                                   form_.format());
     // the checks are of the estimate on show; when that is out of date, they say so first
     check_window_->show_checks(sentences);
     check_window_->set_out_of_date(from8bit(form_.out_of_date_line()));
     check_window_->show();
     check_window_->raise();
+}
+
+namespace {
+std::vector<std::string> ward_names_of(const EstimationState& s) {
+    std::vector<std::string> wards = s.surveyed_name.values();
+    wards.insert(wards.end(), s.unsurveyed_name.values().begin(), s.unsurveyed_name.values().end());
+    return wards;
+}
+}  // namespace
+
+void Form1::open_boundaries(const QString& path) {
+    if (task_.busy()) return;
+    const std::string file = engine_path(path);
+    const std::vector<std::string> wards = ward_names_of(form_.state());
+    struct Read {
+        BoundaryFile file;
+        std::optional<WardBoundaries> matched;
+    };
+    // a large file is read and matched off the window's thread; Cancel, or boundaries that
+    // cannot be read or matched, keep those held
+    std::optional<Read> read = task_.run<Read>("Reading ward boundaries", [&file, &wards](const Progress& progress) {
+        Read r{read_boundary_file(file, [&progress](std::size_t) { progress.check_cancel(); }), std::nullopt};
+        progress.check_cancel();
+        if (!wards.empty()) r.matched = match_wards(r.file, wards);
+        return r;
+    });
+    if (!read) return;
+    boundary_file_ = std::move(read->file);
+    map_pane_->set_boundaries(std::move(read->matched), QFileInfo(path).absoluteFilePath());
+    show_map();
+    if (!map_pane_->boundaries()) {
+        statusBar()->showMessage(QString("read %1: %2 boundaries, to be matched to the wards of the data read next")
+                                     .arg(QDir::toNativeSeparators(path))
+                                     .arg(boundary_file_->features.size()));
+        return;
+    }
+    if (form_.state().has_data_file())
+        QSettings().setValue(boundaries_key(QFileInfo(from8bit(form_.data_file())).absoluteFilePath()),
+                             QFileInfo(path).absoluteFilePath());
+    for (const std::string& n : map_pane_->boundaries()->notices) show_message({"Ward boundaries", n, "", false});
+    const WardBoundaries& b = *map_pane_->boundaries();
+    QString status = QString("read %1: %2 wards matched by \"%3\"")
+                         .arg(QDir::toNativeSeparators(path))
+                         .arg(b.shapes.size())
+                         .arg(from8bit(b.name_property));
+    const auto names = [](const std::vector<std::string>& v) {
+        QStringList l;
+        for (const std::string& s : v) l << from8bit(s);
+        return l.join(", ");
+    };
+    if (!b.wards_without_boundary.empty()) status += "; without a boundary: " + names(b.wards_without_boundary);
+    if (!b.boundaries_without_ward.empty()) status += "; boundaries without a ward: " + names(b.boundaries_without_ward);
+    statusBar()->showMessage(status);
+}
+
+void Form1::match_boundaries() {
+    if (!boundary_file_) return;
+    const std::vector<std::string> wards = ward_names_of(form_.state());
+    if (wards.empty()) return;
+    // the match of other data is void whatever comes of this one
+    const QString path = map_pane_->boundaries_path();
+    map_pane_->set_boundaries(std::nullopt, path);
+    const BoundaryFile& file = *boundary_file_;
+    std::optional<WardBoundaries> matched = task_.run<WardBoundaries>(
+        "Matching ward boundaries", [&file, &wards](const Progress&) { return match_wards(file, wards); });
+    map_pane_->set_boundaries(std::move(matched), path);
+    show_map();
+}
+
+void Form1::show_map() {
+    const ClickResult* r = form_.result();
+    const std::string heading = r ? form_.result_origin()->data_name + ": " +
+                                        std::string(distribution(r->estimate.state.err_dist).name) + " model"
+                                  : std::string();
+    map_pane_->set_estimate(r ? &r->estimate : nullptr, heading, form_.format());
 }
 
 }  // namespace valdmora

@@ -13,6 +13,7 @@
 #include "estimation/residuals.h"
 #include "output.h"
 #include "session.h"
+#include "spatial_options.h"
 
 namespace valdmora {
 
@@ -23,6 +24,7 @@ struct EstimateOptions : ModelOptions {
     std::string residuals;
     bool json = false;
     bool checks = false;
+    BoundaryOptions boundaries;
 };
 
 void declare(CLI::App& sub) {
@@ -34,6 +36,7 @@ void declare(CLI::App& sub) {
     add_switch(sub, "--checks", "also run the overdispersion checks: the negative binomial against its Poisson limit, and "
                              "the counts' dispersion against 500 data sets simulated from the fitted model (with --json, "
                              "in the JSON)");
+    declare_boundary_options(sub, false);
 }
 
 EstimateOptions parse(const CLI::App& given) {
@@ -43,6 +46,7 @@ EstimateOptions parse(const CLI::App& given) {
     o.residuals = option_text(given, "--residuals");
     o.json = option_given(given, "--json");
     o.checks = option_given(given, "--checks");
+    o.boundaries = parse_boundary_options(given);
     return o;
 }
 
@@ -73,10 +77,15 @@ int run(const EstimateOptions& o) {
     Session s;
     const ClickServices sv = services();
     const ClickResult r = estimate_click(s, o, sv);
+    // bad boundaries fail before anything is written
+    std::optional<WardBoundaries> boundaries;
+    if (!o.boundaries.path.empty()) boundaries = estimate_boundaries(o.boundaries, r.estimate.state);
 
     std::vector<Notice> notices = s.notices();
     const std::vector<Notice> own = click_notices(r);
     notices.insert(notices.end(), own.begin(), own.end());
+    if (boundaries)
+        for (const Notice& n : boundary_notices(*boundaries)) notices.push_back(n);
     int status = 0;
     for (const std::string& p : write_outputs(r, o.out)) {
         notices.push_back({"Output file", p, "", true});
@@ -98,10 +107,13 @@ int run(const EstimateOptions& o) {
     std::optional<DispersionChecks> checks;
     if (o.checks)
         checks = dispersion_checks(e.state, e.par_value, e.lower_bound, e.upper_bound, e.free_pos, sv.library, o.seed);
+    std::optional<SpatialCheck> spatial;
+    if (boundaries) spatial = estimate_spatial_check(e, *boundaries, o.seed);
     if (o.json) {
         json j = result_json(r, s.predictors(), s.format());
         j["dispersion"] = finite_or_null(pearson_dispersion(e.state, e.par_value, static_cast<long>(e.free_pos.size())));
         if (checks) j = checks_json(*checks, std::move(j));
+        if (spatial) j["spatial"] = spatial_json(*spatial, *boundaries, s.format());
         j["notices"] = notices_json(notices);
         std::cout << dump(j) << "\n";
     } else {
@@ -116,6 +128,7 @@ int run(const EstimateOptions& o) {
                                                             checks->simulated.reason)
                       << "\n";
         }
+        if (spatial) std::cout << spatial_check_sentence(*spatial, s.format()) << "\n";
         if (!e.fit_ok) std::cout << "the fit failed (failure code " << e.fail_code << "): see the message above\n";
     }
     print_notices(notices);

@@ -17,13 +17,18 @@
 #include "report/report_plugin_loader.h"
 #include "report/report_text.h"
 #include "session.h"
+#include "spatial/map_layers.h"
+#include "spatial_options.h"
 
 namespace valdmora {
+
+std::string map_heading(const std::string& file, const EstimateResult& e, const std::vector<std::string>& predictors);
 
 namespace {
 
 struct ReportOptions : ModelOptions {
     std::string pdf;
+    BoundaryOptions boundaries;
 };
 
 void declare(CLI::App& sub) {
@@ -31,12 +36,14 @@ void declare(CLI::App& sub) {
     add_text_option(sub, "--pdf", "the report to write (PDF)");
     sub.get_option("--pdf")->required();
     declare_bootstrap_options(sub);
+    declare_boundary_options(sub, false);
 }
 
 ReportOptions parse(const CLI::App& given) {
     ReportOptions o;
     static_cast<ModelOptions&>(o) = parse_model_options(given);
     o.pdf = option_text(given, "--pdf");
+    o.boundaries = parse_boundary_options(given);
     return o;
 }
 
@@ -47,6 +54,8 @@ int run(const ReportOptions& o) {
     Session s;
     const ClickServices sv = services();
     ClickResult r = estimate_click(s, o, sv);
+    std::optional<WardBoundaries> boundaries;
+    if (!o.boundaries.path.empty()) boundaries = estimate_boundaries(o.boundaries, r.estimate.state);
     std::vector<Notice> notices = s.notices();
     const std::vector<Notice> own = click_notices(r);
     notices.insert(notices.end(), own.begin(), own.end());
@@ -64,6 +73,16 @@ int run(const ReportOptions& o) {
     }
     in.date = report_date_today();
     in.version = VALDMORA_VERSION;
+    if (boundaries) {
+        // the map of the predictions, and what the residuals say about space
+        const EstimateResult& est = r.estimate;
+        for (const Notice& n : boundary_notices(*boundaries)) notices.push_back(n);
+        std::optional<Residuals> res;
+        if (est.fit_ok) res = model_residuals(est.state, est.par_value, static_cast<long>(est.free_pos.size()), o.seed);
+        in.map = ward_map_data(est, *boundaries, MapOptions{}, res ? &*res : nullptr,
+                                  map_heading(o.file, est, s.predictors()));
+        in.map_sentence = spatial_check_sentence(estimate_spatial_check(est, *boundaries, o.seed), s.format());
+    }
     const std::string e = write_file_atomically(o.pdf, plugin.pdf(report_pages(in)));
     if (e.empty()) {
         std::cout << "wrote " << shown(o.pdf) << "\n";

@@ -53,6 +53,25 @@ void Surface::circle(float x, float y, float radius, Rgb colour) {
     draw_circle(x, y, radius, colour);
 }
 
+void Surface::shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string& name) {
+    for (const PixelRing& r : rings)
+        for (const auto& [x, y] : r)
+            if (!finite(x, y) || std::fabs(x) > 1e6f || std::fabs(y) > 1e6f) return;
+    draw_shape(rings, style, name);
+}
+
+void Surface::draw_shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string&) {
+    const float w = line_width();
+    set_line_width(style.outline_width);
+    for (const PixelRing& r : rings)
+        for (std::size_t k = 0; k < r.size(); ++k) {
+            const auto& [x1, y1] = r[k];
+            const auto& [x2, y2] = r[(k + 1) % r.size()];
+            draw_line(x1, y1, x2, y2, style.outline);
+        }
+    set_line_width(w);
+}
+
 void Surface::print(const std::string& text) {
     if (finite(cx_, cy_) && std::fabs(cx_) < 1e6f && std::fabs(cy_) < 1e6f) draw_text(cx_, cy_, text);
     cx_ = 0.0f;

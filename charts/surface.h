@@ -7,10 +7,23 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cycle/chart_data.h"
 
 namespace valdmora {
+
+// A closed ring of pixel positions (the last joins the first).
+using PixelRing = std::vector<std::pair<float, float>>;
+
+// How a filled shape looks: its fill, hatched over in grey or not, and its outline.
+struct ShapeStyle {
+    Rgb fill{255, 255, 255};
+    bool hatched = false;
+    Rgb outline{0, 0, 0};
+    float outline_width = 1.0f;
+};
 
 class Surface {
 public:
@@ -27,6 +40,9 @@ public:
     void line(float x1, float y1, float x2, float y2, Rgb colour);
     // The outline of a circle.
     void circle(float x, float y, float radius, Rgb colour);
+    // A filled shape of rings, a point inside an odd number of them filled (so holes stay
+    // open), and outlined. A name labels the shape where the surface can (an SVG title).
+    void shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string& name = {});
     // Text with its top left at the current position, in the text colour; afterwards the
     // current position is (0, y + one text line).
     void print(const std::string& text);
@@ -51,6 +67,8 @@ protected:
     virtual void draw_line(float x1, float y1, float x2, float y2, Rgb colour) = 0;
     virtual void draw_circle(float x, float y, float radius, Rgb colour) = 0;
     virtual void draw_text(float x, float y, const std::string& text) = 0;
+    // Without a fill of its own a surface draws the outline.
+    virtual void draw_shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string& name);
 
 private:
     float cx_ = 0.0f, cy_ = 0.0f;

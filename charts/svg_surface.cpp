@@ -95,6 +95,25 @@ void SvgSurface::draw_text(float x, float y, const std::string& text) {
              (bold() ? " font-weight=\"bold\"" : "") + " xml:space=\"preserve\">" + xml_escaped(text) + "</text>\n";
 }
 
+// One path a shape, its rings filled even-odd; a named shape carries its name as a title
+// (shown on hover) and a data-ward attribute.
+void SvgSurface::draw_shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string& name) {
+    std::string d;
+    for (const PixelRing& r : rings) {
+        for (std::size_t k = 0; k < r.size(); ++k) d += (k == 0 ? "M" : "L") + num(r[k].first) + " " + num(r[k].second);
+        if (!r.empty()) d += "Z";
+    }
+    const std::string attributes = " stroke=\"" + hex(style.outline) + "\" stroke-width=\"" + num(style.outline_width) +
+                                   "\" fill-rule=\"evenodd\" stroke-linejoin=\"round\"";
+    const std::string label = name.empty() ? "" : " data-ward=\"" + xml_escaped(name) + "\"";
+    const std::string title = name.empty() ? "" : "<title>" + xml_escaped(name) + "</title>";
+    body_ += "<path" + label + " d=\"" + d + "\" fill=\"" + hex(style.fill) + "\"" + attributes + ">" + title + "</path>\n";
+    if (style.hatched) {
+        hatch_used_ = true;
+        body_ += "<path d=\"" + d + "\" fill=\"url(#hatch)\" fill-rule=\"evenodd\" stroke=\"none\"/>\n";
+    }
+}
+
 std::string SvgSurface::svg() const {
     const std::string w = num(width_), h = num(height_);
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -103,6 +122,10 @@ std::string SvgSurface::svg() const {
                       xml_escaped(font_.family) + "\" font-size=\"" + num(font_.size) +
                       "\" stroke-linecap=\"butt\">\n";
     if (!title_.empty()) out += "<title>" + xml_escaped(title_) + "</title>\n";
+    if (hatch_used_)
+        out += "<defs><pattern id=\"hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+               "patternTransform=\"rotate(45)\"><line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" stroke=\"#707070\" "
+               "stroke-width=\"1.5\"/></pattern></defs>\n";
     out += "<rect width=\"" + w + "\" height=\"" + h + "\" fill=\"#ffffff\"/>\n";
     return out + body_ + "</svg>\n";
 }

@@ -36,6 +36,7 @@ protected:
     void draw_line(float x1, float y1, float x2, float y2, Rgb colour) override;
     void draw_circle(float x, float y, float radius, Rgb colour) override;
     void draw_text(float x, float y, const std::string& text) override;
+    void draw_shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string& name) override;
 
 private:
     std::string stroke(Rgb colour) const;
@@ -43,6 +44,7 @@ private:
     Font font_;
     std::string title_;
     std::string body_;
+    bool hatch_used_ = false;
 };
 
 // Text made safe for XML character data and attribute values; bytes that are not UTF-8

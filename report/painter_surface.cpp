@@ -2,6 +2,7 @@
 #include "painter_surface.h"
 
 #include <QFontMetricsF>
+#include <QPainterPath>
 #include <QPen>
 
 namespace valdmora {
@@ -50,6 +51,34 @@ void PainterSurface::draw_text(float x, float y, const std::string& text) {
     p_.setFont(f);
     p_.setPen(qcolour(text_colour()));
     p_.drawText(area_.topLeft() + QPointF(x, static_cast<qreal>(y) + QFontMetricsF(f, p_.device()).ascent()), text_of(text));
+}
+
+void PainterSurface::draw_shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string&) {
+    p_.save();
+    p_.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath path = shape_path(rings);
+    path.translate(area_.topLeft());
+    p_.setPen(QPen(qcolour(style.outline), static_cast<qreal>(style.outline_width) * 0.75));
+    p_.setBrush(qcolour(style.fill));
+    p_.drawPath(path);
+    if (style.hatched) {
+        p_.setPen(Qt::NoPen);
+        p_.setBrush(QBrush(QColor(112, 112, 112), Qt::BDiagPattern));
+        p_.drawPath(path);
+    }
+    p_.restore();
+}
+
+QPainterPath shape_path(const std::vector<PixelRing>& rings) {
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    for (const PixelRing& r : rings) {
+        if (r.empty()) continue;
+        path.moveTo(r[0].first, r[0].second);
+        for (std::size_t k = 1; k < r.size(); ++k) path.lineTo(r[k].first, r[k].second);
+        path.closeSubpath();
+    }
+    return path;
 }
 
 }  // namespace valdmora

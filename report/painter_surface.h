@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QPainter>
+#include <QPainterPath>
 
 #include "charts/surface.h"
 
@@ -23,6 +24,7 @@ protected:
     void draw_line(float x1, float y1, float x2, float y2, Rgb colour) override;
     void draw_circle(float x, float y, float radius, Rgb colour) override;
     void draw_text(float x, float y, const std::string& text) override;
+    void draw_shape(const std::vector<PixelRing>& rings, const ShapeStyle& style, const std::string& name) override;
 
 private:
     QFont current_font() const;
@@ -30,5 +32,8 @@ private:
     QRectF area_;
     QFont font_;
 };
+
+// The rings as one path, filled even-odd (the picture box fills shapes the same way).
+QPainterPath shape_path(const std::vector<PixelRing>& rings);
 
 }  // namespace valdmora

@@ -3,12 +3,16 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
+#include <QImage>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTextDocument>
 
+#include <cmath>
+
 #include "charts/charts.h"
+#include "charts/ward_map.h"
 #include "painter_surface.h"
 
 namespace valdmora {
@@ -95,7 +99,47 @@ std::string paint_report_pdf(const ReportPages& pages) {
         place(320);
         chart(p, top, w, 320, "Quantile residuals against normal quantiles", font,
               [&](Surface& s) { plot_scatter(s, pages.quantile, fmt); });
+        if (pages.map) {
+            pdf.newPage();
+            top = chart(p, 0, w, std::min<qreal>(h * 0.7, w * 0.75), "Where the dogs are: the ward map", font,
+                        [&](Surface& s) { plot_ward_map(s, *pages.map, fmt); });
+            QTextDocument note;
+            note.documentLayout()->setPaintDevice(&pdf);
+            note.setDefaultFont(font);
+            note.setTextWidth(w);
+            note.setPlainText(qt_text(pages.map_sentence));
+            p.save();
+            p.translate(0, top);
+            note.drawContents(&p);
+            p.restore();
+        }
     }
+    return bytes.toStdString();
+}
+
+std::string paint_map_png(const MapPicture& picture) {
+    const qreal zoom = static_cast<qreal>(picture.dpi) / 96.0;
+    QImage image(static_cast<int>(std::ceil(picture.width * zoom)), static_cast<int>(std::ceil(picture.height * zoom)),
+                 QImage::Format_RGB32);
+    if (image.isNull()) return {};
+    image.fill(Qt::white);
+    const int per_metre = static_cast<int>(std::lround(picture.dpi / 0.0254));
+    image.setDotsPerMeterX(per_metre);
+    image.setDotsPerMeterY(per_metre);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::TextAntialiasing, true);
+        p.scale(zoom, zoom);
+        QFont font("DejaVu Sans");
+        font.setStyleHint(QFont::SansSerif);
+        font.setPixelSize(12);
+        PainterSurface surface(p, QRectF(0, 0, picture.width, picture.height), font);
+        plot_ward_map(surface, picture.map, picture.format);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return {};
     return bytes.toStdString();
 }
 

@@ -13,4 +13,7 @@ namespace valdmora {
 // The PDF's bytes. Needs a Qt GUI application (fonts).
 std::string paint_report_pdf(const ReportPages& pages);
 
+// The map as PNG bytes at the picture's resolution, or empty when the image cannot be made.
+std::string paint_map_png(const MapPicture& picture);
+
 }  // namespace valdmora

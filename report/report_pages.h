@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cycle/chart_data.h"
+#include "cycle/map_data.h"
 #include "cycle/number_text.h"
 
 namespace valdmora {
@@ -23,6 +24,16 @@ struct ReportPages {
     std::optional<LikelihoodChartData> likelihood;
     ScatterChartData pearson, quantile;
     NumberFormat format;
+    std::optional<WardMapData> map;  // a page of its own, with the spatial check's sentence
+    std::string map_sentence;
+};
+
+// The ward map alone, as a picture for print.
+struct MapPicture {
+    WardMapData map;
+    NumberFormat format;
+    float width = 900.0f, height = 640.0f;  // in the window's pixels, 96 to the inch
+    float dpi = 300.0f;
 };
 
 }  // namespace valdmora

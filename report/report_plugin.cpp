@@ -71,3 +71,35 @@ extern "C" VALDMORA_REPORT_EXPORT int valdmora_report_pdf(const char* build, con
     }
     return VALDMORA_REPORT_FAILED;
 }
+
+extern "C" VALDMORA_REPORT_EXPORT int valdmora_report_png(const char* build, const void* picture, valdmora_report_sink sink,
+                                                          void* context, char* message, size_t message_size) {
+    try {
+        if (!build || std::strcmp(build, VALDMORA_REPORT_BUILD) != 0) {
+            say(message, message_size, VALDMORA_REPORT_BUILD);
+            return VALDMORA_REPORT_OTHER_BUILD;
+        }
+        if (!picture || !sink) {
+            say(message, message_size, "the report plugin was called without a map or a place for the PNG");
+            return VALDMORA_REPORT_FAILED;
+        }
+        ensure_gui_application();
+        const std::string png = valdmora::paint_map_png(*static_cast<const valdmora::MapPicture*>(picture));
+        if (png.empty()) {
+            say(message, message_size, "There is not enough memory for the map's image.");
+            return VALDMORA_REPORT_FAILED;
+        }
+        if (sink(context, png.data(), png.size()) != 0) {
+            say(message, message_size, "There is not enough memory for the map's image.");
+            return VALDMORA_REPORT_FAILED;
+        }
+        return VALDMORA_REPORT_OK;
+    } catch (const std::bad_alloc&) {
+        say(message, message_size, "There is not enough memory for the map's image.");
+    } catch (const std::exception& e) {
+        say(message, message_size, e.what());
+    } catch (...) {
+        say(message, message_size, "the report plugin failed without saying why");
+    }
+    return VALDMORA_REPORT_FAILED;
+}

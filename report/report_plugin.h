@@ -19,6 +19,9 @@ enum {
     VALDMORA_REPORT_OTHER_BUILD = 2  /* message: the plugin's own build */
 };
 
+/* The ward map as a PNG at 300 dpi: the same call, with a valdmora::MapPicture. */
+#define VALDMORA_REPORT_PNG_ENTRY "valdmora_report_png"
+
 /* Takes the PDF's bytes; 0 when it kept them. */
 typedef int (*valdmora_report_sink)(void* context, const char* bytes, size_t size);
 
@@ -28,6 +31,8 @@ typedef int (*valdmora_report_sink)(void* context, const char* bytes, size_t siz
    zero byte) says why when the code is not VALDMORA_REPORT_OK. */
 typedef int (*valdmora_report_pdf_entry)(const char* build, const void* pages, valdmora_report_sink sink,
                                          void* context, char* message, size_t message_size);
+
+typedef valdmora_report_pdf_entry valdmora_report_png_entry;
 
 #ifdef __cplusplus
 }

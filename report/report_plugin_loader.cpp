@@ -54,7 +54,9 @@ void* open_plugin(const std::string& path, std::string& why) {
     return reinterpret_cast<void*>(lib);
 }
 
-void* entry(void* lib) { return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), VALDMORA_REPORT_ENTRY)); }
+void* entry(void* lib, const char* name = VALDMORA_REPORT_ENTRY) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
+}
 #else
 std::filesystem::path program_dir() {
     std::error_code ec;
@@ -71,7 +73,7 @@ void* open_plugin(const std::string& path, std::string& why) {
     return lib;
 }
 
-void* entry(void* lib) { return dlsym(lib, VALDMORA_REPORT_ENTRY); }
+void* entry(void* lib, const char* name = VALDMORA_REPORT_ENTRY) { return dlsym(lib, name); }
 #endif
 
 int keep_bytes(void* context, const char* bytes, size_t size) {
@@ -125,6 +127,7 @@ ReportPlugin load_report_plugin(const std::vector<std::string>& candidates) {
         ReportPlugin p;
         p.path = c;
         p.paint = reinterpret_cast<valdmora_report_pdf_entry>(entry(lib));
+        p.paint_png = reinterpret_cast<valdmora_report_png_entry>(entry(lib, VALDMORA_REPORT_PNG_ENTRY));
         if (!p.paint)
             throw UserError("The report plugin " + c + " lacks its entry " VALDMORA_REPORT_ENTRY
                             "; it may be from another program, or damaged. Reinstall valdmora.",
@@ -147,6 +150,22 @@ std::string ReportPlugin::pdf(const ReportPages& pages) const {
                             "; this program is " VALDMORA_REPORT_BUILD "). Reinstall valdmora.",
                         kWhat);
     throw UserError(std::string("The report could not be made: ") + message, kWhat);
+}
+
+std::string ReportPlugin::png(const MapPicture& picture) const {
+    if (!paint_png)
+        throw UserError("The report plugin " + path + " lacks its entry " VALDMORA_REPORT_PNG_ENTRY
+                        "; it may be from an older valdmora. Reinstall valdmora.",
+                        kWhat);
+    std::string bytes;
+    char message[1024] = {};
+    const int code = paint_png(VALDMORA_REPORT_BUILD, &picture, keep_bytes, &bytes, message, sizeof message);
+    if (code == VALDMORA_REPORT_OK) return bytes;
+    if (code == VALDMORA_REPORT_OTHER_BUILD)
+        throw UserError("The report plugin " + path + " belongs to another build of valdmora (" + message +
+                            "; this program is " VALDMORA_REPORT_BUILD "). Reinstall valdmora.",
+                        kWhat);
+    throw UserError(std::string("The map's image could not be made: ") + message, kWhat);
 }
 
 }  // namespace valdmora

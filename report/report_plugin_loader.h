@@ -21,9 +21,12 @@ std::vector<std::string> report_plugin_candidates();
 struct ReportPlugin {
     std::string path;
     valdmora_report_pdf_entry paint = nullptr;
+    valdmora_report_png_entry paint_png = nullptr;
 
     // The pages as a PDF; a UserError when the plugin cannot make it.
     std::string pdf(const ReportPages& pages) const;
+    // The ward map as a PNG; a UserError when the plugin cannot make it.
+    std::string png(const MapPicture& picture) const;
 };
 
 // Loads the first candidate that exists, and keeps it loaded for the life of the program.

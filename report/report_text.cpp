@@ -160,6 +160,8 @@ ReportPages report_pages(const ReportInput& in) {
     p.title = "valdmora report: " + f.result_origin()->data_name;
     p.creator = "valdmora " + in.version;
     p.html = report_html(in);
+    p.map = in.map;
+    p.map_sentence = in.map_sentence;
     p.counts = r.counts;
     const auto& names = r.state().surveyed_name.values();
     p.key_names.assign(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(names.size(), 10)));

@@ -23,6 +23,8 @@ struct ReportInput {
     std::optional<PlanRecord> plan;    // the survey plan of the data, when one was made
     std::string date;                  // as the report shows it, e.g. 2026-12-08
     std::string version;
+    std::optional<WardMapData> map;  // the ward map's page, with its sentence
+    std::string map_sentence;
 };
 
 // Throws a UserError when the form holds no result yet.

@@ -30,6 +30,7 @@
 
 #include "estimation/uniform.h"
 #include "main_window.h"
+#include "map_pane.h"
 #include "model_table_dialog.h"
 #include "plan_dialog.h"
 #include <QSpinBox>
@@ -80,6 +81,54 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
     }
     void cleanup() { w.reset(); }
+
+    void wardMapFollowsTheBoundariesAndTheEstimate() {
+        const QString ref = VALDMORA_REFERENCE_DIR;
+        // boundaries before data wait for the data
+        w->open_boundaries(ref + "/town.geojson");
+        valdmora::MapPane* pane = w->map_pane();
+        QVERIFY(!pane->boundaries());
+        type_into(get<QLineEdit>("txtData"), ref + "/town_counts.txt");
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QVERIFY(pane->boundaries());
+        w->open_boundaries(ref + "/town.geojson");
+        QVERIFY2(messages.empty(), messages.empty() ? "" : messages[0].text.c_str());
+        QVERIFY(pane->boundaries());
+        QCOMPARE(pane->boundaries()->wards_without_boundary, std::vector<std::string>{"Ghost"});
+        QVERIFY(!pane->map());  // nothing estimated yet
+        QTest::mouseClick(command(), Qt::LeftButton);
+        QVERIFY(pane->map());
+        QCOMPARE(int(pane->map()->wards.size()), 30);
+        // the model check names what the residuals say about space
+        w->check_model();
+        bool said = false;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "modelCheck" && top->isVisible()) {
+                said = top->findChildren<QLabel*>().size() > 0;
+                bool found = false;
+                for (QLabel* l : top->findChildren<QLabel*>()) found = found || l->text().contains("neighbouring wards");
+                said = found;
+                top->close();
+            }
+        QVERIFY(said);
+        // bad boundaries keep those held, and say why
+        const QString bad = write("bad.geojson", R"({"type":"FeatureCollection","features":[{"type":"Feature",)"
+                                                 R"("properties":{"n":"W01"},"geometry":{"type":"Point","coordinates":[10,45]}}]})");
+        w->set_file_chooser([&](const QString&, const QString&, bool) { return bad; });
+        w->findChild<QAction*>("openBoundaries")->trigger();
+        QCOMPARE(int(messages.size()), 1);
+        QVERIFY(QString::fromStdString(messages[0].text).contains("feature 1: the geometry is a Point"));
+        QVERIFY(pane->boundaries());
+        QCOMPARE(int(pane->map()->wards.size()), 30);
+        // saved for print: SVG with one shape a ward
+        const QString svg = dir.filePath("map.svg");
+        QString error;
+        QVERIFY2(pane->save(svg, &error), qPrintable(error));
+        QFile f(svg);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll().count("<path data-ward="), 30);
+    }
 
     void opensInFileMode() {
         QCOMPARE(w->windowTitle(), QString("valdmora V1.01"));
@@ -722,8 +771,9 @@ private slots:
         auto* ll = get<PictureBox>("picLL");
         auto* counts = get<PictureBox>("picCount");
         auto* dock = w->findChild<QDockWidget*>("resultsDock");
-        w->resize(1100, 700);
-        QTRY_COMPARE(w->size(), QSize(1100, 700));
+        w->resize(1300, 700);
+        QTRY_COMPARE(w->size(), QSize(1300, 700));
+        QTRY_COMPARE(w->dockWidgetArea(dock), Qt::RightDockWidgetArea);
         // hovering over a circle names its ward
         QSet<QString> named;
         for (int y = 0; y < counts->height(); y += 2)
@@ -773,11 +823,15 @@ private slots:
         }
         w->resize(1024, 768 - 40 - 30);
         QTRY_COMPARE(w->dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+        // the form has the window's whole width: at most a vertical scroll bar, never a sideways one
         QTRY_VERIFY(!scroll->horizontalScrollBar()->isVisible());
         // the button says what it does, uncut
         QVERIFY(command()->width() >= command()->sizeHint().width());
-        w->resize(1600, 900);
+        w->resize(1280, 800);
         QTRY_COMPARE(w->dockWidgetArea(dock), Qt::RightDockWidgetArea);
+        // and the charts take back the height they gave up
+        auto* ll = get<PictureBox>("picLL");
+        QTRY_VERIFY(ll->geometry().bottom() > 713);
     }
 
     // A caption's Alt key takes the focus to its group and changes no value.

@@ -134,20 +134,22 @@ std::vector<std::size_t> counts_point_order(std::size_t n) {
 namespace {
 
 // What each line of the likelihood chart is, top left, where the curve's low ends leave room.
-void likelihood_legend(Surface& s, const LikelihoodChartData& d, Rgb colour) {
+void likelihood_legend(Surface& s, const LikelihoodChartData& d, Rgb colour, float cut_y, const NumberFormat& fmt) {
     struct Entry {
         Rgb colour;
         bool dashed;
         bool upright;
-        const char* text;
+        std::string text;
     };
     std::vector<Entry> entries{{colour, false, false, "profile log likelihood"},
-                               {kRedRgb, true, false, "maximum - 1.92: the 95 % cut"},
+                               {kRedRgb, true, false, "maximum - " + with_locale_decimal("1.92", fmt) + ": the 95 % cut"},
                                {kGreenRgb, false, true, "Wald prediction limits"}};
     if (d.profile_limits) entries.push_back({colour, true, true, "profile-likelihood limits"});
     if (d.simulated) entries.push_back({kRedRgb, false, true, "true total of the simulation"});
     const float x = 0.12f * s.width(), step = s.line_height();
+    // below the 95 % cut where it would run through the entries
     float y = 4.0f;
+    if (cut_y > y - 2.0f && cut_y < y + step * static_cast<float>(entries.size()) + 2.0f) y = cut_y + 4.0f;
     for (const Entry& e : entries) {
         s.set_dashed(e.dashed);
         const float mid = y + step / 2.0f;
@@ -219,7 +221,7 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
     s.print(d.title);
     // "population" along the axis is the total of the unsurveyed wards alone, not a predictor
     s.set_text_colour(kBlackRgb);
-    s.move_to(W - 200.0f, static_cast<float>(d.title_y) + s.line_height());
+    s.move_to(std::min(W - 200.0f, W - s.text_width(kLikelihoodAxisNote) - 4.0f), static_cast<float>(d.title_y) + s.line_height());
     s.print(kLikelihoodAxisNote);
 
     s.set_dashed(true);
@@ -266,7 +268,7 @@ void plot_likelihood(Surface& s, const LikelihoodChartData& d, const NumberForma
             s.set_dashed(false);
         }
     }
-    likelihood_legend(s, d, colour);
+    likelihood_legend(s, d, colour, y_c, fmt);
 }
 
 void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt) {
@@ -339,7 +341,15 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
 
 void plot_key(Surface& s, std::span<const std::string> names, std::size_t others, std::span<const std::string> lines) {
     const float W = s.width(), H = s.height();
-    s.move_to(W / 8.0f, H / 10.0f);
+    // a key shortened on a small screen closes up its lines before it drops any
+    std::size_t entries = others > 0 ? 1 : 0;
+    for (std::size_t i = 0; i < names.size() && i < 10 && !names[i].empty(); ++i) ++entries;
+    const float lh = s.line_height();
+    const bool tight = H / 10.0f + lh + 5.0f + static_cast<float>(entries) * (lh + 3.0f) +
+                           static_cast<float>(lines.size()) * lh + 4.0f >
+                       H;
+    const float gap = tight ? 0.0f : 3.0f;
+    s.move_to(W / 8.0f, tight ? 2.0f : H / 10.0f);
     s.set_text_colour(kBlackRgb);
     s.set_bold(true);
     s.print("Key");
@@ -347,18 +357,18 @@ void plot_key(Surface& s, std::span<const std::string> names, std::size_t others
     s.set_current_y(s.current_y() + 5.0f);
     // the lines take the foot of the key; the names stop above them
     const float lines_top = H - static_cast<float>(lines.size()) * s.line_height() - 4.0f;
-    auto room = [&] { return lines.empty() || s.current_y() + 3.0f + s.line_height() <= lines_top - 4.0f; };
+    auto room = [&] { return lines.empty() || s.current_y() + gap + s.line_height() <= lines_top - 4.0f; };
     for (std::size_t i = 1; i <= names.size(); ++i) {
         if (names[i - 1].empty() || i > 10) break;
         if (!room()) break;
         s.set_current_x(W / 8.0f);
-        s.set_current_y(s.current_y() + 3.0f);
+        s.set_current_y(s.current_y() + gap);
         s.set_text_colour(point_colours(static_cast<int>(i)));
         s.print(names[i - 1]);
     }
     if (others > 0 && room()) {
         s.set_current_x(W / 8.0f);
-        s.set_current_y(s.current_y() + 3.0f);
+        s.set_current_y(s.current_y() + gap);
         s.set_text_colour(kOtherWardsRgb);
         s.print("other wards (" + std::to_string(others) + ")");
     }

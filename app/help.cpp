@@ -48,8 +48,8 @@ and press Enter.</li>
 click <i>estimate population size</i> (or press Enter in any box).</li>
 <li>Read the sentence above the charts and the results pane: the estimated dogs in the
 unsurveyed wards, and each interval with what it covers. The line beneath it gives the town's
-dogs in words: the dogs counted plus the estimate, with the limits written "from to", which is
-the figure to report.</li>
+dogs in words: the dogs counted plus the estimate, with its 95 % prediction limits written
+"2,736 to 3,148". That is the figure to report.</li>
 <li><i>Model &rarr; Compare models</i> ranks every choice of predictors and distribution by
 AICc; <i>Use this model</i> sets the form to the one you pick. <i>Model &rarr; Check model</i>
 shows whether the counts spread as the model says.</li>

@@ -209,6 +209,9 @@ the town's estimated total (the dogs counted plus the estimated unsurveyed total
 against k with the target as a dashed red line;</li>
 <li>each kind's <b>coverage</b> of its target: near 95 % for limits to be trusted at that k;</li>
 <li>the <b>relative RMSE</b> of the town's total and how many fits <b>failed</b> (counted, never fatal).</li>
+<li>with the sighting correction ticked (or <tt>--sighting</tt> on the command line of
+<tt>valdmora-batch plan</tt>), the same for the dogs present: each survey draws its marked dogs
+seen as well, from the proportion given, taken as true.</li>
 </ul>
 <p>With a target (±10 % by default, of the Wald limits unless another kind is chosen), the
 smallest k in the list whose median relative half-width reaches it is named.</p>

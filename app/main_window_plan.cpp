@@ -12,10 +12,13 @@ void Form1::plan_survey() {
     const EstimateRequest request = form_.click_input().request;
     const EstimationState wards = form_.state();
     const long version = form_.data_version();
-    auto runner = [this, wards, version](const PlanRequest& asked) -> std::optional<PlanResult> {
+    // with the sighting correction ticked, each survey draws its marked dogs seen too
+    const std::optional<SightingInput> sighting = form_.sighting_input();
+    auto runner = [this, wards, version, sighting](const PlanRequest& asked) -> std::optional<PlanResult> {
         ClickServices services;
         services.library = model_library();
         PlanRequest q = asked;
+        q.sighting = sighting;
         std::optional<PlanResult> plan = task_.run<PlanResult>("Planning a survey", [&](const Progress& progress) {
             ClickServices sv = services;
             sv.progress = progress;

@@ -221,6 +221,14 @@ void PlanDialog::show_plan() {
     for (IntervalKind k : kinds)
         headers << from8bit(std::string(interval_traits(k).name)) + " coverage of " +
                        from8bit(std::string(target_traits(interval_traits(k).target).short_name));
+    // with sightings, the dogs present's kinds after the dogs seen's
+    std::vector<IntervalKind> present;
+    if (!plan_->rows.empty())
+        for (const KindScore& k : plan_->rows.front().present) present.push_back(k.kind);
+    for (IntervalKind k : present) {
+        headers << "dogs present, " + from8bit(std::string(interval_traits(k).name)) + " half-width";
+        headers << "dogs present, " + from8bit(std::string(interval_traits(k).name)) + " coverage";
+    }
     table_->clear();
     table_->setColumnCount(static_cast<int>(headers.size()));
     table_->setHorizontalHeaderLabels(headers);
@@ -238,6 +246,13 @@ void PlanDialog::show_plan() {
         cell(percent(r.relative_rmse, fmt_));
         for (IntervalKind k : kinds) cell(percent(r.kind(k) ? r.kind(k)->relative_half_width : std::nullopt, fmt_));
         for (IntervalKind k : kinds) cell(percent(r.kind(k) ? r.kind(k)->coverage : std::nullopt, fmt_));
+        for (IntervalKind k : present) {
+            const KindScore* p = nullptr;
+            for (const KindScore& ks : r.present)
+                if (ks.kind == k) p = &ks;
+            cell(percent(p ? p->relative_half_width : std::nullopt, fmt_));
+            cell(percent(p ? p->coverage : std::nullopt, fmt_));
+        }
     }
     table_->resizeColumnsToContents();
 

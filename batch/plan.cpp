@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "command.h"
+#include "estimate_options.h"
 #include "cycle/atomic_file.h"
 #include "cycle/csv.h"
 #include "cycle/number_format.h"
@@ -40,6 +41,7 @@ struct PlanOptions {
     IntervalKind target_kind = IntervalKind::wald;
     std::string csv;
     bool json = false;
+    std::optional<SightingInput> sighting;
 };
 
 std::vector<std::string> kind_keys() {
@@ -68,6 +70,7 @@ void declare(CLI::App& sub) {
     sub.get_option("--target-kind")->check(CLI::IsMember(kind_keys()));
     add_text_option(sub, "--csv", "write one row per number of wards to this file (replaced whole as each finishes)");
     add_switch(sub, "--json", "print one JSON object instead of the table");
+    declare_sighting_options(sub);
 }
 
 PlanOptions parse(const CLI::App& given) {
@@ -96,18 +99,28 @@ PlanOptions parse(const CLI::App& given) {
         if (k.key == kind) o.target_kind = k.kind;
     o.csv = option_text(given, "--csv");
     o.json = option_given(given, "--json");
+    o.sighting = parse_sighting_options(given);
     return o;
 }
 
 json row_json(const PlanRow& r) {
     auto value = [](const std::optional<double>& v) { return v ? finite_or_null(*v) : json(nullptr); };
-    json widths = json::object(), coverage = json::object();
-    for (const KindScore& k : r.kinds) {
-        widths[std::string(interval_traits(k.kind).key)] = value(k.relative_half_width);
-        coverage[std::string(interval_traits(k.kind).key)] = value(k.coverage);
-    }
-    return {{"surveys", r.surveys}, {"reps", r.reps},           {"failed", r.failed},
-            {"relative_half_width", widths}, {"coverage", coverage}, {"relative_rmse", value(r.relative_rmse)}};
+    auto scores = [&](const std::vector<KindScore>& kinds, bool widths) {
+        json out = json::object();
+        for (const KindScore& k : kinds)
+            out[std::string(interval_traits(k.kind).key)] = value(widths ? k.relative_half_width : k.coverage);
+        return out;
+    };
+    json j = {{"surveys", r.surveys},
+              {"reps", r.reps},
+              {"failed", r.failed},
+              {"relative_half_width", scores(r.kinds, true)},
+              {"coverage", scores(r.kinds, false)},
+              {"relative_rmse", value(r.relative_rmse)}};
+    // the dogs present's limits: half-widths over their estimate, coverage of the town's dogs over p
+    if (!r.present.empty())
+        j["dogs_present"] = {{"relative_half_width", scores(r.present, true)}, {"coverage", scores(r.present, false)}};
+    return j;
 }
 
 // The values drawn from, by box as estimate --json gives its estimates.
@@ -144,6 +157,10 @@ std::string table_text(const std::vector<PlanRow>& rows, const NumberFormat& fmt
             out += "  " + percent(s ? s->relative_half_width : std::nullopt, fmt) + " (" +
                    percent(s ? s->coverage : std::nullopt, fmt) + ")";
         }
+        // with sightings, the dogs present's limits after the dogs seen's
+        for (const KindScore& p : r.present)
+            out += "  dogs present, " + std::string(interval_traits(p.kind).name) + ": " +
+                   percent(p.relative_half_width, fmt) + " (" + percent(p.coverage, fmt) + ")";
         out += "\n";
     }
     return out;
@@ -167,6 +184,7 @@ int run(const PlanOptions& o) {
     q.precision = o.target;
     q.target_kind = o.target_kind;
     q.design = design_from_text(o.design, s.predictors());
+    q.sighting = o.sighting;
     const Town town = town_of(s.state());
     if (const std::string problem = plan_request_problem(q, town); !problem.empty())
         throw UsageError("The plan cannot be made: " + problem + ".");

@@ -298,6 +298,10 @@ struct Replicate {
     std::array<bool, kIntervalKindCount> attempted{};
     std::array<bool, kIntervalKindCount> outside{};
     std::array<double, kIntervalKindCount> relative_half_width{};  // NaN without limits
+    // the dogs present's intervals, when sightings are planned
+    std::array<bool, kIntervalKindCount> present_attempted{};
+    std::array<bool, kIntervalKindCount> present_outside{};
+    std::array<double, kIntervalKindCount> present_half_width{};
 };
 
 double linear_predictor(const BoxValues& b, const std::array<double, kMaxPredictors>& x, int n_pred) {
@@ -361,6 +365,16 @@ Replicate one_survey(const PlanRequest& q, const EstimationState& data, const To
     request.extra_starts.clear();
     uint64_t mix = q.seed ^ (stream * 0x9E3779B97F4A7C15u);
     request.bootstrap_seed = splitmix64(mix);
+    // the sightings this survey's counts would make, from the true proportion
+    double true_p = 1.0;
+    request.sighting.reset();
+    if (q.sighting) {
+        true_p = sighting_proportion(*q.sighting).p;
+        SightingInput drawn = *q.sighting;
+        if (auto* c = std::get_if<SightingCounts>(&drawn))
+            for (long& seen : c->seen) seen = draw_binomial(c->marked, true_p, random);
+        if (sighting_problem(drawn).empty()) request.sighting = drawn;  // none seen: nothing to correct by
+    }
     ClickServices quiet = services;
     quiet.progress = services.progress.silent();
     EstimateResult est;
@@ -391,7 +405,45 @@ Replicate one_survey(const PlanRequest& q, const EstimationState& data, const To
         r.relative_half_width[u] =
             iv.limits ? (iv.limits->upper - iv.limits->lower) / 2.0 / town_estimate : std::nan("");
     }
+    if (q.sighting && est.dogs_present) {
+        const double present_truth = r.town_total / true_p;
+        for (const Interval& iv : est.dogs_present->intervals) {
+            const auto u = static_cast<std::size_t>(iv.kind);
+            r.present_attempted[u] = true;
+            r.present_outside[u] = scored_outside(iv.target, iv.limits, present_truth);
+            r.present_half_width[u] = iv.limits ? (iv.limits->upper - iv.limits->lower) / 2.0 / est.dogs_present->estimate
+                                                : std::nan("");
+        }
+    }
     return r;
+}
+
+// Each kind's median half-width and coverage over the fitted replicates that tried it; a
+// kind no replicate tried is left out.
+std::vector<KindScore> kind_scores(const std::vector<Replicate>& reps,
+                                   std::array<bool, kIntervalKindCount> Replicate::*attempted,
+                                   std::array<bool, kIntervalKindCount> Replicate::*outside,
+                                   std::array<double, kIntervalKindCount> Replicate::*half_width) {
+    std::vector<KindScore> out;
+    for (const IntervalTraits& t : kIntervalKinds) {
+        const auto u = static_cast<std::size_t>(t.kind);
+        KindScore score{t.kind, std::nullopt, std::nullopt, 0, 0};
+        std::vector<double> widths;
+        int missed = 0;
+        for (const Replicate& r : reps) {
+            if (r.failed || !(r.*attempted)[u]) continue;
+            ++score.scored;
+            missed += (r.*outside)[u] ? 1 : 0;
+            if (!std::isnan((r.*half_width)[u])) widths.push_back((r.*half_width)[u]);
+        }
+        if (score.scored == 0) continue;
+        score.with_limits = static_cast<int>(widths.size());
+        std::sort(widths.begin(), widths.end());
+        if (!widths.empty()) score.relative_half_width = quantile(widths, 0.5);
+        score.coverage = coverage_share(missed, score.scored);
+        out.push_back(score);
+    }
+    return out;
 }
 
 PlanRow summary(long k, const std::vector<Replicate>& reps) {
@@ -411,24 +463,9 @@ PlanRow summary(long k, const std::vector<Replicate>& reps) {
     }
     if (fitted > 0 && town > 0.0)
         row.relative_rmse = std::sqrt(square / fitted) / (town / fitted);
-    for (const IntervalTraits& t : kIntervalKinds) {
-        const auto u = static_cast<std::size_t>(t.kind);
-        KindScore score{t.kind, std::nullopt, std::nullopt, 0, 0};
-        std::vector<double> widths;
-        int outside = 0;
-        for (const Replicate& r : reps) {
-            if (r.failed || !r.attempted[u]) continue;
-            ++score.scored;
-            outside += r.outside[u] ? 1 : 0;
-            if (!std::isnan(r.relative_half_width[u])) widths.push_back(r.relative_half_width[u]);
-        }
-        if (score.scored == 0) continue;  // a kind the estimates did not give
-        score.with_limits = static_cast<int>(widths.size());
-        std::sort(widths.begin(), widths.end());
-        if (!widths.empty()) score.relative_half_width = quantile(widths, 0.5);
-        score.coverage = coverage_share(outside, score.scored);
-        row.kinds.push_back(score);
-    }
+    row.kinds = kind_scores(reps, &Replicate::attempted, &Replicate::outside, &Replicate::relative_half_width);
+    row.present =
+        kind_scores(reps, &Replicate::present_attempted, &Replicate::present_outside, &Replicate::present_half_width);
     return row;
 }
 

@@ -17,6 +17,7 @@
 #include "cycle/interval_kinds.h"
 #include "estimate.h"
 #include "fast_random.h"
+#include "sighting.h"
 
 namespace valdmora {
 
@@ -84,6 +85,10 @@ struct PlanRequest {
     SampleDesign design;
     std::optional<double> precision;  // the relative half-width to reach, in (0, 1)
     IntervalKind target_kind = IntervalKind::wald;
+    // With sightings, each survey's marked dogs seen are drawn too (Binomial(M, p) a count,
+    // p the input's proportion taken as true; a study's proportion is used as given), and
+    // the dogs present's limits are scored against the town's dogs over p.
+    std::optional<SightingInput> sighting;
 };
 
 constexpr int kMinPlanReps = 10;
@@ -107,6 +112,8 @@ struct PlanRow {
     std::vector<KindScore> kinds;
     // Root mean square error of the town's estimated total over the mean drawn total.
     std::optional<double> relative_rmse;
+    // With sightings: the dogs present's kinds, half-widths over their estimate.
+    std::vector<KindScore> present;
 
     const KindScore* kind(IntervalKind k) const {
         for (const KindScore& s : kinds)

@@ -124,6 +124,21 @@ TEST_F(PlanBatchTest, JsonAndCsvHoldARowPerCandidateAndTheTarget) {
     EXPECT_EQ(again.out, r.out);
 }
 
+// Sightings are planned as estimate takes them; bad ones are usage errors.
+TEST_F(PlanBatchTest, SightingsAddTheDogsPresentsLimits) {
+    const Outcome r = run({"plan", "counts.txt", "--dist", "negbin", "--surveys", "30", "--reps", "12", "--seed", "5",
+                           "--sighting", "40,22,25,19", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json row = json::parse(r.out)["plan"][0];
+    ASSERT_TRUE(row.contains("dogs_present")) << r.out;
+    EXPECT_GT(row["dogs_present"]["relative_half_width"]["delta"].get<double>(),
+              row["relative_half_width"]["wald"].get<double>());
+    EXPECT_TRUE(row["dogs_present"]["coverage"].contains("delta"));
+    const Outcome bad = run({"plan", "counts.txt", "--surveys", "30", "--reps", "12", "--sighting", "40,41"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("41"), std::string::npos) << bad.err;
+}
+
 TEST_F(PlanBatchTest, SelectWritesTheChosenWardsWithTheirChances) {
     const Outcome r = run({"select", "counts.txt", "--surveys", "15", "--design", "balanced", "--seed", "3", "--csv",
                            "wards.csv"});

@@ -126,6 +126,36 @@ TEST(PlanTest, SeededPlanIsReproducibleAndEachRowStandsAlone) {
     EXPECT_NE(other.rows[0].relative_rmse, alone.rows[0].relative_rmse);
 }
 
+// With sightings each survey draws its marked dogs seen as well: the dogs present's delta
+// limits cover the town's dogs over the true proportion near 95 %, are wider than the dogs
+// seen's, and the dogs seen's own scores are those of the plan without sightings.
+TEST(PlanTest, SightingsArePlannedWithTheirOwnDraws) {
+    const EstimationState s = town_state(kRef + "/plan_wards.txt");
+    PlanRequest q = normal_plan();
+    q.surveys = {40};
+    q.reps = 300;
+    const PlanResult seen = run_plan(q, s, library());
+    q.sighting = SightingCounts{60, {30, 30}};  // p = 0.5 taken as true
+    const PlanResult present = run_plan(q, s, library());
+    const PlanRow& a = seen.rows[0];
+    const PlanRow& b = present.rows[0];
+    EXPECT_TRUE(a.present.empty());
+    ASSERT_EQ(a.kinds.size(), b.kinds.size());
+    for (std::size_t i = 0; i < a.kinds.size(); ++i) {
+        EXPECT_EQ(a.kinds[i].relative_half_width, b.kinds[i].relative_half_width);
+        EXPECT_EQ(a.kinds[i].coverage, b.kinds[i].coverage);
+    }
+    ASSERT_FALSE(b.present.empty());
+    const KindScore& delta = b.present.front();
+    EXPECT_EQ(delta.kind, IntervalKind::delta);
+    EXPECT_EQ(delta.scored, 300 - b.failed);
+    ASSERT_TRUE(delta.coverage && delta.relative_half_width);
+    // 300 surveys: a Monte Carlo standard error of about 1.3 points
+    EXPECT_NEAR(*delta.coverage, 0.95, 0.05);
+    // the proportion's own uncertainty (SE 0.046 on 0.5) widens the limits
+    EXPECT_GT(*delta.relative_half_width, *b.kind(IntervalKind::wald)->relative_half_width);
+}
+
 TEST(PlanTest, TargetIsTheSmallestCandidateReachingThePrecision) {
     std::vector<PlanRow> rows(3);
     const double widths[] = {0.2, 0.08, 0.05};

@@ -251,6 +251,15 @@ void FormControls::fit_layout() {
     if (!page_) return;
     // every control back at its designed place, then sized to its text
     for (const auto& [w, r] : designed_) w->setGeometry(r);
+    if (narrow_shift_ > 0) {
+        // the column beside the charts moves left; above them, the predictors' names keep
+        // only the width their text takes
+        const QRect charts = designed_[picCount];
+        for (const auto& [w, r] : designed_)
+            if (r.left() > charts.right() && r.top() >= charts.top()) w->move(w->x() - narrow_shift_, w->y());
+        for (QLabel* l : lblBeta) l->resize(l->sizeHint().width(), l->height());
+        lblExtraParam->resize(lblExtraParam->sizeHint().width(), lblExtraParam->height());
+    }
     // On a short screen (a field laptop's 768 lines) the charts give up height, and the
     // controls beside the likelihood chart move up with it, so that the form needs no scrolling.
     const int half = chart_growth_ / 2;
@@ -311,12 +320,12 @@ void FormControls::fit_layout() {
     }
     // the charts take what height the window has beyond the form's, one half each; the
     // controls beside them keep their places
-    picCount->setGeometry(designed_[picCount].adjusted(0, 0, 0, half));
-    picLL->setGeometry(designed_[picLL].adjusted(0, half, 0, chart_growth_));
+    picCount->setGeometry(designed_[picCount].adjusted(0, 0, -narrow_shift_, half));
+    picLL->setGeometry(designed_[picLL].adjusted(0, half, -narrow_shift_, chart_growth_));
     // the page holds every control
     // no margin right of the rightmost controls: at 1,024 pixels the page must fit beside a
     // vertical scroll bar
-    QRect extent(QPoint(0, 0), twips(0, 0, 15135, 10695 + 120).size() + QSize(0, std::min(0, chart_growth_)));
+    QRect extent(QPoint(0, 0), twips(0, 0, 15135, 10695 + 120).size() + QSize(-narrow_shift_, std::min(0, chart_growth_)));
     for (const auto& [w, r] : designed_) extent = extent.united(w->geometry().adjusted(0, 0, 1, 8));
     page_->setFixedSize(extent.size());
 }
@@ -324,6 +333,13 @@ void FormControls::fit_layout() {
 namespace {
 constexpr int kMostChartShrink = 260;  // pixels, of both charts together
 }  // namespace
+
+void FormControls::set_narrow(bool narrow) {
+    const int shift = narrow ? 24 : 0;
+    if (shift == narrow_shift_) return;
+    narrow_shift_ = shift;
+    fit_layout();
+}
 
 bool FormControls::grow_charts_to(int viewport_height) {
     // The charts take the height the page lacks or leaves; the controls beside the likelihood

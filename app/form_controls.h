@@ -45,6 +45,9 @@ public:
     void fit_layout();
     // Gives the charts the height of a viewport this tall beyond the form's; true when it changed.
     bool grow_charts_to(int viewport_height);
+    // Narrow (the results pane below the form): the charts give up some width and the
+    // controls right of them move left, so that the page fits beside a vertical scroll bar.
+    void set_narrow(bool narrow);
 
 protected:
     // designed places, in pixels, and which control continues which
@@ -57,6 +60,7 @@ protected:
     std::vector<Follow> follows_;
     QWidget* page_ = nullptr;
     int chart_growth_ = 0;       // pixels of height the charts have beyond their designed ones
+    int narrow_shift_ = 0;       // pixels the right-hand controls move left on a narrow window
 
     QLabel* Label1 = nullptr;
     QLineEdit* txtData = nullptr;

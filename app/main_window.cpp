@@ -194,7 +194,7 @@ void Form1::place_results_pane() {
     // Too narrow for the form and the pane side by side (1024 pixels and less): the pane
     // goes below the form, and back beside it when the window is widened again.
     if (!results_dock_ || results_dock_->isFloating()) return;
-    const bool narrow = width() < page_->width() + 24 + 220;
+    const bool narrow = width() < page_->width() + narrow_shift_ + 24 + 220;  // as if not shifted
     const Qt::DockWidgetArea area = dockWidgetArea(results_dock_);
     // the panes tabbed with the results go with them
     QList<QDockWidget*> tabbed = tabifiedDockWidgets(results_dock_);
@@ -208,6 +208,7 @@ void Form1::place_results_pane() {
             if (!d->isFloating()) tabifyDockWidget(results_dock_, d);
         current->raise();
     };
+    set_narrow(narrow);
     if (narrow && area == Qt::RightDockWidgetArea) {
         move_to(Qt::BottomDockWidgetArea);
         resizeDocks({results_dock_}, {110}, Qt::Vertical);

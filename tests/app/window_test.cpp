@@ -823,8 +823,10 @@ private slots:
         }
         w->resize(1024, 768 - 40 - 30);
         QTRY_COMPARE(w->dockWidgetArea(dock), Qt::BottomDockWidgetArea);
-        // the form has the window's whole width: at most a vertical scroll bar, never a sideways one
+        // the form has the window's whole width: at most a vertical scroll bar, never a sideways
+        // one, with room for Windows' wider bar and frame (17 and 8 pixels)
         QTRY_VERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QVERIFY2(scroll->widget()->width() <= 1024 - 8 - 17, qPrintable(QString::number(scroll->widget()->width())));
         // the button says what it does, uncut
         QVERIFY(command()->width() >= command()->sizeHint().width());
         w->resize(1280, 800);

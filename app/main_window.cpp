@@ -455,34 +455,29 @@ void Form1::Command1_Click() {
     }
 }
 
-namespace {
-// One settings group per data file, named by a hash of its full path.
-QString file_settings_group(const std::string& data_file) {
-    const QByteArray path = QFileInfo(from8bit(data_file)).absoluteFilePath().toUtf8();
-    return "files/" + QString::fromLatin1(QCryptographicHash::hash(path, QCryptographicHash::Sha1).toHex());
+QString data_file_setting(const QString& data_file, const QString& name) {
+    const QByteArray path = QFileInfo(data_file).absoluteFilePath().toUtf8();
+    return "files/" + QString::fromLatin1(QCryptographicHash::hash(path, QCryptographicHash::Sha1).toHex()) + "/" + name;
 }
-}  // namespace
 
 void Form1::remember_file_settings() {
     // what was estimated is what the file opens with next time
     if (!form_.state().has_data_file() || form_.result_origin() == nullptr || form_.result_origin()->simulated) return;
+    const QString file = from8bit(form_.data_file());
     QSettings settings;
-    settings.beginGroup(file_settings_group(form_.data_file()));
-    settings.setValue("distribution", QString::fromUtf8(distribution(form_.distribution()).key));
+    settings.setValue(data_file_setting(file, "distribution"), QString::fromUtf8(distribution(form_.distribution()).key));
     QString ticks;
     for (int i = 0; i < 5; ++i) ticks += form_.tick(i) ? '1' : '0';
-    settings.setValue("ticks", ticks);
-    settings.setValue("range", from8bit(form_.range()));
-    settings.endGroup();
+    settings.setValue(data_file_setting(file, "ticks"), ticks);
+    settings.setValue(data_file_setting(file, "range"), from8bit(form_.range()));
 }
 
 void Form1::restore_file_settings() {
-    QSettings settings;
-    settings.beginGroup(file_settings_group(form_.data_file()));
-    const QString key = settings.value("distribution").toString();
-    const QString ticks = settings.value("ticks").toString();
-    const QString range = settings.value("range").toString();
-    settings.endGroup();
+    const QString file = from8bit(form_.data_file());
+    const QSettings settings;
+    const QString key = settings.value(data_file_setting(file, "distribution")).toString();
+    const QString ticks = settings.value(data_file_setting(file, "ticks")).toString();
+    const QString range = settings.value(data_file_setting(file, "range")).toString();
     // a value another version wrote, or a hand-edited one, is passed over
     if (const std::optional<Dist> d = distribution_of_key(to8bit(key))) form_.choose_distribution(*d);
     if (ticks.size() == 5 && ticks.count('0') + ticks.count('1') == 5)
@@ -563,7 +558,7 @@ void Form1::read_data_file() {
                                  .arg(form_.state().n_pred));
     for (const Notice& n : notices) show_message(n);
     // the boundaries read before, or those remembered with this file, on the new wards
-    const QString remembered = QSettings().value(boundaries_key(QFileInfo(path).absoluteFilePath())).toString();
+    const QString remembered = QSettings().value(data_file_setting(path, "boundaries")).toString();
     if (!remembered.isEmpty() && remembered != map_pane_->boundaries_path())
         guarded([&] { open_boundaries(remembered); });
     else

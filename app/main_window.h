@@ -46,6 +46,10 @@ class PictureBox;
 class ResultsPane;
 class UniformSource;
 
+// The key under which the window remembers a setting with a data file: one settings group
+// per file, named by a hash of its absolute path.
+QString data_file_setting(const QString& data_file, const QString& name);
+
 class Form1 : public QMainWindow, private FormControls {
     Q_OBJECT
 public:

@@ -366,8 +366,7 @@ void Form1::open_boundaries(const QString& path) {
         return;
     }
     if (form_.state().has_data_file())
-        QSettings().setValue(boundaries_key(QFileInfo(from8bit(form_.data_file())).absoluteFilePath()),
-                             QFileInfo(path).absoluteFilePath());
+        QSettings().setValue(data_file_setting(from8bit(form_.data_file()), "boundaries"), QFileInfo(path).absoluteFilePath());
     for (const std::string& n : map_pane_->boundaries()->notices) show_message({"Ward boundaries", n, "", false});
     const WardBoundaries& b = *map_pane_->boundaries();
     QString status = QString("read %1: %2 wards matched by \"%3\"")

@@ -10,7 +10,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QToolTip>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -24,10 +23,6 @@
 #include "report/pdf_painter.h"
 
 namespace valdmora {
-
-QString boundaries_key(const QString& data_file) {
-    return "wardBoundaries/" + QString::fromLatin1(QUrl::toPercentEncoding(data_file));
-}
 
 MapCanvas::MapCanvas(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);

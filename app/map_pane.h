@@ -21,9 +21,6 @@ class QLabel;
 
 namespace valdmora {
 
-// Where the window remembers the boundaries read with a data file (its absolute path).
-QString boundaries_key(const QString& data_file);
-
 class MapCanvas : public QWidget {
     Q_OBJECT
 public:

@@ -17,6 +17,7 @@
 #include "cycle/atomic_file.h"
 #include "cycle/number_format.h"
 #include "picture_box.h"
+#include "qt_text.h"
 
 namespace valdmora {
 
@@ -28,11 +29,7 @@ ModelCheckWindow::ModelCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window
     summary_->setObjectName("summary");
     summary_->setWordWrap(true);
     layout->addWidget(summary_, 1, 0, 1, 2);
-    stale_ = new QLabel(this);
-    stale_->setObjectName("outOfDate");
-    stale_->setWordWrap(true);
-    stale_->setStyleSheet("background: #fff3c4; padding: 4px;");
-    stale_->hide();
+    stale_ = out_of_date_banner(this);
     layout->addWidget(stale_, 0, 0, 1, 2);
     checks_ = new QLabel(this);
     checks_->setObjectName("checks");

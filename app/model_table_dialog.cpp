@@ -21,6 +21,7 @@
 #include "file_name.h"
 #include "cycle/number_format.h"
 #include "estimation/model_average.h"
+#include "qt_text.h"
 
 namespace valdmora {
 namespace {
@@ -82,11 +83,7 @@ ModelTableDialog::ModelTableDialog(ModelTable table, const NumberFormat& fmt, QW
     }
     view_->resizeColumnsToContents();
     view_->horizontalHeader()->setStretchLastSection(true);
-    stale_ = new QLabel(this);
-    stale_->setObjectName("outOfDate");
-    stale_->setWordWrap(true);
-    stale_->setStyleSheet("background: #fff3c4; padding: 4px;");
-    stale_->hide();
+    stale_ = out_of_date_banner(this);
     layout->addWidget(stale_);
     layout->addWidget(view_);
     auto* note = new QLabel(text_of(table_.note), this);

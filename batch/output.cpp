@@ -156,13 +156,13 @@ json result_json(const ClickResult& click, const std::vector<std::string>& predi
                              {"limits", present_limits}};
     }
     j["counted_total"] = r.counts.counted_total;
-    // the town's dogs: counted + estimated, with the Wald prediction limits shifted by the count
+    // the town's dogs with their limits, as the headline gives them
     if (!r.no_unsurveyed_ward && !r.total.ward_named) {
-        const Available<Limits>& w = r.wald();
-        j["town_total"] = {{"estimate", r.counts.counted_total + r.total.pop_est},
+        const ShownDogs town = shown_dogs(r);
+        j["town_total"] = {{"estimate", town.estimate},
                            {"counted", r.counts.counted_total},
-                           {"lower", w ? json(r.counts.counted_total + w->lower) : json(nullptr)},
-                           {"upper", w ? json(r.counts.counted_total + w->upper) : json(nullptr)},
+                           {"lower", town.limits ? json(town.limits->lower) : json(nullptr)},
+                           {"upper", town.limits ? json(town.limits->upper) : json(nullptr)},
                            {"limits", "95 % Wald prediction limits"}};
     }
     j["headline"] = headline(r, NumberFormat{});

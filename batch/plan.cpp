@@ -289,11 +289,7 @@ int run(const PlanOptions& o) {
     print_notices(notices);
     if (!o.csv.empty())
         std::cerr << printable(o.csv, 200) << " holds " << rows_in_file << " of " << q.surveys.size() << " rows\n";
-    if (stopped || stop_requested()) {
-        std::cerr << "stopped by " << stop_request_name() << "\n";
-        stop_request_handled();
-        return stop_request_exit_status();
-    }
+    if (stopped || stop_requested()) return stopped_exit_status();
     return status;
 }
 

@@ -307,11 +307,7 @@ int run(const SimulateOptions& o) {
                              : "; " + printable(o.csv, 200) + " holds " + std::to_string(rows_in_file) + " rows" +
                                    (csv_problem.empty() ? "" : ", those of its last checkpoint");
     std::cerr << done << " of " << o.reps << " repetitions done" << held << "\n";
-    if (stop_requested()) {
-        std::cerr << "stopped by " << stop_request_name() << "\n";
-        stop_request_handled();
-        return stop_request_exit_status();
-    }
+    if (stop_requested()) return stopped_exit_status();
     return status;
 }
 

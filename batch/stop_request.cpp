@@ -2,6 +2,7 @@
 #include "stop_request.h"
 
 #include <cstring>
+#include <iostream>
 
 #include "cycle/atomic_file.h"
 
@@ -155,5 +156,11 @@ void plain_line_ends() {}
 std::vector<std::string> utf8_arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 #endif
+
+int stopped_exit_status() {
+    std::cerr << "stopped by " << stop_request_name() << "\n";
+    stop_request_handled();
+    return stop_request_exit_status();
+}
 
 }  // namespace valdmora

@@ -23,6 +23,8 @@ const char* stop_request_name();
 int stop_request_exit_status();
 // The rows are written: a closing Windows console, held until now, may end the program.
 void stop_request_handled();
+// Says which request stopped the run, marks it handled, and gives the exit status.
+int stopped_exit_status();
 
 bool stderr_is_terminal();
 // Output as on every platform: Windows would otherwise write \r\n for \n.

@@ -53,7 +53,7 @@ const Rgb kOtherWardsRgb{96, 96, 96};
 Rgb point_colours(int index) {
     static constexpr Rgb kColours[10] = {{0, 0, 0},   {255, 0, 255}, {255, 128, 0}, {192, 192, 0}, {0, 255, 0},
                                          {0, 255, 255}, {0, 0, 255},  {128, 64, 0},  {255, 0, 0},   {192, 192, 192}};
-    return kColours[std::clamp(index, 1, 10) - 1];
+    return index > 10 ? kOtherWardsRgb : kColours[std::max(index, 1) - 1];
 }
 
 void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) {
@@ -91,7 +91,7 @@ void plot_counts(Surface& s, const CountsChartData& d, const NumberFormat& fmt) 
     s.set_line_width(1.0f);
     auto point = [&](std::size_t i, float radius) {
         s.circle(to_x(sx, positions[i - 1], W), to_y(sy, heights[i - 1], H), radius,
-                 i <= 10 ? point_colours(static_cast<int>(i)) : kOtherWardsRgb);
+                 point_colours(static_cast<int>(std::min<std::size_t>(i, 11))));
     };
     for (std::size_t i : counts_point_order(n)) point(i, n <= 1000 || i < 10 ? 3.0f : 1.5f);
 
@@ -305,7 +305,7 @@ void plot_scatter(Surface& s, const ScatterChartData& d, const NumberFormat& fmt
     }
     auto point = [&](std::size_t i, float radius) {
         s.circle(to_x(sx, d.x[i - 1], W), to_y(sy, d.y[i - 1], H), radius,
-                 i <= 10 ? point_colours(static_cast<int>(i)) : kOtherWardsRgb);
+                 point_colours(static_cast<int>(std::min<std::size_t>(i, 11))));
     };
     // in the counts chart's order, so that a hovered point is named as there
     for (std::size_t i : counts_point_order(n)) point(i, n <= 1000 || i < 10 ? 3.0f : 1.5f);

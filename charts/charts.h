@@ -41,7 +41,8 @@ std::vector<float> tick_positions(float lo, float hi, int32_t step);
 // Estimated label width: 8 pixels per digit of the step.
 float label_width(int32_t step);
 
-// Colours 1..10 of the counts chart's points and the key's names.
+// Colours 1..10 of the counts chart's points and the key's names; beyond ten, the other
+// wards' one grey.
 Rgb point_colours(int index);
 
 // Dog counts (heights) against positions, one circle a ward, with titled and ticked axes.

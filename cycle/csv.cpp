@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "csv.h"
 
-#include <charconv>
-
 #include <cmath>
 
 #include "number_format.h"
@@ -44,20 +42,7 @@ CsvRow& CsvRow::number(double value) {
 
 CsvRow& CsvRow::rounded(double value, int decimals) {
     separate();
-    if (!std::isfinite(value)) return *this;
-    char text[400];
-    const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-    if (r.ec != std::errc()) {
-        line_ += shortest_number(value);
-        return *this;
-    }
-    std::string out(text, r.ptr);
-    if (decimals > 0) {
-        while (out.back() == '0') out.pop_back();
-        if (out.back() == '.') out.pop_back();
-    }
-    if (out == "-0") out = "0";
-    line_ += out;
+    line_ += fixed_number(value, decimals);
     return *this;
 }
 

@@ -135,4 +135,17 @@ std::string plain_number(float value, const NumberFormat& fmt, bool trailing_bla
     return plain(static_cast<double>(value), 7, fmt, trailing_blank);
 }
 
+std::string fixed_number(double value, int decimals) {
+    if (!std::isfinite(value)) return {};
+    char text[400];
+    const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) return shortest_number(value);
+    std::string out(text, r.ptr);
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
+}
+
 }  // namespace valdmora

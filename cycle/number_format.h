@@ -24,6 +24,11 @@ std::string plain_number(float value, const NumberFormat& fmt, bool trailing_bla
 // The general number form: up to 15 significant digits, no blank for the sign.
 std::string general_number(double value, const NumberFormat& fmt);
 
+// At most so many decimals (trailing zeros and a bare point dropped), '.' whatever the
+// locale; a value that rounds to zero carries no minus sign. Empty for a value that is not
+// finite.
+std::string fixed_number(double value, int decimals);
+
 // The shortest text that reads back as the same double, with '.' whatever the locale: for
 // files and output meant for programs. Empty for a value that is not finite.
 std::string shortest_number(double value);

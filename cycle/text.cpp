@@ -101,4 +101,11 @@ std::string printable(std::string_view text, std::size_t max_chars) {
     return out;
 }
 
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 }  // namespace valdmora

@@ -20,4 +20,8 @@ std::string as_utf8(std::string_view text);
 // or a message box), cut to about max_chars characters with an ellipsis.
 std::string printable(std::string_view text, std::size_t max_chars = 60);
 
+// The text with A-Z made a-z and every other byte kept, whatever the C library's locale
+// says: names compared without regard to letter case.
+std::string ascii_lower(std::string_view text);
+
 }  // namespace valdmora

@@ -94,19 +94,26 @@ double EstimateResult::variance(int32_t k) const {
     return (*cov)[u][u];
 }
 
+ShownDogs shown_dogs(const EstimateResult& e) {
+    const double shift = e.total.ward_named ? 0.0 : e.counts.counted_total;
+    ShownDogs d;
+    d.estimate = shift + (e.no_unsurveyed_ward ? 0.0 : e.total.pop_est);
+    const Available<Limits>& w = e.wald();
+    d.limits = w ? Available<Limits>::of({shift + w->lower, shift + w->upper}) : w;
+    return d;
+}
+
 std::string headline(const EstimateResult& e, const NumberFormat& fmt) {
     const double counted = e.counts.counted_total;
     const auto number = [&](double v) { return limit_text(v, fmt); };
     if (e.no_unsurveyed_ward) return "Dogs in the town: " + number(counted) + ", all counted (every ward was surveyed)";
     const bool ward = e.total.ward_named;
-    // a ward's dogs are its estimate alone; the town's add the dogs counted, known exactly
-    const double shift = ward ? 0.0 : counted;
+    const ShownDogs d = shown_dogs(e);
     std::string out = (ward ? "Dogs in ward " + printable(e.state.unsurveyed_name(e.total.ward_index), 200)
                             : std::string("Dogs in the town")) +
-                      ": " + number(shift + e.total.pop_est);
-    const Available<Limits>& w = e.wald();
-    out += w ? " (95 % prediction limits " + number(shift + w->lower) + " to " + number(shift + w->upper) + ")"
-             : " (limits not available: " + w.reason() + ")";
+                      ": " + number(d.estimate);
+    out += d.limits ? " (95 % prediction limits " + number(d.limits->lower) + " to " + number(d.limits->upper) + ")"
+                    : " (limits not available: " + d.limits.reason() + ")";
     if (!ward) out += ", of which " + number(counted) + " counted";
     return out;
 }

@@ -91,6 +91,15 @@ struct EstimateResult {
     double variance(int32_t k) const;
 };
 
+// The dogs the headline gives: the named ward's estimate, or the town's (the dogs counted
+// plus the unsurveyed wards' estimate), with the Wald prediction limits moved by the count,
+// which is known exactly.
+struct ShownDogs {
+    double estimate = 0.0;
+    Available<Limits> limits;
+};
+ShownDogs shown_dogs(const EstimateResult& e);
+
 // The sentence a report leads with: the town's dogs (counted + the unsurveyed wards'
 // estimate) with their Wald prediction limits written "A to B", and how many were counted;
 // or the named ward's dogs.

@@ -90,27 +90,14 @@ std::string predictions_file_text(const EstimationState& s, const CountVariances
     return out;
 }
 
-namespace {
-bool same_ignoring_case(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x == y) continue;
-        // ASCII letters only, whatever the C library's locale says
-        const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; };
-        if (fold(x) != fold(y)) return false;
-    }
-    return true;
-}
-}  // namespace
-
 long find_unsurveyed_ward(const EstimationState& s, const std::string& name) {
     if (name.empty()) return 0;
     for (long w = 1; w <= s.n_unsurveyed; ++w)
         if (s.unsurveyed_name(w) == name) return w;
+    const std::string key = ascii_lower(name);
     long found = 0;
     for (long w = 1; w <= s.n_unsurveyed; ++w)
-        if (same_ignoring_case(s.unsurveyed_name(w), name)) {
+        if (ascii_lower(s.unsurveyed_name(w)) == key) {
             if (found > 0) return 0;  // "Oak" and "OAK" both there: the user must say which
             found = w;
         }

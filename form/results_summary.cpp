@@ -2,7 +2,6 @@
 #include "results_summary.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "cycle/distributions.h"
@@ -26,14 +25,7 @@ std::string significant(double v, const NumberFormat& fmt) {
         const double scale = std::pow(10.0, 5 - magnitude);
         return general_number(std::round(v * scale) / scale, fmt);
     }
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, std::max(0, 5 - magnitude)).ptr;
-    std::string out(text, end);
-    if (out.find('.') != std::string::npos) {
-        while (out.back() == '0') out.pop_back();
-        if (out.back() == '.') out.pop_back();
-    }
-    return with_locale_decimal(out, fmt);
+    return with_locale_decimal(fixed_number(v, std::max(0, 5 - magnitude)), fmt);
 }
 
 // Characters, not bytes, for the columns of the text.

@@ -90,10 +90,7 @@ std::string name_key(const std::string& name) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (b < e && blank(name[b])) ++b;
     while (e > b && blank(name[e - 1])) --e;
-    std::string key = name.substr(b, e - b);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return key;
+    return ascii_lower(std::string_view(name).substr(b, e - b));
 }
 
 // Snyder, Map Projections: A Working Manual (1987), the ellipsoidal oblique Lambert
